@@ -1,0 +1,2 @@
+#include "festival.h"
+void Vekcommon_module_init() { proclaim_module("Vekcommon"); }

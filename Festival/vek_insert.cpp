@@ -1,0 +1,2 @@
+#include "festival.h"
+void Vekinsert_module_init() { proclaim_module("Vekinsert"); }
