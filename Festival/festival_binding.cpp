@@ -166,9 +166,16 @@ static LISP tovikSlash(LISP path) {
 static LISP tovikQuote(LISP str) {
   std::string s = Vek_argText(str, "tovik.quote", "STRING");
   Tcl_Interp *interp = get_tcl_interp();
-  const char *v = Tcl_SetVar(interp, "::TOVIK/QUOTE", s.c_str(), TCL_GLOBAL_ONLY | TCL_LIST_ELEMENT);
-  if (v == nullptr) Vek_fail("tovik.quote: %s", Tcl_GetStringResult(interp));
-  v = Tcl_GetVar(interp, "::TOVIK/QUOTE", TCL_GLOBAL_ONLY);
+  // Tcl's list-element flag on a plain write empties a variable that already
+  // exists, so the element is quoted here: a one-element list's string form.
+  Tcl_Obj *elem = Tcl_NewStringObj(s.data(), (int)s.size());
+  Tcl_Obj *list = Tcl_NewListObj(1, &elem);
+  Tcl_IncrRefCount(list);
+  Tcl_Obj *set = Tcl_SetVar2Ex(interp, "::TOVIK/QUOTE", nullptr, Tcl_NewStringObj(Tcl_GetString(list), -1),
+                               TCL_GLOBAL_ONLY | TCL_LEAVE_ERR_MSG);
+  Tcl_DecrRefCount(list);
+  if (set == nullptr) Vek_fail("tovik.quote: %s", Tcl_GetStringResult(interp));
+  const char *v = Tcl_GetVar(interp, "::TOVIK/QUOTE", TCL_GLOBAL_ONLY);
   if (v == nullptr) Vek_fail("tovik.quote: cannot read ::TOVIK/QUOTE back");
   return strcons(strlen(v), v);
 }

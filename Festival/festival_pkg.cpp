@@ -60,22 +60,26 @@ static int __attribute__((noinline)) startUnderCatcher(int heap) {
 static int FestivalInitCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   const char *libdir = nullptr;
   long heap = -1;
+  const char *heapText = "";
   for (int i = 1; i < argc; i += 2) {
     if (i + 1 >= argc) return usage(interp, argv[0], "missing value");
     if (strcmp(argv[i], "-libdir") == 0) {
       libdir = argv[i + 1];
     } else if (strcmp(argv[i], "-heapsize") == 0) {
-      int v;
-      if (Tcl_GetInt(interp, argv[i + 1], &v) != TCL_OK) return usage(interp, argv[0], "bad heap size");
-      heap = v;
+      char *end;
+      heapText = argv[i + 1];
+      errno = 0;
+      heap = strtol(argv[i + 1], &end, 0);
+      if (errno != 0 || end == argv[i + 1] || *end != '\0') heap = 0;  // refused below
+
     } else {
       return usage(interp, argv[0], "unknown option");
     }
   }
   if (heap != -1 && (heap < kHeapMin || heap > kHeapMax)) {
-    char msg[160];
-    snprintf(msg, sizeof msg, "bad heap size \"%ld\": must be -1 or between %ld and %ld cells", heap, kHeapMin,
-             kHeapMax);
+    char msg[256];
+    snprintf(msg, sizeof msg, "bad heap size \"%.40s\": must be -1 or between %ld and %ld cells", heapText,
+             kHeapMin, kHeapMax);
     Tcl_SetObjResult(interp, Tcl_NewStringObj(msg, -1));
     return TCL_ERROR;
   }
