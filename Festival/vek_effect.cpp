@@ -90,10 +90,18 @@ static void extendWave(EST_Wave &w, long n) {
     for (int i = old; i < (int)n; ++i) w.a_no_check(i, c) = 0;
 }
 
+// Scales every sample, clipping to -32767..32767 like the effects themselves
+// (the speech tools' own rescale stops at 32766).
+static void rescale(EST_Wave &w, float gain) {
+  if (gain == 1.0f) return;
+  for (int c = 0; c < w.num_channels(); ++c)
+    for (int i = 0; i < w.num_samples(); ++i) w.a_no_check(i, c) = Vek_clip16(gain * w.a_no_check(i, c));
+}
+
 static void Vekeffect_apply(EST_Wave &w) {
   if (!g_settings) return;
   const VekEffectSettings &s = *g_settings;
-  w.rescale(s.pre_gain, 0);
+  rescale(w, s.pre_gain);
   extendWave(w, Vekeffect_extended_length(s, w.num_samples()));
   for (int c = 0; c < w.num_channels(); ++c) {
     std::vector<short> x = channelOf(w, c);
@@ -107,7 +115,7 @@ static void Vekeffect_apply(EST_Wave &w) {
     }
     setChannel(w, c, x);
   }
-  w.rescale(s.post_gain, 0);
+  rescale(w, s.post_gain);
 }
 
 // (Vekeffect UTT): applies the configured effects to UTT's wave in place.

@@ -30,7 +30,7 @@ std::vector<short> Vekinsert_overwrite(const std::vector<short> &w, const std::v
 
 std::vector<short> Vekinsert_loop(const std::vector<short> &f, long h, double endSample, bool range) {
   std::vector<short> b(f);
-  if (!range) return b;
+  if (!range || f.empty()) return b;  // an empty file would loop forever
   long l = (long)f.size();
   for (long k = 1; endSample > (double)h + (double)k * l; ++k) b.insert(b.end(), f.begin(), f.end());
   return b;

@@ -51,3 +51,7 @@ proc uttSamples {name} {
 }
 
 proc repeat {n v} { lrepeat $n $v }
+
+# The speech tools cannot read a WAV file of fewer than about 100 samples,
+# so short fixtures are padded with silence to 200.
+proc padded {samples} { concat $samples [repeat [expr {max(0, 200 - [llength $samples])}] 0] }
