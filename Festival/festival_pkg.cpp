@@ -2,7 +2,6 @@
 //
 //   festivalInit ?-libdir DIR? ?-heapsize N?   start the synthesiser
 //   festival SCHEME_EXPR                       evaluate one Lisp expression
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <setjmp.h>
@@ -14,6 +13,7 @@
 #include "EST_error.h"
 #include "siod.h"
 #include "festival_binding.h"
+#include "cmds.h"
 
 static bool g_started = false;
 static std::string g_libdir;  // festival_libdir points here once -libdir was given
@@ -23,14 +23,6 @@ static std::string g_libdir;  // festival_libdir points here once -libdir was gi
 // maximum the allocation alone would take many gigabytes.
 static const long kHeapMin = 100000;
 static const long kHeapMax = 100000000;
-
-static const char *kInitUsage = "-libdir %s -heapsize %i";
-
-static int usage(Tcl_Interp *interp, const char *cmd, const char *why) {
-  Tcl_ResetResult(interp);
-  Tcl_AppendResult(interp, why, ": should be \"", cmd, " ", kInitUsage, "\"", (char *)NULL);
-  return TCL_ERROR;
-}
 
 // Starts the synthesiser under an error catcher, so that an error in the
 // start-up files cannot end the process. No destructible locals: a Lisp error
@@ -58,28 +50,13 @@ static int __attribute__((noinline)) startUnderCatcher(int heap) {
 // creates `festival` in this interpreter. A second call only makes
 // `festival` here and remembers this interpreter. Answers the value of PATH.
 static int FestivalInitCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
-  const char *libdir = nullptr;
-  long heap = -1;
-  const char *heapText = "";
-  for (int i = 1; i < argc; i += 2) {
-    if (i + 1 >= argc) return usage(interp, argv[0], "missing value");
-    if (strcmp(argv[i], "-libdir") == 0) {
-      libdir = argv[i + 1];
-    } else if (strcmp(argv[i], "-heapsize") == 0) {
-      char *end;
-      heapText = argv[i + 1];
-      errno = 0;
-      heap = strtol(argv[i + 1], &end, 0);
-      if (errno != 0 || end == argv[i + 1] || *end != '\0') heap = 0;  // refused below
-
-    } else {
-      return usage(interp, argv[0], "unknown option");
-    }
-  }
+  char *libdir = nullptr;
+  int heap = -1;
+  if (Cmds_ParseArgs(interp, 1, argc, argv, "-libdir %s -heapsize %i", &libdir, &heap) != 0) return TCL_ERROR;
   if (heap != -1 && (heap < kHeapMin || heap > kHeapMax)) {
-    char msg[256];
-    snprintf(msg, sizeof msg, "bad heap size \"%.40s\": must be -1 or between %ld and %ld cells", heapText,
-             kHeapMin, kHeapMax);
+    char msg[160];
+    snprintf(msg, sizeof msg, "bad heap size %d: must be -1 or between %ld and %ld cells", heap, kHeapMin,
+             kHeapMax);
     Tcl_SetObjResult(interp, Tcl_NewStringObj(msg, -1));
     return TCL_ERROR;
   }
@@ -92,7 +69,7 @@ static int FestivalInitCmd(ClientData, Tcl_Interp *interp, int argc, const char 
     char here;
     Festival_MarkStackBase(&here);
     g_started = true;
-    if (!startUnderCatcher((int)heap))
+    if (!startUnderCatcher(heap))
       fprintf(stderr, "festivalInit: an error in the start-up files stopped loading them\n");
     Festival_RegisterTovikFunctions();
   }
