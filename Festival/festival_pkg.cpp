@@ -60,6 +60,10 @@ static int FestivalInitCmd(ClientData, Tcl_Interp *interp, int argc, const char 
     Tcl_SetObjResult(interp, Tcl_NewStringObj(msg, -1));
     return TCL_ERROR;
   }
+  // Without a size the speech tools would take SIODHEAPSIZE or their own
+  // small default, in which a voice cannot synthesise a sentence; the
+  // synthesiser's own default is what its programs use.
+  if (heap == -1 && getenv("SIODHEAPSIZE") == nullptr) heap = FESTIVAL_HEAP_SIZE;
   set_tcl_interp(interp);
   if (!g_started) {
     if (libdir != nullptr) {
