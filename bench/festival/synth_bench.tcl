@@ -34,18 +34,21 @@ close $f
 
 # Times are processor time (user + system) in microseconds: the machine is
 # shared, and waiting for a processor is not the synthesiser's cost.
-proc programTime {script} {
-    set out [exec /usr/bin/time -f "CPU %U %S" festival -b $script 2>@1]
-    regexp {CPU ([0-9.]+) ([0-9.]+)} $out -> u s
-    expr {round(($u + $s) * 1e6)}
-}
-
-proc cpuNow {} {
+proc cpuTimes {} {
     set f [open /proc/self/stat]
     set fields [split [lindex [split [read $f] )] 1]]
     close $f
-    # utime and stime, in clock ticks of 1/100 s
-    expr {([lindex $fields 12] + [lindex $fields 13]) * 10000}
+    # utime, stime, and the same for waited-for children, in ticks of 1/100 s
+    lmap i {12 13 14 15} { lindex $fields $i }
+}
+
+proc cpuNow {} { lassign [cpuTimes] u s; expr {($u + $s) * 10000} }
+proc childCpuNow {} { lassign [cpuTimes] - - cu cs; expr {($cu + $cs) * 10000} }
+
+proc programTime {script} {
+    set t0 [childCpuNow]
+    exec festival -b $script
+    expr {[childCpuNow] - $t0}
 }
 
 # Instructions of one process under callgrind.
