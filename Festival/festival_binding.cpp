@@ -51,9 +51,9 @@ static Tcl_ThreadId g_thread = nullptr;  // the synthesiser is not thread-safe
 
 void Festival_MarkStackBase(const char *here) {
   g_thread = Tcl_GetCurrentThread();
-  // The interpreter recorded its base a few frames below `here`; start-up
-  // frames are small, 64 KiB is far more than they take.
-  g_stackBase = here - 64 * 1024;
+  // The interpreter records its base a few frames below `here`; those
+  // start-up frames take a few hundred bytes, 8 KiB is ample.
+  g_stackBase = here - 8 * 1024;
 }
 
 static int lispToTclResult(Tcl_Interp *interp, LISP v) {
