@@ -6,7 +6,7 @@
 
 static std::string lastError;
 
-static void keepError(GS_Result *r) { lastError = *(char **)r; }
+static void keepError(GS_Result *r) { lastError = r->text; }
 
 const char *optLastError(void) { return lastError.c_str(); }
 

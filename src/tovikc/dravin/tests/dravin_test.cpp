@@ -19,7 +19,7 @@ namespace {
 struct Res {
   GS_Result *r = GS_CreateResult();
   ~Res() { GS_DeleteResult(r); }
-  std::string text() const { return *(char **)r; }
+  std::string text() const { return r->text; }
 };
 
 std::string tmpPath(const std::string &name) {
