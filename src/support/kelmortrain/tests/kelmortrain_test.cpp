@@ -246,7 +246,9 @@ TEST(KelmorVectorFiles, FuzzedFilesAreRefusedOrReadSafely) {
     FILE *f = optOpenForRead(path.c_str(), gen() % 2, &count, &dim);
     if (!f) continue;
     // Whatever was accepted fits in the file.
-    if (count > 0) ASSERT_LE(4 + (int64_t)count * 4 * (dim + 1), (int64_t)b.size());
+    if (count > 0) {
+      ASSERT_LE(4 + (int64_t)count * 4 * (dim + 1), (int64_t)b.size());
+    }
     ExampleSet *s = allocExample(nullptr, count, dim);
     ASSERT_TRUE(s);
     EXPECT_EQ(optReadBlock(f, count, s->classes, dim, s->rows, 0), count);
@@ -322,9 +324,9 @@ TEST(KelmorTraining, StochasticPassesLearnXorAndScoreIt) {
   unlink(path.c_str());
 }
 
-TEST(KelmorTraining, CrossValidationHoldsOutAndLowersTheRate) {
-  // Two noisy Gaussian blobs: the held-out error rate settles and the rate
-  // falls whenever it does not improve.
+TEST(KelmorTraining, CrossValidationReportsTheHeldOutErrorRate) {
+  // Two noisy Gaussian blobs: the held-out error rate comes near the best
+  // possible one.
   std::mt19937 gen(2);
   std::normal_distribution<float> nd(0, 1);
   std::vector<std::vector<float>> rows;
@@ -348,7 +350,6 @@ TEST(KelmorTraining, CrossValidationHoldsOutAndLowersTheRate) {
     last = st->error2;
   }
   EXPECT_LT(last, 0.12f);  // the Bayes error of these blobs is about 7%
-  EXPECT_LT(st->priv == nullptr, 1);
   optim_Nuke(st);
   optim_FreeSettings(s);
   nnet_Nuke(nullptr, net);
