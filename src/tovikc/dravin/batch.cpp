@@ -9,8 +9,9 @@
 #include <cblas.h>
 #endif
 
-// Frames per block: the two widest layer buffers of a block stay in cache.
-static const int kBlock = 256;
+// Frames per block: large enough for the matrix product to run at full speed
+// on several threads, small enough for the layer buffers to stay in cache.
+static const int kBlock = 2048;
 
 // Y[m][b] (+)= sum_k A[m][k] * W[b][k] for m < M, b < N, k < K.
 static void gemmNT(int M, int N, int K, const float *A, int lda, const float *W, int ldw,
@@ -54,7 +55,7 @@ static void thinkBlock(FNnetRep *rep, int M, const float *A, int lda,
     gemmNT(M, n, K, in, ldin, W, lower, Y, upper, constLast);
     for (int m = 0; m < M; m++) {
       float *y = Y + (size_t)m * upper;
-      for (int b = 0; b < n; b++) y[b] = (float)nnet_Clamp(y[b]);
+      nnet_ClampF(y, n);
       nnet_ActivateF(y, n, rep->act[j + 1]);
       if (rep->bias && hidden) y[n] = 1.0f;
     }

@@ -31,8 +31,9 @@ static inline double nnet_Clamp(double x) {
 }
 
 // exp for float, accurate to about 1 ulp, written so that loops over it
-// vectorise; inputs below -87.3 give 0.
+// vectorise; inputs below -87.3 give about 1e-38.
 float nnet_ExpF(float x);
+void nnet_ClampF(float *u, int n);
 // Applies activation code to n values in place (softmax as exp(x - max) / sum).
 void nnet_ActivateF(float *u, int n, int code);
 
