@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -166,12 +167,17 @@ int main(int argc, char **argv) {
 
   NNet *net;
   int iteration;
+  struct Nuke {
+    void operator()(NNet *n) const { nnetNuke(n); }
+  };
+  std::unique_ptr<NNet, Nuke> owner;
   if (!o.haveCont) {
     if (o.arch.empty()) fail("must use either -a or -c option to define architecture\n");
     for (int s : o.arch)
       if (s < 1) fail("bad architecture specification\n");
     net = allocNNet((int)o.arch.size(), o.arch.data());
     if (!net) fail("could not make the network: %s\n", optLastError());
+    owner.reset(net);
     if (o.seedNet < 0)
       printf("creating net with seed from time of day\n");
     else
@@ -194,6 +200,7 @@ int main(int argc, char **argv) {
       fprintf(stderr, "could not read %s\n", path.c_str());
       return 1;
     }
+    owner.reset(net);
     printf("continuing from %s\n", path.c_str());
   }
 
@@ -203,6 +210,7 @@ int main(int argc, char **argv) {
 
   FILE *f = fopen(trainFile, "rb");
   if (!f) fail("could not open %s\n", trainFile);
+  std::unique_ptr<FILE, int (*)(FILE *)> fileOwner(f, fclose);
   int32_t head[2];
   if (!readWords(f, head, 2)) fail("premature end of data\n");
   const int count = head[0], K = head[1];
@@ -377,7 +385,5 @@ int main(int argc, char **argv) {
     if (iteration % o.dumpFreq == 0) writeNet(netName(o.base, iteration), net, iteration);
   }
   writeNet(netName(o.base, iteration), net, iteration);
-  fclose(f);
-  nnetNuke(net);
   return 0;
 }
