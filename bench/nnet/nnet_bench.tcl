@@ -27,7 +27,7 @@ set net [nnet optload [optfile [file join $dir net] {131 200 48} 0.5]]
 set gen [nnet optload [optfile [file join $dir gen] {2 130} 8]]
 set column {}
 for {set i 0} {$i < $frames} {incr i} { lappend column [list [expr {$i / double($frames)}]] }
-set X [nnet x $gen $column]
+set X [nnet x $gen [list $column]]
 unset column
 
 set Y [nnet x $net $X]

@@ -30,22 +30,6 @@ struct Mat {
   ~Mat() { MatArg_Free(&m); }
 };
 
-// An output word naming the object an input came from would be resized (and
-// so freed) while the input is still being read.
-bool sameObject(const char *a, const char *b) {
-  if (!a || !b) return false;
-  size_t na = strcspn(a, "."), nb = strcspn(b, ".");
-  return na == nb && strncmp(a, b, na) == 0;
-}
-
-int refuseShared(Tcl_Interp *interp, const char *in, const char *out, int rows, int cols, const MatArg &m) {
-  if (sameObject(in, out) && (m.rows != rows || m.cols != cols || strchr(in, '.'))) {
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("output \"%s\" cannot be the input of another size", out));
-    return 1;
-  }
-  return 0;
-}
-
 void nnetFree(void *rec) { nnet_Nuke(nullptr, (Nnet *)rec); }
 void *nnetClone(const void *rec) { return nnet_Clone(nullptr, (const Nnet *)rec); }
 int nnetLength(GS_Result *r, const void *rec, size_t *len) {
@@ -124,7 +108,6 @@ int ThinkCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     Tcl_SetObjResult(interp, Tcl_ObjPrintf("input has %d columns, the network takes %d inputs", in.m.cols, nIn));
     return TCL_ERROR;
   }
-  if (refuseShared(interp, inText, outText, in.m.rows, nOut, in.m)) return TCL_ERROR;
   if (MatArg_SetReal(interp, outText, in.m.rows, nOut, &out.m) != TCL_OK) return TCL_ERROR;
   Result res;
   if (nnet_ThinkRows(res.r, net, in.m.rows, in.m.real, out.m.real)) return res.fail(interp);
@@ -146,9 +129,6 @@ int PriorCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     Tcl_SetResult(interp, (char *)"Prior Class probabilities does not match input data.", TCL_STATIC);
     return TCL_ERROR;
   }
-  if (refuseShared(interp, postText, outText, N, K, post.m) ||
-      refuseShared(interp, priorText, outText, N, K, prior.m))
-    return TCL_ERROR;
   // The prior row is copied first: the output may be the same object.
   float *p = (float *)Tcl_Alloc(sizeof(float) * (K > 0 ? K : 1));
   memcpy(p, prior.m.real[0], sizeof(float) * K);
