@@ -63,6 +63,23 @@ TEST(Labels, round_trip_reads_names_and_ends_in_seconds) {
   EXPECT_NEAR(l[2].end, 0.4, 1e-9);
 }
 
+// The speech tools read the same header format with their own "ogi" label
+// reader: our files must load there with the same names and ends.
+TEST(Labels, speech_tools_reader_agrees) {
+  std::string p = tmpPath("peer.lab"), why;
+  ASSERT_TRUE(save_Vek_labels({0.1f, 0.25f, 0.4f}, {"a", "b", "c"}, p, -99, why));
+  EST_Relation rel;
+  ASSERT_EQ(rel.load(p.c_str(), "ogi"), read_ok);
+  std::vector<std::pair<std::string, float>> got;
+  for (EST_Item *it = rel.head(); it; it = inext(it)) got.push_back({(const char *)it->name(), it->F("end")});
+  std::vector<std::pair<std::string, float>> want = {{"a", 0.1f}, {"b", 0.25f}, {"c", 0.4f}};
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(got[i].first, want[i].first);
+    EXPECT_NEAR(got[i].second, want[i].second, 1e-6);
+  }
+}
+
 TEST(Labels, bad_files_are_classified) {
   struct Case {
     const char *text;
