@@ -155,20 +155,23 @@ void Festival_CreateEvalCmd(Tcl_Interp *interp) {
 // string. The argument itself is left alone: writing into a Lisp string or a
 // symbol's name would corrupt the interpreter's symbol table.
 static LISP tovikSlash(LISP path) {
-  std::string s = Vek_argText(path, "tovik.slash", "PATH");
-  for (char &c : s)
-    if (c == '\\') c = '/';
-  return strcons(s.size(), s.data());
+  char num[64];
+  const char *text = Vek_argCText(path, "tovik.slash", "PATH", num);
+  LISP r = Vek_strcons(text, strlen(text));
+  for (char *c = r->storage_as.string.data; *c; ++c)
+    if (*c == '\\') *c = '/';
+  return r;
 }
 
 // (tovik.quote STRING): STRING as one proper Tcl list element, through the
 // global variable ::TOVIK/QUOTE.
 static LISP tovikQuote(LISP str) {
-  std::string s = Vek_argText(str, "tovik.quote", "STRING");
+  char num[64];
+  const char *text = Vek_argCText(str, "tovik.quote", "STRING", num);
   Tcl_Interp *interp = get_tcl_interp();
   // Tcl's list-element flag on a plain write empties a variable that already
   // exists, so the element is quoted here: a one-element list's string form.
-  Tcl_Obj *elem = Tcl_NewStringObj(s.data(), (int)s.size());
+  Tcl_Obj *elem = Tcl_NewStringObj(text, -1);
   Tcl_Obj *list = Tcl_NewListObj(1, &elem);
   Tcl_IncrRefCount(list);
   Tcl_Obj *set = Tcl_SetVar2Ex(interp, "::TOVIK/QUOTE", nullptr, Tcl_NewStringObj(Tcl_GetString(list), -1),
@@ -177,7 +180,7 @@ static LISP tovikQuote(LISP str) {
   if (set == nullptr) Vek_fail("tovik.quote: %s", Tcl_GetStringResult(interp));
   const char *v = Tcl_GetVar(interp, "::TOVIK/QUOTE", TCL_GLOBAL_ONLY);
   if (v == nullptr) Vek_fail("tovik.quote: cannot read ::TOVIK/QUOTE back");
-  return strcons(strlen(v), v);
+  return Vek_strcons(v, strlen(v));
 }
 
 // (tovik.wave.info UTT): copies channel 0 of UTT's wave into the published
@@ -197,21 +200,22 @@ static LISP tovikWaveInfo(LISP utt) {
   festival_wave_handoff.rate = w->sample_rate();
   char reply[1024];
   snprintf(reply, sizeof reply, "0x%" PRIXPTR " %ld %d", (uintptr_t)g_kept.get(), n, w->sample_rate());
-  return strcons(strlen(reply), reply);
+  return Vek_strcons(reply, strlen(reply));
 }
 
 // (tcl_eval STRING): evaluates STRING in the remembered interpreter and
 // answers its result; a Tcl error prints the result text and raises a Lisp
 // error.
 static LISP tclEval(LISP str) {
-  std::string s = Vek_argText(str, "tcl_eval", "STRING");
+  char num[64];
+  const char *script = Vek_argCText(str, "tcl_eval", "STRING", num);
   Tcl_Interp *interp = get_tcl_interp();
-  if (Tcl_Eval(interp, s.c_str()) != TCL_OK) {
+  if (Tcl_Eval(interp, script) != TCL_OK) {
     fprintf(stderr, "%s\n", Tcl_GetStringResult(interp));
     Vek_fail("tcl_eval: Tcl command failed");
   }
   const char *r = Tcl_GetStringResult(interp);
-  return strcons(strlen(r), r);
+  return Vek_strcons(r, strlen(r));
 }
 
 void Festival_RegisterTovikFunctions() {

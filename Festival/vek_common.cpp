@@ -3,6 +3,7 @@
 #include "vek_common.h"
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -121,18 +122,20 @@ void utt_set_wave(EST_Utterance *utt, EST_Wave *wave) {
 // (Veksplit_string STRING): the whitespace-separated tokens of STRING as a
 // list of strings.
 static LISP Veksplit_string(LISP str) {
-  std::string s = Vek_argText(str, "Veksplit_string", "STRING");
-  std::vector<std::string> toks;
-  size_t i = 0;
+  char num[64];
+  const char *text = Vek_argCText(str, "Veksplit_string", "STRING", num);
   const char *ws = " \t\n\r";
-  while ((i = s.find_first_not_of(ws, i)) != std::string::npos) {
-    size_t j = s.find_first_of(ws, i);
-    if (j == std::string::npos) j = s.size();
-    toks.push_back(s.substr(i, j - i));
-    i = j;
+  LISP out = NIL, tail = NIL;
+  for (const char *p = text + strspn(text, ws); *p; p += strspn(p, ws)) {
+    size_t n = strcspn(p, ws);
+    LISP cell = cons(Vek_strcons(p, n), NIL);
+    if (tail == NIL)
+      out = cell;
+    else
+      CDR(tail) = cell;
+    tail = cell;
+    p += n;
   }
-  LISP out = NIL;
-  for (auto it = toks.rbegin(); it != toks.rend(); ++it) out = cons(strcons(it->size(), it->data()), out);
   return out;
 }
 
@@ -153,7 +156,9 @@ static LISP Vekadd_gain_targets(LISP utt, LISP params) {
 
 // (utt.relation.load_vek UTT RELATIONNAME FILENAME): loads a label file into
 // a fresh relation; UTT nil makes a new utterance.
-static LISP uttRelationLoadVek(LISP utt, LISP lrelname, LISP lfilename) {
+// Loads into UTT, or into a new utterance (answered, owned by the caller)
+// when UTT is nil.
+static EST_Utterance *loadVek(LISP utt, LISP lrelname, LISP lfilename) {
   const char *fn = "utt.relation.load_vek";
   std::unique_ptr<EST_Utterance> fresh;
   EST_Utterance *u;
@@ -193,8 +198,12 @@ static LISP uttRelationLoadVek(LISP utt, LISP lrelname, LISP lfilename) {
       Vek_fail("%s: %s", fn, why.c_str());
     }
   }
-  if (fresh) return siod(fresh.release());
-  return utt;
+  return fresh.release();
+}
+
+static LISP uttRelationLoadVek(LISP utt, LISP lrelname, LISP lfilename) {
+  EST_Utterance *fresh = loadVek(utt, lrelname, lfilename);
+  return fresh != nullptr ? siod(fresh) : utt;
 }
 
 // (utt.save_vek.relation UTT RELATIONNAME FILENAME): writes the names and

@@ -37,7 +37,7 @@ static void parseReverb(VekEffectSettings &s, LISP l) {
   for (; l != NIL; l = CDR(l)) {
     if (!CONSP(l)) Vek_fail("Vekeffect.init: reverb must be a list of taps");
     LISP tap = CAR(l);
-    if (siod_llength(tap) != 3) Vek_fail("Vekeffect.init: a reverb tap must be (DELAY GAIN COEFFICIENT)");
+    if (Vek_listLength(tap) != 3) Vek_fail("Vekeffect.init: a reverb tap must be (DELAY GAIN COEFFICIENT)");
     VekReverbTap t;
     t.delay = tapInt(CAR(tap), "reverb DELAY");
     t.gain = Vek_argNumber(CAR(CDR(tap)), "Vekeffect.init", "reverb GAIN");

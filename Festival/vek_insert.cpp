@@ -59,7 +59,8 @@ struct Spliced {
 void load(Spliced &s, LISP utt, LISP lfilename, const char *fn) {
   EST_Utterance *u = Vek_argUtt(utt, fn);
   s.w = Vek_uttWave(u, fn);
-  if (s.w->num_channels() < 1) Vek_fail("%s: the utterance wave has no channels", fn);
+  if (s.w->num_channels() < 1 || s.w->sample_rate() <= 0)
+    Vek_fail("%s: the utterance wave has no channels or no rate", fn);
   s.item = u->relation("Wave")->head();
   s.filename = Vek_argText(lfilename, fn, "FILENAME");
   // The wave loader prints its own complaints; the failure is ours to raise.
@@ -90,7 +91,8 @@ void replaceWave(Spliced &s, const std::vector<std::vector<short>> &chans) {
   s.item->set_val("wave", est_val(nw));
 }
 
-LISP splice(LISP utt, LISP lfilename, LISP ltime, const char *fn, bool overwrite) {
+// Splices the file into the utterance wave; answers the file's duration.
+double splice(LISP utt, LISP lfilename, LISP ltime, const char *fn, bool overwrite) {
   Spliced s;
   load(s, utt, lfilename, fn);
   long h = insertionPoint(*s.w, Vek_argNumber(ltime, fn, "TIME"));
@@ -103,16 +105,18 @@ LISP splice(LISP utt, LISP lfilename, LISP ltime, const char *fn, bool overwrite
   }
   double seconds = (double)l / s.w->sample_rate();
   replaceWave(s, chans);
-  return flocons(seconds);
+  return seconds;
 }
 
 // (utt.wave.insert UTT FILENAME TIME): inserts the file at TIME seconds;
 // answers the file's duration.
-LISP uttWaveInsert(LISP utt, LISP f, LISP t) { return splice(utt, f, t, "utt.wave.insert", false); }
+LISP uttWaveInsert(LISP utt, LISP f, LISP t) { return flocons(splice(utt, f, t, "utt.wave.insert", false)); }
 
 // (utt.wave.overwrite UTT FILENAME TIME): the file replaces the speech from
 // TIME seconds for its own length; answers the file's duration.
-LISP uttWaveOverwrite(LISP utt, LISP f, LISP t) { return splice(utt, f, t, "utt.wave.overwrite", true); }
+LISP uttWaveOverwrite(LISP utt, LISP f, LISP t) {
+  return flocons(splice(utt, f, t, "utt.wave.overwrite", true));
+}
 
 // (utt.wave.background UTT FILENAME TIME): mixes the file under the speech
 // from TIME, or loops it over (START END); END -1 is the end of the speech.
@@ -122,7 +126,7 @@ LISP uttWaveBackground(LISP utt, LISP lfilename, LISP ltime) {
   load(s, utt, lfilename, fn);
   double start, end = 0;
   if (ltime != NIL && CONSP(ltime)) {
-    if (siod_llength(ltime) != 2) Vek_fail("%s: TIME must be a number or a list (START END)", fn);
+    if (Vek_listLength(ltime) != 2) Vek_fail("%s: TIME must be a number or a list (START END)", fn);
     start = Vek_argNumber(CAR(ltime), fn, "START");
     end = Vek_argNumber(CAR(CDR(ltime)), fn, "END");
   } else {

@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "EST_error.h"
 #include "EST_wave_aux.h"
@@ -36,11 +37,34 @@ double Vek_argNumber(LISP x, const char *fn, const char *what) {
   return FLONM(x);
 }
 
-std::string Vek_argText(LISP x, const char *fn, const char *what) {
+const char *Vek_argCText(LISP x, const char *fn, const char *what, char (&buf)[64]) {
   if (x != NIL && (SYMBOLP(x) || STRINGP(x))) return get_c_string(x);
-  if (x != NIL && FLONUMP(x)) return (const char *)siod_sprint(x);
   if (x == NIL) return "nil";
+  if (FLONUMP(x)) {
+    EST_String printed = siod_sprint(x);
+    snprintf(buf, sizeof buf, "%s", (const char *)printed);
+    return buf;
+  }
   Vek_fail("%s: %s is not a string, symbol or number", fn, what);
+}
+
+std::string Vek_argText(LISP x, const char *fn, const char *what) {
+  char buf[64];
+  return Vek_argCText(x, fn, what, buf);
+}
+
+LISP Vek_strcons(const char *p, size_t n) {
+  LISP s = strcons((long)n, nullptr);
+  memcpy(s->storage_as.string.data, p, n);
+  s->storage_as.string.data[n] = '\0';
+  return s;
+}
+
+int Vek_listLength(LISP l) {
+  int n = 0;
+  for (; l != NIL; l = CDR(l), ++n)
+    if (!CONSP(l)) return -1;
+  return n;
 }
 
 // The value of (name value) in params, or null when absent.

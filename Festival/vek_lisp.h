@@ -8,7 +8,9 @@
 //
 // Anything the interpreter would reject by longjmp (a wrong argument type, a
 // missing parameter value of the wrong kind) is checked first by the Vek_arg*
-// readers below, which throw instead.
+// readers below, which throw instead. Lisp values are made (cons, strcons,
+// flocons: they raise when the heap is full) only in frames that own nothing
+// with a destructor, typically as the last step of a function.
 #pragma once
 
 #include <stdexcept>
@@ -73,6 +75,16 @@ EST_Utterance *Vek_argUtt(LISP x, const char *fn);
 double Vek_argNumber(LISP x, const char *fn, const char *what);
 // The text of a string, a symbol's name or a number's printed form.
 std::string Vek_argText(LISP x, const char *fn, const char *what);
+// The same without a C++ object: the interpreter's own text of a string or
+// symbol, or a number printed into buf.
+const char *Vek_argCText(LISP x, const char *fn, const char *what, char (&buf)[64]);
+
+// A new Lisp string of the n characters at p (which need not end there: the
+// interpreter's own strcons copies up to the terminating zero).
+LISP Vek_strcons(const char *p, size_t n);
+
+// The length of a proper list, or -1 for anything else.
+int Vek_listLength(LISP l);
 
 // Parameter readers over an association list ((name value) ...), with the
 // default when the name is absent; a value of the wrong kind throws.
