@@ -26,6 +26,7 @@ extern "C" {
 #endif
 
 // Forgets captured output, input bytes, the speed override and the mixer settings.
+// (Device volumes are the device layer's and stay.)
 void VirtualAudio_Reset(void);
 // Pace for devices opened from now on; a negative speed returns to TOVIK_AUDIO_SPEED.
 void VirtualAudio_SetSpeed(double speed);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -27,6 +28,8 @@ long ClampWait(long us) {
 std::mutex gLiveLock;
 std::set<WaveOut *> gOuts;
 std::set<WaveIn *> gIns;
+// A device keeps its volume from one open to the next, as a sound card does.
+std::map<std::pair<PcmBackend *, unsigned>, uint32_t> gVolumes;
 
 bool FormatIsSound(const WaveFormat *f) {
     if (!f || f->channels < 1 || f->rate < 1) return false;
@@ -287,11 +290,13 @@ extern "C" int WaveOut_Open(WaveOut **h, unsigned id, const WaveFormat *fmt, Msg
     d->fmt = *fmt;
     d->notify = notify;
     d->stream = std::move(s);
-    d->worker = std::thread([d] { d->Run(); });
     {
         std::lock_guard<std::mutex> g(gLiveLock);
+        auto v = gVolumes.find({b, id});
+        if (v != gVolumes.end()) d->volume = v->second;
         gOuts.insert(d);
     }
+    d->worker = std::thread([d] { d->Run(); });
     *h = d;
     MsgWin_Post(notify, WAVE_MSG_OUT_OPEN, (uintptr_t)d, 0);
     return WAVE_OK;
@@ -386,6 +391,10 @@ extern "C" int WaveOut_Close(WaveOut *h) {
 
 extern "C" int WaveOut_SetVolume(WaveOut *h, uint32_t volume) {
     if (!LiveOut(h)) return WAVE_ERR_INVALHANDLE;
+    {
+        std::lock_guard<std::mutex> g(gLiveLock);
+        gVolumes[{h->backend, h->id}] = volume;
+    }
     std::lock_guard<std::mutex> g(h->lock);
     h->volume = volume;
     return WAVE_OK;

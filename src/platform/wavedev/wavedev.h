@@ -16,7 +16,8 @@
 //  - Buffer data is interleaved frames in the device format: 16-bit little-endian
 //    samples, or one mu-law byte per sample.
 //  - Volume is applied in the layer to every output device (left in the low 16 bits,
-//    right in the high 16 bits; 0xFFFF is full scale and leaves the samples untouched).
+//    right in the high 16 bits; 0xFFFF is full scale and leaves the samples untouched);
+//    a device keeps the volume last set on it for later opens, for the whole process.
 //  - Calls are made from one thread (the one that owns the message window); the layer
 //    locks what it shares with its workers.
 #ifndef TOVIK_PLATFORM_WAVEDEV_H

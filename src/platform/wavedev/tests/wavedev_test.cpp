@@ -132,6 +132,11 @@ TEST_F(WaveOutTest, volume_scales_what_is_heard_and_full_scale_leaves_it_alone) 
     EXPECT_EQ(0, out[1]);
     EXPECT_EQ(-32768, out[2]);
     EXPECT_EQ(0, out[3]);
+    ASSERT_EQ(WAVE_OK, WaveOut_Close(h));
+    h = Open(8000, 2);
+    ASSERT_EQ(WAVE_OK, WaveOut_GetVolume(h, &v));
+    EXPECT_EQ(0x0000FFFFu, v) << "the device keeps its volume";
+    WaveOut_SetVolume(h, 0xFFFFFFFFu);
 }
 
 TEST_F(WaveOutTest, a_header_must_be_prepared_and_cannot_be_queued_twice) {
@@ -199,6 +204,7 @@ TEST_F(WaveOutTest, mu_law_plays_its_bytes_and_volume_goes_through_the_code) {
     EXPECT_NEAR(4000, WaveDev_UlawToLinear(heard[0]), 150);
     EXPECT_NEAR(-4000, WaveDev_UlawToLinear(heard[1]), 150);
     EXPECT_EQ(0, WaveDev_UlawToLinear(heard[2]));
+    WaveOut_SetVolume(h, 0xFFFFFFFFu);
 }
 
 TEST_F(WaveOutTest, the_output_file_receives_what_was_played) {
