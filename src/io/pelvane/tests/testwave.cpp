@@ -4,6 +4,7 @@
 //   testwave samples NAME        the samples as a list
 //   testwave rate NAME           the rate
 //   testwave count               objects the interpreter holds
+//   testwave destroy NAME        destroys any object
 #include <tcl.h>
 
 #include <cstring>
@@ -53,11 +54,12 @@ int TestwaveCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         Tcl_SetObjResult(interp, list);
         return TCL_OK;
     }
+    if (strcmp(sub, "destroy") == 0 && objc == 3) return Obj_Destroy(interp, Tcl_GetString(objv[2]));
     if (strcmp(sub, "count") == 0 && objc == 2) {
         Tcl_SetObjResult(interp, Tcl_NewIntObj(Obj_Count(interp)));
         return TCL_OK;
     }
-    Tcl_SetObjResult(interp, Tcl_NewStringObj("usage: testwave make RATE SAMPLES | samples NAME | rate NAME | count", -1));
+    Tcl_SetObjResult(interp, Tcl_NewStringObj("usage: testwave make RATE SAMPLES | samples NAME | rate NAME | count | destroy NAME", -1));
     return TCL_ERROR;
 }
 
