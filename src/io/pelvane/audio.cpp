@@ -8,6 +8,7 @@
 #include "cmds.h"
 #include "obj.h"
 #include "records.h"
+#include "utils.h"
 #include "winaudio.h"
 
 namespace {
@@ -224,13 +225,14 @@ void InBufferFull(WaveIn *h, WaveHeader *hdr) {
         Tcl_Preserve(interp);
         Tcl_InterpState st = Tcl_SaveInterpState(interp, TCL_OK);
         for (int i = 0; i < c && i < WA_MAX_CHANNELS; i++) {
-            WaveRecord *w = Wave_New(len, (float)rb->rate);
+            int16_t *samples = (int16_t *)AUDIO_ALLOC(len > 0 ? (size_t)len * sizeof(int16_t) : 1);
             for (int32_t j = 0; j < len; j++) {
-                if (rb->format == WA_FORMAT_MULAW) w->samples[j] = (int16_t)WaveDev_UlawToLinear(bytes[j * c + i]);
-                else memcpy(&w->samples[j], bytes + 2 * ((size_t)j * c + i), 2);
+                if (rb->format == WA_FORMAT_MULAW) samples[j] = (int16_t)WaveDev_UlawToLinear(bytes[j * c + i]);
+                else memcpy(&samples[j], bytes + 2 * ((size_t)j * c + i), 2);
             }
-            if (Obj_Create(interp, "wave", w) != TCL_OK) {
-                Wave_Free(w);
+            const float info[2] = {(float)rb->rate, 0.0f};   // rate, linear 16-bit
+            WaveRecord *w = nullptr;
+            if (createWave(interp, len, 2, info, samples, &w) != 0) {
                 Tcl_BackgroundError(interp);
                 continue;
             }
