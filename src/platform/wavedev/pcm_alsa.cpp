@@ -164,9 +164,14 @@ public:
     }
 };
 
+// ALSA would print its own complaints on stderr; the layer reports through its codes.
+void Quiet(const char *, int, const char *, int, const char *, ...) {}
+
 }  // namespace
 
 PcmBackend *Pcm_AlsaBackend() {
     static AlsaBackend b;
+    static bool quiet = (snd_lib_error_set_handler(Quiet), true);
+    (void)quiet;
     return &b;
 }
