@@ -446,7 +446,7 @@ int Winaudio_Setup(Tcl_Interp *interp) {
 // carry record addresses, so scripts may not post those.
 int Winaudio_PostCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     int message = 0, p0 = 0, p1 = 0;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "message %i p0 %i p1 %i", &message, &p0, &p1)) return TCL_ERROR;
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "message %i p0 %i p1 %i", &message, &p0, &p1)) return TCL_ERROR;
     if (message == WAVE_MSG_OUT_DONE || message == WAVE_MSG_IN_DATA ||
         (message >= WA_MSG_OUT_DONE && message <= WA_MSG_IN_SCRIPT)) {
         SetError(interp, sspf(0, "message %d is the device layer's own and cannot be posted", message));
@@ -464,7 +464,7 @@ int Winaudio_PostCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[
 // Lists the output devices: {devid N mid N pid N version M.m name S channels N
 // formats {...} support {...}} per device that answers.
 int Winaudio_OutdevsCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "")) return TCL_ERROR;
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "")) return TCL_ERROR;
     Tcl_SetObjResult(interp, DeviceList(true));
     return TCL_OK;
 }
@@ -472,7 +472,7 @@ int Winaudio_OutdevsCmd(ClientData, Tcl_Interp *interp, int argc, const char *ar
 // Winaudio indevs
 // The same for input devices (without "support").
 int Winaudio_IndevsCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "")) return TCL_ERROR;
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "")) return TCL_ERROR;
     Tcl_SetObjResult(interp, DeviceList(false));
     return TCL_OK;
 }
@@ -483,7 +483,7 @@ int Winaudio_IndevsCmd(ClientData, Tcl_Interp *interp, int argc, const char *arg
 int Winaudio_OutopenCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     int devid = 0, rate = 0, channels = 0;
     const char *command = nullptr;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "devid %i rate %i channels %i command ?s", &devid, &rate, &channels,
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "devid %i rate %i channels %i command ?s", &devid, &rate, &channels,
                        &command))
         return TCL_ERROR;
     if (!CheckShape(interp, rate, channels)) return TCL_ERROR;
@@ -515,7 +515,7 @@ int Winaudio_OutopenCmd(ClientData, Tcl_Interp *interp, int argc, const char *ar
 int Winaudio_InopenCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     int devid = 0, rate = 0, channels = 0;
     const char *command = nullptr;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "devid %i rate %i channels %i command ?s", &devid, &rate, &channels,
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "devid %i rate %i channels %i command ?s", &devid, &rate, &channels,
                        &command))
         return TCL_ERROR;
     if (!CheckShape(interp, rate, channels)) return TCL_ERROR;
@@ -550,7 +550,7 @@ int Winaudio_WriteCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
     const char *name = nullptr;
     int nwaves = 0;
     const char **waves = nullptr;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "handle %s wave %l", &name, &nwaves, &waves)) return TCL_ERROR;
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "handle %s wave %l", &name, &nwaves, &waves)) return TCL_ERROR;
     WinaudioOut *o = GetOut(interp, name);
     if (!o) return TCL_ERROR;
     if (nwaves != o->channels) {
@@ -611,7 +611,7 @@ int Winaudio_WriteCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
 // Holds the output device (opening it when closed).
 int Winaudio_PauseCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *name = nullptr;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "handle %s", &name)) return TCL_ERROR;
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "handle %s", &name)) return TCL_ERROR;
     WinaudioOut *o = GetOut(interp, name);
     if (!o) return TCL_ERROR;
     WinaudioOutOpen(nullptr, o);
@@ -623,7 +623,7 @@ int Winaudio_PauseCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
 // Goes on after a pause; an idle device is closed.
 int Winaudio_RestartCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *name = nullptr;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "handle %s", &name)) return TCL_ERROR;
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "handle %s", &name)) return TCL_ERROR;
     WinaudioOut *o = GetOut(interp, name);
     if (!o) return TCL_ERROR;
     if (o->handle) {
@@ -639,7 +639,7 @@ int Winaudio_VolumeCmd(ClientData, Tcl_Interp *interp, int argc, const char *arg
     const char *name = nullptr;
     double value = 0;
     int given = 0;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "handle %s volume !d", &name, &value, &given)) return TCL_ERROR;
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "handle %s volume !d", &name, &value, &given)) return TCL_ERROR;
     WinaudioOut *o = GetOut(interp, name);
     if (!o) return TCL_ERROR;
     if (WinaudioOutOpen(interp, o) != WAVE_OK) return TCL_ERROR;
@@ -674,7 +674,7 @@ int Winaudio_VolumeCmd(ClientData, Tcl_Interp *interp, int argc, const char *arg
 // at once when the device is closed.
 int Winaudio_EventCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *name = nullptr, *script = nullptr;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "handle %s event %s", &name, &script)) return TCL_ERROR;
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "handle %s event %s", &name, &script)) return TCL_ERROR;
     WinaudioOut *o = GetOut(interp, name);
     if (!o) return TCL_ERROR;
     WinaudioEvent *e = NewEvent(o->interp, script, o->rate, o->format, o->count);
@@ -692,7 +692,7 @@ int Winaudio_EventCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
 int Winaudio_StartCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *name = nullptr, *command = nullptr;
     int blocksize = 250, buffers = 8;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "handle %s command %s -blocksize %i -buffers %i", &name, &command,
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "handle %s command %s -blocksize %i -buffers %i", &name, &command,
                        &blocksize, &buffers))
         return TCL_ERROR;
     WinaudioIn *in = Winaudio_GetIn(interp, name);
@@ -750,7 +750,7 @@ int Winaudio_StartCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
 // and the device closes when the last buffer is back.
 int Winaudio_StopCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *name = nullptr;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "handle %s", &name)) return TCL_ERROR;
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "handle %s", &name)) return TCL_ERROR;
     WinaudioIn *in = Winaudio_GetIn(interp, name);
     if (!in) return TCL_ERROR;
     in->recording = 0;
@@ -765,7 +765,7 @@ int Winaudio_StopCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[
 // Returns every queued buffer of an output or input object at once.
 int Winaudio_ResetCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *name = nullptr;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "handle %s", &name)) return TCL_ERROR;
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "handle %s", &name)) return TCL_ERROR;
     if (WinaudioOut *o = GetOut(interp, name)) {
         if (o->handle) WaveOut_Reset(o->handle);
     } else {
@@ -781,7 +781,7 @@ int Winaudio_ResetCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
 // "full" when the input and the output device can be open together, else "half".
 int Winaudio_DuplexCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *rname = nullptr, *pname = nullptr;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "record %s play %s", &rname, &pname)) return TCL_ERROR;
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "record %s play %s", &rname, &pname)) return TCL_ERROR;
     WinaudioIn *in = Winaudio_GetIn(interp, rname);
     if (!in) return TCL_ERROR;
     WinaudioOut *o = GetOut(interp, pname);

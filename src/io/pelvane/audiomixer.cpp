@@ -153,7 +153,7 @@ void Winaudio_FreeMixer(WinaudioIn *in) {
 int Winaudio_MixerSelectCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *name = nullptr, *line = nullptr;
     int value = 0, given = 0;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "handle %s line ?s value !i", &name, &line, &value, &given))
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "handle %s line ?s value !i", &name, &line, &value, &given))
         return TCL_ERROR;
     WinaudioIn *in = GetMixerObject(interp, name);
     if (!in) return TCL_ERROR;
@@ -224,7 +224,7 @@ int Winaudio_MixerVolumeCmd(ClientData, Tcl_Interp *interp, int argc, const char
     const char *name = nullptr, *line = nullptr;
     double value = 0;
     int given = 0;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "handle %s line ?s value !d", &name, &line, &value, &given))
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "handle %s line ?s value !d", &name, &line, &value, &given))
         return TCL_ERROR;
     WinaudioIn *in = GetMixerObject(interp, name);
     if (!in) return TCL_ERROR;
@@ -263,7 +263,7 @@ int Winaudio_MixerVolumeCmd(ClientData, Tcl_Interp *interp, int argc, const char
 int Winaudio_MixerSwitchCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *name = nullptr, *line = nullptr, *control = nullptr;
     int value = 0, given = 0;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "handle %s line ?s control ?s value !i", &name, &line, &control,
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "handle %s line ?s control ?s value !i", &name, &line, &control,
                        &value, &given))
         return TCL_ERROR;
     WinaudioIn *in = GetMixerObject(interp, name);
@@ -352,7 +352,7 @@ int Winaudio_MixerSwitchCmd(ClientData, Tcl_Interp *interp, int argc, const char
 // with the recording-source control and the state of each of its items.
 int Winaudio_MixerCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *name = nullptr;
-    if (Cmds_ParseArgs(interp, 4, argc, argv, "handle %s", &name)) return TCL_ERROR;
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "handle %s", &name)) return TCL_ERROR;
     WinaudioIn *in = GetMixerObject(interp, name);
     if (!in) return TCL_ERROR;
     const MixLine *mic = nullptr;

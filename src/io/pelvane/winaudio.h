@@ -66,6 +66,9 @@ WinaudioIn *Winaudio_GetIn(Tcl_Interp *interp, const char *name);
 void Winaudio_ReadMixer(WinaudioIn *in);
 void Winaudio_FreeMixer(WinaudioIn *in);
 
+// Method handlers get argv[0] the command, argv[1] the class holding the method, argv[2]
+// the object and argv[3] the method; they parse from argv[2], so that usage messages
+// read "Winaudio write handle wave ...".
 // Device methods (audio.cpp).
 Tcl_CmdProc Winaudio_PostCmd, Winaudio_OutdevsCmd, Winaudio_OutopenCmd, Winaudio_WriteCmd, Winaudio_PauseCmd,
     Winaudio_RestartCmd, Winaudio_VolumeCmd, Winaudio_EventCmd, Winaudio_IndevsCmd, Winaudio_InopenCmd,
