@@ -582,6 +582,10 @@ int Winaudio_WriteCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
     if (len == 0) return TCL_OK;
     bool mulaw = o->format == WA_FORMAT_MULAW;
     size_t bytes = (size_t)len * c * (mulaw ? 1 : 2);
+    if (bytes > 0x7FFFFFFFu) {
+        SetError(interp, "wave too long for one device buffer");
+        return TCL_ERROR;
+    }
     char *data = (char *)AUDIO_ALLOC(bytes);
     for (int i = 0; i < c; i++)
         for (int32_t j = 0; j < len; j++) {
@@ -700,6 +704,10 @@ int Winaudio_StartCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
     long frames = (long)in->rate * blocksize / 1000;
     if (blocksize <= 0 || frames < 1) {
         SetError(interp, sspf(0, "blocksize %d ms holds no sample at %d Hz", blocksize, in->rate));
+        return TCL_ERROR;
+    }
+    if ((double)frames * in->channels * 2 > 0x7FFFFFFF) {
+        SetError(interp, sspf(0, "blocksize %d ms is too long for one device buffer", blocksize));
         return TCL_ERROR;
     }
     if (buffers < 1) {
