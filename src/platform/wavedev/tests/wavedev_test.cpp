@@ -71,7 +71,7 @@ TEST_F(WaveOutTest, a_buffer_is_done_when_its_sound_has_been_heard_not_when_it_w
     ASSERT_TRUE(PumpUntil([&] { return Count(WAVE_MSG_OUT_DONE) == 1; }));
     auto ms = std::chrono::duration_cast<Ms>(posted.back().at - t0).count();
     EXPECT_GE(ms, 145);
-    EXPECT_LT(ms, 200);
+    EXPECT_LT(ms, 300);
 }
 
 TEST_F(WaveOutTest, close_is_refused_while_buffers_are_queued_and_reset_returns_each_once) {
@@ -110,7 +110,7 @@ TEST_F(WaveOutTest, pause_holds_the_clock_and_restart_goes_on) {
     ASSERT_TRUE(PumpUntil([&] { return Count(WAVE_MSG_OUT_DONE) == 1; }));
     auto ms = std::chrono::duration_cast<Ms>(posted.back().at - t0).count();
     EXPECT_GE(ms, 45);
-    EXPECT_LT(ms, 100);
+    EXPECT_LT(ms, 250);
 }
 
 TEST_F(WaveOutTest, volume_scales_what_is_heard_and_full_scale_leaves_it_alone) {
@@ -308,7 +308,7 @@ TEST_F(WaveInTest, a_buffer_fills_at_the_pace_of_the_clock) {
     ASSERT_TRUE(PumpUntil([&] { return Count(WAVE_MSG_IN_DATA) == 1; }));
     auto ms = std::chrono::duration_cast<Ms>(posted.back().at - t0).count();
     EXPECT_GE(ms, 95);
-    EXPECT_LT(ms, 150);
+    EXPECT_LT(ms, 300);
     WaveIn_Reset(h);
     WaveIn_Close(h);
 }
