@@ -107,14 +107,14 @@ extern "C" int Mixer_GetListText(Mixer *m, unsigned controlId, unsigned channels
 extern "C" int Mixer_ErrorText(int code, char *buf, size_t len) {
     const char *t;
     switch (code) {
-    case MIX_OK: t = "The specified command was carried out."; break;
-    case MIX_ERR_INVALHANDLE: t = "The specified device handle is invalid."; break;
-    case MIX_ERR_NODRIVER: t = "The device has no mixer."; break;
-    case MIX_ERR_INVALPARAM: t = "An invalid parameter was passed to a system function."; break;
-    case MIX_ERR_INVALLINE: t = "The mixer has no such line."; break;
-    case MIX_ERR_INVALCONTROL: t = "The mixer line has no such control."; break;
-    case MIX_ERR_INVALVALUE: t = "The value is not valid for this mixer control."; break;
-    default: t = "An unknown error occurred in the mixer."; break;
+    case MIX_OK: t = "no error"; break;
+    case MIX_ERR_INVALHANDLE: t = "not an open mixer"; break;
+    case MIX_ERR_NODRIVER: t = "the device has no mixer"; break;
+    case MIX_ERR_INVALPARAM: t = "invalid parameter"; break;
+    case MIX_ERR_INVALLINE: t = "no such mixer line"; break;
+    case MIX_ERR_INVALCONTROL: t = "no such mixer control"; break;
+    case MIX_ERR_INVALVALUE: t = "value out of range for the mixer control"; break;
+    default: t = "unknown mixer error"; break;
     }
     if (buf && len) {
         strncpy(buf, t, len - 1);

@@ -229,20 +229,20 @@ extern "C" void WaveDev_MakeFormat(WaveFormat *f, int tag, int channels, int rat
 extern "C" int WaveDev_ErrorText(int code, char *buf, size_t len) {
     const char *t;
     switch (code) {
-    case WAVE_OK: t = "The specified command was carried out."; break;
-    case WAVE_ERR_BADDEVICEID: t = "The specified device identifier is out of range."; break;
-    case WAVE_ERR_ALLOCATED: t = "The specified device is already in use. Wait until it is free, and then try again."; break;
-    case WAVE_ERR_INVALHANDLE: t = "The specified device handle is invalid."; break;
-    case WAVE_ERR_NODRIVER: t = "There is no driver installed on your system."; break;
-    case WAVE_ERR_NOMEM: t = "There is not enough memory available for this task."; break;
-    case WAVE_ERR_NOTSUPPORTED: t = "This function is not supported by the device."; break;
-    case WAVE_ERR_INVALPARAM: t = "An invalid parameter was passed to a system function."; break;
-    case WAVE_ERR_BADFORMAT: t = "The specified format is not supported or cannot be translated."; break;
-    case WAVE_ERR_STILLPLAYING: t = "Cannot perform this operation while media data is still playing. Reset the device, or wait until the data is finished playing."; break;
-    case WAVE_ERR_UNPREPARED: t = "The wave header was not prepared."; break;
-    case WAVE_ERR_NOSOURCE: t = "The virtual device's input file (TOVIK_AUDIO_IN) cannot be read."; break;
-    case WAVE_ERR_NOSINK: t = "The virtual device's output file (TOVIK_AUDIO_OUT) cannot be written."; break;
-    default: t = "An unknown error occurred in the sound device."; break;
+    case WAVE_OK: t = "no error"; break;
+    case WAVE_ERR_BADDEVICEID: t = "no sound device with that number"; break;
+    case WAVE_ERR_ALLOCATED: t = "the sound device is in use"; break;
+    case WAVE_ERR_INVALHANDLE: t = "not an open sound device"; break;
+    case WAVE_ERR_NODRIVER: t = "the sound device cannot be opened"; break;
+    case WAVE_ERR_NOMEM: t = "not enough memory for the sound device"; break;
+    case WAVE_ERR_NOTSUPPORTED: t = "the sound device cannot do that"; break;
+    case WAVE_ERR_INVALPARAM: t = "invalid parameter"; break;
+    case WAVE_ERR_BADFORMAT: t = "the sound device does not take that rate, channel count or sample format"; break;
+    case WAVE_ERR_STILLPLAYING: t = "the sound device still has buffers queued"; break;
+    case WAVE_ERR_UNPREPARED: t = "the buffer was not prepared for the sound device"; break;
+    case WAVE_ERR_NOSOURCE: t = "the virtual sound device cannot read its input file (TOVIK_AUDIO_IN)"; break;
+    case WAVE_ERR_NOSINK: t = "the virtual sound device cannot write its output file (TOVIK_AUDIO_OUT)"; break;
+    default: t = "unknown sound device error"; break;
     }
     if (buf && len) {
         strncpy(buf, t, len - 1);
