@@ -5,7 +5,7 @@
 //   network made here is float; the 16-bit form only stores weights and its
 //   forward pass computes nothing.
 // - Layer sizes as stored count the input layer's bias unit (always) and, when
-//   the spec asks for hidden bias, one extra unit per hidden layer. The output
+//   the layer description (NnetSpec) asks for hidden bias, one extra unit per hidden layer. The output
 //   layer never counts one.
 // - Weights are one contiguous array: layer pair 0 first, within a pair the row
 //   of upper unit 0 first; a row holds one weight per lower unit, bias last.
@@ -71,8 +71,8 @@ typedef struct Nnet {
 NnetSpec *nnet_Default(void);
 void nnet_FreeSpec(NnetSpec *spec);
 
-// A new network of the spec (which is not changed), weights zero; NULL with a
-// message when the spec is impossible or memory runs out.
+// A new network of the layer description (which is not changed), weights zero; NULL with a
+// message when the description is impossible or memory runs out.
 Nnet *nnet_Alloc(GS_Result *r, const NnetSpec *spec);
 
 // Frees a network and everything it owns; NULL is accepted. Returns 0.
