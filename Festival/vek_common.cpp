@@ -217,8 +217,10 @@ static LISP uttSaveVekRelation(LISP utt, LISP lrelname, LISP lfilename) {
   std::vector<float> ends;
   std::vector<std::string> names;
   for (EST_Item *it = u->relation(relname.c_str())->head(); it != nullptr; it = inext(it)) {
-    if (!it->f_present("end")) Vek_fail("%s: item %s has no end", fn, (const char *)it->name());
-    names.push_back((const char *)it->name());
+    EST_String n = it->name();
+    const char *name = (const char *)n ? (const char *)n : "";
+    if (!it->f_present("end")) Vek_fail("%s: item \"%s\" has no end", fn, name);
+    names.push_back(name);
     ends.push_back(it->F("end"));
   }
   std::string why;
