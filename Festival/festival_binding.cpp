@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <pthread.h>
 #include <setjmp.h>
 
 #include "festival.h"
@@ -19,6 +20,47 @@
 // dead stack.
 struct catch_frame;
 extern catch_frame *catch_framep;
+
+// The interpreter's list of protected locations (its layout in the speech
+// tools 2.5). Code that protects a local variable and is then unwound by an
+// error never unprotects it, and the next collection reads dead stack.
+struct gc_protected {
+  LISP *location;
+  long length;
+  gc_protected *next;
+};
+extern gc_protected *protected_registers;
+
+// The lowest address of this thread's stack.
+static const char *stackLow() {
+  static const char *low = nullptr;
+  if (low == nullptr) {
+    pthread_attr_t attr;
+    void *addr = nullptr;
+    size_t size = 0;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+      pthread_attr_getstack(&attr, &addr, &size);
+      pthread_attr_destroy(&attr);
+    }
+    low = addr != nullptr ? (const char *)addr : (const char *)&attr - (256L << 20);
+  }
+  return low;
+}
+
+void Festival_DropDeadProtections(const char *live) {
+  const char *low = stackLow();
+  for (bool again = true; again;) {
+    again = false;
+    for (gc_protected *p = protected_registers; p != nullptr; p = p->next) {
+      const char *loc = (const char *)p->location;
+      if (loc >= low && loc < live) {
+        gc_unprotect(p->location);
+        again = true;
+        break;
+      }
+    }
+  }
+}
 
 TovikWaveHandoff festival_wave_handoff = {TOVIK_WAVE_HANDOFF_MAGIC, nullptr, 0, 0};
 
@@ -82,6 +124,7 @@ static int __attribute__((noinline)) evalUnderCatcher(Tcl_Interp *interp, const 
     Tcl_SetObjResult(interp, Tcl_NewStringObj("festival: nested too deeply", -1));
     return TCL_ERROR;
   }
+  char live;  // frames below this one are dead after an error
   LISP *holder = &holders[g_evalDepth];
   *holder = NIL;
   gc_protect(holder);
@@ -102,6 +145,7 @@ static int __attribute__((noinline)) evalUnderCatcher(Tcl_Interp *interp, const 
   } else {
     catch_framep = oldCatch;
     nointerrupt = oldNoInterrupt;
+    Festival_DropDeadProtections(&live);
     Tcl_SetObjResult(interp, Tcl_NewStringObj("SIOD error", -1));
     code = TCL_ERROR;
   }

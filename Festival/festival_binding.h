@@ -29,5 +29,9 @@ int Festival_EvalLisp(Tcl_Interp *interp, const char *text);
 // garbage collector scans the stack.
 void Festival_MarkStackBase(const char *here);
 
+// After an error unwound to a catcher whose frame holds `live`: forgets the
+// garbage-collector protections of the frames below it, which are gone.
+void Festival_DropDeadProtections(const char *live);
+
 // The record that `wave import` reads.
 extern TovikWaveHandoff festival_wave_handoff;

@@ -32,12 +32,15 @@ static int __attribute__((noinline)) startUnderCatcher(int heap) {
   long oldOk = errjmp_ok;
   jmp_buf *mine = (jmp_buf *)malloc(sizeof(jmp_buf));
   volatile int ok = 1;
+  char live;
   errjmp_ok = 1;
   est_errjmp = mine;
-  if (setjmp(*mine) == 0)
+  if (setjmp(*mine) == 0) {
     festival_initialize(1, heap);
-  else
+  } else {
+    Festival_DropDeadProtections(&live);
     ok = 0;
+  }
   free(mine);
   est_errjmp = oldJmp;
   errjmp_ok = oldOk;
