@@ -98,6 +98,8 @@ void Festival_MarkStackBase(const char *here) {
   g_stackBase = here - 8 * 1024;
 }
 
+bool Festival_OnStartThread() { return g_thread == nullptr || Tcl_GetCurrentThread() == g_thread; }
+
 static int lispToTclResult(Tcl_Interp *interp, LISP v) {
   if (v == NIL) {
     Tcl_SetObjResult(interp, Tcl_NewStringObj("nil", -1));
@@ -180,7 +182,7 @@ static int FestivalCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const 
                      (char *)NULL);
     return TCL_ERROR;
   }
-  if (g_thread != nullptr && Tcl_GetCurrentThread() != g_thread) {
+  if (!Festival_OnStartThread()) {
     Tcl_SetObjResult(interp, Tcl_NewStringObj(
         "festival: the synthesiser can only be used from the thread that started it", -1));
     return TCL_ERROR;

@@ -12,6 +12,10 @@ void set_tcl_interp(Tcl_Interp *interp);
 // The remembered interpreter; made (with `festival` in it) when there is none.
 Tcl_Interp *get_tcl_interp();
 
+// Whether the caller runs on the thread that started the synthesiser (true
+// before it is started).
+bool Festival_OnStartThread();
+
 // Creates the `festival` command in interp.
 void Festival_CreateEvalCmd(Tcl_Interp *interp);
 

@@ -63,6 +63,11 @@ static int FestivalInitCmd(ClientData, Tcl_Interp *interp, int argc, const char 
     Tcl_SetObjResult(interp, Tcl_NewStringObj(msg, -1));
     return TCL_ERROR;
   }
+  if (!Festival_OnStartThread()) {
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(
+        "festivalInit: the synthesiser was started on another thread and can only be used there", -1));
+    return TCL_ERROR;
+  }
   // Without a size the speech tools would take SIODHEAPSIZE or their own
   // small default, in which a voice cannot synthesise a sentence; the
   // synthesiser's own default is what its programs use.

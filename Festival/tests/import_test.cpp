@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include <tcl.h>
 
@@ -146,6 +147,27 @@ TEST_F(WaveImport, import_is_offered_only_where_festival_exists) {
   EXPECT_EQ(Tcl_Eval(other, "wave import 0x1 1 1"), TCL_ERROR);
   EXPECT_STREQ(Tcl_GetStringResult(other), "no synthesiser wave: run festivalInit and tovik.wave.info first");
   Tcl_DeleteInterp(other);
+}
+
+// The synthesiser is not thread-safe: another thread's interpreter gets the
+// package but cannot start or use it.
+TEST_F(WaveImport, other_threads_are_refused) {
+  std::string initMessage;
+  int code = TCL_OK;
+  std::thread t([&] {
+    Tcl_Interp *other = Tcl_CreateInterp();
+    Tcl_Init(other);
+    code = Tcl_Eval(other,
+                    "lappend auto_path [file join $env(TOVIK_BUILD) lib tcl]\n"
+                    "package require Festival\n"
+                    "festivalInit");
+    initMessage = Tcl_GetStringResult(other);
+    Tcl_DeleteInterp(other);
+  });
+  t.join();
+  EXPECT_EQ(code, TCL_ERROR);
+  EXPECT_NE(initMessage.find("another thread"), std::string::npos) << initMessage;
+  EXPECT_EQ(eval("festival {(+ 1 1)}"), "2.0");
 }
 
 }  // namespace
