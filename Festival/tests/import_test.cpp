@@ -163,6 +163,7 @@ TEST_F(WaveImport, other_threads_are_refused) {
                     "festivalInit");
     initMessage = Tcl_GetStringResult(other);
     Tcl_DeleteInterp(other);
+    Tcl_FinalizeThread();  // hands the thread's Tcl memory back
   });
   t.join();
   EXPECT_EQ(code, TCL_ERROR);
