@@ -234,7 +234,7 @@ public:
         c->mid = 0xFFFF;
         c->pid = id + (output ? 1 : 0x11);
         c->driverVersion = 0x0100;
-        snprintf(c->name, sizeof c->name, "%s", d.name);
+        CopyText(c->name, sizeof c->name, d.name);
         c->formats = d.formats;
         c->channels = d.channelsCap;
         c->support = d.support;

@@ -347,10 +347,7 @@ extern "C" int WaveDev_ErrorText(int code, char *buf, size_t len) {
     case WAVE_ERR_NOSINK: t = "the virtual sound device cannot write its output file (TOVIK_AUDIO_OUT)"; break;
     default: t = "unknown sound device error"; break;
     }
-    if (buf && len) {
-        strncpy(buf, t, len - 1);
-        buf[len - 1] = '\0';
-    }
+    CopyText(buf, len, t);
     return WAVE_OK;
 }
 
