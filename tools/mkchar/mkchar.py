@@ -311,9 +311,9 @@ def model_bytes(ctype, vs, tris, names, damage):
                 if damage == "bad-face-index" and t == 5:
                     c = len(vs) + 1000
                 out += i32(a, b, c, mouth_mat if mouth else 0)
-            # texture coordinates: 0 in the green half, 1 in the red half
+            # texture coordinates: 0 in the green band, 1 in the red band
             out += i32(2)
-            out += f32(0.25, 0.5, 0.75, 0.5)
+            out += f32(0.25, 0.5, 0.625, 0.5)
         else:
             mv = target_moves(name, ctype)
             manifest.append((name, mv))
@@ -345,11 +345,12 @@ def model_bytes(ctype, vs, tris, names, damage):
     return bytes(out), manifest
 
 
-def image_bytes(w, h, left, right):
+def image_bytes(w, h, bands):
+    """Vertical bands of colour: bands[k] covers u in [k/n, (k+1)/n)."""
     out = bytearray(i32(w, h))
     for _ in range(h):
         for i in range(w):
-            r, g, b = left if i < w // 2 else right
+            r, g, b = bands[i * len(bands) // w]
             out += bytes((b, g, r))
     return bytes(out)
 
@@ -444,7 +445,7 @@ def body_bytes(ctype, head_vs, damage):
             out += i32(*f) + (i32(0) if selector else b"")
         out += i32(nt)
         if nt:
-            out += f32(0.25, 0.25, 0.75, 0.25, 0.75, 0.75, 0.25, 0.75)
+            out += f32(*([0.875, 0.5] * 4))
             out += i32(len(fs))
             for f in fs:
                 out += i32(0, 1, 2)
@@ -490,9 +491,11 @@ def make(load_type, out, damage=None):
         write(os.path.join(M, MODEL_FILE[ctype]), model)
     if damage != "missing-images":
         face_img, body_img = IMAGES[ctype]
-        write(os.path.join(M, face_img), image_bytes(16, 16, (0, 255, 0), (255, 0, 0)))
+        # face image: green skin (u < 0.5), red mouth, blue body (u >= 0.75)
+        green, red, blue = (0, 255, 0), (255, 0, 0), (0, 0, 255)
+        write(os.path.join(M, face_img), image_bytes(16, 16, [green, green, red, blue]))
         if body_img != face_img:
-            write(os.path.join(M, body_img), image_bytes(8, 8, (0, 0, 255), (0, 0, 255)))
+            write(os.path.join(M, body_img), image_bytes(8, 8, [blue]))
     if ctype != 5:
         write(os.path.join(M, "Tongue.Ge"), tongue_ge(damage))
         write(os.path.join(M, TONGUE_TABLE[ctype]), tongue_table(51 if ctype in (6, 7) else 54))
@@ -504,7 +507,8 @@ def make(load_type, out, damage=None):
         write(os.path.join(M, "welddata", fn), "".join("%d%s" % (i, eol) for i in range(cnt)))
     if wt in WELD:
         fn, cnt, head1, body1 = WELD[wt]
-        head = [(k % (G + 1)) + (1 if head1 else 0) for k in range(cnt)]
+        # bottom-row head vertices nearest the body's top-row corners
+        head = [(1, 4, 8, 11)[k % 4] + (1 if head1 else 0) for k in range(cnt)]
         body = [12 + (k % 4) + (1 if body1 else 0) for k in range(cnt)]
         text = "".join("%d%s" % (v, eol) for v in head) + "-" + eol + "".join("%d%s" % (v, eol) for v in body)
         write(os.path.join(M, "welddata", fn), text)
