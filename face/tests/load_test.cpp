@@ -1,1 +1,176 @@
+// Character load: every type, the target slots, damaged characters, the
+// body with its skeleton and pose files.
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "engine.h"
+#include "test_util.h"
+
+using brovana::BrovanaEngine;
+using brovana::Mat4;
+
+TEST(Load, every_character_type_loads_and_binds_its_slots) {
+    for (int type = 0; type <= 9; type++) {
+        BrovanaEngine e;
+        ASSERT_TRUE(e.load(type, CharDir("type" + std::to_string(type)).c_str())) << type << ": " << e.lastError();
+        EXPECT_EQ(e.characterType(), type);
+        EXPECT_GT(e.objectCount(), 20);
+        EXPECT_EQ(e.evaluatedFace(), e.objectCount() + 2);
+        for (int s = 0; s < 22; s++) EXPECT_GT(e.slot(s), 0) << "type " << type << " slot " << s;
+        EXPECT_EQ(e.nodeCount() > 0, type != 5) << type;
+        EXPECT_EQ(e.findNode("Bip01 Neck") >= 0, type != 5);
+    }
+}
+
+TEST(Load, shared_targets_bind_to_one_object) {
+    struct Case {
+        int type, a, b;
+    } cases[] = {{3, 19, 20}, {2, 8, 9}, {5, 7, 8}, {5, 10, 11}, {5, 12, 13}};
+    for (const Case &c : cases) {
+        BrovanaEngine e;
+        ASSERT_TRUE(e.load(c.type, CharDir("type" + std::to_string(c.type)).c_str()));
+        EXPECT_EQ(e.slot(c.a), e.slot(c.b)) << "type " << c.type;
+    }
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(6, CharDir("type6").c_str()));
+    EXPECT_EQ(e.object(e.slot(6))->name, "Ven_Neutral");
+    ASSERT_TRUE(e.load(5, CharDir("type5").c_str()));  // reload into the same engine
+    EXPECT_EQ(e.object(e.findVisemeTarget(8))->name, "Vis_   i");
+    EXPECT_EQ(e.findVisemeTarget(-1), -1);
+    EXPECT_EQ(e.findVisemeTarget(54), -1);
+}
+
+TEST(Load, face_data_of_a_loaded_character) {
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str()));
+    const brovana::MeshObject *o = e.object(0);
+    EXPECT_EQ(o->name, "HEAD");  // quotes dropped
+    EXPECT_EQ(o->V, 169);
+    EXPECT_EQ(o->F, 288);
+    EXPECT_FALSE(e.faceVertices().empty());
+    for (int v : e.faceVertices()) EXPECT_NE(e.regionCode(v), 0);
+    EXPECT_EQ(e.weldCount(), 12);
+    EXPECT_EQ(e.headWeld()[0], 1);   // 1-based in the file
+    EXPECT_EQ(e.bodyWeld()[0], 12);
+    // tongue: row 53 ("4r") copies row 2 with the character's columns 8..11
+    EXPECT_FLOAT_EQ(e.tongueTableRow(53)[3], e.tongueTableRow(2)[3]);
+    EXPECT_FLOAT_EQ(e.tongueTableRow(53)[8], 0.365f);
+    EXPECT_FLOAT_EQ(e.tongueTableRow(20)[3], 0.020f);
+    ASSERT_NE(e.tongue(), nullptr);
+    EXPECT_TRUE(e.tongue()->usable());
+    EXPECT_TRUE(e.bodyUsable());
+    // the neutral pose file gives the arms their angles
+    EXPECT_FLOAT_EQ(e.node(e.findNode("Bip01 L UpperArm"))->pose[2], -10.0f);
+    EXPECT_FLOAT_EQ(e.bodyPoseValue(6)[0], 5.0f);
+    EXPECT_FLOAT_EQ(e.node(e.findNode("Bip01 L UpperArm"))->keys[1][0], 0.0f);
+    EXPECT_FLOAT_EQ(e.node(e.findNode("Bip01 L UpperArm"))->keys[2][0], 5.0f);
+}
+
+// Damaged characters: a clear message, no read outside the files, and the
+// engine can load a sound character afterwards.
+TEST(Load, damaged_characters) {
+    struct Case {
+        const char *damage;
+        bool loads;
+        const char *message;  // part of lastError(); "" for none
+    } cases[] = {
+        {"missing-model", false, ""},
+        {"truncated-model", false, "damaged model file"},
+        {"bad-face-index", false, "face vertex index out of range"},
+        {"huge-count", false, "does not fit the file"},
+        {"missing-facecom", false, "cannot open face components"},
+        {"short-facecom", false, "too short"},
+        {"missing-images", true, ""},
+        {"missing-body", true, ""},
+        {"bad-bone-index", true, ""},
+        {"crlf", true, ""},
+        {"missing-neutral-pose", true, ""},
+        {"short-tongue", true, ""},
+    };
+    for (const Case &c : cases) {
+        BrovanaEngine e;
+        bool ok = e.load(4, CharDir(std::string("damaged-") + c.damage).c_str());
+        EXPECT_EQ(ok, c.loads) << c.damage << ": " << e.lastError();
+        EXPECT_NE(e.lastError().find(c.message), std::string::npos) << c.damage << ": " << e.lastError();
+        EXPECT_EQ(e.loaded(), c.loads) << c.damage;
+        if (!c.loads) {
+            // still usable: a sound character loads into the same engine
+            EXPECT_TRUE(e.load(4, CharDir("type4").c_str())) << c.damage;
+        }
+    }
+    BrovanaEngine e;
+    EXPECT_FALSE(e.load(4, CharDir("damaged-missing-body").c_str()) && e.bodyUsable());
+    EXPECT_TRUE(e.load(4, CharDir("damaged-bad-bone-index").c_str()));
+    EXPECT_FALSE(e.bodyUsable());
+    EXPECT_TRUE(e.load(4, CharDir("damaged-short-tongue").c_str()));
+    EXPECT_FALSE(e.tongue()->usable());
+    EXPECT_TRUE(e.load(4, CharDir("damaged-crlf").c_str()));
+    EXPECT_EQ(e.weldCount(), 12);
+    EXPECT_FLOAT_EQ(e.node(e.findNode("Bip01 R UpperArm"))->pose[2], 10.0f);
+    EXPECT_FALSE(e.load(14, CharDir("type4").c_str()));
+    EXPECT_NE(e.lastError().find("unknown character type 14"), std::string::npos);
+    EXPECT_FALSE(e.load(-1, CharDir("type4").c_str()));
+}
+
+TEST(Load, file_names_match_without_regard_to_case_and_separators) {
+    // type 8 names its body image "Bexlo512B.img" but the others ".Img";
+    // the directory is given with backslashes
+    std::string dir = CharDir("type8");
+    std::string back;
+    for (char c : dir) back += c == '/' ? '\\' : c;
+    BrovanaEngine e;
+    EXPECT_TRUE(e.load(8, back.c_str())) << e.lastError();
+}
+
+TEST(Skeleton, rotation_about_a_pivot_turns_z_first) {
+    auto node = [](float rx, float ry, float rz) {
+        return Mat4::translate(1, 0, 0) * Mat4::rotate(rx, 1, 0, 0) * Mat4::rotate(ry, 0, 1, 0) *
+               Mat4::rotate(rz, 0, 0, 1) * Mat4::translate(-1, 0, 0);
+    };
+    float x, y, z;
+    node(0, 0, 90).apply(2, 0, 0, &x, &y, &z);
+    EXPECT_NEAR(x, 1, 1e-6); EXPECT_NEAR(y, 1, 1e-6); EXPECT_NEAR(z, 0, 1e-6);
+    node(90, 0, 90).apply(2, 0, 0, &x, &y, &z);
+    EXPECT_NEAR(x, 1, 1e-6); EXPECT_NEAR(y, 0, 1e-6); EXPECT_NEAR(z, 1, 1e-6);
+}
+
+TEST(Skeleton, children_follow_their_parent_and_names_match_whole) {
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str()));
+    EXPECT_LT(e.findNode("Bip01 Nec", 9), 0);
+    EXPECT_LT(e.findNode("Bip01 Neck ", 11), 0);
+    brovana::BodyNode *spine = e.node(e.findNode("Bip01 Spine"));
+    spine->pose[0] = 30;
+    e.applyPose();
+    brovana::BodyNode *neck = e.node(e.findNode("Bip01 Neck"));
+    // the neck's own rotation is 0, yet it carries the spine's turn
+    EXPECT_NE(neck->matrix[5], 1.0f);
+    EXPECT_NEAR(neck->matrix[5], std::cos(30 * M_PI / 180), 1e-5);
+    // body vertices bound to the spine moved
+    brovana::BodyNode *body = e.node(e.findNode("Obrik BODY"));
+    EXPECT_GT(std::fabs(body->dy[0] - body->ry[0]), 1e-3);
+}
+
+TEST(Poses, write_then_read_gives_every_bone_its_pose) {
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str()));
+    for (int i = 0; i < e.nodeCount(); i++) {
+        brovana::BodyNode *n = e.node(i);
+        n->pose[0] = (float)i, n->pose[1] = -0.5f * i, n->pose[2] = 2.0f;
+    }
+    std::string path = testing::TempDir() + "pose.ges";
+    ASSERT_EQ(e.writePose(path), 1);
+    ASSERT_EQ(e.readPose(path), 1);
+    for (const char *name : {"Bip01 Pelvis", "Bip01 L Finger31", "Bip01 R Hand", "Bip01 R Toe0"}) {
+        int i = e.findNode(name);
+        EXPECT_FLOAT_EQ(e.node(i)->pose[0], (float)i) << name;
+        EXPECT_FLOAT_EQ(e.node(i)->pose[1], -0.5f * i) << name;
+    }
+    // a third finger segment has no line: it takes its second segment's angles
+    int second = e.findNode("Bip01 L Finger21"), third = e.findNode("Bip01 L Finger22");
+    EXPECT_FLOAT_EQ(e.node(third)->pose[0], (float)second);
+    EXPECT_EQ(e.readPose(testing::TempDir() + "no-such.ges"), 0);
+    remove(path.c_str());
+}

@@ -78,3 +78,90 @@ TEST_F(RenderTest, rest_face_shows_face_mouth_and_body_in_their_places) {
     EXPECT_GT(f.lowestRow(Red), kH / 2);
     EXPECT_GT(f.lowestRow(Blue), f.lowestRow(Red));
 }
+
+// The done-when path offscreen: an utterance plays frame by frame; the mouth
+// opens on the open vowels, closes on the bilabial, and the face is at rest
+// after the last frame.
+TEST_F(RenderTest, speaking_moves_the_mouth_when_the_phonemes_say) {
+    loadAndView("type4", 4);
+    e.setIdleMotionOff(false);
+    e.show();
+    Frame rest = grab();
+    int restRed = rest.count(Red), restLow = rest.lowestRow(Red);
+    // "mama" with pauses: .pau 300, m 300, A 300, m 300, A 300, .pau 300
+    e.reset();
+    const char *ph[] = {".pau", "m", "A", "m", "A", ".pau"};
+    for (int i = 0; i < 6; i++) e.addPhoneme(ph[i], 300, i == 1 ? "mama" : "", false);
+    e.prep();
+    EXPECT_FLOAT_EQ(e.duration(), 1800.0f);
+    int F = e.frameCount();
+    ASSERT_GE(F, 54);
+    std::vector<int> red(F), low(F);
+    for (int n = 0; n < F - 1; n++) {
+        e.showFrame(n);
+        Frame f = grab();
+        red[n] = f.count(Red);
+        low[n] = f.lowestRow(Red);
+        EXPECT_GT(f.count(Green), 500) << "frame " << n;
+    }
+    auto frameAt = [&](float ms) { return (int)(ms / (1000.0f / 30)); };
+    // middle of each "A": the lower lip is lower than at rest
+    for (float ms : {750.0f, 1350.0f}) EXPECT_GT(low[frameAt(ms)], restLow + 2) << ms << " ms";
+    // middle of each "m": the lips close, less red than at rest
+    for (float ms : {450.0f, 1050.0f}) EXPECT_LT(red[frameAt(ms)], restRed) << ms << " ms";
+    // the pauses at both ends look like rest
+    EXPECT_NEAR(red[frameAt(100)], restRed, restRed / 10);
+    // after the last frame: rest
+    e.showFrame(F - 1);
+    e.show();
+    Frame end = grab();
+    EXPECT_NEAR(end.count(Red), restRed, 2);
+    EXPECT_EQ(end.lowestRow(Red), restLow);
+}
+
+TEST_F(RenderTest, view_uses_the_viewport_aspect_and_alpha_switches_blending) {
+    loadAndView("type4", 4);
+    e.setPerspective(30, 1, 1, 100);
+    e.setViewport(0, 0, 160, 80);
+    e.show();
+    float p[16];
+    glGetFloatv(GL_PROJECTION_MATRIX, p);
+    EXPECT_NEAR(p[5] / p[0], 2.0f, 1e-4);  // aspect 160 / 80, not the stored 1
+    e.setViewport(0, 0, 160, 0);
+    e.show();
+    glGetFloatv(GL_PROJECTION_MATRIX, p);
+    EXPECT_NEAR(p[5] / p[0], 160.0f, 1e-2);  // height 0: aspect = width
+    e.setAlpha(0.99f);
+    EXPECT_TRUE(glIsEnabled(GL_BLEND));
+    e.setAlpha(1.0f);
+    EXPECT_FALSE(glIsEnabled(GL_BLEND));
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+TEST_F(RenderTest, textures_of_the_character_are_uploaded_under_their_names) {
+    loadAndView("type1", 1);
+    GLint w = 0;
+    glBindTexture(GL_TEXTURE_2D, 2);  // type 1's face
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
+    EXPECT_EQ(w, 16);
+    glBindTexture(GL_TEXTURE_2D, 3);  // and body
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
+    EXPECT_EQ(w, 8);
+    // character 7 draws no head and no body: only the clear colour
+    loadAndView("type7", 7);
+    e.show();
+    Frame f = grab();
+    EXPECT_EQ(f.count(Green) + f.count(Red) + f.count(Blue), 0);
+}
+
+TEST_F(RenderTest, every_character_type_draws_without_errors) {
+    for (int type = 0; type <= 9; type++) {
+        loadAndView("type" + std::to_string(type), type);
+        for (int n = 0; n < 3; n++) e.idleAnimate();
+        EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR) << "type " << type;
+        if (type != 7) {
+            Frame f = grab();
+            EXPECT_GT(f.count(Green) + f.count(Red), 100) << "type " << type;
+        }
+    }
+}
