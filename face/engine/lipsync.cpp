@@ -61,9 +61,13 @@ int BrovanaEngine::planSegments(int w) {
 int BrovanaEngine::expandSegments(std::vector<std::string> *out, std::vector<float> *times) {
     out->clear();
     times->assign(1, 0.0f);
+    // Boundaries are summed in double so that many short segments still add
+    // up to the phonemes' durations.
+    double sum = 0;
     auto add = [&](const std::string &name, float d) {
         out->push_back(name);
-        times->push_back(times->back() + d);
+        sum += d;
+        times->push_back((float)sum);
     };
     for (int p = 0; p < N_; p++) {
         const std::string &s = names_[p];

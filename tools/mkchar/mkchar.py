@@ -10,6 +10,8 @@ shows the face green, the mouth red and the body blue.
 
     mkchar.py --type 4 --out DIR            a sound character of load type 4
     mkchar.py --type 4 --out DIR --damage K a damaged one (see DAMAGES)
+    mkchar.py --suite DIR                   DIR/typeN for N = 0..9 and
+                                            DIR/damaged-K of type 4 for every K
 
 Stdlib only, written without looking at the C++ readers, so that a format
 mistake is not mirrored on both sides.
@@ -560,10 +562,22 @@ def basis(blocks, vs):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("--type", type=int, required=True, choices=range(14))
-    ap.add_argument("--out", required=True)
+    ap.add_argument("--type", type=int, choices=range(14))
+    ap.add_argument("--out")
     ap.add_argument("--damage", choices=DAMAGES)
+    ap.add_argument("--suite", help="make the whole test set under this directory")
     a = ap.parse_args()
+    if a.suite:
+        import shutil
+        for t in range(10):
+            shutil.rmtree(os.path.join(a.suite, "type%d" % t), ignore_errors=True)
+            make(t, os.path.join(a.suite, "type%d" % t))
+        for d in DAMAGES:
+            shutil.rmtree(os.path.join(a.suite, "damaged-" + d), ignore_errors=True)
+            make(4, os.path.join(a.suite, "damaged-" + d), d)
+        return 0
+    if a.type is None or not a.out:
+        ap.error("--type and --out are required without --suite")
     make(a.type, a.out, a.damage)
 
 
