@@ -561,12 +561,15 @@ def basis(blocks, vs):
 
 
 def main():
+    global G
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--type", type=int, choices=range(14))
     ap.add_argument("--out")
     ap.add_argument("--damage", choices=DAMAGES)
     ap.add_argument("--suite", help="make the whole test set under this directory")
+    ap.add_argument("--grid", type=int, default=G, help="grid cells per side of the head (default %d)" % G)
     a = ap.parse_args()
+    G = max(4, a.grid)
     if a.suite:
         import shutil
         for t in range(10):
