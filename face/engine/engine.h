@@ -210,6 +210,8 @@ public:
     int evaluatedFace() const { return evalIndex_; }
     int regionCode(int v) const { return comps_[0].empty() ? 0 : comps_[0][v]; }
     const std::vector<int> &faceVertices() const { return faceVerts_; }
+    const std::vector<int> &vertexMap() const { return vertexMap_; }
+    const MeshObject &hair() const { return hair_; }
     int characterType() const { return ctype_; }
     bool hairFlag() const { return kind_.hair; }
     bool adaptedFlag() const { return kind_.adapted; }
@@ -330,6 +332,10 @@ private:
     bool readHeadData();
     bool readBasis(const char *file, int blocks, std::vector<double> *out);
     bool readBodyData();
+    bool readHair();
+    bool readVertexMap();
+    bool readAdaptation();
+    void drawHair();
     bool readBoneIndex(const std::string &path);
     void findYExtremes(int k, float *span, int *low, int *high);
     bool readHideList();
@@ -358,6 +364,9 @@ private:
     float tongueTable_[54][18] = {{0}};
     float tongueRest_[18] = {0};
     std::vector<int> vertexMap_;
+    MeshObject hair_;
+    std::vector<float> adapt_;                 // 9 per base vertex, row by row
+    std::vector<float> baseX_, baseY_, baseZ_;  // object 0 before the vertex map
 
     // face data
     std::vector<int> comps_[18];

@@ -125,6 +125,9 @@ void BrovanaEngine::freeModel() {
     headWeldN_ = bodyWeldN_ = hiddenNeckN_ = 0;
     basis15_.clear();
     basis38_.clear();
+    hair_ = MeshObject();
+    adapt_.clear();
+    baseX_.clear(), baseY_.clear(), baseZ_.clear();
     modelLoaded_ = false;
 }
 
@@ -148,10 +151,7 @@ bool BrovanaEngine::load(int type, const char *dir) {
         if (!probe.isOpen()) return false;  // the one failure reported without a message
     }
     bool ok = readModel(modelPath);
-    if (ok && kind_.hair) {
-        // Hair meshes and vertex maps of the parametric faces are not part
-        // of this build; the face loads without them.
-    }
+    if (ok && (kind_.hair || kind_.adapted)) ok = readVertexMap();
     if (ok && ctype_ != 5 && TongueTableFile[ctype_]) readTongueTable(JoinPath(M, TongueTableFile[ctype_]));
     if (!ok) {
         freeModel();
@@ -167,6 +167,10 @@ bool BrovanaEngine::load(int type, const char *dir) {
     modelLoaded_ = true;
     headAngles_[0] = headAngles_[1] = headAngles_[2] = 0;
     composed_ = 0;
+    if (kind_.hair && !readHair()) {
+        freeModel();
+        return false;
+    }
     bindTargets();
     makeIdleTracks();
     idleT_[0] = slots_[6], idleT_[1] = slots_[20];
@@ -190,6 +194,10 @@ bool BrovanaEngine::load(int type, const char *dir) {
     setAlpha(1.0f);
     mixSource_ = true;
     paramModel_ = ctype_ == 8 || ctype_ == 9;
+    if (kind_.adapted && !readAdaptation()) {
+        freeModel();
+        return false;
+    }
     if (ctype_ == 8 && !readBasis("AlphaN.bin", 15, &basis15_)) {
         freeModel();
         return false;
@@ -489,6 +497,112 @@ bool BrovanaEngine::readHeadData() {
     } else if (ctype_ == 8 || ctype_ == 9) {
         o.headVertex.assign(o.V, 1);
     }
+    return true;
+}
+
+bool BrovanaEngine::readHair() {
+    std::string path = JoinPath(JoinPath(loadDir_, "Models"), "hairnew2.GL");
+    TextFile f(path);
+    if (!f.isOpen()) return fail("cannot open hair mesh " + Quote(FindFile(path)));
+    auto bad = [&]() { return fail("damaged hair mesh " + Quote(FindFile(path))); };
+    FILE *in = f.stream();
+    long P, N;
+    if (fscanf(in, "%ld %ld", &P, &N) != 2 || P < 0 || N < 0 || P > 10000000 || N > 10000000) return bad();
+    MeshObject &h = hair_;
+    h = MeshObject();
+    h.V = (int)P, h.F = (int)N;
+    h.x.resize(P), h.y.resize(P), h.z.resize(P), h.normals.resize(3 * P);
+    h.fa.resize(N), h.fb.resize(N), h.fc.resize(N);
+    long idx, extra[5];
+    for (long i = 0; i < P; i++)
+        if (fscanf(in, "%ld %f %f %f", &idx, &h.x[i], &h.y[i], &h.z[i]) != 4) return bad();
+    for (long t = 0; t < N; t++) {
+        if (fscanf(in, "%ld %d %d %d %ld %ld %ld %ld %ld", &idx, &h.fa[t], &h.fb[t], &h.fc[t], &extra[0], &extra[1],
+                   &extra[2], &extra[3], &extra[4]) != 9)
+            return bad();
+        if (h.fa[t] < 0 || h.fa[t] >= P || h.fb[t] < 0 || h.fb[t] >= P || h.fc[t] < 0 || h.fc[t] >= P) return bad();
+    }
+    for (long i = 0; i < P; i++)
+        if (fscanf(in, "%ld %f %f %f", &idx, &h.normals[3 * i], &h.normals[3 * i + 1], &h.normals[3 * i + 2]) != 4)
+            return bad();
+    return true;
+}
+
+bool BrovanaEngine::readVertexMap() {
+    std::string M = JoinPath(loadDir_, "Models");
+    MeshObject &o = *objects_[0];
+    BinaryFile fm(JoinPath(M, "gTransa.bin"));
+    int32_t K = 0;
+    if (!fm.isOpen()) return fail("cannot open vertex map " + Quote(fm.path()));
+    fm.i32(&K);
+    if (!fm.ok() || K < o.V || (long)K * 4 > fm.remaining())
+        return fail("damaged vertex map " + Quote(fm.path()) + ": its count does not fit the face or the file");
+    vertexMap_.resize(K);
+    for (int &m : vertexMap_) fm.i32(&m);
+    BinaryFile fv(JoinPath(M, "gVertexn.bin"));
+    int32_t R = 0;
+    if (!fv.isOpen()) return fail("cannot open replacement vertices " + Quote(fv.path()));
+    fv.i32(&R);
+    if (!fv.ok() || R < 0 || R > K || (long)R * 12 > fv.remaining())
+        return fail("damaged replacement vertices " + Quote(fv.path()) + ": count does not fit");
+    std::vector<float> rep(3 * (size_t)R);
+    for (float &v : rep) fv.f32(&v);
+    for (int i = 0; i < o.V; i++)
+        if (vertexMap_[i] >= R) return fail("damaged vertex map " + Quote(fm.path()) + ": entry out of range");
+    baseX_ = o.x, baseY_ = o.y, baseZ_ = o.z;
+    for (int i = 0; i < o.V; i++) {
+        int m = vertexMap_[i];
+        if (m < 0) {
+            o.x[i] = o.centroid[0], o.y[i] = o.centroid[1], o.z[i] = o.centroid[2];
+        } else if (kind_.adapted) {
+            o.x[i] = rep[3 * m], o.y[i] = rep[3 * m + 1], o.z[i] = rep[3 * m + 2];
+        }
+    }
+    return true;
+}
+
+bool BrovanaEngine::readAdaptation() {
+    std::string M = JoinPath(loadDir_, "Models");
+    MeshObject &o0 = *objects_[0];
+    BinaryFile fa(JoinPath(M, "gAdapt.bin"));
+    int32_t A = 0;
+    if (!fa.isOpen()) return fail("cannot open adaptation " + Quote(fa.path()));
+    fa.i32(&A);
+    if (!fa.ok() || A != o0.V || (long)A * 36 > fa.remaining())
+        return fail("damaged adaptation " + Quote(fa.path()) + ": count does not fit the face or the file");
+    adapt_.resize(9 * (size_t)A);
+    for (float &v : adapt_) fa.f32(&v);
+    if (baseX_.size() != (size_t)A) return fail("adaptation without a vertex map");
+    for (int i = 1; i < nObjects_; i++) {
+        if (i == 20) continue;
+        MeshObject &o = *objects_[i];
+        for (int j = 0; j < A && j < o.V; j++) {
+            float d[3] = {o.x[j] - baseX_[j], o.y[j] - baseY_[j], o.z[j] - baseZ_[j]};
+            const float *m = &adapt_[9 * (size_t)j];
+            o.x[j] = o0.x[j] + m[0] * d[0] + m[1] * d[1] + m[2] * d[2];
+            o.y[j] = o0.y[j] + m[3] * d[0] + m[4] * d[1] + m[5] * d[2];
+            o.z[j] = o0.z[j] + m[6] * d[0] + m[7] * d[1] + m[8] * d[2];
+        }
+    }
+    BinaryFile fz(JoinPath(M, "gVertexz.bin"));
+    int32_t Z = 0;
+    if (!fz.isOpen()) return fail("cannot open adapted blink " + Quote(fz.path()));
+    fz.i32(&Z);
+    if (!fz.ok() || Z < 0 || (long)Z * 12 > fz.remaining())
+        return fail("damaged adapted blink " + Quote(fz.path()) + ": count does not fit");
+    std::vector<float> rec(3 * (size_t)Z);
+    for (float &v : rec) fz.f32(&v);
+    int blink = slots_[20];
+    if (blink > 0 && blink < nObjects_) {
+        MeshObject &b = *objects_[blink];
+        for (int i = 0; i < A; i++) {
+            int m = vertexMap_[i];
+            if (m < 0) continue;
+            if (m >= Z) return fail("damaged adapted blink " + Quote(fz.path()) + ": too few records");
+            b.x[i] = rec[3 * m], b.y[i] = rec[3 * m + 1], b.z[i] = rec[3 * m + 2];
+        }
+    }
+    baseX_.clear(), baseY_.clear(), baseZ_.clear();
     return true;
 }
 

@@ -74,7 +74,13 @@ void BrovanaEngine::evalBasisVertex(int v, float *x, float *y, float *z) const {
     double s[3] = {0, 0, 0};
     for (int k = 0; k < blocks; k++)
         for (int a = 0; a < 3; a++) s[a] += (double)c[k] * basis[(k * V + v) * 3 + a];
-    // vertex maps and adaptation matrices are not part of this build
+    if (kind_.adapted && adapt_.size() >= 9 * (size_t)(v + 1)) {
+        // the adapted faces turn the displacement by the vertex's matrix
+        const float *m = &adapt_[9 * (size_t)v];
+        double a[3] = {m[0] * s[0] + m[1] * s[1] + m[2] * s[2], m[3] * s[0] + m[4] * s[1] + m[5] * s[2],
+                       m[6] * s[0] + m[7] * s[1] + m[8] * s[2]};
+        s[0] = a[0], s[1] = a[1], s[2] = a[2];
+    }
     *x += (float)s[0], *y += (float)s[1], *z += (float)s[2];
 }
 

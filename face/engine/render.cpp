@@ -345,6 +345,7 @@ void BrovanaEngine::drawScene() {
         drawBody();
         if (ctype_ == 8) glPopMatrix();
     }
+    if (kind_.hair) drawHair();
     glPopMatrix();
     glDisable(GL_CULL_FACE);
 }
@@ -386,6 +387,9 @@ void BrovanaEngine::drawFacePart(int part) {
     glBegin(GL_TRIANGLES);
     for (int t : o.partLists[part]) {
         int vs[3] = {o.fa[t], o.fb[t], o.fc[t]}, ts[3] = {o.ta[t], o.tb[t], o.tc[t]};
+        if ((kind_.hair || kind_.adapted) && !vertexMap_.empty() &&
+            (vertexMap_[vs[0]] < 0 || vertexMap_[vs[1]] < 0 || vertexMap_[vs[2]] < 0))
+            continue;
         if (ctype_ == 8 || ctype_ == 9) {
             float s = 0;
             for (int ti : ts) s += std::fabs(o.u[ti] - 0.492f) + std::fabs(o.v[ti] - 0.639f);
@@ -402,6 +406,28 @@ void BrovanaEngine::drawFacePart(int part) {
         }
     }
     glEnd();
+}
+
+void BrovanaEngine::drawHair() {
+    const MeshObject &h = hair_;
+    glDisable(GL_TEXTURE_2D);
+    glPushMatrix();
+    glMultMatrixf(headMatrix_.m);
+    glPushMatrix();
+    glShadeModel(GL_SMOOTH);
+    glMaterialfv(GL_FRONT, GL_AMBIENT, hairAmbient_);
+    glMaterialfv(GL_FRONT, GL_DIFFUSE, hairDiffuse_);
+    glMaterialfv(GL_FRONT, GL_SPECULAR, hairSpecular_);
+    glMaterialf(GL_FRONT, GL_SHININESS, Shininess(228.0f));
+    glBegin(GL_TRIANGLES);
+    for (int t = 0; t < h.F; t++)
+        for (int v : {h.fa[t], h.fb[t], h.fc[t]}) {
+            glNormal3fv(&h.normals[3 * v]);
+            glVertex3f(h.x[v], h.y[v], h.z[v]);
+        }
+    glEnd();
+    glPopMatrix();
+    glPopMatrix();
 }
 
 void BrovanaEngine::weldToBody(float x, float y, float z, int slot, float nx, float ny, float nz) {

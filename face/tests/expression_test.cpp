@@ -74,13 +74,21 @@ TEST_F(FaceTest, parameters_compose_emotions_on_their_regions) {
         EXPECT_EQ(composed->z[brow], base->z[brow]);
         EXPECT_EQ(e.mixTargets()[0], e.composedIndex());
     }
-    for (int v = 0; v < base->V; v++)
-        if (e.regionCode(v) == 0) ASSERT_EQ(composed->z[v], base->z[v]);
-    // the expression shows in the evaluated face
-    e.setParameters(0, 0, 1, 0, 0, 0);
+    for (int v = 0; v < base->V; v++) {
+        if (e.regionCode(v) == 0) {
+            ASSERT_EQ(composed->z[v], base->z[v]);
+        }
+    }
+    // the expression shows in the evaluated face, on the mouth at rest; the
+    // rest mouth after an utterance puts the mix back to neutral
     e.showFrame(-1);
-    e.useComposedExpression();
+    e.setParameters(0, 0, 1, 0, 0, 0);
     e.updateFaceVertices(e.currentTargets(), e.currentWindow());
+    const brovana::MeshObject *face = e.object(e.evaluatedFace());
+    EXPECT_NEAR(face->z[corner] - base->z[corner], 2.5f * ManifestDz("type4", "BX_SMILE"), 1e-5);
+    e.showFrame(-1);
+    e.updateFaceVertices(e.currentTargets(), e.currentWindow());
+    EXPECT_NEAR(face->z[corner], base->z[corner], 1e-6);
 }
 
 TEST_F(FaceTest, idle_tables_cycle_and_respect_the_switches) {

@@ -174,3 +174,36 @@ TEST(Poses, write_then_read_gives_every_bone_its_pose) {
     EXPECT_EQ(e.readPose(testing::TempDir() + "no-such.ges"), 0);
     remove(path.c_str());
 }
+
+// Load types 10 to 13: parametric faces with hair, adapted or not.
+TEST(Load, hair_vertex_map_and_adaptation) {
+    struct Case {
+        int type, ctype;
+        bool adapted;
+    } cases[] = {{10, 9, true}, {11, 9, false}, {12, 8, true}, {13, 8, false}};
+    for (const Case &c : cases) {
+        BrovanaEngine e;
+        ASSERT_TRUE(e.load(c.type, CharDir("type" + std::to_string(c.type)).c_str())) << c.type << ": " << e.lastError();
+        EXPECT_EQ(e.characterType(), c.ctype);
+        EXPECT_TRUE(e.hairFlag());
+        EXPECT_EQ(e.adaptedFlag(), c.adapted);
+        EXPECT_EQ(e.hair().V, 10);
+        EXPECT_EQ(e.hair().F, 8);
+        const brovana::MeshObject *o = e.object(0);
+        // a hidden base vertex sits at the centroid; a kept one (the middle
+        // of the grid, y 0 in the file) is replaced only on the adapted faces
+        int hidden = 0, kept = 6 * 13 + 6;
+        ASSERT_LT(e.vertexMap()[hidden], 0);
+        EXPECT_FLOAT_EQ(o->x[hidden], o->centroid[0]);
+        EXPECT_NEAR(o->y[kept], c.adapted ? -0.01f : 0.0f, 1e-6);
+        // the adapted faces double a target's displacement
+        int smile = e.slot(2);
+        int corner = -1;
+        for (int v : e.faceVertices())
+            if (e.regionCode(v) == 5 && std::fabs(o->x[v]) > 0.3f) corner = v;
+        ASSERT_GE(corner, 0);
+        float dz = ManifestDz("type" + std::to_string(c.type), "BX_Joy");
+        ASSERT_NE(dz, 0.0f);
+        EXPECT_NEAR(e.object(smile)->z[corner] - o->z[corner], (c.adapted ? 2 : 1) * dz, 1e-5) << c.type;
+    }
+}

@@ -155,7 +155,7 @@ TEST_F(RenderTest, textures_of_the_character_are_uploaded_under_their_names) {
 }
 
 TEST_F(RenderTest, every_character_type_draws_without_errors) {
-    for (int type = 0; type <= 9; type++) {
+    for (int type = 0; type <= 13; type++) {
         loadAndView("type" + std::to_string(type), type);
         for (int n = 0; n < 3; n++) e.idleAnimate();
         EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR) << "type " << type;

@@ -10,7 +10,7 @@ shows the face green, the mouth red and the body blue.
 
     mkchar.py --type 4 --out DIR            a sound character of load type 4
     mkchar.py --type 4 --out DIR --damage K a damaged one (see DAMAGES)
-    mkchar.py --suite DIR                   DIR/typeN for N = 0..9 and
+    mkchar.py --suite DIR                   DIR/typeN for N = 0..13 and
                                             DIR/damaged-K of type 4 for every K
 
 Stdlib only, written without looking at the C++ readers, so that a format
@@ -539,6 +539,27 @@ def make(load_type, out, damage=None):
         write(os.path.join(M, "boneindex", BODY[ctype][1]), bone)
     if ctype != 5 and damage != "missing-neutral-pose":
         write(os.path.join(M, "obriksign", "neu.ges"), pose_text(damage == "crlf"))
+    if hair or adapted:
+        # vertex map: the outermost columns are hidden; the replacement
+        # vertices sit 0.01 nearer the camera than the base
+        vmap = [-1 if abs(x) > 0.95 else i for i, (x, y, z) in enumerate(vs)]
+        write(os.path.join(M, "gTransa.bin"), i32(len(vmap), *vmap))
+        rep = bytearray(i32(len(vs)))
+        for x, y, z in vs:
+            rep += f32(x, y - 0.01, z)
+        write(os.path.join(M, "gVertexn.bin"), bytes(rep))
+    if hair:
+        write(os.path.join(M, "hairnew2.GL"), hair_text())
+    if adapted:
+        # every adaptation matrix doubles a target's displacement
+        ad = bytearray(i32(len(vs)))
+        for _ in vs:
+            ad += f32(2, 0, 0, 0, 2, 0, 0, 0, 2)
+        write(os.path.join(M, "gAdapt.bin"), bytes(ad))
+        bz = bytearray(i32(len(vs)))
+        for x, y, z in vs:
+            bz += f32(x, y, z - (0.2 if is_eye(x, z) else 0.0))
+        write(os.path.join(M, "gVertexz.bin"), bytes(bz))
     if ctype == 8:
         write(os.path.join(M, "AlphaN.bin"), basis(15, vs))
     if ctype == 9:
@@ -549,6 +570,23 @@ def make(load_type, out, damage=None):
             lines.append("{%s} %g %g %g %s" % (name, mv[1], mv[2], mv[3], mv[0]))
     lines.append("# vertices %d triangles %d objects %d" % (len(vs), len(tris), len(names) + 1))
     write(os.path.join(out, "manifest.txt"), "\n".join(lines) + "\n")
+
+
+def hair_text():
+    """A strip of hair above the head, facing -y, as the text mesh format."""
+    pts = []
+    for j in range(2):
+        for i in range(5):
+            pts.append((-1.0 + 0.5 * i, -0.15, 1.0 + 0.4 * j))
+    tris = []
+    for i in range(4):
+        a, b, c, d = i, i + 1, 5 + i + 1, 5 + i
+        tris += [(a, b, c), (a, c, d)]
+    lines = ["%d %d" % (len(pts), len(tris))]
+    lines += ["%d %f %f %f" % ((k,) + p) for k, p in enumerate(pts)]
+    lines += ["%d %d %d %d 0 0 0 0 0" % ((k,) + t) for k, t in enumerate(tris)]
+    lines += ["%d 0.0 -1.0 0.0" % k for k in range(len(pts))]
+    return "\n".join(lines) + "\n"
 
 
 def basis(blocks, vs):
@@ -572,7 +610,7 @@ def main():
     G = max(4, a.grid)
     if a.suite:
         import shutil
-        for t in range(10):
+        for t in range(14):
             shutil.rmtree(os.path.join(a.suite, "type%d" % t), ignore_errors=True)
             make(t, os.path.join(a.suite, "type%d" % t))
         for d in DAMAGES:
