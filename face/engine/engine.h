@@ -163,6 +163,8 @@ public:
     void buildPhonemeArrays();
     void freePhonemeData();
     static int phonemeRow(const char *symbol);
+    static const char *phonemeSymbol(int row);  // null outside the table
+    static const char *safeNameAt(int i);       // null outside the table
     int phonemeCount() const { return N_; }
     int wordCount() const { return Wc_; }
     const std::vector<std::string> &names() const { return names_; }
@@ -312,6 +314,13 @@ public:
     void setupLights();
     void uploadTextures();
     void setClearColor(float r, float g, float b, float a);
+    // Background and overlay images (RGBA rows, the first row at the bottom
+    // as OpenGL takes them); the engine takes the pixels.  Ignored when the
+    // buffer is empty or a size is below 1.
+    void setBackgroundImage(int width, int height, std::vector<unsigned char> pixels);
+    void setOverlayImage(int width, int height, std::vector<unsigned char> pixels);
+    int backgroundPow2Width() const { return bg_.pw; }
+    int backgroundPow2Height() const { return bg_.ph; }
     int viewportWidth() const { return vpW_; }
     int viewportHeight() const { return vpH_; }
     const TextureImage &image(int k) const { return images_[k]; }
@@ -347,6 +356,15 @@ private:
     void drawTongue(int part);
     void weldToBody(float x, float y, float z, int slot, float nx, float ny, float nz);
     void applyCamera();
+    struct Picture {
+        int w = 0, h = 0, pw = 0, ph = 0;
+        std::vector<unsigned char> pixels;
+        bool changed = false;
+    };
+    void drawBackground();
+    void drawOverlay();
+    void definePicture(Picture &p, int name);
+    Picture bg_, overlay_;
 
     std::string error_;
     bool gl_ = false;

@@ -372,7 +372,7 @@ void BrovanaEngine::applyIdleFrame(int f) {
 
 void BrovanaEngine::stepIdle() {
     if (nIdle_ < 2) return;
-    int f = (int)((int64_t)(idleCounter_ / idleSpeed_) % (nIdle_ - 1));
+    int f = (int)((int64_t)((double)idleCounter_ / idleSpeed_) % (nIdle_ - 1));
     applyIdleFrame(f);
     idleCounter_++;
     if (idleCounter_ > 10000000000LL) idleCounter_ = 0;

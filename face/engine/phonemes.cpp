@@ -15,6 +15,12 @@ int BrovanaEngine::phonemeRow(const char *symbol) {
     return 0;
 }
 
+const char *BrovanaEngine::phonemeSymbol(int row) {
+    return row >= 0 && row < kPhonemeRows ? PhonemeVisemeTable[row].symbol : nullptr;
+}
+
+const char *BrovanaEngine::safeNameAt(int i) { return i >= 0 && i < kSafeNameRows ? SafeNamePairs[i].to : nullptr; }
+
 void BrovanaEngine::addPhoneme(const char *symbol, float durationMs, const char *word, bool spanish) {
     std::string s = symbol ? symbol : "";
     std::string w = word ? word : "";

@@ -325,13 +325,104 @@ void BrovanaEngine::renderFrame() {
     glDepthFunc(GL_LESS);
     glClearColor(clear_[0], clear_[1], clear_[2], clear_[3]);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    // no background image: the depth clear and the view set-up remain
+    drawBackground();
+    drawScene();
+    drawOverlay();
+    glFinish();
+    if (restoreFlag_) restoreSwitches();
+}
+
+static int Pow2(int n) {
+    int p = 1;
+    while (p < n) p *= 2;
+    return p;
+}
+
+void BrovanaEngine::setBackgroundImage(int width, int height, std::vector<unsigned char> pixels) {
+    if (pixels.empty() || width < 1 || height < 1 || pixels.size() < (size_t)width * height * 4) return;
+    bg_.w = width, bg_.h = height;
+    bg_.pixels = std::move(pixels);
+    bg_.pw = Pow2(width), bg_.ph = Pow2(height);
+    bg_.changed = true;
+}
+
+// The overlay's texture is sized from the overlay itself, so that any
+// overlay fits; one of the background's size lies exactly as the background.
+void BrovanaEngine::setOverlayImage(int width, int height, std::vector<unsigned char> pixels) {
+    if (pixels.empty() || width < 1 || height < 1 || pixels.size() < (size_t)width * height * 4) return;
+    overlay_.w = width, overlay_.h = height;
+    overlay_.pixels = std::move(pixels);
+    overlay_.pw = Pow2(width), overlay_.ph = Pow2(height);
+    overlay_.changed = true;
+}
+
+// A texture of twice the power-of-two size with the picture in its upper
+// right quarter, where the quad's texture coordinates look.
+void BrovanaEngine::definePicture(Picture &p, int name) {
+    glBindTexture(GL_TEXTURE_2D, name);
+    if (!p.changed) return;
+    glTexImage2D(GL_TEXTURE_2D, 0, 4, 2 * p.pw, 2 * p.ph, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, p.pw, p.ph, p.w, p.h, GL_RGBA, GL_UNSIGNED_BYTE, p.pixels.data());
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    p.changed = false;
+}
+
+static void PictureQuad(int pw, int ph) {
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, 1, 0, 1, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glViewport(0, 0, pw, ph);
+    glEnable(GL_TEXTURE_2D);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0.5f, 0.5f), glVertex3f(0, 0, 0);
+    glTexCoord2f(0.5f, 1.0f), glVertex3f(0, 1, 0);
+    glTexCoord2f(1.0f, 1.0f), glVertex3f(1, 1, 0);
+    glTexCoord2f(1.0f, 0.5f), glVertex3f(1, 0, 0);
+    glEnd();
+}
+
+void BrovanaEngine::drawBackground() {
+    if (!bg_.pixels.empty()) {
+        definePicture(bg_, 20);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_DECAL);
+        glDisable(GL_CULL_FACE);
+        PictureQuad(bg_.pw, bg_.ph);
+    }
     glClear(GL_DEPTH_BUFFER_BIT);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     resetView(vpW_, vpH_);
-    drawScene();
-    glFinish();
-    if (restoreFlag_) restoreSwitches();
+}
+
+void BrovanaEngine::drawOverlay() {
+    if (overlay_.pixels.empty()) return;
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glDepthMask(GL_FALSE);
+    definePicture(overlay_, 21);
+    static const float white[4] = {1, 1, 1, 1};
+    static const float p5[4] = {0, 0, -0.5f, 1}, p6[4] = {1, 1, -0.5f, 1};
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, white);
+    glLightfv(GL_LIGHT5, GL_AMBIENT, white);
+    glLightfv(GL_LIGHT6, GL_AMBIENT, white);
+    glLightfv(GL_LIGHT5, GL_POSITION, p5);
+    glLightfv(GL_LIGHT6, GL_POSITION, p6);
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT5);
+    glEnable(GL_LIGHT6);
+    for (int l = 0; l < 5; l++) glDisable(GL_LIGHT0 + l);
+    PictureQuad(overlay_.pw, overlay_.ph);
+    glDisable(GL_LIGHT5);
+    glDisable(GL_LIGHT6);
+    for (int l = 0; l < 5; l++) glEnable(GL_LIGHT0 + l);
+    glDepthMask(GL_TRUE);
 }
 
 void BrovanaEngine::drawScene() {

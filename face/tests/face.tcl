@@ -201,7 +201,23 @@ test face-4.2 {switches, idle motion and display modes take their words} -body {
     rename f {}
 } -match regexp -result {^[1-9][0-9]+$}
 
-test face-4.3 {a second load replaces the engine, and deleting the object releases it} -body {
+test face-4.3 {two faces draw each into its own context} -body {
+    newFace f1
+    Brovana create f2 -width 32 -height 16 {*}$::faceOptions
+    f2 load 5 [file join $chars type5]
+    f2 setViewport 0 0 32 16
+    f2 setPerspective 30 2 1 100
+    f2 viewpoint 0 -8 0 0 0 0
+    f1 show
+    f2 show
+    set s1 [frameStats [f1 snapshot]]
+    list [string length [f2 snapshot]] [expr {[dict get $s1 red] > 50 && [dict get $s1 blue] > 50}]
+} -cleanup {
+    rename f1 {}
+    rename f2 {}
+} -result {1536 1}
+
+test face-4.4 {a second load replaces the engine, and deleting the object releases it} -body {
     newFace f
     f load 5 [file join $chars type5]
     f load 4 [file join $chars type4]

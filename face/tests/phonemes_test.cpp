@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine.h"
+#include "tables.h"
 
 using brovana::BrovanaEngine;
 
@@ -106,6 +107,12 @@ TEST(PhonemeTables, rows_and_lookups) {
     EXPECT_STREQ(BrovanaEngine::arpabetToWorldbet("AY"), "aI");
     EXPECT_STREQ(BrovanaEngine::arpabetToWorldbet("Z "), "z");
     EXPECT_EQ(BrovanaEngine::arpabetToWorldbet("Z"), nullptr);
+    EXPECT_STREQ(BrovanaEngine::phonemeSymbol(44), ">i");
+    EXPECT_EQ(BrovanaEngine::phonemeSymbol(54), nullptr);
+    EXPECT_STREQ(BrovanaEngine::safeNameAt(44), "rightarrowi");
+    EXPECT_STREQ(BrovanaEngine::safeNameAt(14), " ");
+    // every file-safe row follows the phoneme table's symbols
+    for (int i = 0; i < 51; i++) EXPECT_STREQ(brovana::SafeNamePairs[i].from, BrovanaEngine::phonemeSymbol(i)) << i;
 }
 
 TEST(EngineRecord, defaults_and_setters) {

@@ -165,3 +165,31 @@ TEST_F(RenderTest, every_character_type_draws_without_errors) {
         }
     }
 }
+
+TEST_F(RenderTest, background_fills_its_power_of_two_viewport_behind_the_face) {
+    loadAndView("type4", 4);
+    e.setBackgroundImage(300, 200, std::vector<unsigned char>(300 * 200 * 4, 0));
+    EXPECT_EQ(e.backgroundPow2Width(), 512);
+    EXPECT_EQ(e.backgroundPow2Height(), 256);
+    e.setBackgroundImage(0, 10, std::vector<unsigned char>(40, 0));  // refused
+    EXPECT_EQ(e.backgroundPow2Width(), 512);
+    e.show();
+    GLint w = 0;
+    glBindTexture(GL_TEXTURE_2D, 20);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
+    EXPECT_EQ(w, 1024);
+    // a 64 x 32 yellow picture: the bottom-left 64 x 32 pixels of the frame,
+    // with the face drawn over it
+    std::vector<unsigned char> yellow(64 * 32 * 4);
+    for (size_t i = 0; i < yellow.size(); i += 4) yellow[i] = yellow[i + 1] = 255, yellow[i + 2] = 0, yellow[i + 3] = 255;
+    e.setBackgroundImage(64, 32, yellow);
+    e.show();
+    Frame f = grab();
+    const unsigned char *in = &f.rgb[((kH - 5) * kW + 5) * 3], *out = &f.rgb[((kH - 40) * kW + 5) * 3];
+    EXPECT_EQ(in[0], 255);
+    EXPECT_EQ(in[1], 255);
+    EXPECT_EQ(in[2], 0);
+    EXPECT_EQ(out[0] + out[1] + out[2], 0);
+    EXPECT_GT(f.count(Green), 500);
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
