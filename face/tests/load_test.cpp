@@ -207,3 +207,66 @@ TEST(Load, hair_vertex_map_and_adaptation) {
         EXPECT_NEAR(e.object(smile)->z[corner] - o->z[corner], (c.adapted ? 2 : 1) * dz, 1e-5) << c.type;
     }
 }
+
+// A model file cut anywhere: the load fails with a message or succeeds,
+// never reads past the end (run under AddressSanitizer to see the latter).
+TEST(Load, model_cut_at_any_length_fails_cleanly) {
+    std::string dir = testing::TempDir() + "cutchar";
+    std::string src = CharDir("type4") + "/Models/Bexlo.GL";
+    FILE *in = fopen(src.c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    std::string whole;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, in)) > 0) whole.append(buf, n);
+    fclose(in);
+    std::string cmd = "rm -rf '" + dir + "' && cp -r '" + CharDir("type4") + "' '" + dir + "'";
+    ASSERT_EQ(system(cmd.c_str()), 0);
+    BrovanaEngine e;
+    for (size_t cut = 0; cut < whole.size(); cut += whole.size() / 97 + 1) {
+        FILE *out = fopen((dir + "/Models/Bexlo.GL").c_str(), "wb");
+        fwrite(whole.data(), 1, cut, out);
+        fclose(out);
+        EXPECT_FALSE(e.load(4, dir.c_str())) << cut;
+        EXPECT_FALSE(e.lastError().empty()) << cut;
+    }
+    FILE *out = fopen((dir + "/Models/Bexlo.GL").c_str(), "wb");
+    fwrite(whole.data(), 1, whole.size(), out);
+    fclose(out);
+    EXPECT_TRUE(e.load(4, dir.c_str())) << e.lastError();
+    ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
+TEST(Tongue, placement_and_normal_averaging) {
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str()));
+    // a window whose targets are all empty gives a zero shape
+    int rows[11] = {0}, targets[11];
+    float w[11];
+    for (int s = 0; s < 11; s++) targets[s] = -1, w[s] = 1.0f / 11;
+    float shape[18];
+    e.tongueShapeFromVisemes(rows, targets, w, 10, shape);
+    for (float v : shape) EXPECT_EQ(v, 0.0f);
+    // two slots on rows 20 and 28 with weights 0.25 / 0.75
+    targets[0] = 5, targets[1] = 6, rows[0] = 20, rows[1] = 28, w[0] = 0.25f, w[1] = 0.75f;
+    e.tongueShapeFromVisemes(rows, targets, w, 1, shape);
+    EXPECT_NEAR(shape[3], 0.25f * 0.020f + 0.75f * 0.028f, 1e-6);
+    EXPECT_FLOAT_EQ(shape[2], 1.0f);
+    // normals: a running mean that divides after every triangle
+    brovana::TongueModel t;
+    t.vertexCount = 193;
+    t.x.assign(193, 0), t.y.assign(193, 0), t.z.assign(193, 0);
+    // three triangles around vertex 0 with normals +z, +x, +y
+    t.x[1] = 1, t.y[2] = 1;  // (0,1,2) in the xy plane: +z
+    t.y[3] = 1, t.z[4] = 1;  // (0,3,4) in the yz plane: +x
+    t.z[5] = 1, t.x[6] = 1;  // (0,5,6) in the zx plane: +y
+    t.a = {0, 0, 0}, t.b = {1, 3, 5}, t.c = {2, 4, 6};
+    t.triangleCount = 3;
+    float off[9] = {0}, one[3] = {1, 1, 1}, zero[3] = {0, 0, 0};
+    std::vector<float> nrm;
+    t.place(off, off, one, one, zero, &nrm);
+    EXPECT_NEAR(nrm[0], 0.5f / 3, 1e-6);        // x: ((0 + 1) / 2 + 0) / 3
+    EXPECT_NEAR(nrm[1], 1.0f / 3, 1e-6);        // y: ((0 + 0) / 2 + 1) / 3
+    EXPECT_NEAR(nrm[2], 0.5f / 3, 1e-6);        // z: ((1 + 0) / 2 + 0) / 3
+    EXPECT_NEAR(nrm[3 * 1 + 2], 1.0f, 1e-6);    // one triangle: its unit normal
+}

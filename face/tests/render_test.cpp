@@ -193,3 +193,38 @@ TEST_F(RenderTest, background_fills_its_power_of_two_viewport_behind_the_face) {
     EXPECT_GT(f.count(Green), 500);
     EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
+
+TEST_F(RenderTest, light_rigs_and_display_modes) {
+    struct Case {
+        int type;
+        float cutoff0;  // GL_SPOT_CUTOFF of light 0
+        bool whiteSecond;
+    } cases[] = {{5, 60, false}, {0, 45, false}, {1, 90, true}, {4, 90, false}};
+    for (const Case &c : cases) {
+        loadAndView("type" + std::to_string(c.type), c.type);
+        e.show();
+        float cut = 0, diffuse[4];
+        glGetLightfv(GL_LIGHT0, GL_SPOT_CUTOFF, &cut);
+        EXPECT_FLOAT_EQ(cut, c.cutoff0) << "type " << c.type;
+        glGetLightfv(GL_LIGHT1, GL_DIFFUSE, diffuse);
+        EXPECT_FLOAT_EQ(diffuse[0], c.whiteSecond ? 1.0f : 0.6f) << "type " << c.type;
+        EXPECT_EQ(diffuse[3], 0.0f);
+        // the rig is the same on every frame
+        float pos[4], again[4];
+        glGetLightfv(GL_LIGHT0, GL_POSITION, pos);
+        e.show();
+        glGetLightfv(GL_LIGHT0, GL_POSITION, again);
+        for (int k = 0; k < 4; k++) EXPECT_EQ(pos[k], again[k]);
+        EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
+    }
+    GLint mode[2];
+    e.setDisplayMode(1);
+    glGetIntegerv(GL_POLYGON_MODE, mode);
+    EXPECT_EQ(mode[0], GL_LINE);
+    e.setDisplayMode(3);  // no change
+    glGetIntegerv(GL_POLYGON_MODE, mode);
+    EXPECT_EQ(mode[0], GL_LINE);
+    e.setDisplayMode(0);
+    glGetIntegerv(GL_POLYGON_MODE, mode);
+    EXPECT_EQ(mode[0], GL_FILL);
+}

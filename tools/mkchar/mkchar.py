@@ -334,7 +334,8 @@ def model_bytes(ctype, vs, tris, names, damage):
     a1 = {0: 90.0, 2: 90.0, 3: 90.0, 5: 60.0}.get(ctype, 9.0)
     for k in range(nspots):
         out += lpstr("Spot%02d" % k)
-        out += f32(0.0, -10.0, 0.5, 0.0, 0.0, 0.0, 1.0, 1.0, 1.0, 0.0, a0 if k == 0 else a1)
+        c = 1.0 if k == 0 else 0.6  # a grey second light tells the rigs' colours apart
+        out += f32(0.0, -10.0, 0.5, 0.0, 0.0, 0.0, c, c, c, 0.0, a0 if k == 0 else a1)
     for k in range({0: 2, 1: 1}.get(ctype, 0)):
         out += lpstr("Omni%02d" % k)
         out += f32(0.0, -10.0, 0.0, 1.0, 1.0, 1.0)
