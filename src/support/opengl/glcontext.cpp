@@ -74,6 +74,11 @@ bool GlContext_MakeCurrent(GlContext *c) {
     return c && eglMakeCurrent(c->display, c->surface, c->surface, c->context);
 }
 
+void GlContext_ReleaseCurrent() {
+    EGLDisplay d = eglGetCurrentDisplay();
+    if (d != EGL_NO_DISPLAY) eglMakeCurrent(d, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+}
+
 int GlContext_Width(const GlContext *c) { return c->width; }
 int GlContext_Height(const GlContext *c) { return c->height; }
 

@@ -20,6 +20,9 @@ struct GlContext;
 GlContext *GlContext_CreateOffscreen(int width, int height, std::string *error);
 void GlContext_Destroy(GlContext *ctx);
 bool GlContext_MakeCurrent(GlContext *ctx);
+// Releases the offscreen context current on this thread, if any (needed
+// before another window system's context can be made current).
+void GlContext_ReleaseCurrent();
 int GlContext_Width(const GlContext *ctx);
 int GlContext_Height(const GlContext *ctx);
 

@@ -12,6 +12,8 @@
 #include <GL/glx.h>
 #include <tk.h>
 
+#include <cctype>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -46,11 +48,20 @@ Registry *GetRegistry(Tcl_Interp *interp) {
     return static_cast<Registry *>(Tcl_GetAssocData(interp, kAssoc, nullptr));
 }
 
+// An EGL and a GLX context cannot both be current on one thread: release
+// the other kind first.
+void ReleaseGlx() {
+    if (glXGetCurrentContext()) glXMakeCurrent(glXGetCurrentDisplay(), None, nullptr);
+}
+
 void MakeCurrent(GlObject *o) {
-    if (o->offscreen)
+    if (o->offscreen) {
+        ReleaseGlx();
         GlContext_MakeCurrent(o->offscreen);
-    else if (o->glx && o->tkwin)
+    } else if (o->glx && o->tkwin) {
+        GlContext_ReleaseCurrent();
         glXMakeCurrent(o->display, Tk_WindowId(o->tkwin), o->glx);
+    }
 }
 
 // Tk may destroy the window first (its parent goes, or the application
@@ -119,9 +130,13 @@ bool CreateWindowContext(Tcl_Interp *interp, GlObject *o, const char *objName, c
     if (!Tcl_PkgRequire(interp, "Tk", "8.6", 0)) return false;
     Tk_Window main = Tk_MainWindow(interp);
     if (!main) return false;
-    std::string path = parent && *parent ? std::string(parent) : std::string("");
-    path += std::string(path.empty() || path == "." ? "." : ".") + "opengl_" + objName;
-    if (path.rfind("..", 0) == 0) path = path.substr(1);
+    // The window is named after the object, with characters that a Tk path
+    // cannot hold replaced; a child of the given parent, else a toplevel.
+    std::string leaf = "opengl_";
+    for (const char *c = objName; *c; c++) leaf += (isalnum((unsigned char)*c) || *c == '_') ? *c : '_';
+    std::string path = (parent && *parent && strcmp(parent, ".") != 0) ? std::string(parent) + "." + leaf : "." + leaf;
+    if (Tk_NameToWindow(interp, path.c_str(), main)) path += "_" + o->id;
+    Tcl_ResetResult(interp);
     // A child of a given parent, else a toplevel of its own.
     o->tkwin = Tk_CreateWindowFromPath(interp, main, path.c_str(), parent && *parent ? nullptr : "");
     if (!o->tkwin) return false;
@@ -152,7 +167,7 @@ bool CreateWindowContext(Tcl_Interp *interp, GlObject *o, const char *objName, c
     if (!parent || !*parent) Tk_MapWindow(o->tkwin);
     Tcl_Eval(interp, "update");
     Tcl_ResetResult(interp);
-    glXMakeCurrent(o->display, Tk_WindowId(o->tkwin), o->glx);
+    MakeCurrent(o);
     return true;
 }
 
@@ -184,6 +199,7 @@ int InitCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     }
     if (!ok) {
         std::string err;
+        ReleaseGlx();
         o->offscreen = GlContext_CreateOffscreen(width, height, &err);
         if (!o->offscreen) {
             Destroy(o);
@@ -260,6 +276,17 @@ int SnapshotCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     return TCL_OK;
 }
 
+// obj window
+// Answers the Tk path of the object's window ("" offscreen), so that a
+// script can pack a window made with -parent.
+int WindowCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "")) return TCL_ERROR;
+    GlObject *o = Lookup(interp, argv[2]);
+    if (!o) return TCL_ERROR;
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(o->tkwin ? Tk_PathName(o->tkwin) : "", -1));
+    return TCL_OK;
+}
+
 // obj offscreen
 // Answers 1 for an offscreen context, 0 for a window.
 int OffscreenCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
@@ -297,6 +324,7 @@ int Opengl_Init(Tcl_Interp *interp) {
     Oo_CreateMethod(interp, "OpenGL", "size", SizeCmd, nullptr, nullptr);
     Oo_CreateMethod(interp, "OpenGL", "snapshot", SnapshotCmd, nullptr, nullptr);
     Oo_CreateMethod(interp, "OpenGL", "offscreen", OffscreenCmd, nullptr, nullptr);
+    Oo_CreateMethod(interp, "OpenGL", "window", WindowCmd, nullptr, nullptr);
     return Obj_Init(interp);
 }
 
