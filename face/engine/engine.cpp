@@ -153,7 +153,9 @@ bool BrovanaEngine::fail(const std::string &msg) {
 
 // A 15-bit generator of our own: the idle motion scales its values by
 // 1 / 32767, which the C library's rand() does not honour everywhere.
-void BrovanaEngine::seedRandom() { rng_ = (uint32_t)time(nullptr); }
+void BrovanaEngine::seedRandom() {
+    if (!fixedSeed_) rng_ = (uint32_t)time(nullptr);
+}
 
 float BrovanaEngine::randomUnit() {
     rng_ = rng_ * 214013u + 2531011u;

@@ -235,7 +235,8 @@ public:
     void clearHeadOffsets();
     void setIdleMotionOff(bool off) { idleOff_ = off; }
     void seedRandom();
-    void seedRandomWith(uint32_t seed) { rng_ = seed; }
+    // A fixed seed (for tests) also holds for the idle tables of later loads.
+    void seedRandomWith(uint32_t seed) { rng_ = seed, fixedSeed_ = true; }
     float randomUnit();
     int idleFrameCount() const { return nIdle_; }
     int64_t idleCounter() const { return idleCounter_; }
@@ -454,6 +455,7 @@ private:
     int64_t idleCounter_ = 0;
     float idleSpeed_ = 1.5f;
     uint32_t rng_ = 1;
+    bool fixedSeed_ = false;
     bool eyeOn_ = false, secondOn_ = false;
 
     // automatic blink (no command reaches it)
