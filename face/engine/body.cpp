@@ -312,9 +312,12 @@ bool BrovanaEngine::readBodyData() {
         memset(n.keys, 0, sizeof n.keys);
     }
     readPose(JoinPath(JoinPath(M, "obriksign"), "neu.ges"));
-    for (BodyNode &n : nodes_) {
+    neutralPose_.resize(nodes_.size());
+    for (size_t i = 0; i < nodes_.size(); i++) {
+        BodyNode &n = nodes_[i];
         for (int s : {0, 2, 3, 4}) memcpy(n.keys[s], n.pose, sizeof n.pose);
         memcpy(n.rotation, n.pose, sizeof n.pose);
+        for (int k = 0; k < 3; k++) neutralPose_[i][k] = n.pose[k];
     }
     // Fit the body under the head.
     int neutral = bt.neutral ? findNode(bt.neutral) : -1;

@@ -20,6 +20,7 @@
 // zero frames.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -183,6 +184,13 @@ public:
     float tongueDominance(int row, int k, float t, const float *times, int n) const;
     int frameCount() const { return F_; }
     void selectFrame(int n);
+    // Body pose tracks (filled with the neutral pose at every preparation;
+    // the markup's tags would write them): value of node i, axis k, frame f.
+    float bodyTrack(int i, int k, int f) const { return bodyTrack_[i][k][f]; }
+    float postureTrack(int i, int k, int f) const { return postureTrack_[i][k][f]; }
+    void allocFrameTracks();
+    void freePoseTracks();
+    void selectPoseFrame(int n);
     const std::vector<std::string> &segmentNames() const { return segNames_; }
     const std::vector<float> &segmentTimes() const { return segTimes_; }
     // frame f, slot s of the window tracks
@@ -431,6 +439,9 @@ private:
     float duration_ = 0;
     std::vector<std::vector<int>> trRow_, trTarget_;
     std::vector<std::vector<float>> trLip_, trTongue_;
+    std::vector<std::array<std::vector<float>, 3>> bodyTrack_, postureTrack_;
+    std::vector<std::array<float, 3>> neutralPose_;  // per node, kept from the load
+    int bodyPoseMode_ = 2;
     bool lipTrack_ = false, exprTrack_ = false, headTrack_ = false, tongueTrack_ = false;
     bool markupTrack_ = false, poseTrack_ = false, headFreeze_ = false;
 

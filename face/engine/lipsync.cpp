@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine.h"
+#include "files.h"
 #include "tables.h"
 
 namespace brovana {
@@ -144,6 +145,7 @@ void BrovanaEngine::computeFrameTracks(int w) {
     trLip_.assign(w + 1, std::vector<float>(F_, 0.0f));
     trTongue_.assign(w + 1, std::vector<float>(F_, 0.0f));
     curW_ = w;
+    allocFrameTracks();
     // Target lookups are by name: do each segment once.
     std::vector<int> segRow(n), segTarget(n);
     for (int k = 0; k < n; k++) {
@@ -183,6 +185,37 @@ void BrovanaEngine::computeFrameTracks(int w) {
     }
 }
 
+void BrovanaEngine::freePoseTracks() {
+    bodyTrack_.clear();
+    postureTrack_.clear();
+}
+
+void BrovanaEngine::allocFrameTracks() {
+    freePoseTracks();
+    if (nodes_.empty()) return;
+    readPose(JoinPath(JoinPath(JoinPath(loadDir_, "Models"), "obriksign"), "neu.ges"));
+    bodyTrack_.resize(nodes_.size());
+    postureTrack_.resize(nodes_.size());
+    for (size_t i = 0; i < nodes_.size(); i++)
+        for (int k = 0; k < 3; k++) {
+            bodyTrack_[i][k].assign(F_, nodes_[i].pose[k]);
+            postureTrack_[i][k].assign(F_, nodes_[i].pose[k]);
+        }
+}
+
+// Body and posture tracks hold absolute angles that both start at the
+// neutral pose: a frame shows neutral plus the differences of both.  The
+// neutral angles are those of the load, so no file is read per frame.
+void BrovanaEngine::selectPoseFrame(int n) {
+    if (n < 0 || n >= F_ || bodyTrack_.size() != nodes_.size()) return;
+    for (size_t i = 0; i < nodes_.size(); i++) {
+        nodes_[i].pose[0] = neutralPose_[i][0], nodes_[i].pose[1] = neutralPose_[i][1];
+        nodes_[i].pose[2] = neutralPose_[i][2];
+        for (int k = 0; k < 3; k++)
+            nodes_[i].rotation[k] = bodyTrack_[i][k][n] + postureTrack_[i][k][n] - neutralPose_[i][k];
+    }
+}
+
 void BrovanaEngine::prepare(int w) {
     if (w < 1) w = 1;
     if (w > kWindowRoom - 1) w = kWindowRoom - 1;
@@ -208,6 +241,10 @@ void BrovanaEngine::selectFrame(int n) {
             curTongue_[s] = trTongue_[s][n];
         }
     }
+    // The tag tracks of the markup are not built here; only the body pose
+    // tracks would follow its switch.
+    if (!markupTrack_) return;
+    if (ctype_ != 5 && poseTrack_ && bodyPoseMode_ >= 0 && bodyPoseMode_ <= 2) selectPoseFrame(n);
 }
 
 void BrovanaEngine::showFrame(int n) {

@@ -119,6 +119,8 @@ void BrovanaEngine::freeModel() {
     for (auto &c : comps_) c.clear();
     faceVerts_.clear();
     nodes_.clear();
+    neutralPose_.clear();
+    freePoseTracks();
     bodyOk_ = false;
     vertexMap_.clear();
     hideList_.clear();

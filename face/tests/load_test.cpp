@@ -270,3 +270,25 @@ TEST(Tongue, placement_and_normal_averaging) {
     EXPECT_NEAR(nrm[2], 0.5f / 3, 1e-6);        // z: ((1 + 0) / 2 + 0) / 3
     EXPECT_NEAR(nrm[3 * 1 + 2], 1.0f, 1e-6);    // one triangle: its unit normal
 }
+
+// Preparation fills both body pose tracks with the neutral pose, so that a
+// frame without tags shows the neutral body.
+TEST(Poses, preparation_fills_pose_tracks_with_the_neutral_pose) {
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str()));
+    e.reset();
+    e.addPhoneme("A", 500, "a", false);
+    e.prep();
+    int arm = e.findNode("Bip01 L UpperArm");
+    ASSERT_GT(e.frameCount(), 10);
+    for (int f = 0; f < e.frameCount(); f += 5) {
+        EXPECT_EQ(e.bodyTrack(arm, 2, f), -10.0f);
+        EXPECT_EQ(e.postureTrack(arm, 0, f), 5.0f);
+    }
+    e.node(arm)->rotation[2] = 99;
+    e.selectPoseFrame(3);
+    EXPECT_EQ(e.node(arm)->rotation[2], -10.0f);
+    e.selectPoseFrame(-1);  // out of range: nothing
+    e.selectPoseFrame(e.frameCount());
+    EXPECT_EQ(e.node(arm)->rotation[2], -10.0f);
+}
