@@ -104,59 +104,200 @@ void BrovanaEngine::applyPose() {
     skinBody();
 }
 
-int BrovanaEngine::readPose(const std::string &path) {
-    for (BodyNode &n : nodes_) n.pose[0] = n.pose[1] = n.pose[2] = 0;
-    if (nodes_.empty()) return 1;
-    TextFile f(path);
-    if (!f.isOpen()) return 0;
+// What a pose reader does with one group of bone lines.
+enum class PoseAct { Consume, PoseAndValue, PoseArmValue };
+
+namespace {
+
+struct LineReader {
+    TextFile &f;
     std::string line;
     float last[3] = {0, 0, 0};
-    auto parse = [&]() {
+    void next() { f.line(&line); }
+    void parse() {
         size_t colon = line.find(':');
         float v[3];
         if (colon != std::string::npos && sscanf(line.c_str() + colon + 1, "%f,%f,%f", &v[0], &v[1], &v[2]) == 3)
             memcpy(last, v, sizeof last);
-    };
-    // bone b: read its line when the skeleton has it; store the pose and the
-    // body pose value as the flags say
-    auto bone = [&](int b, bool value, bool alwaysConsume) {
+    }
+};
+
+}  // namespace
+
+int BrovanaEngine::readPoseGroups(const std::string &path, bool whole, int trunkAct, int leftAct, int rightAct) {
+    if (whole) {
+        for (BodyNode &n : nodes_) n.pose[0] = n.pose[1] = n.pose[2] = 0;
+        if (nodes_.empty()) return 1;
+    }
+    TextFile f(path);
+    if (!f.isOpen()) return 0;
+    LineReader r{f};
+    // bone b: read its line when the skeleton has it (finger 4 always has
+    // one); keep the pose and the body pose value as act says
+    auto bone = [&](int b, PoseAct act, bool value, bool alwaysConsume) {
         int node = findNode(kPoseBones[b], (int)strlen(kPoseBones[b]));
         if (node >= 0 || alwaysConsume) {
-            f.line(&line);
-            if (node >= 0) parse();
+            r.next();
+            if (node >= 0 && act != PoseAct::Consume) r.parse();
         }
-        if (node >= 0) memcpy(nodes_[node].pose, last, sizeof last);
-        if (value) memcpy(bodyPose_[b], last, sizeof last);
+        if (act == PoseAct::Consume) return;
+        if (node >= 0) memcpy(nodes_[node].pose, r.last, sizeof r.last);
+        if (value) memcpy(bodyPose_[b], r.last, sizeof r.last);
     };
-    auto third = [&](int b, bool value) {
-        int node = findNode(kPoseBones[b], (int)strlen(kPoseBones[b]));
-        if (node >= 0) memcpy(nodes_[node].pose, last, sizeof last);
-        if (value) memcpy(bodyPose_[b], last, sizeof last);
-    };
-    auto side = [&](int first, bool fingerValues, int valueLimit) {
-        for (int b = first; b < first + 3; b++) bone(b, b < valueLimit, false);
+    auto side = [&](int first, PoseAct act) {
+        bool fingerValues = act == PoseAct::PoseAndValue;
+        for (int b = first; b < first + 3; b++) bone(b, act, act != PoseAct::Consume, false);
         for (int finger = 0; finger < 5; finger++) {
             int b = first + 3 + 3 * finger;
-            bone(b, fingerValues, finger == 4);
-            bone(b + 1, fingerValues, finger == 4);
-            third(b + 2, fingerValues);
+            bone(b, act, fingerValues, finger == 4);
+            bone(b + 1, act, fingerValues, finger == 4);
+            if (act == PoseAct::Consume) continue;
+            // a third segment has no line: it takes its second segment's angles
+            int node = findNode(kPoseBones[b + 2], (int)strlen(kPoseBones[b + 2]));
+            if (node >= 0) memcpy(nodes_[node].pose, r.last, sizeof r.last);
+            if (fingerValues) memcpy(bodyPose_[b + 2], r.last, sizeof r.last);
         }
     };
-    f.line(&line);  // header
-    for (int b = 0; b < 6; b++) bone(b, true, false);
-    f.line(&line);  // "Left body parts"
-    side(6, true, 9);
-    f.line(&line);  // "Right body parts"
-    side(24, false, 27);
-    f.line(&line);
+    r.next();  // header
+    PoseAct trunk = (PoseAct)trunkAct;
+    for (int b = 0; b < 6; b++) bone(b, trunk, trunk != PoseAct::Consume, false);
+    r.next();  // "Left body parts"
+    side(6, (PoseAct)leftAct);
+    r.next();  // "Right body parts"
+    side(24, (PoseAct)rightAct);
+    r.next();
     char word[256] = "";
-    if (line.size() < sizeof word) sscanf(line.c_str(), "%255s", word);
+    if (r.line.size() < sizeof word) sscanf(r.line.c_str(), "%255s", word);
     if (strcmp(word, "leg") == 0) {
-        for (int b = 42; b < 50; b++) bone(b, true, false);
+        for (int b = 42; b < 50; b++) bone(b, PoseAct::PoseAndValue, true, false);
     } else {
         for (int b = 42; b < 50; b++) bodyPose_[b][0] = bodyPose_[b][1] = bodyPose_[b][2] = 0;
     }
     return 1;
+}
+
+int BrovanaEngine::readPose(const std::string &path) {
+    return readPoseGroups(path, true, (int)PoseAct::PoseAndValue, (int)PoseAct::PoseAndValue,
+                          (int)PoseAct::PoseArmValue);
+}
+
+int BrovanaEngine::readPoseKeysA(const std::string &path) {
+    return readPoseGroups(path, false, (int)PoseAct::PoseAndValue, (int)PoseAct::PoseAndValue,
+                          (int)PoseAct::Consume);
+}
+
+int BrovanaEngine::readPoseKeysB(const std::string &path) {
+    return readPoseGroups(path, false, (int)PoseAct::Consume, (int)PoseAct::Consume, (int)PoseAct::PoseArmValue);
+}
+
+// The hand readers skip to the first hand's finger lines of the file and
+// put them on one hand; which lines exist follows the fingers of that hand.
+int BrovanaEngine::readHand(const std::string &path, int target) {
+    TextFile f(path);
+    if (!f.isOpen()) return 0;
+    LineReader r{f};
+    auto has = [&](int b) { return findNode(kPoseBones[b], (int)strlen(kPoseBones[b])) >= 0; };
+    r.next();
+    for (int b = 0; b < 6; b++)
+        if (has(b)) r.next();
+    r.next();
+    for (int b = 6; b < 9; b++)
+        if (has(b)) r.next();
+    int first = target == 1 ? 27 : 9;  // 1: right hand, mirrored
+    for (int finger = 0; finger < 5; finger++)
+        for (int seg = 0; seg < 3; seg++) {
+            int b = first + 3 * finger + seg;
+            int node = findNode(kPoseBones[b], (int)strlen(kPoseBones[b]));
+            if (seg < 2 && (node >= 0 || finger == 4)) {
+                r.next();
+                if (node >= 0) r.parse();
+            }
+            float v[3] = {r.last[0], r.last[1], r.last[2]};
+            if (target == 1) v[1] = -v[1], v[2] = -v[2];
+            if (node >= 0) memcpy(nodes_[node].pose, v, sizeof v);
+            int k = 3 * finger + seg;
+            if (target == 0) memcpy(bodyPose_[9 + k], v, sizeof v);
+            if (target == 2) memcpy(handShape_[k], v, sizeof v);
+        }
+    return 1;
+}
+
+int BrovanaEngine::readHandPoseLeft(const std::string &path) { return readHand(path, 0); }
+int BrovanaEngine::readHandPoseRight(const std::string &path) { return readHand(path, 1); }
+int BrovanaEngine::readHandShape(const std::string &path) { return readHand(path, 2); }
+
+void BrovanaEngine::loadNeutralPoseFile() {
+    readPose(JoinPath(JoinPath(JoinPath(loadDir_, "Models"), "obriksign"), "neu.ges"));
+    for (BodyNode &n : nodes_) memcpy(n.rotation, n.pose, sizeof n.pose);
+}
+
+// ---------------------------------------------------------- pose groups
+
+void BrovanaEngine::copyPoseGroup(int from, int to, bool resetMatrices) {
+    if (resetMatrices)
+        for (BodyNode &n : nodes_) memcpy(n.matrix, Mat4::identity().m, sizeof n.matrix);
+    for (int b = from; b <= to; b++) {
+        int node = findNode(kPoseBones[b], (int)strlen(kPoseBones[b]));
+        if (node >= 0) memcpy(nodes_[node].pose, bodyPose_[b], sizeof bodyPose_[b]);
+    }
+}
+
+void BrovanaEngine::applyUpperBodyPose() {
+    copyPoseGroup(0, 8, true);
+    copyPoseGroup(24, 26, false);
+}
+
+void BrovanaEngine::applyFingerPose() { copyPoseGroup(9, 23, true); }
+void BrovanaEngine::applyLegPose() { copyPoseGroup(42, 49, false); }
+
+void BrovanaEngine::updateSkeleton() {
+    if (ctype_ != 5) applyPose();
+}
+
+void BrovanaEngine::applySequenceFrame(int n) {
+    if (bodyTrack_.size() != nodes_.size() || n < 0 || n >= F_) return;
+    for (size_t i = 0; i < nodes_.size(); i++)
+        for (int k = 0; k < 3; k++) nodes_[i].rotation[k] = bodyTrack_[i][k][n];
+}
+
+void BrovanaEngine::beginSequencePlayback() {
+    lipTrack_ = headTrack_ = true;
+    exprTrack_ = eyeOn_ = secondOn_ = tongueTrack_ = false;
+    clearHeadOffsets();
+}
+
+void BrovanaEngine::freezePose() {
+    if (!headTrack_ && poseTrack_) {
+        headFreeze_ = true;
+        clearHeadOffsets();
+        headTrack_ = true;
+    }
+}
+
+int BrovanaEngine::nearestNode(float x, float y, float z) const {
+    float best = 10000;
+    int answer = -1;
+    for (size_t i = 0; i < nodes_.size(); i++) {
+        const BodyNode &n = nodes_[i];
+        if (!n.untextured || n.name == "Bip01 Head") continue;
+        for (int v = 0; v < n.V; v++) {
+            float dx = x - n.rx[v], dy = y - n.ry[v], dz = z - n.rz[v];
+            float d = std::sqrt(dx * dx + dy * dy + dz * dz);
+            if (d < best) best = d, answer = (int)i;
+        }
+    }
+    return answer;
+}
+
+int BrovanaEngine::bodyVertexAt(float x, float y, float z) const {
+    int b = findNode("Obrik BODY");
+    if (b < 0) return -1;
+    const BodyNode &n = nodes_[b];
+    for (int v = 0; v < n.V; v++) {
+        float dx = x - n.rx[v], dy = y - n.ry[v], dz = z - n.rz[v];
+        if (std::sqrt(dx * dx + dy * dy + dz * dz) < 0.00001f) return v;
+    }
+    return -1;
 }
 
 int BrovanaEngine::writePose(const std::string &path) {

@@ -291,7 +291,26 @@ public:
     void applyPose();
     void skinBody();
     int readPose(const std::string &path);
+    int readPoseKeysA(const std::string &path);  // trunk, left side, legs
+    int readPoseKeysB(const std::string &path);  // right arm and hand, legs
+    int readHandPoseLeft(const std::string &path);
+    int readHandPoseRight(const std::string &path);  // mirrored: (x, -y, -z)
+    int readHandShape(const std::string &path);
     int writePose(const std::string &path);
+    void loadNeutralPoseFile();
+    void applyUpperBodyPose();
+    void applyFingerPose();
+    void applyLegPose();
+    void updateSkeleton();
+    void applySequenceFrame(int n);
+    void beginSequencePlayback();
+    void freezePose();
+    int nearestNode(float x, float y, float z) const;
+    int bodyVertexAt(float x, float y, float z) const;
+    const float *handShapeValue(int k) const { return handShape_[k]; }
+    void setBodyPoseValue(int bone, float x, float y, float z) {
+        bodyPose_[bone][0] = x, bodyPose_[bone][1] = y, bodyPose_[bone][2] = z;
+    }
     int nodeCount() const { return (int)nodes_.size(); }
     BodyNode *node(int i) { return i >= 0 && i < (int)nodes_.size() ? &nodes_[i] : nullptr; }
     const float *bodyPoseValue(int bone) const { return bodyPose_[bone]; }
@@ -478,6 +497,10 @@ private:
     std::vector<BodyNode> nodes_;
     bool bodyOk_ = false;
     float bodyPose_[50][3] = {{0}};
+    float handShape_[15][3] = {{0}};
+    int readPoseGroups(const std::string &path, bool whole, int trunkAct, int leftAct, int rightAct);
+    int readHand(const std::string &path, int target);
+    void copyPoseGroup(int from, int to, bool resetMatrices);
     float bodyScale_ = 1.0f, bodyLift_ = 0.0f;
 
     // view

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "engine.h"
 #include "test_util.h"
@@ -291,4 +292,112 @@ TEST(Poses, preparation_fills_pose_tracks_with_the_neutral_pose) {
     e.selectPoseFrame(-1);  // out of range: nothing
     e.selectPoseFrame(e.frameCount());
     EXPECT_EQ(e.node(arm)->rotation[2], -10.0f);
+}
+
+namespace {
+
+std::string WriteText(const std::string &name, const std::string &text) {
+    std::string path = testing::TempDir() + name;
+    FILE *f = fopen(path.c_str(), "wb");
+    fputs(text.c_str(), f);
+    fclose(f);
+    return path;
+}
+
+// A pose file written by the character's own skeleton with every angle
+// (i, -i, 0.5) for pose bone i, edited by fn.
+std::string PoseFile(BrovanaEngine &e, const std::string &name) {
+    for (int i = 0; i < e.nodeCount(); i++) {
+        brovana::BodyNode *n = e.node(i);
+        n->pose[0] = (float)i, n->pose[1] = (float)-i, n->pose[2] = 0.5f;
+    }
+    std::string path = testing::TempDir() + name;
+    e.writePose(path);
+    return path;
+}
+
+}  // namespace
+
+TEST(Poses, partial_readers_and_hand_readers) {
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str()));
+    std::string path = PoseFile(e, "all.ges");
+    int pelvis = e.findNode("Bip01 Pelvis"), rarm = e.findNode("Bip01 R UpperArm");
+    int lf1 = e.findNode("Bip01 L Finger1"), rf1 = e.findNode("Bip01 R Finger1");
+    for (int i = 0; i < e.nodeCount(); i++) e.node(i)->pose[0] = -7;
+    // B: the right arm and the legs; the trunk keeps what it had
+    ASSERT_EQ(e.readPoseKeysB(path), 1);
+    EXPECT_EQ(e.node(pelvis)->pose[0], -7);
+    EXPECT_EQ(e.node(rarm)->pose[0], (float)rarm);
+    EXPECT_EQ(e.bodyPoseValue(24)[0], (float)rarm);
+    // A: the trunk and the left side; the right side keeps B's values
+    ASSERT_EQ(e.readPoseKeysA(path), 1);
+    EXPECT_EQ(e.node(pelvis)->pose[0], (float)pelvis);
+    EXPECT_EQ(e.node(lf1)->pose[0], (float)lf1);
+    // a hand shape read onto the right hand is mirrored: (x, -y, -z)
+    ASSERT_EQ(e.readHandPoseRight(path), 1);
+    EXPECT_EQ(e.node(rf1)->pose[0], (float)lf1);
+    EXPECT_EQ(e.node(rf1)->pose[1], (float)lf1);
+    EXPECT_EQ(e.node(rf1)->pose[2], -0.5f);
+    ASSERT_EQ(e.readHandShape(path), 1);
+    EXPECT_EQ(e.handShapeValue(3)[1], (float)-lf1);
+    EXPECT_EQ(e.readHandPoseLeft(testing::TempDir() + "none.ges"), 0);
+    // a section line "legs ..." is not the leg section: leg values become 0
+    std::string text;
+    {
+        FILE *f = fopen(path.c_str(), "rb");
+        char buf[256];
+        while (fgets(buf, sizeof buf, f)) text += strncmp(buf, "leg components", 14) == 0 ? "legs components\n" : buf;
+        fclose(f);
+    }
+    ASSERT_EQ(e.readPose(WriteText("legs.ges", text)), 1);
+    EXPECT_EQ(e.bodyPoseValue(42)[0], 0.0f);
+    EXPECT_EQ(e.bodyPoseValue(6)[0], (float)e.findNode("Bip01 L UpperArm"));
+}
+
+TEST(Poses, skeleton_without_finger_4_writes_finger_3_in_its_place) {
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str()));
+    for (const char *n : {"Bip01 L Finger4", "Bip01 L Finger41", "Bip01 L Finger42", "Bip01 R Finger4",
+                          "Bip01 R Finger41", "Bip01 R Finger42"})
+        e.node(e.findNode(n))->name = std::string("gone ") + n;
+    std::string path = PoseFile(e, "nof4.ges");
+    FILE *f = fopen(path.c_str(), "rb");
+    char buf[256];
+    std::string f4, f3;
+    while (fgets(buf, sizeof buf, f)) {
+        if (strncmp(buf, "Bip01 L Finger4:", 16) == 0) f4 = strchr(buf, ':');
+        if (strncmp(buf, "Bip01 L Finger3:", 16) == 0) f3 = strchr(buf, ':');
+    }
+    fclose(f);
+    EXPECT_EQ(f4, f3);
+    // the lines are consumed without parsing: the right side still reads in step
+    int rarm = e.findNode("Bip01 R UpperArm");
+    e.node(rarm)->pose[0] = 0;
+    ASSERT_EQ(e.readPose(path), 1);
+    EXPECT_EQ(e.node(rarm)->pose[0], (float)rarm);
+}
+
+TEST(Skeleton, pose_groups_nearest_node_and_body_vertex) {
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str()));
+    int arm = e.findNode("Bip01 L UpperArm"), thigh = e.findNode("Bip01 L Thigh");
+    e.setBodyPoseValue(6, 1, 2, 3);
+    e.setBodyPoseValue(42, 4, 5, 6);
+    e.node(0)->matrix[12] = 9;
+    e.applyLegPose();  // leaves the matrices
+    EXPECT_EQ(e.node(thigh)->pose[2], 6.0f);
+    EXPECT_EQ(e.node(0)->matrix[12], 9.0f);
+    e.applyUpperBodyPose();  // resets them to the identity
+    EXPECT_EQ(e.node(arm)->pose[1], 2.0f);
+    EXPECT_EQ(e.node(0)->matrix[12], 0.0f);
+    e.updateSkeleton();
+    EXPECT_EQ(e.node(arm)->rotation[1], 2.0f);
+    EXPECT_EQ(e.nearestNode(1e6f, 0, 0), -1);
+    const brovana::BodyNode *body = e.node(e.findNode("Obrik BODY"));
+    EXPECT_EQ(e.bodyVertexAt(body->rx[5], body->ry[5], body->rz[5]), 5);
+    EXPECT_EQ(e.bodyVertexAt(100, 100, 100), -1);
+    // the nearest bone to the neutral head node's first vertex: that node
+    const brovana::BodyNode *neut = e.node(e.findNode("TAM_NEUT"));
+    EXPECT_EQ(e.nearestNode(neut->rx[0], neut->ry[0], neut->rz[0]), e.findNode("TAM_NEUT"));
 }
