@@ -130,6 +130,23 @@ void BrovanaEngine::prep() {
     markupTrack_ = false;
 }
 
+void BrovanaEngine::unload() {
+    if (modelLoaded_) freeModel();
+    trRow_.clear(), trTarget_.clear(), trLip_.clear(), trTongue_.clear();
+    if (ctype_ <= 4 || ctype_ == 7) tongue_.reset();
+}
+
+void BrovanaEngine::resetState() {
+    curW_ = 1;
+    modelLoaded_ = false;
+    F_ = 0;
+    alpha_ = 1.0f;
+    bodyScale_ = 1.0f;
+    bodyLift_ = 0.0f;
+    restoreFlag_ = false;
+    reset();
+}
+
 bool BrovanaEngine::containsKey(int key, int count, const int *values) {
     for (int i = 0; i < count; i++)
         if (values[i] == key) return true;

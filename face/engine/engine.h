@@ -154,6 +154,11 @@ public:
     const std::string &autoBlinkTag() const { return autoBlinkTag_; }
     void reset();
     void prep();
+    // Frees the character and the tracks (types 0 to 4 and 7 also the
+    // tongue); resetState then returns the bookkeeping to the construction
+    // values.  No command reaches either.
+    void unload();
+    void resetState();
     static bool containsKey(int key, int count, const int *values);
     static const char *arpabetToWorldbet(const char *symbol);
 
@@ -242,6 +247,9 @@ public:
     void toggleHeadRotate() { headRotateOff_ = !headRotateOff_; }
     void clearHeadOffsets();
     void setIdleMotionOff(bool off) { idleOff_ = off; }
+    void stopIdleMotion() { idleOff_ = true; }
+    void startIdleMotion() { idleOff_ = false; }
+    void setIdleSpeed(float speed) { idleSpeed_ = speed > 0 ? speed : idleSpeed_; }
     void seedRandom();
     // A fixed seed (for tests) also holds for the idle tables of later loads.
     void seedRandomWith(uint32_t seed) { rng_ = seed, fixedSeed_ = true; }

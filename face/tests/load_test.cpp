@@ -401,3 +401,18 @@ TEST(Skeleton, pose_groups_nearest_node_and_body_vertex) {
     const brovana::BodyNode *neut = e.node(e.findNode("TAM_NEUT"));
     EXPECT_EQ(e.nearestNode(neut->rx[0], neut->ry[0], neut->rz[0]), e.findNode("TAM_NEUT"));
 }
+
+TEST(Load, unload_and_reset_state_leave_a_reusable_engine) {
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str()));
+    e.addPhoneme("A", 300, "a", false);
+    e.prep();
+    e.unload();
+    e.resetState();
+    EXPECT_FALSE(e.loaded());
+    EXPECT_EQ(e.frameCount(), 0);
+    EXPECT_EQ(e.duration(), 0.0f);
+    EXPECT_EQ(e.tongue(), nullptr);
+    e.showFrame(3);  // nothing to show, nothing read
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str()));
+}
