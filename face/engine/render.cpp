@@ -48,15 +48,15 @@ void TongueMaterial(int material) {
     static const float amb[4] = {0.384f, 0.118f, 0.192f, 1};
     static const float diff[4][4] = {
         {0.835f, 0.835f, 0, 1}, {0, 0, 0.635f, 1}, {0.8164f, 0.34f, 0.22f, 1}, {0.635f, 0.251f, 0.424f, 1}};
-    static const float spec[4][4] = {
+    static const float shine[4][4] = {
         {0.792f, 0.8f, 0, 1}, {0, 0, 0.62f, 1}, {0.792f, 0.478f, 0.62f, 1}, {0.792f, 0.478f, 0.62f, 1}};
     if (material < 0 || material > 4) return;
     float a[4], d[4], s[4];
     if (material == 4) {
-        for (int k = 0; k < 3; k++) a[k] = 0.03f * amb[k], d[k] = 0.03f * diff[2][k], s[k] = 0.03f * spec[2][k];
+        for (int k = 0; k < 3; k++) a[k] = 0.03f * amb[k], d[k] = 0.03f * diff[2][k], s[k] = 0.03f * shine[2][k];
         a[3] = d[3] = s[3] = 1;
     } else {
-        memcpy(a, amb, sizeof a), memcpy(d, diff[material], sizeof d), memcpy(s, spec[material], sizeof s);
+        memcpy(a, amb, sizeof a), memcpy(d, diff[material], sizeof d), memcpy(s, shine[material], sizeof s);
     }
     glMaterialfv(GL_FRONT, GL_AMBIENT, a);
     glMaterialfv(GL_FRONT, GL_DIFFUSE, d);
