@@ -54,6 +54,12 @@ function(tovik_add_tcltests dir)
       # tclsh is not built with the sanitizer: its runtime must come first,
       # for tclsh alone (not for Xvfb).
       set(cmd env LD_PRELOAD=${TOVIK_ASAN_RUNTIME} ${cmd})
+      if(T_XVFB)
+        # The X server's GL driver is unloaded before the leak check, so its
+        # own blocks show as leaks of an unknown module; the offscreen twins
+        # of the display tests keep the leak check on our code.
+        set(cmd env ASAN_OPTIONS=detect_leaks=0 ${cmd})
+      endif()
     endif()
     if(T_XVFB)
       set(cmd xvfb-run -a -s "-screen 0 1024x768x24" ${cmd})
