@@ -54,6 +54,22 @@ WinaudioEvent *NewEvent(Tcl_Interp *interp, const char *script, int32_t rate, in
     return e;
 }
 
+void BackgroundWaveError(Tcl_Interp *interp, int code) {
+    char text[256];
+    WaveDev_ErrorText(code, text, sizeof text);
+    BackgroundError(interp, text);
+}
+
+// A zeroed device header for data (bytes long) carrying the caller's word user.
+WaveHeader *NewHeader(char *data, size_t bytes, uintptr_t user) {
+    WaveHeader *hdr = (WaveHeader *)AUDIO_ALLOC(sizeof(WaveHeader));
+    memset(hdr, 0, sizeof *hdr);
+    hdr->data = data;
+    hdr->bufferLength = (uint32_t)bytes;
+    hdr->user = user;
+    return hdr;
+}
+
 void FreeEvent(WinaudioEvent *e) {
     Tcl_Release(e->interp);
     AUDIO_FREE(e->script);
@@ -81,52 +97,48 @@ void FormatFor(WaveFormat *f, int format, int channels, int rate) {
     WaveDev_MakeFormat(f, format == WA_FORMAT_MULAW ? WAVE_FORMAT_MULAW : WAVE_FORMAT_PCM, channels, rate);
 }
 
-// Opens a device in the object's format; an undecided format tries 16-bit first, then
+std::unordered_map<WaveOut *, WinaudioOut *> &Handles(WaveOut *) { return gOutHandles; }
+std::unordered_map<WaveIn *, WinaudioIn *> &Handles(WaveIn *) { return gInHandles; }
+
+// Opens the object's device unless it is open, and files its handle in table. The
+// device opens in the object's format; an undecided format tries 16-bit first, then
 // mu-law, and keeps what opened.
 template <class H, class Rec>
-int OpenDevice(Tcl_Interp *interp, Rec *rec, H **handle, int (*open)(H **, unsigned, const WaveFormat *, MsgWin *)) {
-    WaveFormat f;
+int OpenDevice(Tcl_Interp *interp, Rec *rec, int (*open)(H **, unsigned, const WaveFormat *, MsgWin *),
+               const char *table) {
+    if (rec->handle) return WAVE_OK;
+    H *h = nullptr;
+    auto tryOpen = [&](int format) {
+        WaveFormat f;
+        FormatFor(&f, format, rec->channels, rec->rate);
+        int code = open(&h, (unsigned)rec->deviceId, &f, gComms);
+        if (code == WAVE_OK) rec->format = format;
+        return code;
+    };
     int code;
-    if (rec->format != WA_FORMAT_UNDECIDED) {
-        FormatFor(&f, rec->format, rec->channels, rec->rate);
-        code = open(handle, (unsigned)rec->deviceId, &f, gComms);
-    } else {
-        FormatFor(&f, WA_FORMAT_PCM, rec->channels, rec->rate);
-        code = open(handle, (unsigned)rec->deviceId, &f, gComms);
-        if (code == WAVE_OK) rec->format = WA_FORMAT_PCM;
-        else {
-            FormatFor(&f, WA_FORMAT_MULAW, rec->channels, rec->rate);
-            code = open(handle, (unsigned)rec->deviceId, &f, gComms);
-            if (code == WAVE_OK) rec->format = WA_FORMAT_MULAW;
-        }
+    if (rec->format != WA_FORMAT_UNDECIDED) code = tryOpen(rec->format);
+    else if ((code = tryOpen(WA_FORMAT_PCM)) != WAVE_OK) code = tryOpen(WA_FORMAT_MULAW);
+    if (code != WAVE_OK) {
+        if (interp) Winaudio_SetWaveError(interp, code);
+        return code;
     }
-    if (code != WAVE_OK && interp) Winaudio_SetWaveError(interp, code);
-    return code;
-}
-
-int WinaudioOutOpen(Tcl_Interp *interp, WinaudioOut *o) {
-    if (o->handle) return WAVE_OK;
-    WaveOut *h = nullptr;
-    int code = OpenDevice(interp, o, &h, WaveOut_Open);
-    if (code != WAVE_OK) return code;
-    o->handle = h;
-    if (!gOutHandles.emplace(h, o).second) {
-        BackgroundError(o->interp, "dup entry in WinaudioOutHandles");
-        gOutHandles[h] = o;
+    rec->handle = h;
+    auto &handles = Handles(h);
+    if (!handles.emplace(h, rec).second) {
+        BackgroundError(rec->interp, std::string("dup entry in ") + table);
+        handles[h] = rec;
     }
     return WAVE_OK;
 }
 
+int WinaudioOutOpen(Tcl_Interp *interp, WinaudioOut *o) {
+    return OpenDevice(interp, o, WaveOut_Open, "WinaudioOutHandles");
+}
+
 int WinaudioInOpen(Tcl_Interp *interp, WinaudioIn *in) {
     if (in->handle) return WAVE_OK;
-    WaveIn *h = nullptr;
-    int code = OpenDevice(interp, in, &h, WaveIn_Open);
+    int code = OpenDevice(interp, in, WaveIn_Open, "WinaudioInHandles");
     if (code != WAVE_OK) return code;
-    in->handle = h;
-    if (!gInHandles.emplace(h, in).second) {
-        BackgroundError(in->interp, "dup entry in WinaudioInHandles");
-        gInHandles[h] = in;
-    }
     if (in->mixerPending) {
         in->mixerPending = 0;
         Winaudio_ReadMixer(in);
@@ -257,9 +269,7 @@ void InBufferFull(WaveIn *h, WaveHeader *hdr) {
             in->inDevice++;
             return;
         }
-        char text[256];
-        WaveDev_ErrorText(code, text, sizeof text);
-        BackgroundError(rb->interp, text);
+        BackgroundWaveError(rb->interp, code);
         WaveIn_Unprepare(h, hdr);
     }
     if (in && in->inDevice == 0) WinaudioInClose(h);
@@ -325,11 +335,7 @@ void OutNuke(ObjEntry *entry) {
     if (!o || !o->handle) return;   // closed: the registry frees it by type
     o->destroyed = 1;
     int code = WaveOut_Reset(o->handle);
-    if (code != WAVE_OK) {
-        char text[256];
-        WaveDev_ErrorText(code, text, sizeof text);
-        BackgroundError(o->interp, text);
-    }
+    if (code != WAVE_OK) BackgroundWaveError(o->interp, code);
     entry->data = nullptr;
     WinaudioOutClose(o->handle);   // frees the record at once when nothing is queued
 }
@@ -477,70 +483,73 @@ int Winaudio_IndevsCmd(ClientData, Tcl_Interp *interp, int argc, const char *arg
     return TCL_OK;
 }
 
-// Winaudio outopen devid rate channels ?command?
-// Makes a "winaudio/out" object for a device after opening it once to settle the
-// format; command runs each time the device closes. Answers the object's name.
-int Winaudio_OutopenCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+namespace {
+
+// What differs between the output and the input device objects.
+template <class Rec, class H>
+struct DeviceKind {
+    const char *type;
+    int (*open)(Tcl_Interp *, Rec *);
+    int (*close)(H *);
+    void (*release)(Rec *);
+    void (*nuke)(ObjEntry *);
+    char *Rec::*closeCommand;   // runs each time the device closes
+    void (*init)(Rec *);        // settings of a new record before its first open, or null
+};
+
+const DeviceKind<WinaudioOut, WaveOut> kOutKind = {kOutType, WinaudioOutOpen, WinaudioOutClose, FreeOut, OutNuke,
+                                                   &WinaudioOut::doneCommand, nullptr};
+const DeviceKind<WinaudioIn, WaveIn> kInKind = {kInType, WinaudioInOpen, WinaudioInClose, FreeIn, InNuke,
+                                                &WinaudioIn::closeCommand,
+                                                [](WinaudioIn *in) { in->mixerPending = 1; }};
+
+// Parses "devid rate channels ?command?", opens the device once to settle the format
+// and makes the object; answers its name.
+template <class Rec, class H>
+int NewDeviceObject(const DeviceKind<Rec, H> &kind, Tcl_Interp *interp, int argc, const char *argv[]) {
     int devid = 0, rate = 0, channels = 0;
     const char *command = nullptr;
     if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "devid %i rate %i channels %i command ?s", &devid, &rate, &channels,
                        &command))
         return TCL_ERROR;
     if (!CheckShape(interp, rate, channels)) return TCL_ERROR;
-    WinaudioOut *o = (WinaudioOut *)AUDIO_ALLOC(sizeof(WinaudioOut));
-    memset(o, 0, sizeof *o);
-    o->interp = interp;
+    Rec *rec = (Rec *)AUDIO_ALLOC(sizeof(Rec));
+    memset(rec, 0, sizeof *rec);
+    rec->interp = interp;
     Tcl_Preserve(interp);
-    o->deviceId = devid;
-    o->rate = rate;
-    o->channels = channels;
-    if (devid < 0 || WinaudioOutOpen(interp, o) != WAVE_OK) {
+    rec->deviceId = devid;
+    rec->rate = rate;
+    rec->channels = channels;
+    if (kind.init) kind.init(rec);
+    if (devid < 0 || kind.open(interp, rec) != WAVE_OK) {
         if (devid < 0) Winaudio_SetWaveError(interp, WAVE_ERR_BADDEVICEID);
-        FreeOut(o);
+        kind.release(rec);
         return TCL_ERROR;
     }
-    WinaudioOutClose(o->handle);
-    if (Obj_Create(interp, kOutType, o) != TCL_OK) {
-        FreeOut(o);
+    kind.close(rec->handle);
+    if (Obj_Create(interp, kind.type, rec) != TCL_OK) {
+        kind.release(rec);
         return TCL_ERROR;
     }
-    ObjEntry *e = Obj_Get(interp, kOutType, Tcl_GetStringResult(interp));
-    if (e) e->nukeProc = OutNuke;
-    o->doneCommand = Winaudio_StrDup(command);
+    ObjEntry *e = Obj_Get(interp, kind.type, Tcl_GetStringResult(interp));
+    if (e) e->nukeProc = kind.nuke;
+    rec->*kind.closeCommand = Winaudio_StrDup(command);
     return TCL_OK;
+}
+
+}  // namespace
+
+// Winaudio outopen devid rate channels ?command?
+// Makes a "winaudio/out" object for a device after opening it once to settle the
+// format; command runs each time the device closes. Answers the object's name.
+int Winaudio_OutopenCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    return NewDeviceObject(kOutKind, interp, argc, argv);
 }
 
 // Winaudio inopen devid rate channels ?command?
 // As outopen, for a "winaudio/in" object; command runs each time the device closes.
 int Winaudio_InopenCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
-    int devid = 0, rate = 0, channels = 0;
-    const char *command = nullptr;
-    if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "devid %i rate %i channels %i command ?s", &devid, &rate, &channels,
-                       &command))
-        return TCL_ERROR;
-    if (!CheckShape(interp, rate, channels)) return TCL_ERROR;
-    WinaudioIn *in = (WinaudioIn *)AUDIO_ALLOC(sizeof(WinaudioIn));
-    memset(in, 0, sizeof *in);
-    in->interp = interp;
-    Tcl_Preserve(interp);
-    in->deviceId = devid;
-    in->rate = rate;
-    in->channels = channels;
-    in->mixerPending = 1;
-    if (devid < 0 || WinaudioInOpen(interp, in) != WAVE_OK) {
-        if (devid < 0) Winaudio_SetWaveError(interp, WAVE_ERR_BADDEVICEID);
-        FreeIn(in);
-        return TCL_ERROR;
-    }
-    WinaudioInClose(in->handle);
-    if (Obj_Create(interp, kInType, in) != TCL_OK) {
-        FreeIn(in);
-        return TCL_ERROR;
-    }
-    ObjEntry *e = Obj_Get(interp, kInType, Tcl_GetStringResult(interp));
-    if (e) e->nukeProc = InNuke;
-    in->closeCommand = Winaudio_StrDup(command);
-    return TCL_OK;
+    return NewDeviceObject(kInKind, interp, argc, argv);
 }
 
 // Winaudio write handle wave ?wave ...?
@@ -592,11 +601,7 @@ int Winaudio_WriteCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
             if (mulaw) data[(size_t)j * c + i] = (char)WaveDev_LinearToUlaw(w[i]->samples[j]);
             else memcpy(data + 2 * ((size_t)j * c + i), &w[i]->samples[j], 2);
         }
-    WaveHeader *hdr = (WaveHeader *)AUDIO_ALLOC(sizeof(WaveHeader));
-    memset(hdr, 0, sizeof *hdr);
-    hdr->data = data;
-    hdr->bufferLength = (uint32_t)bytes;
-    hdr->user = (uintptr_t)(o->count + 1);
+    WaveHeader *hdr = NewHeader(data, bytes, (uintptr_t)(o->count + 1));
     int code = WaveOut_Prepare(o->handle, hdr);
     if (code == WAVE_OK) code = WaveOut_Write(o->handle, hdr);
     if (code != WAVE_OK) {
@@ -725,11 +730,7 @@ int Winaudio_StartCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
         rb->rate = in->rate;
         rb->channels = in->channels;
         rb->format = in->format;
-        WaveHeader *hdr = (WaveHeader *)AUDIO_ALLOC(sizeof(WaveHeader));
-        memset(hdr, 0, sizeof *hdr);
-        hdr->data = (char *)AUDIO_ALLOC(bytes);
-        hdr->bufferLength = (uint32_t)bytes;
-        hdr->user = (uintptr_t)rb;
+        WaveHeader *hdr = NewHeader((char *)AUDIO_ALLOC(bytes), bytes, (uintptr_t)rb);
         int code = WaveIn_Prepare(in->handle, hdr);
         if (code == WAVE_OK) code = WaveIn_AddBuffer(in->handle, hdr);
         if (code != WAVE_OK) {

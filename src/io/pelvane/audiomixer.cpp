@@ -74,10 +74,12 @@ Tcl_Obj *LineList(WinaudioIn *in) {
     return list;
 }
 
-const MixLine *FindLine(WinaudioIn *in, const char *name) {
+// The source line named; else NULL with a message.
+const MixLine *FindLine(Tcl_Interp *interp, WinaudioIn *in, const char *name) {
     for (unsigned j = 0; j < in->destinationLine.connections; j++)
         if (in->sourceLines[j].name[0] && name && strcmp(in->sourceLines[j].name, name) == 0)
             return &in->sourceLines[j];
+    SetError(interp, std::string("mixer line \"") + (name ? name : "") + "\" not found");
     return nullptr;
 }
 
@@ -232,11 +234,8 @@ int Winaudio_MixerVolumeCmd(ClientData, Tcl_Interp *interp, int argc, const char
         Tcl_SetObjResult(interp, LineList(in));
         return TCL_OK;
     }
-    const MixLine *l = FindLine(in, line);
-    if (!l) {
-        SetError(interp, std::string("mixer line \"") + line + "\" not found");
-        return TCL_ERROR;
-    }
+    const MixLine *l = FindLine(interp, in, line);
+    if (!l) return TCL_ERROR;
     Tcl_Obj *result = Tcl_NewListObj(0, nullptr);
     Tcl_IncrRefCount(result);
     MixControl ctrl;
@@ -272,11 +271,8 @@ int Winaudio_MixerSwitchCmd(ClientData, Tcl_Interp *interp, int argc, const char
         Tcl_SetObjResult(interp, LineList(in));
         return TCL_OK;
     }
-    const MixLine *l = FindLine(in, line);
-    if (!l) {
-        SetError(interp, std::string("mixer line \"") + line + "\" not found");
-        return TCL_ERROR;
-    }
+    const MixLine *l = FindLine(interp, in, line);
+    if (!l) return TCL_ERROR;
     std::vector<MixControl> ctrls;
     int rc = AllControls(in->mixer, l->lineId, &ctrls);
     if (rc != MIX_OK) {

@@ -116,9 +116,6 @@ extern "C" int Mixer_ErrorText(int code, char *buf, size_t len) {
     case MIX_ERR_INVALVALUE: t = "value out of range for the mixer control"; break;
     default: t = "unknown mixer error"; break;
     }
-    if (buf && len) {
-        strncpy(buf, t, len - 1);
-        buf[len - 1] = '\0';
-    }
+    CopyText(buf, len, t);
     return MIX_OK;
 }

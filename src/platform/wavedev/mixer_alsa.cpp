@@ -40,8 +40,6 @@ struct Src {
     std::vector<unsigned> controls;
 };
 
-void Name(char *dst, size_t n, const char *s) { snprintf(dst, n, "%s", s); }
-
 class AlsaMixer : public MixerBackend {
 public:
     explicit AlsaMixer(snd_mixer_t *m) : m_(m) {}
@@ -68,8 +66,8 @@ public:
             else if (strncmp(n, "Line", 4) == 0) s.info.componentType = MIX_COMPONENT_SRC_LINE;
             else if (strncmp(n, "CD", 2) == 0) s.info.componentType = MIX_COMPONENT_SRC_COMPACTDISC;
             s.info.channels = snd_mixer_selem_is_capture_mono(e) ? 1 : 2;
-            Name(s.info.name, sizeof s.info.name, n);
-            Name(s.info.shortName, sizeof s.info.shortName, n);
+            CopyText(s.info.name, sizeof s.info.name, n);
+            CopyText(s.info.shortName, sizeof s.info.shortName, n);
             if (vol) {
                 long lo = 0, hi = 0;
                 snd_mixer_selem_get_capture_volume_range(e, &lo, &hi);
@@ -86,8 +84,8 @@ public:
         dest_.componentType = MIX_COMPONENT_DST_WAVEIN;
         dest_.channels = 2;
         dest_.connections = (unsigned)src_.size();
-        Name(dest_.name, sizeof dest_.name, "Capture");
-        Name(dest_.shortName, sizeof dest_.shortName, "Capture");
+        CopyText(dest_.name, sizeof dest_.name, "Capture");
+        CopyText(dest_.shortName, sizeof dest_.shortName, "Capture");
         if (mux) {
             int items = snd_mixer_selem_get_enum_items(mux);
             if (items > 0)
@@ -192,9 +190,9 @@ public:
             if (c->kind == kMux) {
                 char buf[MIX_LONG_NAME] = "";
                 snd_mixer_selem_get_enum_item_name(c->elem, k, sizeof buf, buf);
-                Name(t[k], MIX_LONG_NAME, buf);
+                CopyText(t[k], MIX_LONG_NAME, buf);
             } else {
-                Name(t[k], MIX_LONG_NAME, src_[k].info.name);
+                CopyText(t[k], MIX_LONG_NAME, src_[k].info.name);
             }
         }
         return MIX_OK;
@@ -210,8 +208,8 @@ private:
         c.info.multipleItems = items;
         c.info.minimum = lo;
         c.info.maximum = hi;
-        Name(c.info.shortName, sizeof c.info.shortName, shortName);
-        Name(c.info.name, sizeof c.info.name, name.c_str());
+        CopyText(c.info.shortName, sizeof c.info.shortName, shortName);
+        CopyText(c.info.name, sizeof c.info.name, name.c_str());
         c.kind = kind;
         c.elem = e;
         c.channels = channels;

@@ -31,8 +31,6 @@ struct Model {
 std::mutex gLock;
 Model *gModel = nullptr;
 
-void Name(char *dst, size_t n, const char *s) { snprintf(dst, n, "%s", s); }
-
 unsigned AddControl(Model &m, MLine &line, unsigned type, unsigned flags, const char *shortName,
                     const char *name, long lo, long hi, std::vector<long> values,
                     std::vector<std::string> items = {}) {
@@ -43,8 +41,8 @@ unsigned AddControl(Model &m, MLine &line, unsigned type, unsigned flags, const 
     c.info.multipleItems = (flags & MIX_CTRLF_MULTIPLE) ? (unsigned)items.size() : 0;
     c.info.minimum = lo;
     c.info.maximum = hi;
-    Name(c.info.shortName, sizeof c.info.shortName, shortName);
-    Name(c.info.name, sizeof c.info.name, name);
+    CopyText(c.info.shortName, sizeof c.info.shortName, shortName);
+    CopyText(c.info.name, sizeof c.info.name, name);
     c.channels = (flags & MIX_CTRLF_UNIFORM) ? 1 : line.info.channels;
     unsigned nitems = items.empty() ? 1 : (unsigned)items.size();
     c.values.assign((size_t)c.channels * nitems, 0);
@@ -64,8 +62,8 @@ MLine MakeLine(unsigned lineId, unsigned component, unsigned channels, const cha
     l.info.lineId = lineId;
     l.info.componentType = component;
     l.info.channels = channels;
-    Name(l.info.shortName, sizeof l.info.shortName, shortName);
-    Name(l.info.name, sizeof l.info.name, name);
+    CopyText(l.info.shortName, sizeof l.info.shortName, shortName);
+    CopyText(l.info.name, sizeof l.info.name, name);
     return l;
 }
 
@@ -163,7 +161,7 @@ public:
         if (!c || c->items.empty()) return MIX_ERR_INVALCONTROL;
         for (unsigned k = 0; k < items; k++)
             for (unsigned ch = 0; ch < channels; ch++)
-                Name(texts[k * channels + ch], MIX_LONG_NAME, c->items[k].c_str());
+                CopyText(texts[k * channels + ch], MIX_LONG_NAME, c->items[k].c_str());
         return MIX_OK;
     }
 

@@ -108,7 +108,7 @@ public:
         if (id >= n.size()) return WAVE_ERR_BADDEVICEID;
         memset(c, 0, sizeof *c);
         c->driverVersion = (SND_LIB_MAJOR << 8) | SND_LIB_MINOR;
-        snprintf(c->name, sizeof c->name, "%s", n[id].c_str());
+        CopyText(c->name, sizeof c->name, n[id].c_str());
         // ALSA's plug layer converts rates, channels and sample formats, so the standard
         // formats are all offered; what a device truly refuses shows at open.
         c->formats = (1u << WAVE_STDFORMAT_COUNT) - 1;

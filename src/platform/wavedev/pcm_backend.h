@@ -4,11 +4,18 @@
 #ifndef TOVIK_PLATFORM_PCM_BACKEND_H
 #define TOVIK_PLATFORM_PCM_BACKEND_H
 
+#include <cstddef>
+#include <cstdio>
 #include <memory>
 
 #include "wavedev.h"
 
 struct MixerBackend;
+
+// Copies s into a text field of n bytes, cut short when it does not fit.
+inline void CopyText(char *dst, size_t n, const char *s) {
+    if (dst && n) snprintf(dst, n, "%s", s);
+}
 
 struct PcmStream {
     virtual ~PcmStream() {}

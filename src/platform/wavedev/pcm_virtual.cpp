@@ -71,6 +71,12 @@ double Seconds(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double>(b - a).count();
 }
 
+// Microseconds the device clock takes for frames at rate; 0 when it does not run in time.
+long WaitUs(long frames, long rate, double speed) {
+    if (speed == 0) return 0;
+    return (long)std::ceil(frames / (rate * speed) * 1e6);
+}
+
 // Counts an open direction of a card; the last close frees it.
 struct CardUse {
     int card;
@@ -121,10 +127,7 @@ public:
         written_ = heard_;
         heardF_ = (double)heard_;
     }
-    long waitHint(long frames) override {
-        if (speed_ == 0) return 0;
-        return (long)std::ceil(frames / (rate_ * speed_) * 1e6);
-    }
+    long waitHint(long frames) override { return WaitUs(frames, rate_, speed_); }
 
 private:
     // Advances the clock and hands what has been heard to the sinks.
@@ -203,10 +206,7 @@ public:
         if (have > consumed_) consumed_ = have;
         availF_ = (double)consumed_;
     }
-    long waitHint(long frames) override {
-        if (speed_ == 0) return 0;
-        return (long)std::ceil(frames / (rate_ * speed_) * 1e6);
-    }
+    long waitHint(long frames) override { return WaitUs(frames, rate_, speed_); }
 
 private:
     void Update() {
@@ -234,7 +234,7 @@ public:
         c->mid = 0xFFFF;
         c->pid = id + (output ? 1 : 0x11);
         c->driverVersion = 0x0100;
-        snprintf(c->name, sizeof c->name, "%s", d.name);
+        CopyText(c->name, sizeof c->name, d.name);
         c->formats = d.formats;
         c->channels = d.channelsCap;
         c->support = d.support;

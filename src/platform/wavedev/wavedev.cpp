@@ -45,13 +45,8 @@ void Finish(MsgWin *notify, unsigned msg, void *h, WaveHeader *hdr) {
 
 }  // namespace
 
-struct WaveOut {
-    struct Entry {
-        WaveHeader *hdr;
-        uint32_t sent;       // bytes handed to the stream
-        bool fullySent;
-        long long endPos;    // frame count at which its last frame will have been heard
-    };
+// What an open device of either direction holds; its worker runs until quit.
+struct WaveDevice {
     PcmBackend *backend;
     unsigned id;
     WaveFormat fmt;
@@ -59,12 +54,36 @@ struct WaveOut {
     std::unique_ptr<PcmStream> stream;
     std::mutex lock;
     std::condition_variable wake;
+    bool quit = false;
+    std::thread worker;
+
+    // The worker's wait: until woken, or at most us microseconds when us >= 0.
+    void Sleep(std::unique_lock<std::mutex> &g, long us) {
+        if (us < 0) wake.wait(g);
+        else wake.wait_for(g, std::chrono::microseconds(us));
+    }
+};
+
+struct WaveOut : WaveDevice {
+    struct Entry {
+        WaveHeader *hdr;
+        uint32_t sent;       // bytes handed to the stream
+        bool fullySent;
+        long long endPos;    // frame count at which its last frame will have been heard
+    };
     std::deque<Entry> queue;
     long long written = 0;
-    bool paused = false, quit = false;
+    bool paused = false;
     uint32_t volume = 0xFFFFFFFFu;
     std::vector<unsigned char> scratch;
-    std::thread worker;
+
+    // Takes the volume this device had when last open (the caller holds gLiveLock).
+    void Opened() {
+        auto v = gVolumes.find({backend, id});
+        if (v != gVolumes.end()) volume = v->second;
+    }
+
+    void Quit() { quit = true; }
 
     // Applies the volume to a copy of the frames when it is not full scale.
     const unsigned char *Scaled(const unsigned char *src, long frames) {
@@ -136,23 +155,28 @@ struct WaveOut {
             if (!paused) Feed();
             long us = Complete();
             if (quit) break;
-            if (us < 0) wake.wait(g);
-            else wake.wait_for(g, std::chrono::microseconds(us));
+            Sleep(g, us);
         }
     }
 };
 
-struct WaveIn {
-    PcmBackend *backend;
-    unsigned id;
-    WaveFormat fmt;
-    MsgWin *notify;
-    std::unique_ptr<PcmStream> stream;
-    std::mutex lock;
-    std::condition_variable wake;
+struct WaveIn : WaveDevice {
     std::deque<WaveHeader *> queue;
-    bool started = false, quit = false;
-    std::thread worker;
+    bool started = false;
+
+    void Opened() {}
+
+    void StopRecording() {
+        if (started) {
+            started = false;
+            stream->stop();
+        }
+    }
+
+    void Quit() {
+        quit = true;
+        StopRecording();
+    }
 
     // Moves recorded frames into the queued buffers; full ones go back to the caller.
     void Fill() {
@@ -184,22 +208,101 @@ struct WaveIn {
                 }
             }
             if (quit) break;
-            if (us < 0) wake.wait(g);
-            else wake.wait_for(g, std::chrono::microseconds(us));
+            Sleep(g, us);
         }
     }
 };
 
 namespace {
 
-bool LiveOut(WaveOut *h) {
+std::set<WaveOut *> &LiveSet(WaveOut *) { return gOuts; }
+std::set<WaveIn *> &LiveSet(WaveIn *) { return gIns; }
+
+template <class D>
+bool Live(D *h) {
     std::lock_guard<std::mutex> g(gLiveLock);
-    return h && gOuts.count(h);
+    return h && LiveSet(h).count(h);
 }
 
-bool LiveIn(WaveIn *h) {
-    std::lock_guard<std::mutex> g(gLiveLock);
-    return h && gIns.count(h);
+int GetDevCaps(bool output, unsigned id, WaveCaps *caps) {
+    PcmBackend *b = Pcm_CurrentBackend();
+    if (!caps) return WAVE_ERR_INVALPARAM;
+    if (id >= b->count(output)) return WAVE_ERR_BADDEVICEID;
+    return b->caps(output, id, caps);
+}
+
+template <class D>
+int OpenDevice(bool output, D **h, unsigned id, const WaveFormat *fmt, MsgWin *notify, unsigned openMsg) {
+    if (!h) return WAVE_ERR_INVALPARAM;
+    PcmBackend *b = Pcm_CurrentBackend();
+    if (id >= b->count(output)) return WAVE_ERR_BADDEVICEID;
+    if (!FormatIsSound(fmt)) return WAVE_ERR_BADFORMAT;
+    std::unique_ptr<PcmStream> s;
+    int rc = b->open(output, id, *fmt, &s);
+    if (rc != WAVE_OK) return rc;
+    D *d = new D;
+    d->backend = b;
+    d->id = id;
+    d->fmt = *fmt;
+    d->notify = notify;
+    d->stream = std::move(s);
+    {
+        std::lock_guard<std::mutex> g(gLiveLock);
+        d->Opened();
+        LiveSet(d).insert(d);
+    }
+    d->worker = std::thread([d] { d->Run(); });
+    *h = d;
+    MsgWin_Post(notify, openMsg, (uintptr_t)d, 0);
+    return WAVE_OK;
+}
+
+template <class D>
+int Prepare(D *h, WaveHeader *hdr) {
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
+    if (!hdr || (!hdr->data && hdr->bufferLength)) return WAVE_ERR_INVALPARAM;
+    std::lock_guard<std::mutex> g(h->lock);
+    if (hdr->flags & WAVE_HDR_INQUEUE) return WAVE_ERR_STILLPLAYING;
+    hdr->flags |= WAVE_HDR_PREPARED;
+    return WAVE_OK;
+}
+
+template <class D>
+int Unprepare(D *h, WaveHeader *hdr) {
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
+    if (!hdr) return WAVE_ERR_INVALPARAM;
+    std::lock_guard<std::mutex> g(h->lock);
+    if (hdr->flags & WAVE_HDR_INQUEUE) return WAVE_ERR_STILLPLAYING;
+    hdr->flags &= ~WAVE_HDR_PREPARED;
+    return WAVE_OK;
+}
+
+// Marks a header queued when it may be (the caller holds the device lock).
+int TakeHeader(WaveHeader *hdr) {
+    if (!(hdr->flags & WAVE_HDR_PREPARED)) return WAVE_ERR_UNPREPARED;
+    if (hdr->flags & WAVE_HDR_INQUEUE) return WAVE_ERR_STILLPLAYING;
+    hdr->flags = (hdr->flags & ~WAVE_HDR_DONE) | WAVE_HDR_INQUEUE;
+    return WAVE_OK;
+}
+
+template <class D>
+int CloseDevice(D *h, unsigned closeMsg) {
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
+    {
+        std::lock_guard<std::mutex> g(h->lock);
+        if (!h->queue.empty()) return WAVE_ERR_STILLPLAYING;
+        h->Quit();
+        h->wake.notify_one();
+    }
+    h->worker.join();
+    {
+        std::lock_guard<std::mutex> g(gLiveLock);
+        LiveSet(h).erase(h);
+    }
+    h->stream.reset();
+    MsgWin_Post(h->notify, closeMsg, (uintptr_t)h, 0);
+    delete h;
+    return WAVE_OK;
 }
 
 const char *const kStdFormats[WAVE_STDFORMAT_COUNT] = {
@@ -244,10 +347,7 @@ extern "C" int WaveDev_ErrorText(int code, char *buf, size_t len) {
     case WAVE_ERR_NOSINK: t = "the virtual sound device cannot write its output file (TOVIK_AUDIO_OUT)"; break;
     default: t = "unknown sound device error"; break;
     }
-    if (buf && len) {
-        strncpy(buf, t, len - 1);
-        buf[len - 1] = '\0';
-    }
+    CopyText(buf, len, t);
     return WAVE_OK;
 }
 
@@ -269,71 +369,29 @@ extern "C" void WaveDev_Shutdown(void) {
 
 extern "C" unsigned WaveOut_GetNumDevs(void) { return Pcm_CurrentBackend()->count(true); }
 
-extern "C" int WaveOut_GetDevCaps(unsigned id, WaveCaps *caps) {
-    PcmBackend *b = Pcm_CurrentBackend();
-    if (!caps) return WAVE_ERR_INVALPARAM;
-    if (id >= b->count(true)) return WAVE_ERR_BADDEVICEID;
-    return b->caps(true, id, caps);
-}
+extern "C" int WaveOut_GetDevCaps(unsigned id, WaveCaps *caps) { return GetDevCaps(true, id, caps); }
 
 extern "C" int WaveOut_Open(WaveOut **h, unsigned id, const WaveFormat *fmt, MsgWin *notify) {
-    if (!h) return WAVE_ERR_INVALPARAM;
-    PcmBackend *b = Pcm_CurrentBackend();
-    if (id >= b->count(true)) return WAVE_ERR_BADDEVICEID;
-    if (!FormatIsSound(fmt)) return WAVE_ERR_BADFORMAT;
-    std::unique_ptr<PcmStream> s;
-    int rc = b->open(true, id, *fmt, &s);
-    if (rc != WAVE_OK) return rc;
-    WaveOut *d = new WaveOut;
-    d->backend = b;
-    d->id = id;
-    d->fmt = *fmt;
-    d->notify = notify;
-    d->stream = std::move(s);
-    {
-        std::lock_guard<std::mutex> g(gLiveLock);
-        auto v = gVolumes.find({b, id});
-        if (v != gVolumes.end()) d->volume = v->second;
-        gOuts.insert(d);
-    }
-    d->worker = std::thread([d] { d->Run(); });
-    *h = d;
-    MsgWin_Post(notify, WAVE_MSG_OUT_OPEN, (uintptr_t)d, 0);
-    return WAVE_OK;
+    return OpenDevice(true, h, id, fmt, notify, WAVE_MSG_OUT_OPEN);
 }
 
-extern "C" int WaveOut_Prepare(WaveOut *h, WaveHeader *hdr) {
-    if (!LiveOut(h)) return WAVE_ERR_INVALHANDLE;
-    if (!hdr || (!hdr->data && hdr->bufferLength)) return WAVE_ERR_INVALPARAM;
-    std::lock_guard<std::mutex> g(h->lock);
-    if (hdr->flags & WAVE_HDR_INQUEUE) return WAVE_ERR_STILLPLAYING;
-    hdr->flags |= WAVE_HDR_PREPARED;
-    return WAVE_OK;
-}
+extern "C" int WaveOut_Prepare(WaveOut *h, WaveHeader *hdr) { return Prepare(h, hdr); }
 
-extern "C" int WaveOut_Unprepare(WaveOut *h, WaveHeader *hdr) {
-    if (!LiveOut(h)) return WAVE_ERR_INVALHANDLE;
-    if (!hdr) return WAVE_ERR_INVALPARAM;
-    std::lock_guard<std::mutex> g(h->lock);
-    if (hdr->flags & WAVE_HDR_INQUEUE) return WAVE_ERR_STILLPLAYING;
-    hdr->flags &= ~WAVE_HDR_PREPARED;
-    return WAVE_OK;
-}
+extern "C" int WaveOut_Unprepare(WaveOut *h, WaveHeader *hdr) { return Unprepare(h, hdr); }
 
 extern "C" int WaveOut_Write(WaveOut *h, WaveHeader *hdr) {
-    if (!LiveOut(h)) return WAVE_ERR_INVALHANDLE;
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
     if (!hdr) return WAVE_ERR_INVALPARAM;
     std::lock_guard<std::mutex> g(h->lock);
-    if (!(hdr->flags & WAVE_HDR_PREPARED)) return WAVE_ERR_UNPREPARED;
-    if (hdr->flags & WAVE_HDR_INQUEUE) return WAVE_ERR_STILLPLAYING;
-    hdr->flags = (hdr->flags & ~WAVE_HDR_DONE) | WAVE_HDR_INQUEUE;
+    int rc = TakeHeader(hdr);
+    if (rc != WAVE_OK) return rc;
     h->queue.push_back({hdr, 0, false, 0});
     h->wake.notify_one();
     return WAVE_OK;
 }
 
 extern "C" int WaveOut_Pause(WaveOut *h) {
-    if (!LiveOut(h)) return WAVE_ERR_INVALHANDLE;
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
     std::lock_guard<std::mutex> g(h->lock);
     if (!h->paused) {
         h->paused = true;
@@ -343,7 +401,7 @@ extern "C" int WaveOut_Pause(WaveOut *h) {
 }
 
 extern "C" int WaveOut_Restart(WaveOut *h) {
-    if (!LiveOut(h)) return WAVE_ERR_INVALHANDLE;
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
     std::lock_guard<std::mutex> g(h->lock);
     if (h->paused) {
         h->paused = false;
@@ -354,7 +412,7 @@ extern "C" int WaveOut_Restart(WaveOut *h) {
 }
 
 extern "C" int WaveOut_Reset(WaveOut *h) {
-    if (!LiveOut(h)) return WAVE_ERR_INVALHANDLE;
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
     std::lock_guard<std::mutex> g(h->lock);
     h->stream->drop();
     if (h->paused) {
@@ -370,27 +428,10 @@ extern "C" int WaveOut_Reset(WaveOut *h) {
     return WAVE_OK;
 }
 
-extern "C" int WaveOut_Close(WaveOut *h) {
-    if (!LiveOut(h)) return WAVE_ERR_INVALHANDLE;
-    {
-        std::lock_guard<std::mutex> g(h->lock);
-        if (!h->queue.empty()) return WAVE_ERR_STILLPLAYING;
-        h->quit = true;
-        h->wake.notify_one();
-    }
-    h->worker.join();
-    {
-        std::lock_guard<std::mutex> g(gLiveLock);
-        gOuts.erase(h);
-    }
-    h->stream.reset();
-    MsgWin_Post(h->notify, WAVE_MSG_OUT_CLOSE, (uintptr_t)h, 0);
-    delete h;
-    return WAVE_OK;
-}
+extern "C" int WaveOut_Close(WaveOut *h) { return CloseDevice(h, WAVE_MSG_OUT_CLOSE); }
 
 extern "C" int WaveOut_SetVolume(WaveOut *h, uint32_t volume) {
-    if (!LiveOut(h)) return WAVE_ERR_INVALHANDLE;
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
     {
         std::lock_guard<std::mutex> g(gLiveLock);
         gVolumes[{h->backend, h->id}] = volume;
@@ -401,7 +442,7 @@ extern "C" int WaveOut_SetVolume(WaveOut *h, uint32_t volume) {
 }
 
 extern "C" int WaveOut_GetVolume(WaveOut *h, uint32_t *volume) {
-    if (!LiveOut(h)) return WAVE_ERR_INVALHANDLE;
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
     if (!volume) return WAVE_ERR_INVALPARAM;
     std::lock_guard<std::mutex> g(h->lock);
     *volume = h->volume;
@@ -412,70 +453,30 @@ extern "C" int WaveOut_GetVolume(WaveOut *h, uint32_t *volume) {
 
 extern "C" unsigned WaveIn_GetNumDevs(void) { return Pcm_CurrentBackend()->count(false); }
 
-extern "C" int WaveIn_GetDevCaps(unsigned id, WaveCaps *caps) {
-    PcmBackend *b = Pcm_CurrentBackend();
-    if (!caps) return WAVE_ERR_INVALPARAM;
-    if (id >= b->count(false)) return WAVE_ERR_BADDEVICEID;
-    return b->caps(false, id, caps);
-}
+extern "C" int WaveIn_GetDevCaps(unsigned id, WaveCaps *caps) { return GetDevCaps(false, id, caps); }
 
 extern "C" int WaveIn_Open(WaveIn **h, unsigned id, const WaveFormat *fmt, MsgWin *notify) {
-    if (!h) return WAVE_ERR_INVALPARAM;
-    PcmBackend *b = Pcm_CurrentBackend();
-    if (id >= b->count(false)) return WAVE_ERR_BADDEVICEID;
-    if (!FormatIsSound(fmt)) return WAVE_ERR_BADFORMAT;
-    std::unique_ptr<PcmStream> s;
-    int rc = b->open(false, id, *fmt, &s);
-    if (rc != WAVE_OK) return rc;
-    WaveIn *d = new WaveIn;
-    d->backend = b;
-    d->id = id;
-    d->fmt = *fmt;
-    d->notify = notify;
-    d->stream = std::move(s);
-    d->worker = std::thread([d] { d->Run(); });
-    {
-        std::lock_guard<std::mutex> g(gLiveLock);
-        gIns.insert(d);
-    }
-    *h = d;
-    MsgWin_Post(notify, WAVE_MSG_IN_OPEN, (uintptr_t)d, 0);
-    return WAVE_OK;
+    return OpenDevice(false, h, id, fmt, notify, WAVE_MSG_IN_OPEN);
 }
 
-extern "C" int WaveIn_Prepare(WaveIn *h, WaveHeader *hdr) {
-    if (!LiveIn(h)) return WAVE_ERR_INVALHANDLE;
-    if (!hdr || (!hdr->data && hdr->bufferLength)) return WAVE_ERR_INVALPARAM;
-    std::lock_guard<std::mutex> g(h->lock);
-    if (hdr->flags & WAVE_HDR_INQUEUE) return WAVE_ERR_STILLPLAYING;
-    hdr->flags |= WAVE_HDR_PREPARED;
-    return WAVE_OK;
-}
+extern "C" int WaveIn_Prepare(WaveIn *h, WaveHeader *hdr) { return Prepare(h, hdr); }
 
-extern "C" int WaveIn_Unprepare(WaveIn *h, WaveHeader *hdr) {
-    if (!LiveIn(h)) return WAVE_ERR_INVALHANDLE;
-    if (!hdr) return WAVE_ERR_INVALPARAM;
-    std::lock_guard<std::mutex> g(h->lock);
-    if (hdr->flags & WAVE_HDR_INQUEUE) return WAVE_ERR_STILLPLAYING;
-    hdr->flags &= ~WAVE_HDR_PREPARED;
-    return WAVE_OK;
-}
+extern "C" int WaveIn_Unprepare(WaveIn *h, WaveHeader *hdr) { return Unprepare(h, hdr); }
 
 extern "C" int WaveIn_AddBuffer(WaveIn *h, WaveHeader *hdr) {
-    if (!LiveIn(h)) return WAVE_ERR_INVALHANDLE;
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
     if (!hdr) return WAVE_ERR_INVALPARAM;
     std::lock_guard<std::mutex> g(h->lock);
-    if (!(hdr->flags & WAVE_HDR_PREPARED)) return WAVE_ERR_UNPREPARED;
-    if (hdr->flags & WAVE_HDR_INQUEUE) return WAVE_ERR_STILLPLAYING;
+    int rc = TakeHeader(hdr);
+    if (rc != WAVE_OK) return rc;
     hdr->bytesRecorded = 0;
-    hdr->flags = (hdr->flags & ~WAVE_HDR_DONE) | WAVE_HDR_INQUEUE;
     h->queue.push_back(hdr);
     h->wake.notify_one();
     return WAVE_OK;
 }
 
 extern "C" int WaveIn_Start(WaveIn *h) {
-    if (!LiveIn(h)) return WAVE_ERR_INVALHANDLE;
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
     std::lock_guard<std::mutex> g(h->lock);
     if (!h->started) {
         int rc = h->stream->start();
@@ -487,12 +488,11 @@ extern "C" int WaveIn_Start(WaveIn *h) {
 }
 
 extern "C" int WaveIn_Stop(WaveIn *h) {
-    if (!LiveIn(h)) return WAVE_ERR_INVALHANDLE;
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
     std::lock_guard<std::mutex> g(h->lock);
     if (h->started) {
         h->Fill();   // what the device holds belongs to the buffer being filled
-        h->started = false;
-        h->stream->stop();
+        h->StopRecording();
         if (!h->queue.empty() && h->queue.front()->bytesRecorded > 0) {
             WaveHeader *hdr = h->queue.front();
             h->queue.pop_front();
@@ -503,12 +503,9 @@ extern "C" int WaveIn_Stop(WaveIn *h) {
 }
 
 extern "C" int WaveIn_Reset(WaveIn *h) {
-    if (!LiveIn(h)) return WAVE_ERR_INVALHANDLE;
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
     std::lock_guard<std::mutex> g(h->lock);
-    if (h->started) {
-        h->started = false;
-        h->stream->stop();
-    }
+    h->StopRecording();
     h->stream->drop();
     while (!h->queue.empty()) {
         WaveHeader *hdr = h->queue.front();
@@ -518,31 +515,10 @@ extern "C" int WaveIn_Reset(WaveIn *h) {
     return WAVE_OK;
 }
 
-extern "C" int WaveIn_Close(WaveIn *h) {
-    if (!LiveIn(h)) return WAVE_ERR_INVALHANDLE;
-    {
-        std::lock_guard<std::mutex> g(h->lock);
-        if (!h->queue.empty()) return WAVE_ERR_STILLPLAYING;
-        h->quit = true;
-        if (h->started) {
-            h->started = false;
-            h->stream->stop();
-        }
-        h->wake.notify_one();
-    }
-    h->worker.join();
-    {
-        std::lock_guard<std::mutex> g(gLiveLock);
-        gIns.erase(h);
-    }
-    h->stream.reset();
-    MsgWin_Post(h->notify, WAVE_MSG_IN_CLOSE, (uintptr_t)h, 0);
-    delete h;
-    return WAVE_OK;
-}
+extern "C" int WaveIn_Close(WaveIn *h) { return CloseDevice(h, WAVE_MSG_IN_CLOSE); }
 
 extern "C" int WaveIn_GetDeviceId(WaveIn *h, unsigned *id) {
-    if (!LiveIn(h)) return WAVE_ERR_INVALHANDLE;
+    if (!Live(h)) return WAVE_ERR_INVALHANDLE;
     if (!id) return WAVE_ERR_INVALPARAM;
     *id = h->id;
     return WAVE_OK;
@@ -569,4 +545,4 @@ extern "C" int WaveDev_UlawToLinear(unsigned char code) {
     return (code & 0x80) ? (0x84 - t) : (t - 0x84);
 }
 
-PcmBackend *WaveIn_Backend(WaveIn *h) { return LiveIn(h) ? h->backend : nullptr; }
+PcmBackend *WaveIn_Backend(WaveIn *h) { return Live(h) ? h->backend : nullptr; }

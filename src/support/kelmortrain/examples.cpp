@@ -111,6 +111,14 @@ static void encode(uint32_t v, unsigned char *p, int nborder) {
 
 // Reads the header of a single-class file and derives the dimension; the
 // file position is left after the count word. EINVAL for a damaged file.
+// Closes a file the caller gives up on, keeping the errno that says why; answers NULL.
+static FILE *closeFailed(FILE *f) {
+  int e = errno;
+  fclose(f);
+  errno = e;
+  return nullptr;
+}
+
 static int readHeader(FILE *f, int nborder, int *count, int *dimension) {
   struct stat st;
   if (fstat(fileno(f), &st) != 0) return 1;
@@ -141,12 +149,7 @@ static int readHeader(FILE *f, int nborder, int *count, int *dimension) {
 FILE *optOpenForRead(const char *path, int nborder, int *count, int *dimension) {
   FILE *f = fopen(path, "rb");
   if (!f) return nullptr;
-  if (readHeader(f, nborder, count, dimension)) {
-    int e = errno;
-    fclose(f);
-    errno = e;
-    return nullptr;
-  }
+  if (readHeader(f, nborder, count, dimension)) return closeFailed(f);
   if (*count == 0) fseeko(f, 0, SEEK_END);
   return f;
 }
@@ -154,12 +157,7 @@ FILE *optOpenForRead(const char *path, int nborder, int *count, int *dimension) 
 FILE *optOpenForWrite(const char *path, int nborder, int *count, int *dimension) {
   FILE *f = fopen(path, "rb+");
   if (f) {
-    if (readHeader(f, nborder, count, dimension) || fseeko(f, 0, SEEK_END) != 0) {
-      int e = errno;
-      fclose(f);
-      errno = e;
-      return nullptr;
-    }
+    if (readHeader(f, nborder, count, dimension) || fseeko(f, 0, SEEK_END) != 0) return closeFailed(f);
     return f;
   }
   f = fopen(path, "wb+");
@@ -167,12 +165,7 @@ FILE *optOpenForWrite(const char *path, int nborder, int *count, int *dimension)
   *count = *dimension = 0;
   unsigned char b[4];
   encode(0, b, nborder);
-  if (fwrite(b, 1, 4, f) != 4) {
-    int e = errno;
-    fclose(f);
-    errno = e;
-    return nullptr;
-  }
+  if (fwrite(b, 1, 4, f) != 4) return closeFailed(f);
   return f;
 }
 

@@ -273,6 +273,14 @@ int nnet_StochasticTrain(GS_Result *r, OptimState *st, Nnet *net, const char *pa
   Deltas D(rep);
   std::vector<int> order(bs), blockOrder(blocks);
   const int dataStart = 4, vecBytes = 4 * (v.dim + 1);
+  // Reads block b (n vectors) of the file into block; false with a message when it cannot.
+  auto readBlock = [&](int b, int n) {
+    if (fseeko(v.f, dataStart + (off_t)b * bs * vecBytes, SEEK_SET) == 0 &&
+        optReadBlock(v.f, n, block->classes, v.dim, block->rows, 0) == n)
+      return true;
+    nnet_Err(r, "Error while reading: %s: %s", path, errno ? strerror(errno) : "short file");
+    return false;
+  };
   int code = 0;
   for (int pass = 0; pass < p->s.iters && !code; pass++) {
     double loss = 0;
@@ -282,9 +290,7 @@ int nnet_StochasticTrain(GS_Result *r, OptimState *st, Nnet *net, const char *pa
     for (int bi = 0; bi < blocks && !code; bi++) {
       const int b = blockOrder[bi];
       const int n = b == blocks - 1 ? v.count - b * bs : bs;
-      if (fseeko(v.f, dataStart + (off_t)b * bs * vecBytes, SEEK_SET) != 0 ||
-          optReadBlock(v.f, n, block->classes, v.dim, block->rows, 0) != n) {
-        nnet_Err(r, "Error while reading: %s: %s", path, errno ? strerror(errno) : "short file");
+      if (!readBlock(b, n)) {
         code = 1;
         break;
       }
@@ -340,9 +346,7 @@ int nnet_StochasticTrain(GS_Result *r, OptimState *st, Nnet *net, const char *pa
       long cvWrong = 0, cvSeen = 0;
       for (int b = 0; b < blocks && !code; b++) {
         const int n = b == blocks - 1 ? v.count - b * bs : bs;
-        if (fseeko(v.f, dataStart + (off_t)b * bs * vecBytes, SEEK_SET) != 0 ||
-            optReadBlock(v.f, n, block->classes, v.dim, block->rows, 0) != n) {
-          nnet_Err(r, "Error while reading: %s: %s", path, errno ? strerror(errno) : "short file");
+        if (!readBlock(b, n)) {
           code = 1;
           break;
         }

@@ -1,4 +1,5 @@
-// A message window that keeps what the devices post, and an event loop to pump it.
+// A message window that keeps what the devices post, an event loop to pump it, and
+// devices and buffers to play and record with.
 #ifndef TOVIK_TEST_AUDIO_FIXTURE_H
 #define TOVIK_TEST_AUDIO_FIXTURE_H
 
@@ -12,6 +13,17 @@
 #include "msgwin.h"
 #include "virtual_audio.h"
 #include "wavedev.h"
+
+// A device buffer filled with a pattern that differs per seed.
+struct Buffer {
+    std::vector<char> bytes;
+    WaveHeader hdr{};
+    explicit Buffer(size_t n, int seed = 0) : bytes(n) {
+        for (size_t i = 0; i < n; i++) bytes[i] = (char)(i * 7 + seed);
+        hdr.data = bytes.data();
+        hdr.bufferLength = (uint32_t)n;
+    }
+};
 
 struct Posted {
     unsigned msg;
@@ -62,6 +74,29 @@ protected:
         for (const Posted &p : posted)
             if (p.msg == msg) v.push_back(p.p1);
         return v;
+    }
+    // Open a device posting to win; NULL (and a failure) when it does not open.
+    WaveOut *OpenOut(int rate = 8000, int channels = 1, int tag = WAVE_FORMAT_PCM, unsigned id = 0) {
+        WaveFormat f;
+        WaveDev_MakeFormat(&f, tag, channels, rate);
+        WaveOut *h = nullptr;
+        EXPECT_EQ(WAVE_OK, WaveOut_Open(&h, id, &f, win));
+        return h;
+    }
+    WaveIn *OpenIn(int rate = 8000, int channels = 1, unsigned id = 0) {
+        WaveFormat f;
+        WaveDev_MakeFormat(&f, WAVE_FORMAT_PCM, channels, rate);
+        WaveIn *h = nullptr;
+        EXPECT_EQ(WAVE_OK, WaveIn_Open(&h, id, &f, win));
+        return h;
+    }
+    void Queue(WaveOut *h, Buffer &b) {
+        ASSERT_EQ(WAVE_OK, WaveOut_Prepare(h, &b.hdr));
+        ASSERT_EQ(WAVE_OK, WaveOut_Write(h, &b.hdr));
+    }
+    void Add(WaveIn *h, Buffer &b) {
+        ASSERT_EQ(WAVE_OK, WaveIn_Prepare(h, &b.hdr));
+        ASSERT_EQ(WAVE_OK, WaveIn_AddBuffer(h, &b.hdr));
     }
     MsgWin *win = nullptr;
     std::vector<Posted> posted;

@@ -45,16 +45,6 @@ protected:
 
 std::string AlsaTest::dir, AlsaTest::outPath, AlsaTest::inPath;
 
-struct Buffer {
-    std::vector<char> bytes;
-    WaveHeader hdr{};
-    explicit Buffer(size_t n, int seed = 0) : bytes(n) {
-        for (size_t i = 0; i < n; i++) bytes[i] = (char)(i * 5 + seed);
-        hdr.data = bytes.data();
-        hdr.bufferLength = (uint32_t)n;
-    }
-};
-
 TEST_F(AlsaTest, the_default_device_is_listed_first) {
     EXPECT_STREQ("alsa", WaveDev_BackendName());
     ASSERT_GE(WaveOut_GetNumDevs(), 1u);
@@ -65,17 +55,14 @@ TEST_F(AlsaTest, the_default_device_is_listed_first) {
 }
 
 TEST_F(AlsaTest, plays_every_buffer_once_and_the_file_holds_them_in_order) {
-    WaveFormat f;
-    WaveDev_MakeFormat(&f, WAVE_FORMAT_PCM, 2, 16000);
-    WaveOut *h = nullptr;
-    ASSERT_EQ(WAVE_OK, WaveOut_Open(&h, 0, &f, win));
+    WaveOut *h = OpenOut(16000, 2);
+    ASSERT_TRUE(h);
     std::vector<std::unique_ptr<Buffer>> bufs;
     std::string want;
     for (int i = 0; i < 5; i++) {
         bufs.emplace_back(new Buffer(4000 + 4 * i, i));
         want.append(bufs.back()->bytes.begin(), bufs.back()->bytes.end());
-        ASSERT_EQ(WAVE_OK, WaveOut_Prepare(h, &bufs.back()->hdr));
-        ASSERT_EQ(WAVE_OK, WaveOut_Write(h, &bufs.back()->hdr));
+        ASSERT_NO_FATAL_FAILURE(Queue(h, *bufs.back()));
     }
     ASSERT_TRUE(PumpUntil([&] { return Count(WAVE_MSG_OUT_DONE) == 5; }));
     std::vector<uintptr_t> order;
@@ -86,15 +73,11 @@ TEST_F(AlsaTest, plays_every_buffer_once_and_the_file_holds_them_in_order) {
 }
 
 TEST_F(AlsaTest, records_the_input_file_into_buffers) {
-    WaveFormat f;
-    WaveDev_MakeFormat(&f, WAVE_FORMAT_PCM, 1, 8000);
-    WaveIn *h = nullptr;
-    ASSERT_EQ(WAVE_OK, WaveIn_Open(&h, 0, &f, win));
+    WaveIn *h = OpenIn(8000, 1);
+    ASSERT_TRUE(h);
     Buffer a(1600), b(1600);
-    for (Buffer *x : {&a, &b}) {
-        ASSERT_EQ(WAVE_OK, WaveIn_Prepare(h, &x->hdr));
-        ASSERT_EQ(WAVE_OK, WaveIn_AddBuffer(h, &x->hdr));
-    }
+    ASSERT_NO_FATAL_FAILURE(Add(h, a));
+    ASSERT_NO_FATAL_FAILURE(Add(h, b));
     ASSERT_EQ(WAVE_OK, WaveIn_Start(h));
     ASSERT_TRUE(PumpUntil([&] { return Count(WAVE_MSG_IN_DATA) == 2; }));
     std::string in = Read(inPath);

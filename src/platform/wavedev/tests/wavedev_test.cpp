@@ -11,39 +11,16 @@ namespace {
 
 using Ms = std::chrono::milliseconds;
 
-struct Buffer {
-    std::vector<char> bytes;
-    WaveHeader hdr{};
-    explicit Buffer(size_t n, int seed = 0) : bytes(n) {
-        for (size_t i = 0; i < n; i++) bytes[i] = (char)(i * 7 + seed);
-        hdr.data = bytes.data();
-        hdr.bufferLength = (uint32_t)n;
-    }
-};
-
 std::vector<unsigned char> Taken(unsigned id) {
     std::vector<unsigned char> v(VirtualAudio_TakeOutput(id, nullptr, 0));
     VirtualAudio_TakeOutput(id, v.data(), v.size());
     return v;
 }
 
-class WaveOutTest : public AudioFixture {
-protected:
-    WaveOut *Open(int rate = 8000, int channels = 1, int tag = WAVE_FORMAT_PCM, unsigned id = 0) {
-        WaveFormat f;
-        WaveDev_MakeFormat(&f, tag, channels, rate);
-        WaveOut *h = nullptr;
-        EXPECT_EQ(WAVE_OK, WaveOut_Open(&h, id, &f, win));
-        return h;
-    }
-    void Queue(WaveOut *h, Buffer &b) {
-        ASSERT_EQ(WAVE_OK, WaveOut_Prepare(h, &b.hdr));
-        ASSERT_EQ(WAVE_OK, WaveOut_Write(h, &b.hdr));
-    }
-};
+class WaveOutTest : public AudioFixture {};
 
 TEST_F(WaveOutTest, plays_buffers_in_order_and_the_device_hears_every_sample) {
-    WaveOut *h = Open(8000, 2);
+    WaveOut *h = OpenOut(8000, 2);
     Buffer a(400, 1), b(8, 2), c(4000, 3);
     Queue(h, a);
     Queue(h, b);
@@ -64,7 +41,7 @@ TEST_F(WaveOutTest, plays_buffers_in_order_and_the_device_hears_every_sample) {
 
 TEST_F(WaveOutTest, a_buffer_is_done_when_its_sound_has_been_heard_not_when_it_was_taken) {
     VirtualAudio_SetSpeed(1);
-    WaveOut *h = Open(8000, 1);
+    WaveOut *h = OpenOut(8000, 1);
     Buffer a(2 * 1200);   // 150 ms, more than the device holds ahead
     auto t0 = std::chrono::steady_clock::now();
     Queue(h, a);
@@ -76,7 +53,7 @@ TEST_F(WaveOutTest, a_buffer_is_done_when_its_sound_has_been_heard_not_when_it_w
 
 TEST_F(WaveOutTest, close_is_refused_while_buffers_are_queued_and_reset_returns_each_once) {
     VirtualAudio_SetSpeed(1);
-    WaveOut *h = Open(8000, 1);
+    WaveOut *h = OpenOut(8000, 1);
     std::vector<std::unique_ptr<Buffer>> bufs;
     for (int i = 0; i < 4; i++) {
         bufs.emplace_back(new Buffer(16000));   // one second each
@@ -100,7 +77,7 @@ TEST_F(WaveOutTest, close_is_refused_while_buffers_are_queued_and_reset_returns_
 
 TEST_F(WaveOutTest, pause_holds_the_clock_and_restart_goes_on) {
     VirtualAudio_SetSpeed(1);
-    WaveOut *h = Open(8000, 1);
+    WaveOut *h = OpenOut(8000, 1);
     Buffer a(2 * 400);   // 50 ms
     ASSERT_EQ(WAVE_OK, WaveOut_Pause(h));
     Queue(h, a);
@@ -114,7 +91,7 @@ TEST_F(WaveOutTest, pause_holds_the_clock_and_restart_goes_on) {
 }
 
 TEST_F(WaveOutTest, volume_scales_what_is_heard_and_full_scale_leaves_it_alone) {
-    WaveOut *h = Open(8000, 2);
+    WaveOut *h = OpenOut(8000, 2);
     uint32_t v = 0;
     ASSERT_EQ(WAVE_OK, WaveOut_GetVolume(h, &v));
     EXPECT_EQ(0xFFFFFFFFu, v);
@@ -133,7 +110,7 @@ TEST_F(WaveOutTest, volume_scales_what_is_heard_and_full_scale_leaves_it_alone) 
     EXPECT_EQ(-32768, out[2]);
     EXPECT_EQ(0, out[3]);
     ASSERT_EQ(WAVE_OK, WaveOut_Close(h));
-    h = Open(8000, 2);
+    h = OpenOut(8000, 2);
     ASSERT_EQ(WAVE_OK, WaveOut_GetVolume(h, &v));
     EXPECT_EQ(0x0000FFFFu, v) << "the device keeps its volume";
     WaveOut_SetVolume(h, 0xFFFFFFFFu);
@@ -141,7 +118,7 @@ TEST_F(WaveOutTest, volume_scales_what_is_heard_and_full_scale_leaves_it_alone) 
 
 TEST_F(WaveOutTest, a_header_must_be_prepared_and_cannot_be_queued_twice) {
     VirtualAudio_SetSpeed(1);
-    WaveOut *h = Open();
+    WaveOut *h = OpenOut();
     Buffer a(1600);
     EXPECT_EQ(WAVE_ERR_UNPREPARED, WaveOut_Write(h, &a.hdr));
     Queue(h, a);
@@ -192,7 +169,7 @@ TEST_F(WaveOutTest, a_half_duplex_card_opens_one_direction_at_a_time) {
 }
 
 TEST_F(WaveOutTest, mu_law_plays_its_bytes_and_volume_goes_through_the_code) {
-    WaveOut *h = Open(8000, 1, WAVE_FORMAT_MULAW, 1);
+    WaveOut *h = OpenOut(8000, 1, WAVE_FORMAT_MULAW, 1);
     Buffer a(3);
     a.bytes = {(char)WaveDev_LinearToUlaw(8000), (char)WaveDev_LinearToUlaw(-8000), (char)0xFF};
     a.hdr.data = a.bytes.data();
@@ -212,7 +189,7 @@ TEST_F(WaveOutTest, the_output_file_receives_what_was_played) {
     int fd = mkstemp(path);
     close(fd);
     setenv("TOVIK_AUDIO_OUT", path, 1);
-    WaveOut *h = Open();
+    WaveOut *h = OpenOut();
     Buffer a(1000, 5);
     Queue(h, a);
     ASSERT_TRUE(PumpUntil([&] { return Count(WAVE_MSG_OUT_DONE) == 1; }));
@@ -231,7 +208,7 @@ TEST_F(WaveOutTest, the_output_file_receives_what_was_played) {
 
 TEST_F(WaveOutTest, shutdown_returns_every_buffer_and_closes_playing_devices) {
     VirtualAudio_SetSpeed(1);
-    WaveOut *h = Open();
+    WaveOut *h = OpenOut();
     Buffer a(16000), b(16000);
     Queue(h, a);
     Queue(h, b);
@@ -260,17 +237,6 @@ TEST_F(WaveOutTest, the_virtual_devices_describe_themselves) {
 
 class WaveInTest : public AudioFixture {
 protected:
-    WaveIn *Open(int rate = 8000, int channels = 1, unsigned id = 0) {
-        WaveFormat f;
-        WaveDev_MakeFormat(&f, WAVE_FORMAT_PCM, channels, rate);
-        WaveIn *h = nullptr;
-        EXPECT_EQ(WAVE_OK, WaveIn_Open(&h, id, &f, win));
-        return h;
-    }
-    void Add(WaveIn *h, Buffer &b) {
-        ASSERT_EQ(WAVE_OK, WaveIn_Prepare(h, &b.hdr));
-        ASSERT_EQ(WAVE_OK, WaveIn_AddBuffer(h, &b.hdr));
-    }
     std::vector<unsigned char> source;
     void SetSource(size_t n) {
         source.resize(n);
@@ -281,7 +247,7 @@ protected:
 
 TEST_F(WaveInTest, records_the_source_into_buffers_in_order_then_silence) {
     SetSource(500);
-    WaveIn *h = Open();
+    WaveIn *h = OpenIn();
     Buffer a(200), b(200), c(200);
     Add(h, a);
     Add(h, b);
@@ -300,7 +266,7 @@ TEST_F(WaveInTest, records_the_source_into_buffers_in_order_then_silence) {
 
 TEST_F(WaveInTest, a_buffer_fills_at_the_pace_of_the_clock) {
     VirtualAudio_SetSpeed(1);
-    WaveIn *h = Open();
+    WaveIn *h = OpenIn();
     Buffer a(2 * 800);   // 100 ms
     Add(h, a);
     auto t0 = std::chrono::steady_clock::now();
@@ -315,7 +281,7 @@ TEST_F(WaveInTest, a_buffer_fills_at_the_pace_of_the_clock) {
 
 TEST_F(WaveInTest, stop_returns_the_part_filled_buffer_and_reset_the_empty_ones) {
     VirtualAudio_SetSpeed(1);
-    WaveIn *h = Open();
+    WaveIn *h = OpenIn();
     Buffer a(16000), b(16000);
     Add(h, a);
     Add(h, b);
@@ -344,7 +310,7 @@ TEST_F(WaveInTest, records_from_the_input_file_and_refuses_one_it_cannot_read) {
     ASSERT_EQ(16, write(fd, data, 16));
     close(fd);
     setenv("TOVIK_AUDIO_IN", path, 1);
-    WaveIn *h = Open(8000, 2);
+    WaveIn *h = OpenIn(8000, 2);
     Buffer a(16);
     Add(h, a);
     WaveIn_Start(h);
@@ -359,7 +325,7 @@ TEST_F(WaveInTest, records_from_the_input_file_and_refuses_one_it_cannot_read) {
 
 TEST_F(WaveInTest, many_buffers_under_way_come_back_once_each_whatever_the_timing) {
     VirtualAudio_SetSpeed(4);
-    WaveIn *h = Open();
+    WaveIn *h = OpenIn();
     std::vector<std::unique_ptr<Buffer>> bufs;
     for (int i = 0; i < 8; i++) {
         bufs.emplace_back(new Buffer(160));

@@ -10,49 +10,23 @@
 #include "dravin.h"
 #include "matarg.h"
 #include "obj.h"
+#include "pkghelp.h"
 #include "result.h"
 #include "yastro.h"
 
 namespace {
 
-// Result texts of a command: created per call, deleted on every path.
-struct Result {
-  GS_Result *r = GS_CreateResult();
-  ~Result() { GS_DeleteResult(r); }
-  int fail(Tcl_Interp *interp) const {
-    if (r->text[0]) Tcl_SetResult(interp, r->text, TCL_VOLATILE);
-    return TCL_ERROR;
-  }
-};
-
-struct Mat {
-  MatArg m{};
-  ~Mat() { MatArg_Free(&m); }
-};
+using pkghelp::Mat;
+using pkghelp::Result;
 
 void nnetFree(void *rec) { nnet_Nuke(nullptr, (Nnet *)rec); }
 void *nnetClone(const void *rec) { return nnet_Clone(nullptr, (const Nnet *)rec); }
-int nnetLength(GS_Result *r, const void *rec, size_t *len) {
-  unsigned char *b;
-  long n;
-  if (nnet_Pack(r, (const Nnet *)rec, &b, &n)) return 1;
-  DB_Free(b, __FILE__, __LINE__);
-  *len = (size_t)n;
-  return 0;
-}
-int nnetPack(GS_Result *r, const void *rec, unsigned char *buf) {
-  unsigned char *b;
-  long n;
-  if (nnet_Pack(r, (const Nnet *)rec, &b, &n)) return 1;
-  memcpy(buf, b, n);
-  DB_Free(b, __FILE__, __LINE__);
-  return 0;
-}
 void *nnetUnpack(GS_Result *r, const unsigned char *buf, size_t len) {
   return nnet_Unpack(r, buf, (long)len);
 }
 
-const CntrType nnetType = {"dravin/nnet", "nnet", nullptr, nnetFree, nnetClone, nnetLength, nnetPack, nnetUnpack};
+const CntrType nnetType = {"dravin/nnet", "nnet", nullptr, nnetFree, nnetClone,
+                          pkghelp::PackedLength<Nnet, nnet_Pack>, pkghelp::PackInto<Nnet, nnet_Pack>, nnetUnpack};
 
 // nnet optload FILE
 // Reads an opt network file; answers the name of the new network object.

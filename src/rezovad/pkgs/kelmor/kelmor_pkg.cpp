@@ -14,24 +14,14 @@
 #include "kelmortrain.h"
 #include "matarg.h"
 #include "obj.h"
+#include "pkghelp.h"
 #include "result.h"
 #include "yastro.h"
 
 namespace {
 
-struct Result {
-  GS_Result *r = GS_CreateResult();
-  ~Result() { GS_DeleteResult(r); }
-  int fail(Tcl_Interp *interp) const {
-    if (r->text[0]) Tcl_SetResult(interp, r->text, TCL_VOLATILE);
-    return TCL_ERROR;
-  }
-};
-
-struct Mat {
-  MatArg m{};
-  ~Mat() { MatArg_Free(&m); }
-};
+using pkghelp::Mat;
+using pkghelp::Result;
 
 // Memory from Tcl_SplitList, freed with Tcl_Free.
 struct Split {
@@ -53,29 +43,14 @@ struct TransName {
 
 void exampleFree(void *rec) { freeExample((ExampleSet *)rec); }
 void *exampleClone(const void *rec) { return cloneExample(nullptr, (const ExampleSet *)rec); }
-int exampleLength(GS_Result *r, const void *rec, size_t *len) {
-  unsigned char *b;
-  long n;
-  if (packExample(r, (const ExampleSet *)rec, &b, &n)) return 1;
-  DB_Free(b, __FILE__, __LINE__);
-  *len = (size_t)n;
-  return 0;
-}
-int examplePack(GS_Result *r, const void *rec, unsigned char *buf) {
-  unsigned char *b;
-  long n;
-  if (packExample(r, (const ExampleSet *)rec, &b, &n)) return 1;
-  memcpy(buf, b, n);
-  DB_Free(b, __FILE__, __LINE__);
-  return 0;
-}
 void *exampleUnpack(GS_Result *r, const unsigned char *buf, size_t len) {
   return unpackExample(r, buf, (long)len);
 }
 void optFree(void *rec) { optim_Nuke((OptimState *)rec); }
 
 const CntrType exampleType = {"kelmor/example", "example", nullptr, exampleFree, exampleClone,
-                              exampleLength, examplePack, exampleUnpack};
+                              pkghelp::PackedLength<ExampleSet, packExample>,
+                              pkghelp::PackInto<ExampleSet, packExample>, exampleUnpack};
 // Optimiser states hold training history: copies and packing are refused.
 const CntrType optType = {"kelmor/opt", "opt", nullptr, optFree, nullptr, nullptr, nullptr, nullptr};
 

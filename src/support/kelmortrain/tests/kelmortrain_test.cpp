@@ -12,18 +12,9 @@
 
 #include "dravin_int.h"
 #include "kelmortrain.h"
+#include "nnet_test_helpers.h"
 
 namespace {
-
-struct Res {
-  GS_Result *r = GS_CreateResult();
-  ~Res() { GS_DeleteResult(r); }
-  std::string text() const { return r->text; }
-};
-
-std::string tmpPath(const std::string &name) {
-  return "/tmp/kelmortrain_test_" + std::to_string(getpid()) + "_" + name;
-}
 
 Nnet *makeNet(const std::vector<int> &sizes, const std::vector<int> &act, int hiddenBias = 0) {
   NnetSpec *spec = nnet_Default();
@@ -165,11 +156,6 @@ std::string writeVectors(const std::string &name, const std::vector<std::vector<
   fclose(f);
   freeExample(s);
   return path;
-}
-
-std::vector<unsigned char> readFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), {});
 }
 
 TEST(KelmorVectorFiles, BothByteOrdersWriteAndReadBack) {

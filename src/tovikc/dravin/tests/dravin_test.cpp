@@ -12,19 +12,10 @@
 
 #include "dravin.h"
 #include "dravin_int.h"
+#include "nnet_test_helpers.h"
 #include "nnrand.h"
 
 namespace {
-
-struct Res {
-  GS_Result *r = GS_CreateResult();
-  ~Res() { GS_DeleteResult(r); }
-  std::string text() const { return r->text; }
-};
-
-std::string tmpPath(const std::string &name) {
-  return "/tmp/dravin_test_" + std::to_string(getpid()) + "_" + name;
-}
 
 void putBig(std::vector<unsigned char> &b, uint32_t v) {
   b.push_back(v >> 24);
@@ -53,11 +44,6 @@ void writeFile(const std::string &path, const std::vector<unsigned char> &b) {
   ASSERT_TRUE(f);
   if (!b.empty()) fwrite(b.data(), 1, b.size(), f);
   fclose(f);
-}
-
-std::vector<unsigned char> readFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), {});
 }
 
 double sig(double x) { return 1 / (1 + std::exp(-x)); }
