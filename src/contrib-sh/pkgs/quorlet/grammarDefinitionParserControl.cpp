@@ -85,7 +85,6 @@ static bool MTime(const std::string &path, int64_t *t) {
   return true;
 }
 
-// Reads a text file whole; CR LF line ends become LF.
 static int ReadText(const std::string &path, std::string &out) {
   FILE *f = fopen(path.c_str(), "rb");
   if (!f) return 1;
@@ -96,10 +95,7 @@ static int ReadText(const std::string &path, std::string &out) {
   bool err = ferror(f);
   fclose(f);
   if (err) return 2;
-  out.clear();
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); i++)
-    if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) out += s[i];
+  out.swap(s);
   return 0;
 }
 
@@ -259,7 +255,9 @@ int CompileState::CompileBuffer(const std::string &bare, const std::string &text
                                 int depth, std::string &res) {
   std::string path = bare + ".gra";
   GDLex lx;
-  lx.buf = text;
+  lx.buf.reserve(text.size());
+  for (size_t i = 0; i < text.size(); i++)  // CR LF reads as LF
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lx.buf += text[i];
   lx.res = &res;
   Compiler cp;
   cp.res = &res;
