@@ -1,5 +1,10 @@
 # Helpers shared by every library, package and test of the tree.
 
+if(TOVIK_ASAN)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+    OUTPUT_VARIABLE TOVIK_ASAN_RUNTIME OUTPUT_STRIP_TRAILING_WHITESPACE)
+endif()
+
 # tovik_add_package(<target> PKG <Name> VERSION <v> SOURCES ... [LIBS ...] [SCRIPTS ...])
 # Builds a Tcl package as lib/tcl/<target>/lib<target>.so with a generated
 # pkgIndex.tcl; SCRIPTS are copied beside it and sourced before the load.
@@ -49,7 +54,11 @@ function(tovik_add_tcltests dir)
       set(cmd xvfb-run -a -s "-screen 0 1024x768x24" ${cmd})
     endif()
     add_test(NAME tcl.${folder}.${n} COMMAND ${cmd})
-    set_tests_properties(tcl.${folder}.${n} PROPERTIES
-      ENVIRONMENT "TCLLIBPATH=${TOVIK_TCL_DIR};TOVIK_SOURCE=${CMAKE_SOURCE_DIR};TOVIK_BUILD=${CMAKE_BINARY_DIR};TOVIK_AUDIO=virtual;${T_ENV}")
+    set(env "TCLLIBPATH=${TOVIK_TCL_DIR};TOVIK_SOURCE=${CMAKE_SOURCE_DIR};TOVIK_BUILD=${CMAKE_BINARY_DIR};TOVIK_AUDIO=virtual")
+    if(TOVIK_ASAN)
+      # tclsh is not built with the sanitizer: its runtime must come first.
+      list(APPEND env "LD_PRELOAD=${TOVIK_ASAN_RUNTIME}")
+    endif()
+    set_tests_properties(tcl.${folder}.${n} PROPERTIES ENVIRONMENT "${env};${T_ENV}")
   endforeach()
 endfunction()
