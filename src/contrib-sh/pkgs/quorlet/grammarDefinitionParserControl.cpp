@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <unordered_set>
 
 #include "gd.h"
@@ -97,15 +95,6 @@ static int ReadText(const std::string &path, std::string &out) {
   if (err) return 2;
   out.swap(s);
   return 0;
-}
-
-static int ReadBytes(const std::string &path, std::string &out) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return 1;
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  out = ss.str();
-  return f.bad() ? 2 : 0;
 }
 
 // A net name that could name a file outside the grammar directory.
@@ -346,9 +335,9 @@ static int Slot(Grammar &g, const std::string &key) {
 int CompileState::ReadCompiled(const std::string &bare, const std::string &path, bool isRtn,
                                int depth, int *status, std::string &res) {
   std::string bytes, why;
-  if (ReadBytes(path, bytes)) {
-    fprintf(stderr, "Warning: %s cannot be read; compiling %s.gra instead\n", path.c_str(),
-            bare.c_str());
+  if (RTN_ReadFile(path, bytes, why)) {
+    fprintf(stderr, "Warning: %s is refused (%s); compiling %s.gra instead\n", path.c_str(),
+            why.substr(0, why.find('\n')).c_str(), bare.c_str());
     *status = RS_GRA;
     return -1;
   }

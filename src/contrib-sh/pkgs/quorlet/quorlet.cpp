@@ -638,6 +638,7 @@ int RpCmd(ClientData cd, Tcl_Interp *interp, int argc, const char **argv) {
 int Init(Tcl_Interp *interp, bool safe) {
   if (Tcl_InitStubs(interp, "8.6", 0) == nullptr) return TCL_ERROR;
   if (Tcl_PkgProvide(interp, "Quorlet", "1.0") != TCL_OK) return TCL_ERROR;
+  rtn::RTN_RegisterTypes();
   Tcl_CreateCommand(interp, "rp", RpCmd, safe ? (ClientData)1 : nullptr, nullptr);
   return TCL_OK;
 }

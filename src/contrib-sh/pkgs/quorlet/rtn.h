@@ -100,6 +100,10 @@ int RTN_Filize(std::string &res, const std::string &text, const std::string &dir
 
 // Compiled files. Write: NAME.rtn and NAME.net for net i into dir.
 int RTN_Write(const Grammar &g, int i, const std::string &dir, std::string &res);
+// Reads the packed nets stored in the "rtn/RTNet" field of a compiled file.
+int RTN_ReadFile(const std::string &path, std::string &bytes, std::string &res);
+// Registers the container type "rtn/RTNet" (once per process).
+void RTN_RegisterTypes();
 // Serialises the nets of `which` (first = the file's own net) to bytes.
 std::string RTN_Pack(const Grammar &g, const std::vector<int> &which, bool withSubnets);
 // Reads bytes made by RTN_Pack into g (nets already present by name are kept).

@@ -7,6 +7,8 @@
 #include <functional>
 #include <set>
 
+#include "container_file.h"
+#include "yastro.h"
 #include "rtn.h"
 
 namespace rtn {
@@ -229,24 +231,97 @@ int RTN_Unpack(Grammar &g, const std::string &bytes, std::string &res,
   return own;
 }
 
-static int WriteAtomic(const std::string &path, const std::string &bytes, std::string &res) {
-  std::string tmp = path + ".tmp";
-  FILE *f = fopen(tmp.c_str(), "wb");
+// ---------------------------------------------------------------------------
+// The "rtn/RTNet" container type: a record holds the packed bytes of a net
+// (and, in a .rtn, of the nets below it). Unpacking checks that the bytes
+// read back as networks, so a damaged field is refused by the container.
+
+namespace {
+struct RTNetRecord {
+  std::string bytes;
+};
+
+void NetFree(void *rec) { delete static_cast<RTNetRecord *>(rec); }
+void *NetClone(const void *rec) { return new RTNetRecord(*static_cast<const RTNetRecord *>(rec)); }
+int NetLength(GS_Result *, const void *rec, size_t *length) {
+  *length = static_cast<const RTNetRecord *>(rec)->bytes.size();
+  return 0;
+}
+int NetPack(GS_Result *, const void *rec, unsigned char *buffer) {
+  const std::string &b = static_cast<const RTNetRecord *>(rec)->bytes;
+  memcpy(buffer, b.data(), b.size());
+  return 0;
+}
+void *NetUnpack(GS_Result *r, const unsigned char *buffer, size_t length) {
+  std::string bytes((const char *)buffer, length), why;
+  Grammar scratch;
+  if (RTN_Unpack(scratch, bytes, why) < 0) {
+    GS_AppendResult(r, why.c_str(), (char *)nullptr);
+    return nullptr;
+  }
+  return new RTNetRecord{std::move(bytes)};
+}
+
+const CntrType kRTNetType = {"rtn/RTNet", "rtnet", nullptr, NetFree, NetClone,
+                             NetLength, NetPack, NetUnpack};
+
+struct Result {
+  GS_Result *r = GS_CreateResult();
+  ~Result() { GS_DeleteResult(r); }
+  std::string text() const { return r->text; }
+};
+}  // namespace
+
+void RTN_RegisterTypes() { Cntr_RegisterType(&kRTNetType); }
+
+static int WriteField(const std::string &path, std::string bytes, std::string &res) {
+  Result r;
+  CntrFile *f = Cntr_ObjFOpen(r.r, path.c_str(), 1);
   if (!f) {
-    res += "Error: cannot create " + tmp + " in RTN_Write: " + RTN_TRAILER;
+    // A damaged old file is replaced, not kept.
+    remove(path.c_str());
+    GS_ResetResult(r.r);
+    f = Cntr_ObjFOpen(r.r, path.c_str(), 1);
+  }
+  if (!f) {
+    res += r.text() + "\nError: Cntr_ObjFOpen failure for " + path + " in RTN_Write: " + RTN_TRAILER;
     return 1;
   }
-  bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = fclose(f) == 0 && ok;
-  if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
-    remove(tmp.c_str());
-    res += "Error: cannot write " + path + " in RTN_Write: " + RTN_TRAILER;
+  RTNetRecord rec{std::move(bytes)};
+  CntrObj *o = Cntr_ObjCreate(r.r, &kRTNetType, &rec);
+  int rc = o ? Cntr_ObjFWrite(r.r, f, "rtn/RTNet", o) : 1;
+  if (o) DB_FREE(o);  // the record is ours
+  Cntr_ObjFClose(r.r, f);
+  if (rc) res += r.text() + "\nError: Cntr_ObjFWrite failure for " + path + " in RTN_Write: " + RTN_TRAILER;
+  return rc;
+}
+
+int RTN_ReadFile(const std::string &path, std::string &bytes, std::string &res) {
+  RTN_RegisterTypes();
+  Result r;
+  CntrFile *f = Cntr_ObjFOpen(r.r, path.c_str(), 0);
+  if (!f) {
+    res += r.text() + "\n";
     return 1;
   }
+  CntrObj *o = Cntr_ObjFRead(r.r, f, "rtn/RTNet");
+  Cntr_ObjFClose(r.r, f);
+  if (!o) {
+    res += r.text() + "\n";
+    return 1;
+  }
+  if (o->type != &kRTNetType) {
+    res += "the field rtn/RTNet holds a " + std::string(Cntr_Name(o->type)) + "\n";
+    Cntr_ObjDestroy(r.r, o);
+    return 1;
+  }
+  bytes.swap(static_cast<RTNetRecord *>(o->data)->bytes);
+  Cntr_ObjDestroy(r.r, o);
   return 0;
 }
 
 int RTN_Write(const Grammar &g, int i, const std::string &dir, std::string &res) {
+  RTN_RegisterTypes();
   if (i < 0 || i >= (int)g.nets.size()) {
     res += "Error: no net " + std::to_string(i) + " in RTN_Write: " + RTN_TRAILER;
     return 1;
@@ -255,8 +330,8 @@ int RTN_Write(const Grammar &g, int i, const std::string &dir, std::string &res)
   if (!d.empty() && d.back() != '/') d += '/';
   const std::string &n = g.nets[i].name;
   std::string base = d + n.substr(1, n.size() - 2);
-  if (WriteAtomic(base + ".rtn", RTN_Pack(g, g.Subtree(i), true), res)) return 1;
-  return WriteAtomic(base + ".net", RTN_Pack(g, {i}, false), res);
+  if (WriteField(base + ".rtn", RTN_Pack(g, g.Subtree(i), true), res)) return 1;
+  return WriteField(base + ".net", RTN_Pack(g, {i}, false), res);
 }
 
 std::string RTN_PrintText(const Grammar &g) {
