@@ -131,7 +131,7 @@ static int Run(const Grammar &h, const std::vector<std::string> &cities,
   ParseOptions o;
   Parser p(h);
   size_t items = 0, found = 0;
-  t0 = Clock::now();
+  auto t0 = Clock::now();
   for (int k = 0; k < parses; k++) {
     p.Reset();
     for (auto &w : inputs[k % inputs.size()]) p.Word(w, o, res);
