@@ -195,6 +195,10 @@ class Parser {
 // Ranking of two finished or competing paths: >0 a better, <0 b better, 0 tie.
 int CompareScores(const Score &a, const Score &b, const ParseOptions &o);
 
+// The indented form of a parse text; 1 with the reason in res when its
+// brackets do not balance.
+int RTN_PrettyPrint(const std::string &text, bool tail, std::string &out, std::string &res);
+
 // Net name kinds, by the text after the last '_' of "[name]".
 enum NetKind { NK_PLAIN, NK_FS, NK_REPAIR, NK_OOG, NK_FI };
 NetKind KindOf(const std::string &bracketed);

@@ -561,6 +561,11 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
           if (k < common) continue;
           if (k > kMaxDepth) continue;
           n.sc.maxLevel = std::max(n.sc.maxLevel, (int)k);
+          if (k == 0 && o.prolog) {
+            n.sc.fs[0]++;
+            n.sc.maxLevel = std::max(n.sc.maxLevel, 1);
+            continue;
+          }
           switch (kind) {
             case NK_FS: n.sc.fs[k]++; if (o.showoog) n.sc.fscore++; break;
             case NK_REPAIR: n.sc.repair++; if (o.showoog) n.sc.fscore++; break;
@@ -639,6 +644,14 @@ int Parser::Render(const std::vector<int> &path, const ParseOptions &o, std::str
       if (f.collapsed) suppress = -1;
     }
   };
+  if (o.prolog) {
+    const std::string &top = g_.nets[0].name;
+    if (top.size() < 6 || top.compare(top.size() - 6, 6, "_type]") != 0) {
+      res += "Error: The top-level net suffix is not \"_type\" as called for by the "
+             "conventions of Prolog mode in RTN_PrintFinished: " + RTN_TRAILER;
+      return 1;
+    }
+  }
   text.clear();
   const Item *prev = nullptr;
   for (int id : path) {
@@ -674,6 +687,14 @@ int Parser::Render(const std::vector<int> &path, const ParseOptions &o, std::str
         open.push_back(f);
         continue;
       }
+      if (k == 0 && o.prolog) {
+        // The type net opens the text as "[fsType:NAME," .
+        if (!transcriptOnly && !nameForm) emit("[fsType:" + bare);
+        hasChild.push_back(true);
+        f.brackets = 1;
+        open.push_back(f);
+        continue;
+      }
       f.brackets = (kind == NK_FS && o.showoog) ? 2 : 1;
       for (int b = 0; b < f.brackets; b++) {
         if (!transcriptOnly && !nameForm && suppress < 0) emit(bare + ":[");
@@ -699,12 +720,106 @@ int Parser::Render(const std::vector<int> &path, const ParseOptions &o, std::str
     for (size_t i = 0; i < canonNames.size(); i++) text += (i ? " " : "") + canonNames[i];
     std::replace(text.begin(), text.end(), '_', ' ');
   }
-  if (o.prolog) {
-    const std::string &top = g_.nets[0].name;
-    if (top.size() < 6 || top.compare(top.size() - 6, 6, "_type]") != 0) {
-      res += "Error: The top-level net suffix is not \"_type\" as called for by the "
-             "conventions of Prolog mode in RTN_PrintFinished: " + RTN_TRAILER;
-      return 1;
+  return 0;
+}
+
+// The indented form: nets ending in "_fs" or "_fi" start a deeper line,
+// other nets stay on the line of their parent.
+int RTN_PrettyPrint(const std::string &text, bool tail, std::string &out, std::string &res) {
+  auto tabs = [](int d) { return std::string(std::max(d, 0), '\t'); };
+  int open[kMaxDepth + 2] = {}, shut[kMaxDepth + 2] = {};
+  int d = 0;
+  bool pending = false;
+  out.clear();
+  size_t comma = text.find(',');
+  if (comma == std::string::npos) {
+    out = text + "\n";
+    return 0;
+  }
+  out = text.substr(0, comma) + ",\n";
+  open[0]++;
+  auto special = [&](size_t i) {
+    return text.compare(i, 4, "conj") == 0 || text.compare(i, 4, "disj") == 0 ||
+           text.compare(i, 4, "edit") == 0;
+  };
+  auto unbalanced = [&]() {
+    res += "Format Error: no matching bracket found in RTN_PrintFinished: " + RTN_TRAILER;
+    return 1;
+  };
+  auto down = [&]() {
+    open[d] = shut[d] = 0;
+    if (d > 0) d--;
+  };
+  std::string closeText = tail ? "|_]" : "]";
+  for (size_t i = comma + 1; i < text.size();) {
+    if (text.compare(i, 4, "_fs:") == 0 || text.compare(i, 4, "_fi:") == 0) {
+      out += text.substr(i, 3) + ":\n" + tabs(d + 1);
+      if (d < kMaxDepth) d++;
+      i += 4;
+    } else if (!tail && special(i)) {
+      size_t e = text.find(']', i);
+      e = e == std::string::npos ? text.size() : e + 1;
+      out += text.substr(i, e - i);
+      i = e;
+      if (i < text.size() && text[i] == ',') {
+        out += ',';
+        i++;
+      } else if (i < text.size() && text[i] == ']') {
+        while (i < text.size() && text[i] == ']') {
+          out += ']';
+          shut[d]++;
+          if (d > 0) d--;
+          i++;
+        }
+        i++;
+      }
+      if (pending) {
+        out += "\n" + tabs(d);
+        pending = false;
+      }
+    } else if (text[i] == '[') {
+      open[d]++;
+      out += '[';
+      i++;
+    } else if (text.compare(i, closeText.size(), closeText) == 0 ||
+               (tail && text[i] == '|')) {
+      if (tail && text.compare(i, 3, "|_]") != 0) {
+        res += "Error: improper tail format in RTN_PrintFinished: " + RTN_TRAILER;
+        return 1;
+      }
+      shut[d]++;
+      i += closeText.size();
+      if (open[d] != shut[d]) {
+        out += closeText;
+        continue;
+      }
+      if (i < text.size() && text[i] == ',') {
+        down();
+        out += closeText + ",\n" + tabs(d);
+        i++;
+        pending = special(i);
+        continue;
+      }
+      down();
+      out += closeText;
+      while (text.compare(i, closeText.size(), closeText) == 0) {
+        shut[d]++;
+        if (open[d] != shut[d]) return unbalanced();
+        down();
+        out += closeText;
+        i += closeText.size();
+      }
+      if (i < text.size() && text[i] == ',') {
+        out += ",\n" + tabs(d);
+        i++;
+        pending = special(i);
+      } else {
+        if (open[d] != shut[d]) return unbalanced();
+        out += "\n";
+        i++;
+      }
+    } else {
+      out += text[i++];
     }
   }
   return 0;
@@ -716,15 +831,16 @@ int Parser::Finished(const ParseOptions &o, std::vector<std::string> &out, std::
   for (int p = (int)finished_.size() - 1; p >= 0; p--)
     if (!finished_[p].empty()) { longest = p; break; }
   if (longest < 0) return 0;
-  struct Rec { int item; std::string text; };
+  struct Rec { int item; int collected; std::string text; };
   std::vector<Rec> order;
+  int collected = 0;
   for (int p = longest; p >= 0; p--) {
     if (o.nbest && p != longest) break;
     for (int id : finished_[p]) {
       std::vector<int> path;
       for (int k = id; k > 0; k = items_[k].prev) path.push_back(k);
       std::reverse(path.begin(), path.end());
-      Rec r{id, ""};
+      Rec r{id, collected++, ""};
       if (Render(path, o, r.text, res)) return 1;
       size_t at = 0;
       bool drop = false;
@@ -737,7 +853,7 @@ int Parser::Finished(const ParseOptions &o, std::vector<std::string> &out, std::
     }
   }
   const Score &first = items_[order[0].item].sc;
-  out.push_back(order[0].text);
+  std::vector<size_t> chosen{0};
   for (size_t i = 1; i < order.size(); i++) {
     const Score &s = items_[order[i].item].sc;
     if (o.nbest == 1) {
@@ -747,12 +863,32 @@ int Parser::Finished(const ParseOptions &o, std::vector<std::string> &out, std::
                   std::equal(s.fs, s.fs + kMaxDepth + 1, first.fs);
       if (!same) break;
       if (order[i].text == order[0].text) continue;
-      out.push_back(order[i].text);
+      chosen.push_back(i);
     } else if (o.nbest == 0 || (int)i < o.nbest) {
-      out.push_back(order[i].text);
+      chosen.push_back(i);
     } else {
       break;
     }
+  }
+  for (size_t i : chosen) {
+    if (!o.prettyprint) {
+      out.push_back(order[i].text);
+      continue;
+    }
+    std::string pretty, head;
+    if (RTN_PrettyPrint(order[i].text, o.tail, pretty, res)) return 1;
+    if (o.score) {
+      const Score &s = items_[order[i].item].sc;
+      head = "\nIndex(" + std::to_string(i) + ":" + std::to_string(order[i].collected) + ":" +
+             std::to_string(order[i].item) + "):\tWordScore(" + std::to_string(s.word) +
+             ") RepairScore(" + std::to_string(s.repair) + ") oogScore(" + std::to_string(s.oog) +
+             ") FScore(" + std::to_string(s.fscore) + ") NetScore(" + std::to_string(s.netscore) +
+             ")\n\t\t";
+      for (int l = 1; l <= s.maxLevel && l <= kMaxDepth; l++)
+        if (s.fs[l]) head += "FsLevelScore(" + std::to_string(l) + ":" + std::to_string(s.fs[l]) + ") ";
+      head += "\n\n";
+    }
+    out.push_back(head + pretty);
   }
   return 0;
 }

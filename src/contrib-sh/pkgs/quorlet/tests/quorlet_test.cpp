@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -327,6 +328,50 @@ TEST(Parse, OptionsShapeTheText) {
   EXPECT_EQ(Parse(t, "low", o), "t:[up]");
   EXPECT_EQ(Parse(t, "up"), "t:[low]");
   EXPECT_EQ(Parse(t, "up:low"), "t:[low]");  // the whole terminal name matches too
+}
+
+TEST(Parse, PrologAndIndentedForms) {
+  Grammar g = Compile("hotel_type", "[hotel_type]\n(book A)\nA (a room)\n");
+  ParseOptions o;
+  o.prolog = 1;
+  EXPECT_EQ(Parse(g, "book a room", o), "[fsType:hotel_type,book,a,room]");
+  Grammar h = Compile("hotel", "[hotel]\n(book)\n");
+  Parser p(h);
+  std::string res;
+  std::vector<std::string> out;
+  ASSERT_EQ(p.Word("book", o, res), 0);
+  EXPECT_EQ(p.Finished(o, out, res), 1);
+  EXPECT_NE(res.find("The top-level net suffix is not \"_type\""), std::string::npos) << res;
+
+  struct Case { const char *text, *indented; } cases[] = {
+      {"[fsType:flights_type,city_fs:[boston]]", "[fsType:flights_type,\ncity_fs:\n\t[boston]]\n"},
+      {"[fsType:a_type,x,city_fs:[name:[new,york]],y]",
+       "[fsType:a_type,\nx,city_fs:\n\t[name:[new,york]],\ny]\n"},
+      {"[fsType:a_type,b_fs:[c_fs:[x]],d]", "[fsType:a_type,\nb_fs:\n\t[c_fs:\n\t\t[x]],\nd]\n"},
+      {"[fsType:a_type,b_fs:[x|_]|_]", "[fsType:a_type,\nb_fs:\n\t[x|_]|_]\n"},
+  };
+  for (auto &c : cases) {
+    std::string pretty;
+    res.clear();
+    EXPECT_EQ(RTN_PrettyPrint(c.text, strchr(c.text, '|') != nullptr, pretty, res), 0) << res;
+    EXPECT_EQ(pretty, c.indented) << c.text;
+  }
+  std::string pretty;
+  res.clear();
+  EXPECT_EQ(RTN_PrettyPrint("[fsType:a_type,b_fs:[x]]]", false, pretty, res), 1);
+  EXPECT_NE(res.find("no matching bracket"), std::string::npos);
+  res.clear();
+  EXPECT_EQ(RTN_PrettyPrint("[fsType:a_type,b_fs:[x|]", true, pretty, res), 1);
+  EXPECT_NE(res.find("improper tail format"), std::string::npos);
+
+  // With score, each parse is headed by its scores.
+  o = ParseOptions();
+  o.prettyprint = 1;
+  o.score = 1;
+  Grammar f = Compile("q", "[q]\n(a b)\n");
+  EXPECT_EQ(Parse(f, "a b", o),
+            "\nIndex(0:0:2):\tWordScore(2) RepairScore(0) oogScore(0) FScore(0) NetScore(1)\n\t\t\n\n"
+            "q:[a,\nb]\n");
 }
 
 TEST(Parse, NbestAndTies) {
