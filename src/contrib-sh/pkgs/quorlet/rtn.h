@@ -173,6 +173,7 @@ class Parser {
     std::vector<Expect> exp;
     bool finishable = false;
   };
+  void Start();
   int Intern(const std::vector<std::pair<int, int>> &cfg);
   const Closure &ClosureOf(int config);
   void Enroll(int item);

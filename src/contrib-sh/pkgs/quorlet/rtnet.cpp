@@ -479,22 +479,26 @@ void Parser::Enroll(int item) {
   }
 }
 
+// The set-up of an input: one path at the start of the top net.
+void Parser::Start() {
+  if (started_) return;
+  started_ = true;
+  Item s;
+  s.prev = -1;
+  s.pos = -1;
+  s.term = -1;
+  s.config = Intern({{0, 0}});
+  s.stack.push_back({0, 0, 0});
+  items_.push_back(s);
+  Enroll(0);
+}
+
 int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) {
   if (g_.nets.empty() || g_.nets[0].out.empty()) {
     res += "Error: no grammar is loaded in RTN_GetPossibilities: " + RTN_TRAILER;
     return 1;
   }
-  if (!started_) {
-    started_ = true;
-    Item s;
-    s.prev = -1;
-    s.pos = -1;
-    s.term = -1;
-    s.config = Intern({{0, 0}});
-    s.stack.push_back({0, 0, 0});
-    items_.push_back(s);
-    Enroll(0);
-  }
+  Start();
   int p = (int)words_.size();
   if (p >= kMaxInput) {
     res += "Error: pipc->inputCount exceeds CURRENTPATHARRAY_SIZE in RTN_GetPossibilities: " +

@@ -330,6 +330,28 @@ TEST(Parse, OptionsShapeTheText) {
   EXPECT_EQ(Parse(t, "up:low"), "t:[low]");  // the whole terminal name matches too
 }
 
+TEST(Parse, CanonicalAndHiddenNets) {
+  TempDir t;
+  t.Put("q.gra", "[q]\n([when_c] *[city_fs] x)\n");
+  t.Put("when_c.gra", "[when_c]\n(at [hour] *sharp)\n");
+  t.Put("hour.gra", "[hour]\n(noon) (nine)\n");
+  t.Put("city_fs.gra", "[city_fs]\n(rome) (oslo)\n");
+  Grammar g;
+  std::string res;
+  ASSERT_EQ(CreateIn(g, t.path, "q", res), 0) << res;
+  struct Case { const char *opts, *input, *want; } cases[] = {
+      {"", "at noon rome x", "q:[when_c:[at,hour:[noon]],city_fs:[rome],x]"},
+      // The whole canonical net, nested nets included, reads as its name.
+      {"canonical 1", "at noon rome x", "q:[when,city_fs:[rome],x]"},
+      {"canonical 1 transcript 1", "at noon sharp x", "when"},
+      {"transcript 1", "at noon sharp x", "at noon sharp x"},
+      // Words directly under an fs net are hidden, others are not.
+      {"hide 1", "at nine oslo x", "q:[when_c:[at,hour:[nine]],city_fs:[],x]"},
+      {"tail 1", "at nine x", "q:[when_c:[at,hour:[nine|_]|_],x|_]"},
+  };
+  for (auto &c : cases) EXPECT_EQ(Parse(g, c.input, Options(c.opts)), c.want) << c.opts;
+}
+
 TEST(Parse, PrologAndIndentedForms) {
   Grammar g = Compile("hotel_type", "[hotel_type]\n(book A)\nA (a room)\n");
   ParseOptions o;
