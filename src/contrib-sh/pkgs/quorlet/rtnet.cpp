@@ -603,13 +603,8 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
 
 std::vector<std::string> Parser::Expectations(const ParseOptions &o) {
   std::vector<std::string> out;
-  if (!started_) {
-    std::string r;
-    // Predictions of the first position come from the start of the top net.
-    Word("\x01", o, r);
-    words_.pop_back();
-    matched_.pop_back();
-  }
+  if (g_.nets.empty() || g_.nets[0].out.empty()) return out;
+  Start();
   int p = (int)words_.size();
   for (size_t t = 0; t < expectByTerm_.size(); t++) {
     bool any = false;
