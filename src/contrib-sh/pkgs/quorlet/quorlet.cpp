@@ -305,8 +305,11 @@ int ParseWords(Tcl_Interp *interp, const std::vector<std::string> &words, std::s
   rtn::Parser &p = *gState.parser;
   p.Reset();
   std::string res;
+  int step = 0;
   for (auto &w : words) {
     if (w == "cq") break;
+    step++;
+    if (o.beam && step <= o.beam && o.beam <= step + 6) Write("Processing Beam (" + w + "\n");
     if (o.dots) Write(w + " ");
     if (p.Word(w, po, res)) {
       Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));

@@ -190,6 +190,8 @@ class Parser {
   std::vector<std::string> words_;
   std::vector<bool> matched_;
   std::vector<int> matchedPositions_;
+  std::vector<int> skippedAt_;  // unknown words before each position
+  int skipped_ = 0;
   bool started_ = false;
 };
 

@@ -406,6 +406,8 @@ void Parser::Reset() {
   words_.clear();
   matched_.clear();
   matchedPositions_.clear();
+  skippedAt_.clear();
+  skipped_ = 0;
   started_ = false;
 }
 
@@ -506,6 +508,7 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
     return 1;
   }
   words_.push_back(w);
+  skippedAt_.push_back(skipped_);
   const std::vector<int> *cands = nullptr;
   std::vector<int> single;
   auto &side = o.upper ? g_.byUpper : g_.byLower;
@@ -534,7 +537,10 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
       for (auto &pe : expectByTerm_[term]) {
         if ((size_t)pe.first >= existing) continue;
         const Item &from = items_[pe.first];
-        if (from.pos >= 0 && (p - from.pos > o.framewindow || from.pos < minPos)) continue;
+        // Distance in words the grammar knows: unknown words do not count.
+        if (from.pos >= 0 && ((p - skipped_) - (from.pos - skippedAt_[from.pos]) > o.framewindow ||
+                              from.pos < minPos))
+          continue;
         if (from.pos < 0 && minPos >= 0) continue;
         const Expect &e = closures_[from.config]->exp[pe.second];
         Item n;
@@ -591,6 +597,7 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
       }
     }
   matched_.push_back(!bucketOrder.empty());
+  if (!cands) skipped_++;
   if (bucketOrder.empty()) return 0;  // skipped: every path stays where it was
   matchedPositions_.push_back(p);
   for (int c : bucketOrder)

@@ -396,6 +396,17 @@ TEST(Parse, PrologAndIndentedForms) {
             "q:[a,\nb]\n");
 }
 
+TEST(Parse, FrameWindowCountsKnownWords) {
+  Grammar g = Compile("g", "[g]\n(a d) (b) (c)\n");
+  ParseOptions o;
+  EXPECT_EQ(Parse(g, "a b c d", o), "g:[a,d]");
+  o.framewindow = 2;
+  EXPECT_EQ(Parse(g, "a b c d", o), "g:[c]");
+  EXPECT_EQ(Parse(g, "a um um d", o), "g:[a,d]");
+  o.framewindow = 1;
+  EXPECT_EQ(Parse(g, "a b d", o), "g:[b]");
+}
+
 TEST(Parse, NbestAndTies) {
   // Two analyses of the same words that score alike: both are shown.
   Grammar g = Compile("g", "[g]\n(A) (B)\nA (hi there)\nB (hi there)\n");

@@ -1,0 +1,24 @@
+// libFuzzer target: any bytes as a grammar text. Whatever compiles must
+// parse, and pack and unpack to the same listing.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "rtn.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  static bool quiet = freopen("/dev/null", "w", stdout) != nullptr;
+  (void)quiet;
+  rtn::Grammar g;
+  std::string res;
+  if (rtn::RTN_CompileText(g, "g", std::string((const char *)data, size), res)) return 0;
+  rtn::Parser p(g);
+  rtn::ParseOptions o;
+  for (auto &t : g.terms) p.Word(t.upper, o, res);
+  std::vector<std::string> out;
+  p.Finished(o, out, res);
+  rtn::Grammar h;
+  if (rtn::RTN_Unpack(h, rtn::RTN_Pack(g, g.Subtree(0), true), res) != 0) __builtin_trap();
+  if (rtn::RTN_PrintText(h) != rtn::RTN_PrintText(g)) __builtin_trap();
+  return 0;
+}
