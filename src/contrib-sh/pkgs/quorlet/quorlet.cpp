@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "cmds.h"
+#include "obj.h"
 #include "rtn.h"
 
 
@@ -607,49 +609,36 @@ int SearchCmd(Tcl_Interp *interp, int, const char **) {
 }
 
 typedef int (*SubCmd)(Tcl_Interp *, int, const char **);
-struct SubEntry {
-  const char *name;
-  SubCmd proc;
-  bool safe;  // offered in safe interpreters
-};
-const SubEntry kSubs[] = {
-    {"init", InitCmd, false},     {"parse", ParseCmd, false}, {"uninit", UninitCmd, false},
-    {"filize", FilizeCmd, false}, {"search", SearchCmd, false}, {"help", HelpCmd, true},
-    {"print", PrintCmd, false},
-};
 
-int RpCmd(ClientData cd, Tcl_Interp *interp, int argc, const char **argv) {
-  bool safe = cd != nullptr;
-  if (argc < 2) {
-    Tcl_SetResult(interp, (char *)"wrong # args: should be \"rp option ?arg ...?\"", TCL_STATIC);
-    return TCL_ERROR;
-  }
-  std::string names;
-  for (auto &s : kSubs) {
-    if (safe && !s.safe) continue;
-    if (strcmp(argv[1], s.name) == 0) {
-      std::lock_guard<std::mutex> lock(gMutex);
-      return s.proc(interp, argc, argv);
-    }
-    names += names.empty() ? "" : ", ";
-    names += s.name;
-  }
-  Tcl_SetObjResult(interp, Tcl_ObjPrintf("bad option \"%s\": must be %s", argv[1], names.c_str()));
-  return TCL_ERROR;
+// Interpreters of several threads share the one parser: one sub-command runs
+// at a time.
+template <SubCmd F>
+int Locked(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return F(interp, argc, argv);
 }
+
+const SubCmdEntry kSubs[] = {
+    {"init", Locked<InitCmd>},     {"parse", Locked<ParseCmd>},   {"uninit", Locked<UninitCmd>},
+    {"filize", Locked<FilizeCmd>}, {"search", Locked<SearchCmd>}, {"help", Locked<HelpCmd>},
+    {"print", Locked<PrintCmd>},   {nullptr, nullptr},
+};
+// Safe interpreters get no sub-command that reads or writes files.
+const SubCmdEntry kSafeSubs[] = {{"help", Locked<HelpCmd>}, {nullptr, nullptr}};
 
 int Init(Tcl_Interp *interp, bool safe) {
   if (Tcl_InitStubs(interp, "8.6", 0) == nullptr) return TCL_ERROR;
-  if (Tcl_PkgProvide(interp, "Quorlet", "1.0") != TCL_OK) return TCL_ERROR;
+  int code = Tcl_PkgProvide(interp, "Quorlet", "1.0");
+  if (code != TCL_OK) return code;
   rtn::RTN_RegisterTypes();
-  Tcl_CreateCommand(interp, "rp", RpCmd, safe ? (ClientData)1 : nullptr, nullptr);
-  return TCL_OK;
+  Cmds_CreateSwitchCmd(interp, "rp", nullptr, nullptr);
+  Cmds_CreateSubCmds(interp, "rp", safe ? kSafeSubs : kSubs);
+  return Obj_Init(interp);
 }
 
 }  // namespace
 
 extern "C" {
 int Quorlet_Init(Tcl_Interp *interp) { return Init(interp, false); }
-// Safe interpreters get no sub-command that reads or writes files.
 int Quorlet_SafeInit(Tcl_Interp *interp) { return Init(interp, true); }
 }

@@ -9,9 +9,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static bool quiet = freopen("/dev/null", "w", stdout) != nullptr;
   (void)quiet;
+  std::string text((const char *)data, size), name = "g";
+  // Take the net name from the header so that valid texts compile.
+  size_t close = text.find(']');
+  if (!text.empty() && text[0] == '[' && close != std::string::npos && close < 64)
+    name = text.substr(1, close - 1);
   rtn::Grammar g;
   std::string res;
-  if (rtn::RTN_CompileText(g, "g", std::string((const char *)data, size), res)) return 0;
+  if (rtn::RTN_CompileText(g, name, text, res)) return 0;
   rtn::Parser p(g);
   rtn::ParseOptions o;
   for (auto &t : g.terms) p.Word(t.upper, o, res);
