@@ -243,6 +243,10 @@ struct Builder {
 int CompileState::CompileBuffer(const std::string &bare, const std::string &text, int slot,
                                 int depth, std::string &res) {
   std::string path = bare + ".gra";
+  if (UnsafeNetName(bare)) {
+    res += "Error: bad net name [" + bare + "] in RTN_Create: " + RTN_TRAILER;
+    return 1;
+  }
   GDLex lx;
   lx.buf.reserve(text.size());
   for (size_t i = 0; i < text.size(); i++)  // CR LF reads as LF

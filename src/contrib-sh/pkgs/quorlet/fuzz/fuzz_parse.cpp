@@ -13,11 +13,12 @@ static const rtn::Grammar &TheGrammar() {
     rtn::Grammar x;
     std::string res;
     rtn::RTN_CompileText(x, "g",
-                         "[g]\n(*WANT +*CITY *PLEASE) (+AGAIN)\n"
+                         "[g]\n(*WANT +CITY *PLEASE) (+AGAIN)\n"
                          "WANT (i want to fly to) (show me flights to)\n"
                          "CITY (boston:BOS) (new york) (denver)\n"
                          "PLEASE (please)\nAGAIN (a +b) (a c) (*d e)\n",
                          res);
+    if (x.nets.empty()) __builtin_trap();
     return x;
   }();
   return g;

@@ -181,6 +181,16 @@ TEST(Compile, BadGrammarsFailWithTheirMessage) {
   }
 }
 
+TEST(Compile, NetNamesMustNameAFileInTheDirectory) {
+  const char *names[] = {"", "../x", "a/b", ".hidden"};
+  for (auto n : names) {
+    Grammar g;
+    std::string res;
+    EXPECT_EQ(RTN_CompileText(g, n, "[" + std::string(n) + "]\n(a)\n", res), 1) << n;
+    EXPECT_NE(res.find("bad net name"), std::string::npos) << res;
+  }
+}
+
 TEST(Compile, NetReferencesAcrossFiles) {
   TempDir t;
   // b is used by a and by c: compiled once.
