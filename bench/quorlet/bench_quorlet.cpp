@@ -101,7 +101,7 @@ int main(int argc, char **argv) {
       fprintf(stderr, "compiled files were not loaded\n");
       return 1;
     }
-    printf("%zu terminals: compile %.3f ms, load compiled %.3f ms, ratio %.1fx\n", h.terms.size(),
+    printf("%zu terminals: compile %.3f ms, load compiled %.3f ms, ratio %.1fx\n", (size_t)h.TermCount(),
            compileMs, loadMs, compileMs / loadMs);
     system(("rm -rf " + dir).c_str());
     if (ncities > 1000) continue;
@@ -141,7 +141,7 @@ static int Run(const Grammar &h, const std::vector<std::string> &cities,
     found += !out.empty();
   }
   double parseMs = Ms(t0) / parses;
-  printf("grammar: %zu nets, %zu terminals\n", h.nets.size(), h.terms.size());
+  printf("grammar: %zu nets, %zu terminals\n", h.nets.size(), (size_t)h.TermCount());
   printf("parse: %.4f ms per 15-word utterance, %.0f parses/s, %.0f path items each, %zu/%d parsed\n",
          parseMs, 1000.0 / parseMs, (double)items / parses, found, parses);
   std::string sample;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <set>
 #include <unordered_set>
@@ -23,24 +24,69 @@ std::string Trailer(const char *file, int line) {
   return "file(" + f + ") line(" + std::to_string(line) + ")\n";
 }
 
-int Grammar::AddTerminal(const std::string &name) {
-  auto it = termIndex.find(name);
-  if (it != termIndex.end()) return it->second;
-  Terminal t;
-  t.name = name;
-  size_t c = name.find(':');
-  if (c == std::string::npos) {
-    t.upper = t.lower = name;
-  } else {
-    t.upper = name.substr(0, c);
-    t.lower = name.substr(c + 1);
+void Net::SetArcs(const std::vector<std::vector<Arc>> &out) {
+  first.assign(out.size() + 1, 0);
+  arcs.clear();
+  for (size_t s = 0; s < out.size(); s++) {
+    first[s] = (int32_t)arcs.size();
+    arcs.insert(arcs.end(), out[s].begin(), out[s].end());
   }
-  int i = (int)terms.size();
-  terms.push_back(t);
-  termIndex[name] = i;
-  byUpper[t.upper].push_back(i);
-  byLower[t.lower].push_back(i);
-  return i;
+  first[out.size()] = (int32_t)arcs.size();
+}
+
+// Appends t to the chain of terminals that share a side; chains run in
+// increasing index order, which a reader of a compiled file checks.
+static void LinkSide(GDPC_HashTable &pht, std::vector<int32_t> &next, const std::string &key,
+                     int t) {
+  bool isNew;
+  int e = GDPC_StringCreate(pht, key.data(), key.size(), &isNew);
+  if (isNew) {
+    pht.entry[e].value = t;
+    return;
+  }
+  int k = pht.entry[e].value;
+  while (next[k] >= 0) k = next[k];
+  next[k] = t;
+}
+
+int Grammar::AddTerminal(const std::string &name) {
+  bool isNew;
+  int e = GDPC_StringCreate(pht, name.data(), name.size(), &isNew);
+  if (!isNew) return pht.entry[e].value;
+  int t = (int)termKey.size();
+  pht.entry[e].value = t;
+  termKey.push_back(e);
+  upperNext.push_back(-1);
+  lowerNext.push_back(-1);
+  size_t c = name.find(':');
+  std::string upper = c == std::string::npos ? name : name.substr(0, c);
+  std::string lower = c == std::string::npos ? name : name.substr(c + 1);
+  LinkSide(pht, upperNext, "U " + upper, t);
+  LinkSide(pht, lowerNext, "L " + lower, t);
+  return t;
+}
+
+std::string Grammar::Upper(int t) const {
+  const char *n = TermName(t), *c = strchr(n, ':');
+  return c ? std::string(n, c - n) : std::string(n);
+}
+
+std::string Grammar::Lower(int t) const {
+  const char *n = TermName(t), *c = strchr(n, ':');
+  return c ? std::string(c + 1) : std::string(n);
+}
+
+int Grammar::FindTerminal(const std::string &name) const {
+  // Side keys begin with "U " or "L ", which no terminal name does.
+  if (name.size() >= 2 && (name[0] == 'U' || name[0] == 'L') && name[1] == ' ') return -1;
+  int e = GDPC_StringFind(pht, name.data(), name.size());
+  return e < 0 ? -1 : pht.entry[e].value;
+}
+
+int Grammar::FirstBySide(bool upper, const std::string &w) const {
+  std::string key = (upper ? "U " : "L ") + w;
+  int e = GDPC_StringFind(pht, key.data(), key.size());
+  return e < 0 ? -1 : pht.entry[e].value;
 }
 
 int Grammar::FindNet(const std::string &bracketed) const {
@@ -53,8 +99,7 @@ std::vector<int> Grammar::Subtree(int i) const {
   std::vector<bool> seen(nets.size());
   seen[i] = true;
   for (size_t k = 0; k < order.size(); k++)
-    for (auto &st : nets[order[k]].out)
-      for (auto &a : st)
+    for (auto &a : nets[order[k]].arcs)
         if (a.kind == ARC_NET && !seen[a.id]) {
           seen[a.id] = true;
           order.push_back(a.id);
@@ -176,19 +221,19 @@ struct Builder {
   CompileState &cs;
   GDLex &lx;
   const Compiler &cp;
-  Net net;
+  std::vector<std::vector<Arc>> out;
   int depth;
   std::string &res;
   std::string bare;
 
   int NewState() {
-    net.out.emplace_back();
-    return (int)net.out.size() - 1;
+    out.emplace_back();
+    return (int)out.size() - 1;
   }
-  void AddArc(int from, int to, uint8_t kind, int id) { net.out[from].push_back({to, kind, id}); }
+  void AddArc(int from, int to, uint8_t kind, int id) { out[from].push_back({to, kind, id}); }
 
   int Body(const RhsTerm &t, int x, int y) {
-    if ((int)net.out.size() > kMaxStates) {
+    if ((int)out.size() > kMaxStates) {
       res += "Error: net [" + bare + "] grows beyond " + std::to_string(kMaxStates) +
              " states in GDPC_RewritePattern: " + RTN_TRAILER;
       return 1;
@@ -286,22 +331,20 @@ int CompileState::CompileBuffer(const std::string &bare, const std::string &text
     return 1;
   }
   inProgress.push_back(key);
-  Builder b{*this, lx, cp, Net(), depth, res, bare};
-  b.net.name = key;
-  b.net.out.resize(2);
+  Builder b{*this, lx, cp, {}, depth, res, bare};
+  b.out.resize(2);
   int rc = b.Rule(0, 0, 1);
   inProgress.pop_back();
   if (rc) return 1;
   // Identical alternatives give identical arcs; keep one of each.
-  for (auto &st : b.net.out) {
+  for (auto &st : b.out) {
     std::set<std::tuple<int, int, int>> seen;
     std::vector<Arc> keep;
     for (auto &a : st)
       if (seen.insert({a.to, a.kind, a.id}).second) keep.push_back(a);
     st.swap(keep);
   }
-  b.net.fWrite = true;
-  g.nets[slot].out.swap(b.net.out);
+  g.nets[slot].SetArcs(b.out);
   g.nets[slot].fWrite = true;
   g.nets[slot].fromNetFile = false;
   return 0;
@@ -361,8 +404,8 @@ int CompileState::ReadCompiled(const std::string &bare, const std::string &path,
   if (opt.rebuild) {
     // Every net read must still match its grammar file.
     for (auto &n : trial.nets) {
-      if (g.FindNet(n.name) >= 0 && !g.nets[g.FindNet(n.name)].out.empty()) continue;
-      if (n.out.empty()) continue;
+      if (g.FindNet(n.name) >= 0 && g.nets[g.FindNet(n.name)].Defined()) continue;
+      if (!n.Defined()) continue;
       int64_t t;
       std::string nb = n.name.substr(1, n.name.size() - 2);
       if (!MTime(opt.dir + nb + ".gra", &t) || t != n.graTime) {
@@ -387,7 +430,7 @@ int CompileState::ReadCompiled(const std::string &bare, const std::string &path,
 int CompileState::Ensure(const std::string &bare, int status, int depth, std::string &res) {
   std::string key = "[" + bare + "]";
   int have = g.FindNet(key);
-  if (have >= 0 && !g.nets[have].out.empty()) return have;
+  if (have >= 0 && g.nets[have].Defined()) return have;
   if (std::find(inProgress.begin(), inProgress.end(), key) != inProgress.end()) {
     res += "Error (in GDPC_AddNTArc): non-term net found in ptlpc->pht with no object or "
            "PackedObject: " + RTN_TRAILER;

@@ -29,6 +29,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "GDPC_Hash.h"
+
 namespace rtn {
 
 constexpr int kMaxDepth = 24;      // nets nested below the top net
@@ -42,12 +44,6 @@ enum { RS_FAIL = 0, RS_GRA = 1, RS_RTN = 2, RS_NET = 3 };
 std::string Trailer(const char *file, int line);
 #define RTN_TRAILER rtn::Trailer(__FILE__, __LINE__)
 
-struct Terminal {
-  std::string name;   // as written: "boston:BOS"
-  std::string upper;  // the part before the first ':' (all of it without one)
-  std::string lower;  // the part after the first ':' (all of it without one)
-};
-
 enum ArcKind : uint8_t { ARC_NULL = 0, ARC_TERM = 1, ARC_NET = 2 };
 
 struct Arc {
@@ -56,24 +52,47 @@ struct Arc {
   int32_t id;  // terminal index (ARC_TERM) or net index (ARC_NET) of the Grammar
 };
 
-// One compiled net. State 0 is its start, state 1 its end.
+// One compiled net. State 0 is its start, state 1 its end. The arcs leaving
+// state s are arcs[first[s]] .. arcs[first[s + 1] - 1].
 struct Net {
-  std::string name;                   // "[city_fs]", brackets included
-  std::vector<std::vector<Arc>> out;  // arcs leaving each state
-  int64_t graTime = 0;                // modification time of NAME.gra (ns)
-  bool fWrite = false;                // compiled in this session: write back
-  bool fromNetFile = false;           // read from NAME.net (no sub-net copies)
+  std::string name;            // "[city_fs]", brackets included
+  std::vector<int32_t> first;  // state count + 1 entries; empty until defined
+  std::vector<Arc> arcs;
+  int64_t graTime = 0;         // modification time of NAME.gra (ns)
+  bool fWrite = false;         // compiled in this session: write back
+  bool fromNetFile = false;    // read from NAME.net (no sub-net copies)
+
+  bool Defined() const { return !first.empty(); }
+  int States() const { return first.empty() ? 0 : (int)first.size() - 1; }
+  const Arc *Begin(int s) const { return arcs.data() + first[s]; }
+  const Arc *End(int s) const { return arcs.data() + first[s + 1]; }
+  // Sets the arcs from one list per state.
+  void SetArcs(const std::vector<std::vector<Arc>> &out);
 };
 
 // A tree of nets; net 0 is the top net.
+//
+// Terminals live in one flat string table `pht`: the key of a terminal is
+// its name as written ("boston:BOS", value: its index), and "U side" / "L
+// side" name the first terminal with that upper or lower side (value: its
+// index; upperNext/lowerNext chain the others). A compiled file stores the
+// table as it is.
 struct Grammar {
   std::vector<Net> nets;
-  std::vector<Terminal> terms;
-  std::unordered_map<std::string, int> netIndex;   // "[x]" -> index
-  std::unordered_map<std::string, int> termIndex;  // terminal name -> index
-  std::unordered_map<std::string, std::vector<int>> byUpper, byLower;
+  std::unordered_map<std::string, int> netIndex;  // "[x]" -> index
+  GDPC_HashTable pht;
+  std::vector<int32_t> termKey;  // terminal -> its entry in pht
+  std::vector<int32_t> upperNext, lowerNext;
 
   int AddTerminal(const std::string &name);
+  int TermCount() const { return (int)termKey.size(); }
+  const char *TermName(int t) const { return GDPC_Key(pht, termKey[t]); }
+  std::string Upper(int t) const;  // the part before the first ':' (all without one)
+  std::string Lower(int t) const;  // the part after the first ':' (all without one)
+  int FindTerminal(const std::string &name) const;
+  // First terminal whose upper (or lower) side is w, -1 when none; then Next.
+  int FirstBySide(bool upper, const std::string &w) const;
+  int NextBySide(bool upper, int t) const { return upper ? upperNext[t] : lowerNext[t]; }
   int FindNet(const std::string &bracketed) const;
   // Nets reachable from net i, i first, in a fixed order.
   std::vector<int> Subtree(int i) const;

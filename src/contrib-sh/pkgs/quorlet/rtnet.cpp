@@ -18,12 +18,17 @@ namespace rtn {
 //
 // Layout, little-endian: "QRTN", u16 version, u8 kind (1 .rtn, 2 .net),
 // u8 0, u32 payload length, u32 CRC-32 of the payload, then the payload:
-// u32 string count, strings (u32 length, bytes); u32 net count; per net:
-// u32 name string, i64 grammar time, u32 state count, u32 arc count, arcs
-// (u32 from, u32 to, u8 kind, u32 string: terminal or net name).
+//   u32 own nets, u32 names, names (u32 length, bytes): the file's own nets
+//     first, then the nets they reference that the file does not hold;
+//   the terminal table as it is in memory: i32 size level, u32 entries,
+//     entries (i32 next, value, key), u32 key bytes, keys, u32 buckets,
+//     buckets (i32), u32 terminals, terminal keys, upper and lower chains (i32);
+//   per own net: i64 grammar time, u32 states, state starts (states + 1
+//     i32), u32 arcs, arcs (i32 to, u8 kind, i32 terminal or name index).
+// A reader checks every count, index and offset before it uses one.
 
 static const char kMagic[4] = {'Q', 'R', 'T', 'N'};
-static const uint16_t kVersion = 1;
+static const uint16_t kVersion = 2;
 static const size_t kHeader = 16;
 
 namespace {
@@ -31,9 +36,23 @@ struct Out {
   std::string b;
   void u8(uint8_t v) { b += (char)v; }
   void u16(uint16_t v) { for (int i = 0; i < 2; i++) b += (char)(v >> (8 * i)); }
-  void u32(uint32_t v) { for (int i = 0; i < 4; i++) b += (char)(v >> (8 * i)); }
+  void u32(uint32_t v) {
+    char c[4] = {(char)v, (char)(v >> 8), (char)(v >> 16), (char)(v >> 24)};
+    b.append(c, 4);
+  }
   void i64(int64_t v) { for (int i = 0; i < 8; i++) b += (char)((uint64_t)v >> (8 * i)); }
   void str(const std::string &s) { u32((uint32_t)s.size()); b += s; }
+  void ints(const std::vector<int32_t> &v) {
+    size_t at = b.size();
+    b.resize(at + 4 * v.size());
+    for (size_t i = 0; i < v.size(); i++) {
+      uint32_t x = (uint32_t)v[i];
+      b[at + 4 * i] = (char)x;
+      b[at + 4 * i + 1] = (char)(x >> 8);
+      b[at + 4 * i + 2] = (char)(x >> 16);
+      b[at + 4 * i + 3] = (char)(x >> 24);
+    }
+  }
 };
 struct In {
   const std::string &b;
@@ -59,50 +78,87 @@ struct In {
     p += n;
     return s;
   }
+  // n 32-bit values; refuses a count the rest of the bytes cannot hold.
+  bool ints(uint32_t n, std::vector<int32_t> &v) {
+    if (!need((size_t)n * 4)) return false;
+    v.resize(n);
+    const unsigned char *q = (const unsigned char *)b.data() + p;
+    for (uint32_t i = 0; i < n; i++, q += 4)
+      v[i] = (int32_t)((uint32_t)q[0] | (uint32_t)q[1] << 8 | (uint32_t)q[2] << 16 |
+                       (uint32_t)q[3] << 24);
+    p += (size_t)n * 4;
+    return true;
+  }
 };
 }  // namespace
 
 std::string RTN_Pack(const Grammar &g, const std::vector<int> &which, bool withSubnets) {
-  std::vector<std::string> strings;
-  std::unordered_map<std::string, uint32_t> sidx;
-  auto S = [&](const std::string &s) {
-    auto it = sidx.find(s);
-    if (it != sidx.end()) return it->second;
-    strings.push_back(s);
-    return sidx[s] = (uint32_t)strings.size() - 1;
-  };
-  Out nets;
-  nets.u32((uint32_t)which.size());
+  // The terminal table goes as it is when the file holds every net;
+  // otherwise a table of the terminals that its nets use is made.
+  const Grammar *tg = &g;
+  Grammar local;
+  std::vector<int> termMap;
+  bool all = which.size() == g.nets.size();
+  if (!all) {
+    termMap.assign(g.TermCount(), -1);
+    for (int i : which)
+      for (auto &a : g.nets[i].arcs)
+        if (a.kind == ARC_TERM && termMap[a.id] < 0) termMap[a.id] = local.AddTerminal(g.TermName(a.id));
+    tg = &local;
+  }
+  std::vector<int> nameOf(g.nets.size(), -1);
+  std::vector<std::string> names;
+  for (int i : which) {
+    nameOf[i] = (int)names.size();
+    names.push_back(g.nets[i].name);
+  }
+  for (int i : which)
+    for (auto &a : g.nets[i].arcs)
+      if (a.kind == ARC_NET && nameOf[a.id] < 0) {
+        nameOf[a.id] = (int)names.size();
+        names.push_back(g.nets[a.id].name);
+      }
+  Out o;
+  o.u32((uint32_t)which.size());
+  o.u32((uint32_t)names.size());
+  for (auto &n : names) o.str(n);
+  const GDPC_HashTable &t = tg->pht;
+  o.u32((uint32_t)t.sizeLevel);
+  o.u32((uint32_t)t.entry.size());
+  for (auto &e : t.entry) {
+    o.u32((uint32_t)e.next);
+    o.u32((uint32_t)e.value);
+    o.u32((uint32_t)e.key);
+  }
+  o.u32((uint32_t)t.key.size());
+  o.b.append(t.key.data(), t.key.size());
+  o.u32((uint32_t)t.buckets.size());
+  o.ints(t.buckets);
+  o.u32((uint32_t)tg->termKey.size());
+  o.ints(tg->termKey);
+  o.ints(tg->upperNext);
+  o.ints(tg->lowerNext);
   for (int i : which) {
     const Net &n = g.nets[i];
-    nets.u32(S(n.name));
-    nets.i64(n.graTime);
-    nets.u32((uint32_t)n.out.size());
-    size_t count = 0;
-    for (auto &st : n.out) count += st.size();
-    nets.u32((uint32_t)count);
-    for (size_t s = 0; s < n.out.size(); s++)
-      for (auto &a : n.out[s]) {
-        nets.u32((uint32_t)s);
-        nets.u32((uint32_t)a.to);
-        nets.u8(a.kind);
-        nets.u32(a.kind == ARC_TERM  ? S(g.terms[a.id].name)
-                 : a.kind == ARC_NET ? S(g.nets[a.id].name)
-                                     : 0);
-      }
+    o.i64(n.graTime);
+    o.u32((uint32_t)n.States());
+    o.ints(n.first);
+    o.u32((uint32_t)n.arcs.size());
+    for (auto &a : n.arcs) {
+      o.u32((uint32_t)a.to);
+      o.u8(a.kind);
+      int id = a.kind == ARC_TERM ? (all ? a.id : termMap[a.id]) : a.kind == ARC_NET ? nameOf[a.id] : 0;
+      o.u32((uint32_t)id);
+    }
   }
-  Out payload;
-  payload.u32((uint32_t)strings.size());
-  for (auto &s : strings) payload.str(s);
-  payload.b += nets.b;
   Out file;
   file.b.append(kMagic, 4);
   file.u16(kVersion);
   file.u8(withSubnets ? 1 : 2);
   file.u8(0);
-  file.u32((uint32_t)payload.b.size());
-  file.u32((uint32_t)crc32(0, (const Bytef *)payload.b.data(), (uInt)payload.b.size()));
-  return file.b + payload.b;
+  file.u32((uint32_t)o.b.size());
+  file.u32((uint32_t)crc32(0, (const Bytef *)o.b.data(), (uInt)o.b.size()));
+  return file.b + o.b;
 }
 
 int RTN_Unpack(Grammar &g, const std::string &bytes, std::string &res,
@@ -125,53 +181,89 @@ int RTN_Unpack(Grammar &g, const std::string &bytes, std::string &res,
     return bad("compiled network file damaged (checksum)");
 
   In in(bytes, kHeader);
-  uint32_t ns = in.u32();
-  if (in.bad || ns > len / 4) return bad("bad string count");
-  std::vector<std::string> strings(ns);
-  for (auto &s : strings) s = in.str();
-  uint32_t nn = in.u32();
-  if (in.bad || nn == 0 || nn > 100000) return bad("bad net count");
-
-  struct RawArc { uint32_t from, to; uint8_t kind; uint32_t s; };
-  struct RawNet { std::string name; int64_t t; uint32_t states; std::vector<RawArc> arcs; };
-  std::vector<RawNet> raw(nn);
-  std::set<std::string> inFile;
-  for (auto &r : raw) {
-    uint32_t si = in.u32();
-    r.t = (int64_t)in.le(8);
-    r.states = in.u32();
-    uint32_t na = in.u32();
-    if (in.bad || si >= ns) return bad("bad net record");
-    r.name = strings[si];
-    if (r.name.size() < 3 || r.name.front() != '[' || r.name.back() != ']')
+  uint32_t own = in.u32(), nn = in.u32();
+  if (in.bad || own == 0 || own > nn || nn > len / 4) return bad("bad net count");
+  if (kind == 2 && own != 1) return bad("a .net file holds one net");
+  std::vector<std::string> names(nn);
+  std::set<std::string> seenNames;
+  for (auto &n : names) {
+    n = in.str();
+    if (n.size() < 3 || n.front() != '[' || n.back() != ']' ||
+        n.find_first_of("/\\", 0) != std::string::npos || n[1] == '.')
       return bad("bad net name");
-    if (r.states < 2 || r.states > (uint32_t)kMaxStates || na > (len / 13))
-      return bad("bad state or arc count in " + r.name);
-    if (!inFile.insert(r.name).second) return bad("net " + r.name + " stored twice");
+    if (!seenNames.insert(n).second) return bad("net " + n + " named twice");
+  }
+
+  GDPC_HashTable t;
+  t.sizeLevel = (int32_t)in.u32();
+  uint32_t ne = in.u32();
+  std::vector<int32_t> raw;
+  if (in.bad || ne > len / 12 || !in.ints(ne * 3, raw)) return bad("bad terminal table");
+  t.entry.resize(ne);
+  for (uint32_t i = 0; i < ne; i++) t.entry[i] = {raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
+  uint32_t nk = in.u32();
+  if (!in.need(nk)) return bad("bad terminal table");
+  t.key.assign(bytes.begin() + in.p, bytes.begin() + in.p + nk);
+  in.p += nk;
+  uint32_t nb = in.u32();
+  if (in.bad || nb > len / 4 || !in.ints(nb, t.buckets)) return bad("bad terminal table");
+  std::string why;
+  if (!GDPC_CheckTable(t, why)) return bad(why);
+  GDPC_SetDerived(t);
+  uint32_t nt = in.u32();
+  std::vector<int32_t> termKey, upperNext, lowerNext;
+  if (in.bad || nt > ne || !in.ints(nt, termKey) || !in.ints(nt, upperNext) ||
+      !in.ints(nt, lowerNext))
+    return bad("bad terminal list");
+  for (uint32_t i = 0; i < nt; i++) {
+    if (termKey[i] < 0 || (uint32_t)termKey[i] >= ne || t.entry[termKey[i]].value != (int32_t)i)
+      return bad("bad terminal list");
+    for (int32_t nx : {upperNext[i], lowerNext[i]})
+      if (nx != -1 && (nx <= (int32_t)i || (uint32_t)nx >= nt)) return bad("bad terminal chain");
+  }
+  for (auto &e : t.entry)
+    if (e.value < 0 || (uint32_t)e.value >= nt) return bad("bad terminal table value");
+
+  struct RawNet { int64_t time; std::vector<int32_t> first; std::vector<Arc> arcs; };
+  std::vector<RawNet> rawNets(own);
+  for (uint32_t k = 0; k < own; k++) {
+    RawNet &r = rawNets[k];
+    r.time = (int64_t)in.le(8);
+    uint32_t states = in.u32();
+    if (in.bad || states < 2 || states > (uint32_t)kMaxStates || !in.ints(states + 1, r.first))
+      return bad("bad state count in " + names[k]);
+    uint32_t na = in.u32();
+    if (in.bad || na > len / 9 || !in.need((size_t)na * 9)) return bad("bad arc count in " + names[k]);
+    if (r.first[0] != 0 || r.first[states] != (int32_t)na) return bad("bad arc table in " + names[k]);
+    for (uint32_t s = 0; s < states; s++)
+      if (r.first[s] > r.first[s + 1]) return bad("bad arc table in " + names[k]);
     r.arcs.resize(na);
     for (auto &a : r.arcs) {
-      a.from = in.u32();
-      a.to = in.u32();
+      a.to = (int32_t)in.u32();
       a.kind = (uint8_t)in.le(1);
-      a.s = in.u32();
-      if (in.bad) return bad("compiled network file truncated");
-      if (a.from >= r.states || a.to >= r.states || a.kind > ARC_NET ||
-          (a.kind != ARC_NULL && a.s >= ns))
-        return bad("bad arc in " + r.name);
-      if (a.kind == ARC_TERM && strings[a.s].empty()) return bad("empty terminal in " + r.name);
-      if (a.kind == ARC_NET) {
-        const std::string &t = strings[a.s];
-        if (t.size() < 3 || t.front() != '[' || t.back() != ']')
-          return bad("bad net reference in " + r.name);
-      }
+      a.id = (int32_t)in.u32();
+      if (a.to < 0 || (uint32_t)a.to >= states || a.kind > ARC_NET ||
+          (a.kind == ARC_TERM && (a.id < 0 || (uint32_t)a.id >= nt)) ||
+          (a.kind == ARC_NET && (a.id < 0 || (uint32_t)a.id >= nn)))
+        return bad("bad arc in " + names[k]);
     }
   }
-  if (in.p != bytes.size()) return bad("trailing bytes after the networks");
-  if (kind == 2 && nn != 1) return bad("a .net file holds one net");
+  if (in.bad || in.p != bytes.size()) return bad("trailing bytes after the networks");
 
   // Merge: nets already in the tree are kept; new nets get the next indices.
-  Grammar out = g;
-  std::vector<int> idx(nn, -1);
+  // Into an empty tree the terminal table is taken over as it is.
+  Grammar out;
+  std::vector<int> termMap;
+  if (g.nets.empty()) {
+    out.pht = std::move(t);
+    out.termKey = std::move(termKey);
+    out.upperNext = std::move(upperNext);
+    out.lowerNext = std::move(lowerNext);
+  } else {
+    out = g;
+    termMap.resize(nt);
+    for (uint32_t i = 0; i < nt; i++) termMap[i] = out.AddTerminal(GDPC_Key(t, termKey[i]));
+  }
   std::vector<std::string> missing;
   auto placeholder = [&](const std::string &name) {
     int i = out.FindNet(name);
@@ -182,34 +274,30 @@ int RTN_Unpack(Grammar &g, const std::string &bytes, std::string &res,
     out.netIndex[name] = (int)out.nets.size() - 1;
     return (int)out.nets.size() - 1;
   };
-  for (uint32_t k = 0; k < nn; k++) {
-    int i = out.FindNet(raw[k].name);
-    if (i >= 0 && !out.nets[i].out.empty()) {
-      idx[k] = -2 - i;  // present already: keep it
-      continue;
-    }
-    idx[k] = placeholder(raw[k].name);
+  std::vector<int> idx(nn), keep(own, 0);
+  for (uint32_t k = 0; k < own; k++) {
+    int i = out.FindNet(names[k]);
+    keep[k] = i >= 0 && out.nets[i].Defined();
+    idx[k] = placeholder(names[k]);
   }
-  for (uint32_t k = 0; k < nn; k++) {
-    if (idx[k] < -1) continue;
-    Net &n = out.nets[idx[k]];
-    n.graTime = raw[k].t;
-    n.fWrite = false;
-    std::vector<std::vector<Arc>> arcs(raw[k].states);
-    for (auto &a : raw[k].arcs) {
-      int id = 0;
-      if (a.kind == ARC_TERM) id = out.AddTerminal(strings[a.s]);
-      if (a.kind == ARC_NET) {
-        const std::string &t = strings[a.s];
-        if (!inFile.count(t) && (out.FindNet(t) < 0 || out.nets[out.FindNet(t)].out.empty())) {
-          if (kind == 1) return bad("net " + t + " missing from the file");
-          if (std::find(missing.begin(), missing.end(), t) == missing.end()) missing.push_back(t);
-        }
-        id = placeholder(t);
-      }
-      arcs[a.from].push_back({(int32_t)a.to, a.kind, id});
+  for (uint32_t k = own; k < nn; k++) {
+    idx[k] = placeholder(names[k]);
+    if (!out.nets[idx[k]].Defined()) {
+      if (kind == 1) return bad("net " + names[k] + " missing from the file");
+      missing.push_back(names[k]);
     }
-    out.nets[idx[k]].out.swap(arcs);
+  }
+  for (uint32_t k = 0; k < own; k++) {
+    if (keep[k]) continue;  // present already: keep it
+    Net &n = out.nets[idx[k]];
+    n.graTime = rawNets[k].time;
+    n.fWrite = false;
+    n.first = std::move(rawNets[k].first);
+    n.arcs = std::move(rawNets[k].arcs);
+    for (auto &a : n.arcs) {
+      if (a.kind == ARC_TERM && !termMap.empty()) a.id = termMap[a.id];
+      if (a.kind == ARC_NET) a.id = idx[a.id];
+    }
   }
   // Nets may not reach themselves.
   std::vector<int> mark(out.nets.size(), 0);
@@ -217,18 +305,17 @@ int RTN_Unpack(Grammar &g, const std::string &bytes, std::string &res,
     if (mark[i] == 1) return true;
     if (mark[i] == 2) return false;
     mark[i] = 1;
-    for (auto &st : out.nets[i].out)
-      for (auto &a : st)
-        if (a.kind == ARC_NET && cyclic(a.id)) return true;
+    for (auto &a : out.nets[i].arcs)
+      if (a.kind == ARC_NET && cyclic(a.id)) return true;
     mark[i] = 2;
     return false;
   };
   for (size_t i = 0; i < out.nets.size(); i++)
     if (cyclic((int)i)) return bad("the nets of the file reach themselves");
-  int own = idx[0] < -1 ? -2 - idx[0] : idx[0];
+  int self = idx[0];
   g = std::move(out);
   if (missingSubnets) *missingSubnets = missing;
-  return own;
+  return self;
 }
 
 // ---------------------------------------------------------------------------
@@ -338,13 +425,14 @@ std::string RTN_PrintText(const Grammar &g) {
   for (size_t i = 0; i < g.nets.size(); i++) s += std::to_string(i) + "\t" + g.nets[i].name + "\n";
   for (size_t i = 0; i < g.nets.size(); i++) {
     const Net &n = g.nets[i];
-    s += "\n" + n.name + " states(" + std::to_string(n.out.size()) + ")\n";
-    for (size_t st = 0; st < n.out.size(); st++)
-      for (auto &a : n.out[st]) {
+    s += "\n" + n.name + " states(" + std::to_string(n.States()) + ")\n";
+    for (int st = 0; st < n.States(); st++)
+      for (const Arc *ap = n.Begin(st); ap != n.End(st); ap++) {
+        const Arc &a = *ap;
         s += "  " + std::to_string(i) + ":" + std::to_string(st) + " -> " + std::to_string(i) +
              ":" + std::to_string(a.to) + " ";
         if (a.kind == ARC_NULL) s += "(null)";
-        if (a.kind == ARC_TERM) s += g.terms[a.id].name;
+        if (a.kind == ARC_TERM) s += g.TermName(a.id);
         if (a.kind == ARC_NET) s += g.nets[a.id].name;
         s += "\n";
       }
@@ -451,7 +539,8 @@ const Parser::Closure &Parser::ClosureOf(int config) {
         todo.push_back(std::move(up));
       }
     }
-    for (const Arc &a : n.out[top.second]) {
+    for (const Arc *ap = n.Begin(top.second); ap != n.End(top.second); ap++) {
+      const Arc &a = *ap;
       std::vector<std::pair<int, int>> next = t.cfg;
       next.back().second = a.to;
       if (a.kind == ARC_NULL) {
@@ -472,7 +561,7 @@ const Parser::Closure &Parser::ClosureOf(int config) {
 void Parser::Enroll(int item) {
   int config = items_[item].config;
   const Closure &c = ClosureOf(config);
-  if (expectByTerm_.size() < g_.terms.size()) expectByTerm_.resize(g_.terms.size());
+  if ((int)expectByTerm_.size() < g_.TermCount()) expectByTerm_.resize(g_.TermCount());
   for (size_t e = 0; e < c.exp.size(); e++) expectByTerm_[c.exp[e].term].push_back({item, (int)e});
   int pos = items_[item].pos;
   if (c.finishable && pos >= 0) {
@@ -496,7 +585,7 @@ void Parser::Start() {
 }
 
 int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) {
-  if (g_.nets.empty() || g_.nets[0].out.empty()) {
+  if (g_.nets.empty() || !g_.nets[0].Defined()) {
     res += "Error: no grammar is loaded in RTN_GetPossibilities: " + RTN_TRAILER;
     return 1;
   }
@@ -509,19 +598,15 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
   }
   words_.push_back(w);
   skippedAt_.push_back(skipped_);
-  const std::vector<int> *cands = nullptr;
-  std::vector<int> single;
-  auto &side = o.upper ? g_.byUpper : g_.byLower;
-  auto it = side.find(w);
-  if (it != side.end()) {
-    cands = &it->second;
-  } else {
-    auto t = g_.termIndex.find(w);
-    if (t != g_.termIndex.end()) {
-      single.push_back(t->second);
-      cands = &single;
-    }
+  // Candidates: the terminals with this side, else the terminal of that name.
+  std::vector<int> cand;
+  for (int t = g_.FirstBySide(o.upper != 0, w); t >= 0; t = g_.NextBySide(o.upper != 0, t))
+    cand.push_back(t);
+  if (cand.empty()) {
+    int t = g_.FindTerminal(w);
+    if (t >= 0) cand.push_back(t);
   }
+  const std::vector<int> *cands = cand.empty() ? nullptr : &cand;
   int minPos = -1;
   if (o.lookback >= 0 && (int)matchedPositions_.size() > o.lookback)
     minPos = matchedPositions_[matchedPositions_.size() - 1 - o.lookback];
@@ -610,7 +695,7 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
 
 std::vector<std::string> Parser::Expectations(const ParseOptions &o) {
   std::vector<std::string> out;
-  if (g_.nets.empty() || g_.nets[0].out.empty()) return out;
+  if (g_.nets.empty() || !g_.nets[0].Defined()) return out;
   Start();
   int p = (int)words_.size();
   for (size_t t = 0; t < expectByTerm_.size(); t++) {
@@ -619,7 +704,7 @@ std::vector<std::string> Parser::Expectations(const ParseOptions &o) {
       int ip = items_[pe.first].pos;
       if (ip < 0 || p - ip <= o.framewindow) { any = true; break; }
     }
-    if (any) out.push_back(o.upper ? g_.terms[t].upper : g_.terms[t].lower);
+    if (any) out.push_back(o.upper ? g_.Upper((int)t) : g_.Lower((int)t));
   }
   return out;
 }
@@ -708,8 +793,7 @@ int Parser::Render(const std::vector<int> &path, const ParseOptions &o, std::str
       }
       open.push_back(f);
     }
-    const Terminal &t = g_.terms[it.term];
-    std::string word = o.upper ? t.lower : t.upper;
+    std::string word = o.upper ? g_.Lower(it.term) : g_.Upper(it.term);
     bool hide = o.hide && !o.showoog && inner != NK_PLAIN;
     if (counted && !hide) {
       words.push_back(word);

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (rtn::RTN_CompileText(g, name, text, res)) return 0;
   rtn::Parser p(g);
   rtn::ParseOptions o;
-  for (auto &t : g.terms) p.Word(t.upper, o, res);
+  for (int t = 0; t < g.TermCount(); t++) p.Word(g.Upper(t), o, res);
   std::vector<std::string> out;
   p.Finished(o, out, res);
   rtn::Grammar h;
