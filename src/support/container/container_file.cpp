@@ -12,6 +12,9 @@ struct CntrFile {
   std::string path;
   int mode;
   std::vector<std::pair<std::string, std::string>> fields;  // name, packed bytes
+  // A file opened for reading keeps its bytes once; its fields are spans.
+  std::string image;
+  std::vector<std::pair<size_t, size_t>> spans;  // offset, length per field
 };
 
 namespace {
@@ -71,7 +74,8 @@ int decode(GS_Result *r, const std::string &path, const std::string &b, CntrFile
     p += n;
     uint32_t len = 0;
     if (!getU32(b, p, &len) || p > end || end - p < len) return bad("is truncated");
-    f->fields.emplace_back(name, b.substr(p, len));
+    f->fields.emplace_back(name, std::string());
+    f->spans.emplace_back(p, len);
     p += len;
   }
   if (p != end) return bad("has bytes after its fields");
@@ -96,10 +100,24 @@ int store(GS_Result *r, CntrFile *f) {
   return 0;
 }
 
+// Copies the spans of a read image into the fields, so that they can change.
+void own(CntrFile *f) {
+  for (size_t i = 0; i < f->spans.size(); i++)
+    f->fields[i].second.assign(f->image, f->spans[i].first, f->spans[i].second);
+  f->spans.clear();
+  std::string().swap(f->image);
+}
+
 std::pair<std::string, std::string> *find(CntrFile *f, const char *field) {
   for (auto &fl : f->fields)
     if (fl.first == field) return &fl;
   return nullptr;
+}
+
+// The packed bytes of field i.
+std::pair<const char *, size_t> bytesOf(const CntrFile *f, size_t i) {
+  if (!f->spans.empty()) return {f->image.data() + f->spans[i].first, f->spans[i].second};
+  return {f->fields[i].second.data(), f->fields[i].second.size()};
 }
 
 // The type name inside a packed object, "" when it is empty or unreadable.
@@ -119,7 +137,7 @@ CntrFile *Cntr_ObjFOpen(GS_Result *r, const char *path, int mode) {
     append(r, "bad object file arguments");
     return nullptr;
   }
-  CntrFile *f = new CntrFile{path, mode, {}};
+  CntrFile *f = new CntrFile{path, mode, {}, {}, {}};
   FILE *in = fopen(path, "rb");
   if (!in) {
     if (mode == 1) {
@@ -131,6 +149,11 @@ CntrFile *Cntr_ObjFOpen(GS_Result *r, const char *path, int mode) {
     return nullptr;
   }
   std::string b;
+  if (fseek(in, 0, SEEK_END) == 0) {
+    long size = ftell(in);
+    if (size > 0) b.reserve((size_t)size);
+    fseek(in, 0, SEEK_SET);
+  }
   char buf[65536];
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, in)) > 0) b.append(buf, n);
@@ -141,6 +164,8 @@ CntrFile *Cntr_ObjFOpen(GS_Result *r, const char *path, int mode) {
     delete f;
     return nullptr;
   }
+  f->image.swap(b);
+  if (mode == 1) own(f);
   return f;
 }
 
@@ -189,18 +214,24 @@ CntrObj *Cntr_ObjFRead(GS_Result *r, CntrFile *file, const char *field) {
     append(r, "bad object file arguments");
     return nullptr;
   }
-  auto *f = find(file, field);
-  if (!f) {
+  size_t i = 0;
+  while (i < file->fields.size() && file->fields[i].first != field) i++;
+  if (i == file->fields.size()) {
     append(r, "no field \"" + std::string(field) + "\" in object file \"" + file->path + "\"");
     return nullptr;
   }
-  if (f->second.empty()) {
+  auto bytes = bytesOf(file, i);
+  if (bytes.second == 0) {
     append(r, "field \"" + std::string(field) + "\" of \"" + file->path + "\" is empty");
     return nullptr;
   }
+  if (bytes.second > 0x7fffffffu) {
+    append(r, "field \"" + std::string(field) + "\" is too large");
+    return nullptr;
+  }
   int pos = 0;
-  CntrObj *o = Cntr_ObjUnpack(r, nullptr, f->second.data(), &pos, (int)f->second.size());
-  if (o && pos != (int)f->second.size()) {
+  CntrObj *o = Cntr_ObjUnpack(r, nullptr, bytes.first, &pos, (int)bytes.second);
+  if (o && pos != (int)bytes.second) {
     Cntr_ObjDestroy(nullptr, o);
     append(r, "field \"" + std::string(field) + "\" holds bytes after its object");
     return nullptr;
@@ -221,14 +252,16 @@ int Cntr_ObjFInfo(GS_Result *r, CntrFile *file, const char *field) {
     append(r, "no field \"" + std::string(field ? field : "") + "\" in object file \"" + file->path + "\"");
     return 1;
   }
-  append(r, "field " + f->first + " type " + (f->second.empty() ? "{}" : typeOf(f->second)) +
-                " length " + std::to_string(f->second.size()));
+  auto bytes = bytesOf(file, f - file->fields.data());
+  std::string packed(bytes.first, bytes.second < 300 ? bytes.second : 300);
+  append(r, "field " + f->first + " type " + (bytes.second == 0 ? "{}" : typeOf(packed)) +
+                " length " + std::to_string(bytes.second));
   return 0;
 }
 
 int Cntr_ObjFStat(GS_Result *r, CntrFile *file) {
   size_t bytes = 0;
-  for (auto &fl : file->fields) bytes += fl.second.size();
+  for (size_t i = 0; i < file->fields.size(); i++) bytes += bytesOf(file, i).second;
   append(r, "file " + file->path + " fields " + std::to_string(file->fields.size()) + " bytes " +
                 std::to_string(bytes));
   return 0;
