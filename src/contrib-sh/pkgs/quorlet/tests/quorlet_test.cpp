@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 
@@ -489,4 +490,86 @@ TEST(Filize, SplitsNetsAndRefusesEscapingNames) {
   }
   struct stat st;
   EXPECT_NE(stat((t.path + "../x.gra").c_str(), &st), 0);
+}
+
+TEST(HashTable, GrowsAlongTheSizeSeries) {
+  struct Case { int hint, buckets, grownAtEntry, grownBuckets; } cases[] = {
+      {128, 257, 129, 1031},
+      {120, 257, 129, 1031},
+      {2, 5, 3, 17},
+  };
+  for (auto &c : cases) {
+    GDPC_HashTable t;
+    GDPC_InitHashTable(t, c.hint);
+    EXPECT_EQ((int)t.buckets.size(), c.buckets) << c.hint;
+    for (int i = 1; i <= c.grownAtEntry; i++) {
+      EXPECT_EQ((int)t.buckets.size(), c.buckets) << "before entry " << i;
+      bool isNew;
+      std::string k = "key" + std::to_string(i);
+      GDPC_StringCreate(t, k.data(), k.size(), &isNew);
+      EXPECT_TRUE(isNew);
+    }
+    EXPECT_EQ((int)t.buckets.size(), c.grownBuckets) << c.hint;
+    EXPECT_EQ(t.growAt, (c.grownBuckets + 1) / 2);
+    std::string why;
+    EXPECT_TRUE(GDPC_CheckTable(t, why)) << why;
+    for (int i = 1; i <= c.grownAtEntry; i++) {
+      std::string k = "key" + std::to_string(i);
+      EXPECT_EQ(GDPC_StringFind(t, k.data(), k.size()), i - 1) << k;
+    }
+  }
+}
+
+TEST(HashTable, KeysAndStatistics) {
+  GDPC_HashTable t;
+  GDPC_InitHashTable(t, 128);
+  EXPECT_EQ(GDPC_HashStats(t),
+            "0 entries in table, 257 buckets\n"
+            "number of buckets with 0 entries: 257\n"
+            "number of buckets with 1 entries: 0\nnumber of buckets with 2 entries: 0\n"
+            "number of buckets with 3 entries: 0\nnumber of buckets with 4 entries: 0\n"
+            "number of buckets with 5 entries: 0\nnumber of buckets with 6 entries: 0\n"
+            "number of buckets with 7 entries: 0\nnumber of buckets with 8 entries: 0\n"
+            "number of buckets with 9 entries: 0\n"
+            "number of buckets with 10 or more entries: 0\n"
+            "average search distance for entry: 0.000");
+  bool isNew;
+  int empty = GDPC_StringCreate(t, "", 0, &isNew);
+  EXPECT_EQ(t.buckets[0], empty);  // the empty key hashes to bucket 0
+  int ab = GDPC_StringCreate(t, "ab", 2, &isNew);
+  int a = GDPC_StringCreate(t, "a", 1, &isNew);
+  EXPECT_NE(a, ab);  // a prefix is another key
+  size_t keyBytes = t.key.size();
+  EXPECT_EQ(GDPC_StringCreate(t, "ab", 2, &isNew), ab);
+  EXPECT_FALSE(isNew);
+  EXPECT_EQ(t.key.size(), keyBytes);  // an existing key adds nothing
+  EXPECT_STREQ(GDPC_Key(t, ab), "ab");
+  EXPECT_EQ(GDPC_StringFind(t, "abc", 3), -1);
+  // Signed bytes hash the same on every machine: a key of high bytes is found.
+  std::string high = "\xe9t\xe9";
+  int h = GDPC_StringCreate(t, high.data(), high.size(), &isNew);
+  EXPECT_EQ(GDPC_StringFind(t, high.data(), high.size()), h);
+}
+
+TEST(HashTable, DamagedTablesAreRefused) {
+  GDPC_HashTable good;
+  GDPC_InitHashTable(good, 2);
+  bool isNew;
+  GDPC_StringCreate(good, "a", 1, &isNew);
+  GDPC_StringCreate(good, "b", 1, &isNew);
+  std::string why;
+  ASSERT_TRUE(GDPC_CheckTable(good, why));
+  std::vector<std::function<void(GDPC_HashTable &)>> damage = {
+      [](GDPC_HashTable &t) { t.entry[0].next = 0; },  // a chain onto itself
+      [](GDPC_HashTable &t) { t.entry[1].key = 1000; },
+      [](GDPC_HashTable &t) { t.buckets[0] = 7; },
+      [](GDPC_HashTable &t) { t.key.back() = 'x'; },
+      [](GDPC_HashTable &t) { t.sizeLevel = 40; },
+      [](GDPC_HashTable &t) { t.buckets.pop_back(); },
+  };
+  for (size_t i = 0; i < damage.size(); i++) {
+    GDPC_HashTable t = good;
+    damage[i](t);
+    EXPECT_FALSE(GDPC_CheckTable(t, why)) << i;
+  }
 }
