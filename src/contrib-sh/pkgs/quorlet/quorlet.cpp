@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cmds.h"
+#include "container.h"
 #include "obj.h"
 #include "rtn.h"
 
@@ -250,6 +251,8 @@ int InitCmd(Tcl_Interp *interp, int argc, const char **argv) {
     const char *prefix = getenv("TOVIK_EXEC_PREFIX");
     o.containerPath = std::string(prefix ? prefix : ".") + "/containers";
   }
+  // The container types are compiled in; the path is kept for the library.
+  Cntr_PathSet(o.containerPath.c_str(), 0);
   auto t0 = std::chrono::steady_clock::now();
   gState.out = Tcl_GetChannel(interp, "stdout", nullptr);
   if (o.printallocs || o.logallocs) {
