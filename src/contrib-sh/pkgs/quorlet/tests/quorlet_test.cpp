@@ -145,6 +145,9 @@ TEST(Compile, MarksAndSharing) {
       {"[g]\n(a\n b)\n", "a b", "g:[a,b]"},
       // a comment directly followed by a rule
       {"[g]\n(R)\n/* c */R (r)\n", "r", "g:[r]"},
+      // nested optional repetitions: null paths around loops end
+      {"[g]\n(+*A z)\nA (+*B c) (+*c B)\nB (*d e) (+e f)\n", "e c c e z", "g:[e,c,c,e,z]"},
+      {"[g]\n(+*A z)\nA (+*B c) (+*c B)\nB (*d e) (+e f)\n", "z", "g:[z]"},
       // CR LF line ends read like LF
       {"[g]\r\n(a R)\r\nR (b)\r\n", "a b", "g:[a,b]"},
   };
