@@ -15,8 +15,8 @@
  *  - Fields, Info and Stat answer in the text of r; Destroy removes a
  *    field and rewrites the file.
  *  - Layout: "TVKF", version byte 1, u32 field count, per field a u8 name
- *    length, the name, a u32 length and the packed object; then a u32
- *    check (Cntr_Checksum) of everything before it. All little-endian.
+ *    length, the name, a u32 length and the packed object; then the
+ *    CRC-32 (zlib's) of everything before it as a u32. All little-endian.
  */
 #ifndef TOVIK_CONTAINER_FILE_H
 #define TOVIK_CONTAINER_FILE_H
