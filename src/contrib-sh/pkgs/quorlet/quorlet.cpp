@@ -212,7 +212,23 @@ double Seconds(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-void PrintNets() { Write(rtn::RTN_PrintText(gState.grammar)); }
+// Print mask 52 ("printtofile") sends the listing to "fromtable.txt".
+int PrintNets(Tcl_Interp *interp, int mask) {
+  std::string text = rtn::RTN_PrintText(gState.grammar);
+  if ((mask & 32) == 0) {
+    Write(text);
+    return TCL_OK;
+  }
+  FILE *f = fopen("fromtable.txt", "w");
+  bool ok = f && fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (f) ok = fclose(f) == 0 && ok;
+  if (!ok) {
+    std::string m = "Error: cannot write fromtable.txt\nRTN_Print failure in main: " + RTN_TRAILER;
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(m.c_str(), -1));
+    return TCL_ERROR;
+  }
+  return TCL_OK;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -294,7 +310,10 @@ int InitCmd(Tcl_Interp *interp, int argc, const char **argv) {
   } else {
     Write(kCover);
   }
-  if (o.printmask) PrintNets();
+  if (o.printmask && PrintNets(interp, o.printmask) != TCL_OK) {
+    gState.grammar = rtn::Grammar();
+    return TCL_ERROR;
+  }
   gState.parser.reset(new rtn::Parser(gState.grammar));
   gState.opt = o;
   gState.initialised = true;
@@ -401,7 +420,7 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
     return TCL_ERROR;
   }
   gState.opt = o;
-  if (o.printmask) PrintNets();
+  if (o.printmask && PrintNets(interp, o.printmask) != TCL_OK) return TCL_ERROR;
   std::string text;
   for (;;) {
     if (cw.stream) {
