@@ -30,6 +30,8 @@
 #include <vector>
 
 #include "GDPC_Hash.h"
+#include "GD_hash.h"
+#include "mem.h"
 
 namespace rtn {
 
@@ -162,7 +164,8 @@ struct Item {
   int pos;        // input position consumed, -1 for the start
   int term;       // terminal consumed
   int config;     // interned (net, state) stack after the word
-  std::vector<Frame> stack;
+  int depth;      // frames in stack
+  Frame *stack;   // in the parser's item pool, valid until its reset
   Score sc;
 };
 
@@ -174,7 +177,10 @@ struct Expect {
 
 class Parser {
  public:
-  explicit Parser(const Grammar &g) : g_(g) {}
+  explicit Parser(const Grammar &g);
+  ~Parser();
+  Parser(const Parser &) = delete;
+  Parser &operator=(const Parser &) = delete;
   void Reset();
   // Feeds one word (position = number of words fed before). Returns 0, or 1
   // with the reason in res.
@@ -202,7 +208,8 @@ class Parser {
   const Grammar &g_;
   std::vector<Item> items_;
   std::vector<std::vector<std::pair<int, int>>> configs_;
-  std::unordered_map<std::string, int> configIndex_;
+  GDH_HashTable configIndex_;  // stack name ("0:5_2:0") -> index in configs_
+  MemPool *pool_;              // the frames of the items of one input
   std::vector<std::unique_ptr<Closure>> closures_;
   std::vector<std::vector<std::pair<int, int>>> expectByTerm_;  // term -> (item, exp index)
   std::vector<std::vector<int>> finished_;                       // per position

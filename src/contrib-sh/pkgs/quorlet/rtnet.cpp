@@ -7,7 +7,9 @@
 #include <functional>
 #include <set>
 
+#include "GD_hash.h"
 #include "container_file.h"
+#include "ul_hash.h"
 #include "yastro.h"
 #include "rtn.h"
 
@@ -484,11 +486,27 @@ int CompareScores(const Score &a, const Score &b, const ParseOptions &o) {
   return ag ? 1 : -1;
 }
 
+Parser::Parser(const Grammar &g) : g_(g) {
+  GDH_InitHashTable(configIndex_, 0, 128);
+  pool_ = mem_Init(512, sizeof(Frame), 0);
+}
+
+Parser::~Parser() {
+  GDH_DeleteHashTable(configIndex_);
+  mem_Nuke(pool_);
+}
+
 void Parser::Reset() {
   items_.clear();
-  configs_.clear();
-  configIndex_.clear();
-  closures_.clear();
+  // Stacks and what they expect depend on the grammar alone, so they are
+  // kept from one input to the next, unless they have grown very many.
+  if (configs_.size() > 200000) {
+    configs_.clear();
+    closures_.clear();
+    GDH_DeleteHashTable(configIndex_);
+    GDH_InitHashTable(configIndex_, 0, 128);
+  }
+  mem_Reset(pool_);
   expectByTerm_.clear();
   finished_.clear();
   words_.clear();
@@ -499,18 +517,19 @@ void Parser::Reset() {
   started_ = false;
 }
 
+// A stack of (net, state) pairs is named like an origin: "0:5_2:0".
 int Parser::Intern(const std::vector<std::pair<int, int>> &cfg) {
-  std::string key;
-  key.reserve(cfg.size() * 8);
-  for (auto &f : cfg) {
-    key.append((const char *)&f.first, sizeof f.first);
-    key.append((const char *)&f.second, sizeof f.second);
-  }
-  auto it = configIndex_.find(key);
-  if (it != configIndex_.end()) return it->second;
+  char key[(kMaxDepth + 2) * 24];
+  size_t n = 0;
+  for (size_t k = 0; k < cfg.size() && n + 24 < sizeof key; k++)
+    n += snprintf(key + n, sizeof key - n, k ? "_%d:%d" : "%d:%d", cfg[k].first, cfg[k].second);
+  bool isNew;
+  GDH_HashEntry *e = GDH_CreateHashEntry(configIndex_, key, &isNew);
+  if (!isNew) return (int)e->value;
   configs_.push_back(cfg);
   closures_.emplace_back();
-  return configIndex_[key] = (int)configs_.size() - 1;
+  e->value = (intptr_t)configs_.size() - 1;
+  return (int)e->value;
 }
 
 const Parser::Closure &Parser::ClosureOf(int config) {
@@ -521,13 +540,16 @@ const Parser::Closure &Parser::ClosureOf(int config) {
   // were never left on the way.
   struct Todo { std::vector<std::pair<int, int>> cfg; int kept; };
   std::vector<Todo> todo{{configs_[config], (int)configs_[config].size()}};
-  std::set<std::pair<int, int>> seen;
-  std::set<std::tuple<int, int, int>> have;
+  UL_HashTable seen, have;
+  UL_InitHashTable(seen, 8);
+  UL_InitHashTable(have, 8);
+  bool isNew;
   while (!todo.empty()) {
     Todo t = std::move(todo.back());
     todo.pop_back();
     int id = Intern(t.cfg);
-    if (!seen.insert({id, t.kept}).second) continue;
+    UL_KeyCreate(seen, id, t.kept, &isNew);
+    if (!isNew) continue;
     auto top = t.cfg.back();
     const Net &n = g_.nets[top.first];
     if (top.second == 1) {
@@ -547,7 +569,9 @@ const Parser::Closure &Parser::ClosureOf(int config) {
         todo.push_back({std::move(next), t.kept});
       } else if (a.kind == ARC_TERM) {
         int to = Intern(next);
-        if (have.insert({a.id, to, t.kept}).second) c->exp.push_back({a.id, to, t.kept});
+        // kept is at most the nesting limit, so it fits beside the stack.
+        UL_KeyCreate(have, a.id, to * 32 + t.kept, &isNew);
+        if (isNew) c->exp.push_back({a.id, to, t.kept});
       } else if ((int)next.size() <= kMaxDepth) {
         next.push_back({a.id, 0});
         todo.push_back({std::move(next), t.kept});
@@ -579,7 +603,9 @@ void Parser::Start() {
   s.pos = -1;
   s.term = -1;
   s.config = Intern({{0, 0}});
-  s.stack.push_back({0, 0, 0});
+  s.stack = (Frame *)mem_Alloc(pool_, 1);
+  s.stack[0] = {0, 0, 0};
+  s.depth = 1;
   items_.push_back(s);
   Enroll(0);
 }
@@ -612,9 +638,12 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
     minPos = matchedPositions_[matchedPositions_.size() - 1 - o.lookback];
   size_t keep = o.prune ? (size_t)std::max(1, std::min(o.nbest, 16)) : 16;
 
-  // The best few new items per resulting stack.
-  std::unordered_map<int, std::vector<Item>> buckets;
-  std::vector<int> bucketOrder;
+  // The best few new items per resulting stack; a stack's entry in the
+  // pair table numbers its bucket.
+  UL_HashTable bucketIndex;
+  UL_InitHashTable(bucketIndex, 8);
+  std::vector<std::vector<Item>> buckets;
+  bool isNew;
   size_t existing = items_.size();
   if (cands)
     for (int term : *cands) {
@@ -635,21 +664,22 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
         n.config = e.config;
         n.sc = from.sc;
         const auto &cfg = configs_[e.config];
-        n.stack.resize(cfg.size());
-        for (size_t k = 0; k < cfg.size(); k++) {
-          bool kept = (int)k < e.kept && from.pos >= 0;
+        n.depth = (int)cfg.size();
+        n.stack = (Frame *)mem_Alloc(pool_, n.depth);
+        for (int k = 0; k < n.depth; k++) {
+          bool kept = k < e.kept && from.pos >= 0;
           n.stack[k] = {(int16_t)cfg[k].first, cfg[k].second,
                         (int16_t)(kept ? from.stack[k].entry : p)};
         }
         // Nets entered with this word are counted level by level.
-        size_t common = 0;
+        int common = 0;
         if (from.pos >= 0)
-          while (common < n.stack.size() && common < from.stack.size() &&
+          while (common < n.depth && common < from.depth &&
                  n.stack[common].net == from.stack[common].net &&
                  n.stack[common].entry == from.stack[common].entry)
             common++;
         bool counted = true, repair = false;
-        for (size_t k = 0; k < n.stack.size(); k++) {
+        for (int k = 0; k < n.depth; k++) {
           NetKind kind = KindOf(g_.nets[n.stack[k].net].name);
           if (kind == NK_REPAIR) repair = true;
           if (kind == NK_REPAIR || (kind == NK_OOG && !o.showoog)) counted = false;
@@ -671,8 +701,9 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
         }
         if (counted) n.sc.word++;
         if (!repair) n.sc.bits[p / 64] |= (uint64_t)1 << (p % 64);
-        auto &b = buckets[e.config];
-        if (b.empty()) bucketOrder.push_back(e.config);
+        int bi = UL_KeyCreate(bucketIndex, e.config, 0, &isNew);
+        if (isNew) buckets.emplace_back();
+        auto &b = buckets[bi];
         size_t at = 0;
         while (at < b.size() && CompareScores(n.sc, b[at].sc, o) <= 0) at++;
         if (at < keep) {
@@ -681,12 +712,12 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
         }
       }
     }
-  matched_.push_back(!bucketOrder.empty());
+  matched_.push_back(!buckets.empty());
   if (!cands) skipped_++;
-  if (bucketOrder.empty()) return 0;  // skipped: every path stays where it was
+  if (buckets.empty()) return 0;  // skipped: every path stays where it was
   matchedPositions_.push_back(p);
-  for (int c : bucketOrder)
-    for (auto &n : buckets[c]) {
+  for (auto &b : buckets)
+    for (auto &n : b) {
       items_.push_back(std::move(n));
       Enroll((int)items_.size() - 1);
     }
@@ -749,14 +780,14 @@ int Parser::Render(const std::vector<int> &path, const ParseOptions &o, std::str
     const Item &it = items_[id];
     size_t common = 0;
     if (prev)
-      while (common < it.stack.size() && common < prev->stack.size() &&
+      while (common < (size_t)it.depth && common < (size_t)prev->depth &&
              it.stack[common].net == prev->stack[common].net &&
              it.stack[common].entry == prev->stack[common].entry)
         common++;
     closeTo(common);
     bool counted = true;
     NetKind inner = NK_PLAIN;
-    for (size_t k = 0; k < it.stack.size(); k++) {
+    for (size_t k = 0; k < (size_t)it.depth; k++) {
       const std::string &name = g_.nets[it.stack[k].net].name;
       NetKind kind = KindOf(name);
       inner = kind;

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "rtn.h"
+#include "ul_hash.h"
 
 using namespace rtn;
 
@@ -575,4 +576,71 @@ TEST(HashTable, DamagedTablesAreRefused) {
     damage[i](t);
     EXPECT_FALSE(GDPC_CheckTable(t, why)) << i;
   }
+}
+
+TEST(HashTable, PairAndChainedTables) {
+  UL_HashTable u;
+  UL_InitHashTable(u, 128);
+  EXPECT_EQ(u.buckets.size(), 257u);
+  EXPECT_EQ(u.shift, 25);
+  bool isNew;
+  for (int i = 0; i < 600; i++) EXPECT_EQ(UL_KeyCreate(u, i, -i, &isNew), i);
+  EXPECT_EQ(u.buckets.size(), 4099u);  // 257 -> 1031 at 129 -> 4099 at 516
+  EXPECT_EQ(u.shift, 25);              // growth keeps the shift
+  for (int i = 0; i < 600; i++) EXPECT_EQ(UL_KeyFind(u, i, -i), i);
+  EXPECT_EQ(UL_KeyFind(u, -1, 1), -1);
+  EXPECT_EQ(UL_KeyCreate(u, 7, -7, &isNew), 7);
+  EXPECT_FALSE(isNew);
+
+  GDH_HashTable h;
+  GDH_InitHashTable(h, 0, 2);
+  EXPECT_EQ(h.bucketCount, 5);
+  GDH_CreateHashEntry(h, "a", &isNew);
+  GDH_CreateHashEntry(h, "b", &isNew);
+  EXPECT_EQ(h.bucketCount, 5);
+  GDH_HashEntry *c = GDH_CreateHashEntry(h, "c", &isNew);
+  EXPECT_EQ(h.bucketCount, 17);  // grows on the third entry
+  c->value = 42;
+  EXPECT_EQ(GDH_FindHashEntry(h, "c")->value, 42);
+  GDH_DeleteHashEntry(GDH_FindHashEntry(h, "a"));
+  EXPECT_EQ(GDH_FindHashEntry(h, "a"), nullptr);
+  EXPECT_NE(GDH_FindHashEntry(h, "b"), nullptr);
+  HashWalk w;
+  int n = 0;
+  for (GDH_HashEntry *e = GDH_FirstHashEntry(h, w); e; e = GDH_NextHashEntry(w)) n++;
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(GDH_HashStats(h).substr(0, 31), "2 entries in table, 17 buckets\n");
+  GDH_DeleteHashTable(h);
+  EXPECT_DEATH(GDH_FindHashEntry(h, "b"), "called GDH_FindHashEntry on deleted table");
+}
+
+TEST(ItemPool, ChunksResetAndFreeList) {
+  MemPool *p = mem_Init(512, 20, 0);
+  for (int i = 0; i < 512; i++) mem_Alloc(p, 1);
+  EXPECT_EQ(mem_Size(p), 512);
+  char *s = (char *)mem_Alloc(p, 1);  // the 513th starts a second chunk
+  EXPECT_EQ(mem_Size(p), 1024);
+  memset(s, 0x5a, 20);
+  mem_Alloc(p, 600);  // larger than a chunk: a chunk of exactly that size
+  EXPECT_EQ(mem_Size(p), 1624);
+  mem_Reset(p);
+  EXPECT_EQ(mem_Size(p), 512);
+  EXPECT_EQ(mem_Used(p), 0);
+  char *z = (char *)mem_Alloc(p, 3);
+  for (int i = 0; i < 60; i++) EXPECT_EQ(z[i], 0);
+  // A request that does not fit in what is left starts a new chunk.
+  mem_Alloc(p, 500);
+  mem_Alloc(p, 10);
+  EXPECT_EQ(mem_Size(p), 1024);
+  // Items come back zeroed, first freed first.
+  char *a = (char *)mem_AllocItem(p), *b = (char *)mem_AllocItem(p);
+  memset(a, 1, 8);
+  memset(b, 2, 8);
+  mem_FreeItem(p, a);
+  mem_FreeItem(p, b);
+  EXPECT_EQ(mem_AllocItem(p), a);
+  EXPECT_EQ(mem_AllocItem(p), b);
+  EXPECT_EQ(a[0], 0);
+  EXPECT_EQ(b[7], 0);
+  mem_Nuke(p);
 }
