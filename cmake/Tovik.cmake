@@ -3,6 +3,12 @@
 if(TOVIK_ASAN)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
     OUTPUT_VARIABLE TOVIK_ASAN_RUNTIME OUTPUT_STRIP_TRAILING_WHITESPACE)
+  # tclsh is a C program: for packages whose errors travel as C++
+  # exceptions, the C++ runtime must arrive with the sanitizer, or it cannot
+  # catch the first one (CXXRT below). Not for the others: with Mesa's
+  # threads it upsets the leak checker.
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++.so.6
+    OUTPUT_VARIABLE TOVIK_STDCXX OUTPUT_STRIP_TRAILING_WHITESPACE)
 endif()
 
 # tovik_add_package(<target> PKG <Name> VERSION <v> SOURCES ... [LIBS ...] [SCRIPTS ...])
@@ -39,11 +45,15 @@ function(tovik_add_gtest name)
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "TOVIK_SOURCE=${CMAKE_SOURCE_DIR};TOVIK_BUILD=${CMAKE_BINARY_DIR}")
 endfunction()
 
-# tovik_add_tcltests(<dir> [DEPENDS targets...] [ENV k=v ...] [XVFB])
+# tovik_add_tcltests(<dir> [DEPENDS targets...] [ENV k=v ...] [XVFB] [CXXRT])
 # Registers every <dir>/*.test as one ctest case run by tclsh with the
 # build tree's packages on auto_path.
 function(tovik_add_tcltests dir)
-  cmake_parse_arguments(T "XVFB" "" "DEPENDS;ENV" ${ARGN})
+  cmake_parse_arguments(T "XVFB;CXXRT" "" "DEPENDS;ENV" ${ARGN})
+  set(preload ${TOVIK_ASAN_RUNTIME})
+  if(T_CXXRT)
+    set(preload "${TOVIK_ASAN_RUNTIME}:${TOVIK_STDCXX}")
+  endif()
   file(GLOB tests ${dir}/*.test)
   list(SORT tests)
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
@@ -53,7 +63,7 @@ function(tovik_add_tcltests dir)
     if(TOVIK_ASAN)
       # tclsh is not built with the sanitizer: its runtime must come first,
       # for tclsh alone (not for Xvfb).
-      set(cmd env LD_PRELOAD=${TOVIK_ASAN_RUNTIME} ${cmd})
+      set(cmd env LD_PRELOAD=${preload} ${cmd})
       if(T_XVFB)
         # The X server's GL driver is unloaded before the leak check, so its
         # own blocks show as leaks of an unknown module; the offscreen twins

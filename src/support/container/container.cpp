@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "yastro.h"
+#include <zlib.h>
 
 namespace tovik_cntr {
 std::vector<const CntrType *> builtinTypes();
@@ -275,12 +276,14 @@ int Cntr_GetF64(GS_Result *r, const unsigned char **p, const unsigned char *end,
 }
 
 uint32_t Cntr_Checksum(const unsigned char *data, size_t n) {
-    uint32_t h = 2166136261u;
-    for (size_t i = 0; i < n; i++) {
-        h ^= data[i];
-        h *= 16777619u;
+    uLong c = crc32(0L, Z_NULL, 0);
+    while (n > 0) {
+        uInt chunk = n > (1u << 30) ? (1u << 30) : static_cast<uInt>(n);
+        c = crc32(c, data, chunk);
+        data += chunk;
+        n -= chunk;
     }
-    return h;
+    return static_cast<uint32_t>(c);
 }
 
 }  // extern "C"

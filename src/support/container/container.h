@@ -12,7 +12,7 @@
  *    (null: packing is refused).
  *  - A packed object names its own type: "TVKO" magic, one version byte,
  *    the type name (u8 length + bytes), the payload length (u32 LE), a
- *    32-bit FNV-1a check of the payload and the payload. Unpacking checks
+ *    CRC-32 of the payload and the payload. Unpacking checks
  *    every length against the buffer and the check against the payload, so
  *    a damaged or truncated buffer is refused with a message, never read
  *    past its end.
