@@ -26,7 +26,7 @@ FindSpeechParams *findSpeechDefault(void) {
   p->maxgap = 300.0f;
   p->minspeech = 100.0f;
   p->timeout = 0.0f;
-  p->filter = 0.001f;
+  p->filter = 0.0f;
   p->minstdv = 16.0f;
   p->maxstdv = 4000.0f;
   p->samplerate = 8000.0f;
@@ -57,7 +57,7 @@ void findSpeech(const int16_t *samples, int count, const FindSpeechParams *p, in
   float maxgap = sane(p->maxgap, 0.0f, 0.0f);
   float minspeech = sane(p->minspeech, 0.0f, 0.0f);
   float timeout = sane(p->timeout, 0.0f, 0.0f);
-  float filter = std::min(sane(p->filter, 0.0f, 0.0f), 0.5f);
+  float filter = std::min(sane(p->filter, 0.0f, 0.0f), 1.0f);
   float lo = sane(p->minstdv, 0.0f, 0.0f), hi = sane(p->maxstdv, 0.0f, 1e9f);
   if (hi < lo) std::swap(lo, hi);
 
@@ -66,19 +66,25 @@ void findSpeech(const int16_t *samples, int count, const FindSpeechParams *p, in
   double offset = sum / count;
   *a = (float)offset;
 
+  // Each frame is measured by its own standard deviation, which ignores the
+  // offset and any drift slower than a frame without the lag a running DC
+  // tracker would leave after loud parts.
   int frame = std::max(1, (int)std::lround(rate * 0.01));
   int nf = (count + frame - 1) / frame;
   std::vector<float> level(nf);
-  double drift = offset;
+  double prev = offset;
   for (int f = 0; f < nf; f++) {
     int s0 = f * frame, s1 = std::min(count, s0 + frame);
-    double e = 0;
+    double sum1 = 0, sum2 = 0;
     for (int i = s0; i < s1; i++) {
-      double y = samples[i] - drift;
-      drift += filter * (samples[i] - drift);
-      e += y * y;
+      double y = samples[i] - filter * prev;
+      prev = samples[i];
+      sum1 += y;
+      sum2 += y * y;
     }
-    level[f] = (float)std::sqrt(e / (s1 - s0));
+    int m = s1 - s0;
+    double var = sum2 / m - (sum1 / m) * (sum1 / m);
+    level[f] = (float)std::sqrt(var > 0 ? var : 0);
   }
 
   std::vector<float> sorted(level);

@@ -30,15 +30,17 @@
 // exact rational ratio; the pass band reaches 0.90 of the lower Nyquist rate,
 // the stop band starts at 1.0 of it with at least 80 dB of attenuation.
 //
-// Speech finding (findSpeech): the block's mean is its offset (value a);
-// after removing it and a slow drift (one-pole tracker of coefficient
-// `filter`), frames of 10 ms are measured by their RMS. The background level
-// (value b) is the 10th percentile of the frame levels, clamped to
-// [minstdv, maxstdv]. Frames above b × (1 + threshold) seed speech; a seeded
-// run grows over neighbouring frames above b × (1 + threshold / 3). Runs
-// closer than maxgap ms are joined, runs shorter than minspeech ms dropped,
-// and speech must start within timeout ms (0: anywhere). begin is the first
-// sample of the speech, end one past its last; no speech gives begin = end.
+// Speech finding (findSpeech): the block's mean is its offset (value a).
+// Frames of 10 ms are measured by their standard deviation (so offsets and
+// drift slower than a frame do not count), after a first-order pre-emphasis
+// y[n] = x[n] - filter·x[n-1] that brings out the weak high consonants. The
+// background level (value b) is the 10th percentile of the frame levels,
+// clamped to [minstdv, maxstdv]. Frames above b × (1 + threshold) seed
+// speech; a seeded run grows over neighbouring frames above
+// b × (1 + threshold / 3). Runs closer than maxgap ms are joined, runs
+// shorter than minspeech ms dropped, and speech must start within timeout
+// ms (0: anywhere). begin is the first sample of the speech, end one past
+// its last; no speech gives begin = end.
 // pipelined: the block is one of a stream, so runs that touch either end of
 // the block are kept even when shorter than minspeech.
 #pragma once
@@ -62,7 +64,7 @@ struct FindSpeechParams {
   float maxgap;     // ms of non-speech bridged inside an utterance; 300
   float minspeech;  // ms, shortest run kept; 100
   float timeout;    // ms within which speech must start, 0 = no limit; 0
-  float filter;     // drift tracker coefficient per sample, 0 = off; 0.001
+  float filter;     // pre-emphasis coefficient, 0 = off; 0.0
   float minstdv;    // lowest background level (sample units); 16
   float maxstdv;    // highest background level; 4000
   float samplerate; // Hz; 8000
