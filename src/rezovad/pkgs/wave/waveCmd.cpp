@@ -18,37 +18,7 @@
 #include "wavefile.h"
 #include "yastro.h"
 
-#if __has_include("utils.h")
 #include "utils.h"
-#else
-// Until the frame's vector helpers are built: the same conversions, local.
-namespace {
-int cloneVecFromWave(Tcl_Interp *interp, WaveRecord *w, int dimension, ArrayRecord **out) {
-  ArrayRecord *a = dimension == 1 ? Array_New(1, 1, w->len) : Array_New(2, w->len, 1);
-  if (Obj_Create(interp, "arrayF", a) != TCL_OK) {
-    Array_Free(a);
-    return 1;
-  }
-  for (int i = 0; i < w->len; i++) a->data[i] = w->samples[i];
-  *out = a;
-  return 0;
-}
-int cloneWaveFromVec(Tcl_Interp *interp, ArrayRecord *a, int infoCount, float *info, WaveRecord **out) {
-  WaveRecord *w = Wave_New(a->count, info[0]);
-  for (int i = 1; i < infoCount && i < w->infoCount; i++) w->info[i] = info[i];
-  for (int i = 0; i < a->count; i++) {
-    float v = std::nearbyint(a->data[i]);
-    w->samples[i] = (int16_t)(v > 32767.f ? 32767 : v < -32768.f ? -32768 : v);
-  }
-  if (Obj_Create(interp, "wave", w) != TCL_OK) {
-    Wave_Free(w);
-    return 1;
-  }
-  *out = w;
-  return 0;
-}
-}  // namespace
-#endif
 
 namespace {
 
@@ -62,13 +32,8 @@ int16_t clip16(double v) {
 // A new wave object of len samples with a copy of info (rate, encoding);
 // its name is the interpreter result. Null on failure (message left).
 WaveRecord *newWave(Tcl_Interp *interp, int len, const float *info, int infoCount) {
-  WaveRecord *w = Wave_New(len, info[0]);
-  for (int i = 1; i < infoCount && i < w->infoCount; i++) w->info[i] = info[i];
-  if (Obj_Create(interp, "wave", w) != TCL_OK) {
-    Wave_Free(w);
-    return nullptr;
-  }
-  return w;
+  WaveRecord *w = nullptr;
+  return createWave(interp, len, infoCount, info, nullptr, &w) ? nullptr : w;
 }
 
 WaveRecord *getWave(Tcl_Interp *interp, const char *name) {
@@ -146,12 +111,9 @@ int ReadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   Tcl_DStringFree(&ds);
   if (n < 0) return libraryError(interp, r);
   GS_DeleteResult(r);
-  WaveRecord *w = Wave_New(0, rate);
-  DB_Free(w->samples, __FILE__, __LINE__);
-  w->samples = samples;
-  w->len = n;
-  if (Obj_Create(interp, "wave", w) != TCL_OK) {
-    Wave_Free(w);
+  float info[2] = {rate, 0.0f};
+  WaveRecord *w = nullptr;
+  if (createWave(interp, n, 2, info, samples, &w)) {  // frees the samples
     DB_Free(text, __FILE__, __LINE__);
     return TCL_ERROR;
   }
