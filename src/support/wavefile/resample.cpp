@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bigbuffer.h"
 #include "yastro.h"
 
 namespace {
@@ -37,19 +38,55 @@ double besselI0(double x) {
   return sum;
 }
 
-// Dot product of two float rows; built for AVX2/FMA too where the CPU has
-// them, since this loop is nearly all of the work.
-__attribute__((target_clones("arch=haswell", "default")))
-float dot(const float *a, const float *b, int n) {
-  float acc = 0;
-#pragma omp simd reduction(+ : acc)
-  for (int i = 0; i < n; i++) acc += a[i] * b[i];
-  return acc;
+// Dot product of two float rows of a multiple of kLanes elements. Many
+// independent partial sums keep the adds from waiting on each other; the
+// AVX2/FMA build is chosen at run time where the CPU has it, since this
+// loop is nearly all of the work.
+const int kLanes = 16;
+
+typedef float V8 __attribute__((vector_size(32)));
+
+inline V8 load8(const float *p) {
+  V8 v;
+  memcpy(&v, p, sizeof v);
+  return v;
 }
+
+inline float dotLanes(const float *a, const float *b, int n) {
+  V8 s0 = {}, s1 = {}, s2 = {}, s3 = {};
+  int i = 0;
+  for (; i + 32 <= n; i += 32) {
+    s0 += load8(a + i) * load8(b + i);
+    s1 += load8(a + i + 8) * load8(b + i + 8);
+    s2 += load8(a + i + 16) * load8(b + i + 16);
+    s3 += load8(a + i + 24) * load8(b + i + 24);
+  }
+  if (i < n) {  // n is a multiple of 16
+    s0 += load8(a + i) * load8(b + i);
+    s1 += load8(a + i + 8) * load8(b + i + 8);
+  }
+  V8 s = (s0 + s1) + (s2 + s3);
+  return ((s[0] + s[4]) + (s[1] + s[5])) + ((s[2] + s[6]) + (s[3] + s[7]));
+}
+
+__attribute__((target("avx2,fma"))) float dotAvx2(const float *a, const float *b, int n) {
+  return dotLanes(a, b, n);
+}
+
+float dotPlain(const float *a, const float *b, int n) { return dotLanes(a, b, n); }
+
+using DotFn = float (*)(const float *, const float *, int);
+
+DotFn pickDot() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? dotAvx2 : dotPlain;
+}
+
+const DotFn dot = pickDot();
 
 struct Filter {
   long L = 1, M = 1;
-  int taps = 0;      // weights per row (2H)
+  int taps = 0;      // weights per row: 2H, padded with zeros to kLanes
   int H = 0;         // taps on each side of t
   long phases = 0;   // rows in the table, one per phase step
   bool interpolate = false;
@@ -66,7 +103,7 @@ struct Filter {
     double nLower = std::ceil((kAttenuation - 7.95) / (14.36 * dfLower));
     double W = (nLower / 2) / ratio;  // half width in input samples
     H = (int)std::ceil(W);
-    taps = 2 * H;
+    taps = (2 * H + kLanes - 1) / kLanes * kLanes;
     interpolate = L > kMaxPhases;
     phases = interpolate ? kMaxPhases : L;
     table.assign((size_t)(phases + 1) * taps, 0.0f);
@@ -74,7 +111,7 @@ struct Filter {
     for (long q = 0; q <= phases; q++) {
       double frac = (double)q / (double)phases;
       float *row = &table[(size_t)q * taps];
-      for (int j = 0; j < taps; j++) {
+      for (int j = 0; j < 2 * H; j++) {
         // Weight of input k0 - H + 1 + j for output time k0 + frac.
         double tau = frac + (H - 1) - j;
         double w = 0;
@@ -90,11 +127,11 @@ struct Filter {
   }
 };
 
+// Nearest 16-bit value (halves away from zero), clipped.
 inline int16_t toSample(float v) {
-  float r = std::nearbyint(v);
-  if (r > 32767.f) return 32767;
-  if (r < -32768.f) return -32768;
-  return (int16_t)r;
+  if (v >= 32767.f) return 32767;
+  if (v <= -32768.f) return -32768;
+  return (int16_t)(v >= 0 ? v + 0.5f : v - 0.5f);
 }
 
 }  // namespace
@@ -117,7 +154,7 @@ int Wave_resample(GS_Result *r, const int16_t *in, int count, int inRate, int ou
     return -1;
   }
   int n = (int)std::floor(exact + 0.5L);
-  int16_t *o = (int16_t *)DB_Malloc(n > 0 ? (size_t)n * 2 : 2, __FILE__, __LINE__);
+  int16_t *o = (int16_t *)Wavefile_bigBuffer(n > 0 ? (size_t)n * 2 : 2, __FILE__, __LINE__);
   if (inRate == outRate) {
     if (n) memcpy(o, in, (size_t)n * 2);
     *out = o;
@@ -134,7 +171,8 @@ int Wave_resample(GS_Result *r, const int16_t *in, int count, int inRate, int ou
   for (int n0 = 0; n0 < n; n0 += block) {
     int n1 = std::min(n, n0 + block);
     long long kFirst = (long long)n0 * F.M / F.L - F.H + 1;
-    long long kLast = (long long)(n1 - 1) * F.M / F.L + F.H + 1;  // inclusive, +1 for interpolation
+    // Inclusive; rows reach taps - 2H zero weights past the window.
+    long long kLast = (long long)(n1 - 1) * F.M / F.L - F.H + F.taps;
     size_t span = (size_t)(kLast - kFirst + 1);
     x.assign(span, 0.0f);
     long long a = std::max<long long>(kFirst, 0), b = std::min<long long>(kLast, (long long)count - 1);

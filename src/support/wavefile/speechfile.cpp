@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bigbuffer.h"
 #include "yastro.h"
 
 namespace {
@@ -354,7 +355,7 @@ int SpeechRead(GS_Result *r, const char *path, double begin, double end,
   uint64_t n = last - first;
   if (n > 0x7fffffffULL) { fail(r, path, "too many samples"); return -1; }
 
-  int16_t *out = (int16_t *)DB_Malloc(n ? n * 2 : 2, __FILE__, __LINE__);
+  int16_t *out = (int16_t *)Wavefile_bigBuffer(n ? n * 2 : 2, __FILE__, __LINE__);
   // Bulk reads in pieces, so that a long file needs no second full copy.
   const size_t piece = std::max<size_t>(1, (1u << 20) / (size_t)L.frameBytes);
   std::vector<unsigned char> buf(piece * (size_t)L.frameBytes);
@@ -363,11 +364,20 @@ int SpeechRead(GS_Result *r, const char *path, double begin, double end,
     fail(r, path, strerror(errno));
     return -1;
   }
+  // Mono 16-bit little-endian data is already in the memory layout of a
+  // little-endian host: read it straight into the samples.
+  bool direct = L.channels == 1 && L.enc == Enc::Pcm16le && L.frameBytes == 2 &&
+                __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
   uint64_t done = 0;
   while (done < n) {
     size_t want = (size_t)std::min<uint64_t>(piece, n - done);
-    size_t got = fread(buf.data(), (size_t)L.frameBytes, want, f.get());
-    decode(L, buf.data(), out + done, got);
+    size_t got;
+    if (direct) {
+      got = fread(out + done, 2, want, f.get());
+    } else {
+      got = fread(buf.data(), (size_t)L.frameBytes, want, f.get());
+      decode(L, buf.data(), out + done, got);
+    }
     done += got;
     if (got < want) break;
   }
