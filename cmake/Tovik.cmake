@@ -50,15 +50,22 @@ function(tovik_add_tcltests dir)
   foreach(t ${tests})
     get_filename_component(n ${t} NAME_WE)
     set(cmd ${TCL_TCLSH} ${CMAKE_SOURCE_DIR}/cmake/runtest.tcl ${t})
+    if(TOVIK_ASAN)
+      # tclsh is not built with the sanitizer: its runtime must come first,
+      # for tclsh alone (not for Xvfb).
+      set(cmd env LD_PRELOAD=${TOVIK_ASAN_RUNTIME} ${cmd})
+      if(T_XVFB)
+        # The X server's GL driver is unloaded before the leak check, so its
+        # own blocks show as leaks of an unknown module; the offscreen twins
+        # of the display tests keep the leak check on our code.
+        set(cmd env ASAN_OPTIONS=detect_leaks=0 ${cmd})
+      endif()
+    endif()
     if(T_XVFB)
       set(cmd xvfb-run -a -s "-screen 0 1024x768x24" ${cmd})
     endif()
     add_test(NAME tcl.${folder}.${n} COMMAND ${cmd})
     set(env "TCLLIBPATH=${TOVIK_TCL_DIR};TOVIK_SOURCE=${CMAKE_SOURCE_DIR};TOVIK_BUILD=${CMAKE_BINARY_DIR};TOVIK_AUDIO=virtual")
-    if(TOVIK_ASAN)
-      # tclsh is not built with the sanitizer: its runtime must come first.
-      list(APPEND env "LD_PRELOAD=${TOVIK_ASAN_RUNTIME}")
-    endif()
     set_tests_properties(tcl.${folder}.${n} PROPERTIES ENVIRONMENT "${env};${T_ENV}")
   endforeach()
 endfunction()

@@ -24,3 +24,9 @@ turn1 answer {which day do you want to fly}
 puts [turn1 report]
 puts "methods of a turn: [turn1 info methods]"
 turn1 destroy
+
+# The turn speaks its answer: synthesis, an echo, a beep, the wave taken over
+# and written to a file (the file once the wave package is there).
+source [file join [file dirname [info script]] speak.tcl]
+set out [file join [pwd] demo_reply.wav]
+puts "spoken answer: [speak {Which day do you want to fly?} $out] (samples rate)"

@@ -6,7 +6,8 @@ PKGS="build-essential cmake pkg-config tcl-dev tk-dev tcl8.6-doc googletest libg
   festival festival-dev libestools-dev festvox-kallpc16k sox libsox-fmt-all espeak-ng
   xvfb xauth libasound2-dev libasound2-plugins alsa-utils libopenblas-dev
   libminizip-dev zlib1g-dev libjpeg-dev libgl1-mesa-dev libglu1-mesa-dev libegl-dev
-  libosmesa6-dev mesa-utils python3-numpy tcllib"
+  libosmesa6-dev mesa-utils python3-numpy tcllib
+  libegl-mesa0 libgl1-mesa-dri libx11-dev python3 valgrind"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

@@ -136,7 +136,7 @@ std::string usage(int first, const char **argv, const std::vector<Item> &items) 
         u += argv[i];
     }
     for (const Item &it : items) {
-        bool optional = it.option || it.tokens.empty() || it.tokens[0].kind == '?';
+        bool optional = it.option || it.tokens.empty() || it.tokens[0].kind != '%';
         std::string s = it.name;
         if (it.option) {
             for (const Token &t : it.tokens) {

@@ -96,6 +96,8 @@ std::string runCase(Tcl_Interp *interp, const Case &c) {
         code = Cmds_ParseArgs(interp, 1, argc, argv.data(), c.tmpl, &n1, &f1, &given);
     else if (t == "x %d rest... %l")
         code = Cmds_ParseArgs(interp, 1, argc, argv.data(), c.tmpl, &d1, &count, &list);
+    else if (t == "volume !d")
+        code = Cmds_ParseArgs(interp, 1, argc, argv.data(), c.tmpl, &d1, &given);
     else if (t == "-icon %s %i name ?s")
         code = Cmds_ParseArgs(interp, 1, argc, argv.data(), c.tmpl, &s1, &i1, &s2);
     if (code != TCL_OK) return Tcl_GetStringResult(interp);
@@ -135,6 +137,11 @@ TEST_F(Interp, templates_parse_every_token_kind) {
         {"x %d rest... %l", {"1.5"}, true, "s1=preset;s2=preset;i=-7;n=1;f=-1;d=1.5;given=9;count=0"},
         {"x %d rest... %l", {"abc"}, false, "expected floating-point number but got \"abc\""},
         // An option with two values may stand after the positional word.
+        // A positional query-or-set word is optional in the usage.
+        {"volume !d", {}, true, "s1=preset;s2=preset;i=-7;n=1;f=-1;d=-2;given=0;count=-1"},
+        {"volume !d", {"0.5"}, true, "s1=preset;s2=preset;i=-7;n=1;f=-1;d=0.5;given=1;count=-1"},
+        {"volume !d", {"1", "2"}, false, "wrong # args: should be \"cmd ?volume?\""},
+        {"-icon %s %i name ?s", {"a", "b"}, false, "wrong # args: should be \"cmd ?-icon value value? ?name?\""},
         {"-icon %s %i name ?s", {"n", "-icon", "f.ico", "3"}, true,
          "s1=f.ico;s2=n;i=3;n=1;f=-1;d=-2;given=9;count=-1"},
     };

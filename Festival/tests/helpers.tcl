@@ -1,0 +1,58 @@
+# Shared by the Festival tests: start the synthesiser once, evaluate Lisp
+# for its side effects, and read and write 16-bit mono WAV fixtures.
+package require Festival
+# A smaller heap than the default starts faster and is plenty for the tests.
+if {[info commands festival] eq ""} { festivalInit -heapsize 2000000 }
+
+# Evaluates a Lisp expression whose value has no text form (an utterance).
+proc lisp {expr} { festival "(begin $expr nil)" }
+
+proc tmpfile {name} { file join [::tcltest::temporaryDirectory] $name }
+
+proc writeWav {path rate samples} {
+    set data [binary format s* $samples]
+    set n [string length $data]
+    set f [open $path wb]
+    puts -nonewline $f [binary format a4ia4a4issiissa4i RIFF [expr {36 + $n}] WAVE "fmt " 16 1 1 \
+        $rate [expr {$rate * 2}] 2 16 data $n]
+    puts -nonewline $f $data
+    close $f
+}
+
+proc readWav {path} {
+    set f [open $path rb]
+    set d [read $f]
+    close $f
+    # Walk the chunks to "data"; festival writes the canonical layout.
+    set pos 12
+    while {$pos < [string length $d]} {
+        binary scan $d @${pos}a4i id size
+        if {$id eq "data"} {
+            binary scan $d @[expr {$pos + 8}]s[expr {$size / 2}] s
+            return $s
+        }
+        incr pos [expr {8 + $size}]
+    }
+    error "no data chunk in $path"
+}
+
+# Makes the Lisp utterance NAME hold SAMPLES at RATE as its wave.
+proc uttWithWave {name rate samples} {
+    set p [tmpfile $name.wav]
+    writeWav $p $rate $samples
+    lisp "(set! $name (Utterance Text \"\"))"
+    lisp "(utt.import.wave $name \"$p\" nil)"
+}
+
+# The samples of the wave of utterance NAME.
+proc uttSamples {name} {
+    set p [tmpfile $name.out.wav]
+    lisp "(utt.save.wave $name \"$p\" 'riff)"
+    readWav $p
+}
+
+proc repeat {n v} { lrepeat $n $v }
+
+# The speech tools cannot read a WAV file of fewer than about 100 samples,
+# so short fixtures are padded with silence to 200.
+proc padded {samples} { concat $samples [repeat [expr {max(0, 200 - [llength $samples])}] 0] }

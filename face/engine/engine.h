@@ -1,0 +1,522 @@
+// The face engine: the whole state of one talking-face view.
+//
+// What callers rely on:
+//  - One engine per face object, used on one thread.  load() reads a
+//    character from DIR/Models/...; file names are found without regard to
+//    letter case and "\" or "/" may separate path parts.
+//  - Utterances: reset(), addPhoneme() per phoneme, prep(), then showFrame(n)
+//    for n = 0, 1, ... while n < frameCount() - 1; duration() is in ms.
+//  - Drawing needs a current OpenGL context and setGlEnabled(true); without
+//    it every operation that would call OpenGL skips that part, so the pure
+//    computation can run and be tested without a display.
+//  - Character files are checked as they are read: a count or index that does
+//    not fit fails the load with a message (lastError()) instead of reading
+//    outside an array; the engine then holds no character and stays usable.
+//
+// Choices made here: random numbers come from a per-engine 15-bit generator
+// (seedRandom() takes the time; seedRandomWith() is for tests); shininess and
+// spot cut-offs are clamped to what OpenGL accepts when they are applied; a
+// zero-length speech segment has no dominance; an empty phoneme list prepares
+// zero frames.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace brovana {
+
+struct Material {
+    float ambient[4] = {0, 0, 0, 1};
+    float diffuse[4] = {0, 0, 0, 1};
+    float specular[4] = {0, 0, 0, 1};
+    float shininess = 0;
+};
+
+struct LightRecord {
+    std::string name;
+    float position[4] = {0, 0, 0, 1};
+    float target[4] = {0, 0, 0, 1};
+    float color[4] = {0, 0, 0, 0};
+    float firstAngle = 0, coneAngle = 0;
+};
+
+// One object of a loaded model.  Object 0 carries the topology that every
+// object shares (faces, texture coordinates, materials, lights).
+struct MeshObject {
+    std::string name;
+    int V = 0, F = 0, T = 0;
+    std::vector<float> x, y, z;
+    std::vector<float> normals;  // 3 per vertex
+    float centroid[3] = {0, 0, 0};
+    // object 0 only
+    std::vector<int> fa, fb, fc, fmat;
+    std::vector<float> u, v;
+    std::vector<int> ta, tb, tc;
+    std::vector<Material> materials;
+    float header[8] = {0};
+    LightRecord lights[4];
+    std::vector<std::vector<int>> partLists;  // triangle indices per material
+    std::vector<std::vector<char>> keep;
+    std::vector<char> headVertex;
+    std::vector<int> weldSlot;
+};
+
+struct TextureImage {
+    int width = 0, height = 0;
+    std::vector<unsigned char> pixels;  // BGR rows
+    bool read(const std::string &path);
+    void freePixels() { pixels.clear(); pixels.shrink_to_fit(); }
+};
+
+struct TongueModel {
+    int vertexCount = 0, triangleCount = 0;
+    std::vector<float> x, y, z;
+    std::vector<int> a, b, c;
+    float landmarks[6][3] = {{0}};
+    std::vector<float> placed;  // 3 per vertex, after the last placement
+    // 0 when the file does not open or does not fit (fewer than 193 vertices,
+    // a corner index outside the mesh): such a tongue is never drawn.
+    int read(const std::string &path);
+    bool usable() const { return vertexCount >= 193; }
+    // Places the 193 banded vertices and averages the normals (pure).
+    void place(const float yOff[9], const float zOff[9], const float tip[3], const float body[3],
+               const float tr[3], std::vector<float> *normals);
+};
+
+struct BodyNode {
+    std::string name, parent;
+    int V = 0, F = 0, T = 0;
+    std::vector<float> rx, ry, rz;  // rest positions
+    std::vector<int> fa, fb, fc, selector;
+    std::vector<float> u1, v1, u2, v2;
+    std::vector<int> ta, tb, tc;
+    std::vector<float> restNormal, curNormal;  // 3 per vertex
+    std::vector<float> dx, dy, dz;             // deformed positions
+    bool untextured = true;
+    float pivot[3] = {0, 0, 0};
+    float rotation[3] = {0, 0, 0};
+    float pose[3] = {0, 0, 0};
+    float keys[10][3] = {{0}};
+    std::vector<int> boneIndex;
+    float matrix[16];
+};
+
+// A matrix of 16 floats in OpenGL's column-major order.
+struct Mat4 {
+    float m[16];
+    static Mat4 identity();
+    static Mat4 translate(float x, float y, float z);
+    static Mat4 rotate(float degrees, float x, float y, float z);  // as glRotatef
+    Mat4 operator*(const Mat4 &o) const;
+    void apply(float x, float y, float z, float *ox, float *oy, float *oz) const;  // with w divide
+};
+
+// Decoding of the load type (0..13).
+struct CharacterKind {
+    int type = 0;
+    bool hair = false, adapted = false;
+};
+bool DecodeLoadType(int loadType, CharacterKind *out);
+
+class BrovanaEngine {
+public:
+    static constexpr int kSlots = 22;
+    static constexpr int kWindowRoom = 12;
+    static constexpr int kImageCount = 18;
+
+    BrovanaEngine();
+    ~BrovanaEngine();
+    BrovanaEngine(const BrovanaEngine &) = delete;
+    BrovanaEngine &operator=(const BrovanaEngine &) = delete;
+
+    // --- lifecycle and setters
+    bool load(int type, const char *dir);
+    const std::string &lastError() const { return error_; }
+    bool loaded() const { return modelLoaded_; }
+    void freeModel();
+    void setGlEnabled(bool on) { gl_ = on; }
+    void setFrameRate(int fps) { fps_ = fps; }
+    int frameRate() const { return fps_; }
+    float duration() const { return duration_; }
+    void setViewport(int x0, int y0, int w, int h) { vpW_ = w; vpH_ = h; }
+    void setPerspective(float fovy, float aspect, float nearZ, float farZ);
+    void setViewpoint(double ex, double ey, double ez, double cx, double cy, double cz);
+    void setEyeblink(int mode) { eyeblink_ = mode != 0; }
+    void setExpression(int mode) { expression_ = mode != 0; }
+    void setPupil(int mode) { pupil_ = mode != 0; }
+    void setAutoBlink(bool on) { autoBlink_ = on; autoBlinkWord_ = 0; }
+    void setAutoBlinkWords(int lo, int hi) { autoBlinkMin_ = lo; autoBlinkMax_ = hi; }
+    void setAutoBlinkCount(int count);
+    int autoBlinkCount() const;
+    const std::string &autoBlinkTag() const { return autoBlinkTag_; }
+    void reset();
+    void prep();
+    // Frees the character and the tracks (types 0 to 4 and 7 also the
+    // tongue); resetState then returns the bookkeeping to the construction
+    // values.  No command reaches either.
+    void unload();
+    void resetState();
+    static bool containsKey(int key, int count, const int *values);
+    static const char *arpabetToWorldbet(const char *symbol);
+
+    // --- phoneme list
+    void addPhoneme(const char *symbol, float durationMs, const char *word, bool spanish);
+    bool mergeClosure(std::string &symbol, float durationMs);
+    void appendPhoneme(const std::string &symbol, float durationMs, const std::string &word);
+    void buildPhonemeArrays();
+    void freePhonemeData();
+    static int phonemeRow(const char *symbol);
+    static const char *phonemeSymbol(int row);  // null outside the table
+    static const char *safeNameAt(int i);       // null outside the table
+    int phonemeCount() const { return N_; }
+    int wordCount() const { return Wc_; }
+    const std::vector<std::string> &names() const { return names_; }
+    const std::vector<float> &durations() const { return durs_; }
+    const std::vector<int> &wordStart() const { return wordStart_; }
+    const std::vector<int> &wordEnd() const { return wordEnd_; }
+    int pendingPhonemes() const { return (int)list_.size(); }
+
+    // --- lip-sync tracks
+    void prepare(int window);
+    int planSegments(int window);
+    int planWordSegments(int first, int last, int window);
+    int expandSegments(std::vector<std::string> *names, std::vector<float> *times);
+    void computeFrameTracks(int window);
+    float lipDominance(int row, int k, float t, const float *times, int n) const;
+    float tongueDominance(int row, int k, float t, const float *times, int n) const;
+    int frameCount() const { return F_; }
+    void selectFrame(int n);
+    // Body pose tracks (filled with the neutral pose at every preparation;
+    // the markup's tags would write them): value of node i, axis k, frame f.
+    float bodyTrack(int i, int k, int f) const { return bodyTrack_[i][k][f]; }
+    float postureTrack(int i, int k, int f) const { return postureTrack_[i][k][f]; }
+    void allocFrameTracks();
+    void freePoseTracks();
+    void selectPoseFrame(int n);
+    const std::vector<std::string> &segmentNames() const { return segNames_; }
+    const std::vector<float> &segmentTimes() const { return segTimes_; }
+    // frame f, slot s of the window tracks
+    int trackRow(int s, int f) const { return trRow_[s][f]; }
+    int trackTarget(int s, int f) const { return trTarget_[s][f]; }
+    float trackLip(int s, int f) const { return trLip_[s][f]; }
+    float trackTongue(int s, int f) const { return trTongue_[s][f]; }
+    int windowSize() const { return W_; }
+    int currentWindow() const { return curW_; }
+    const int *currentTargets() const { return curTargets_; }
+    const int *currentRows() const { return curRows_; }
+    const float *currentLip() const { return curLip_; }
+    const float *currentTongue() const { return curTongue_; }
+
+    // --- morph-target face
+    int findVisemeTarget(int row);
+    void bindTargets();
+    int slot(int k) const { return slots_[k]; }
+    void evalVisemeVertex(int W, const int *targets, int v, float *x, float *y, float *z) const;
+    void evalBasisVertex(int v, float *x, float *y, float *z) const;
+    void updateFaceVertices(const int *targets, int W);
+    void restMouth();
+    void lerpTargetShapes(int count, float a, int out, int target, int base);
+    void measureNeutralTarget(float *span, int *low, int *high);
+    int objectCount() const { return nObjects_; }
+    const MeshObject *object(int i) const { return i >= 0 && i < (int)objects_.size() ? objects_[i].get() : nullptr; }
+    int evaluatedFace() const { return evalIndex_; }
+    int regionCode(int v) const { return comps_[0].empty() ? 0 : comps_[0][v]; }
+    const std::vector<int> &faceVertices() const { return faceVerts_; }
+    const std::vector<int> &vertexMap() const { return vertexMap_; }
+    const MeshObject &hair() const { return hair_; }
+    int characterType() const { return ctype_; }
+    bool hairFlag() const { return kind_.hair; }
+    bool adaptedFlag() const { return kind_.adapted; }
+    float *coefficients15() { return coef15_; }
+    std::vector<float> &coefficients38() { return coef38_; }
+
+    // --- expressions and idle motion
+    void setParameters(double p1, double p2, double p3, double p4, double p5, double p6);
+    void refreshExpression();
+    int composeExpression(int index);
+    void expressionOffset(int v, float *dx, float *dy, float *dz) const;
+    void useComposedExpression();
+    void restoreSwitches();
+    void makeIdleTracks();
+    void stepIdle();
+    void applyIdleFrame(int f);
+    void idleAnimate();
+    void toggleHeadRotate() { headRotateOff_ = !headRotateOff_; }
+    void clearHeadOffsets();
+    void setIdleMotionOff(bool off) { idleOff_ = off; }
+    void stopIdleMotion() { idleOff_ = true; }
+    void startIdleMotion() { idleOff_ = false; }
+    void setIdleSpeed(float speed) { idleSpeed_ = speed > 0 ? speed : idleSpeed_; }
+    void seedRandom();
+    // A fixed seed (for tests) also holds for the idle tables of later loads.
+    void seedRandomWith(uint32_t seed) { rng_ = seed, fixedSeed_ = true; }
+    float randomUnit();
+    int idleFrameCount() const { return nIdle_; }
+    int64_t idleCounter() const { return idleCounter_; }
+    int idleTarget(int k) const { return idleT_[k]; }
+    float idleWeight(int k) const { return idleW_[k]; }
+    const float *idleHead() const { return idleHead_; }
+    bool headRotateOff() const { return headRotateOff_; }
+    bool expressionSwitch() const { return expression_; }
+    bool eyeblinkSwitch() const { return eyeblink_; }
+    bool pupilSwitch() const { return pupil_; }
+    const int *mixTargets() const { return mixT_; }
+    const float *mixWeights() const { return mixW_; }
+    int composedIndex() const { return composed_; }
+
+    // --- curves (no engine state)
+    static float splineBasis(int i, int k, float t, const float *knots);
+    static float safeDivide(float a, float b);
+    static void splineWeights(int n, float t, const float *knots, float out[2]);
+    static float sineEase(float t, float k1, float k2);
+    static float parabolicEase(float t, float k1, float k2);
+    static void hermiteBasis(float u, float out[4]);
+    static void hermiteSegment(int j, const float *keyTimes, const float *tension, const float *continuity,
+                               const float *bias, float t, float out[3], int smooth);
+    static void sampleIdleKeys(int frames, float step, const float *tension, const float *continuity,
+                               const float *bias, int keyCount, const float *keyTimes, const float *const *values,
+                               float **out, int valueCount, int smooth);
+    static void sampleHeadKeys(int frames, float step, const float *tension, const float *continuity,
+                               const float *bias, int keyCount, const float *keyTimes, const int *const *values,
+                               float **out, int valueCount, int smooth);
+    static void samplePoseKeys(int frames, int step, const float *tension, const float *continuity,
+                               const float *bias, int keyCount, const float *keyTimes, const float *const *values,
+                               float **out, int valueCount, int smooth);
+    static void sampleFetKeys(int frames, float step, const float *tension, const float *continuity,
+                              const float *bias, int keyCount, const float *keyTimes, const int *values,
+                              int *outKeys[3], float *outWeights[3], int smooth);
+    static void sampleKeys(int frames, int step, const float *tension, const float *continuity,
+                           const float *bias, int keyCount, const float *keyTimes, const float *values,
+                           float *out, int valueCount, int smooth);
+
+    // --- skeleton, poses, body
+    int findNode(const char *name, int length) const;
+    int findNode(const std::string &name) const { return findNode(name.data(), (int)name.size()); }
+    void transformNode(const std::string &name, const Mat4 &parent, int depth = 0);
+    void applyPose();
+    void skinBody();
+    int readPose(const std::string &path);
+    int readPoseKeysA(const std::string &path);  // trunk, left side, legs
+    int readPoseKeysB(const std::string &path);  // right arm and hand, legs
+    int readHandPoseLeft(const std::string &path);
+    int readHandPoseRight(const std::string &path);  // mirrored: (x, -y, -z)
+    int readHandShape(const std::string &path);
+    int writePose(const std::string &path);
+    void loadNeutralPoseFile();
+    void applyUpperBodyPose();
+    void applyFingerPose();
+    void applyLegPose();
+    void updateSkeleton();
+    void applySequenceFrame(int n);
+    void beginSequencePlayback();
+    void freezePose();
+    int nearestNode(float x, float y, float z) const;
+    int bodyVertexAt(float x, float y, float z) const;
+    const float *handShapeValue(int k) const { return handShape_[k]; }
+    void setBodyPoseValue(int bone, float x, float y, float z) {
+        bodyPose_[bone][0] = x, bodyPose_[bone][1] = y, bodyPose_[bone][2] = z;
+    }
+    int nodeCount() const { return (int)nodes_.size(); }
+    BodyNode *node(int i) { return i >= 0 && i < (int)nodes_.size() ? &nodes_[i] : nullptr; }
+    const float *bodyPoseValue(int bone) const { return bodyPose_[bone]; }
+    bool bodyUsable() const { return bodyOk_; }
+
+    // --- head, face data, weld
+    Mat4 computeHeadMatrix() const;
+    void computeNeckMatrix();
+    const Mat4 &headMatrix() const { return headMatrix_; }
+    void setHeadAngles(float x, float y, float z) { headAngles_[0] = x; headAngles_[1] = y; headAngles_[2] = z; }
+    void setAlpha(float a);
+    float alpha() const { return alpha_; }
+    void setDisplayMode(int mode);
+    int weldCount() const { return headWeldN_; }
+    const int *headWeld() const { return headWeld_; }
+    const int *bodyWeld() const { return bodyWeld_; }
+
+    // --- tongue
+    void tongueShapeFromVisemes(const int *rows, const int *targets, const float *tongueWeights, int W,
+                                float shape[18]) const;
+    const float *tongueTableRow(int r) const { return tongueTable_[r]; }
+    const TongueModel *tongue() const { return tongue_.get(); }
+
+    // --- view and drawing (need an OpenGL context)
+    void show();
+    void showFrame(int n);
+    void renderFrame();
+    void resetView(int width, int height);
+    void setupLights();
+    void uploadTextures();
+    void setClearColor(float r, float g, float b, float a);
+    // Background and overlay images (RGBA rows, the first row at the bottom
+    // as OpenGL takes them); the engine takes the pixels.  Ignored when the
+    // buffer is empty or a size is below 1.
+    void setBackgroundImage(int width, int height, std::vector<unsigned char> pixels);
+    void setOverlayImage(int width, int height, std::vector<unsigned char> pixels);
+    int backgroundPow2Width() const { return bg_.pw; }
+    int backgroundPow2Height() const { return bg_.ph; }
+    int viewportWidth() const { return vpW_; }
+    int viewportHeight() const { return vpH_; }
+    const TextureImage &image(int k) const { return images_[k]; }
+
+private:
+    struct PhonemeNode {
+        std::string name;
+        float duration;
+        std::string word;
+    };
+
+    bool fail(const std::string &msg);
+    bool readModel(const std::string &path);
+    bool readTongueTable(const std::string &path);
+    bool readWeldData();
+    void buildPartLists();
+    bool readFaceComponents();
+    bool readHeadData();
+    bool readBasis(const char *file, int blocks, std::vector<double> *out);
+    bool readBodyData();
+    bool readHair();
+    bool readVertexMap();
+    bool readAdaptation();
+    void drawHair();
+    bool readBoneIndex(const std::string &path);
+    void findYExtremes(int k, float *span, int *low, int *high);
+    bool readHideList();
+    void allocWorkObjects();
+    void drawScene();
+    void drawHead();
+    void drawFacePart(int part);
+    void drawBody();
+    void drawTongue(int part);
+    void weldToBody(float x, float y, float z, int slot, float nx, float ny, float nz);
+    void applyCamera();
+    struct Picture {
+        int w = 0, h = 0, pw = 0, ph = 0;
+        std::vector<unsigned char> pixels;
+        bool changed = false;
+    };
+    void drawBackground();
+    void drawOverlay();
+    void definePicture(Picture &p, int name);
+    Picture bg_, overlay_;
+
+    std::string error_;
+    bool gl_ = false;
+
+    // character
+    CharacterKind kind_;
+    int ctype_ = 0;
+    bool modelLoaded_ = false;
+    std::string loadDir_;
+    std::vector<std::unique_ptr<MeshObject>> objects_;
+    int nObjects_ = 0;
+    int evalIndex_ = 0;
+    TextureImage images_[kImageCount];
+    std::unique_ptr<TongueModel> tongue_;
+    float tongueTable_[54][18] = {{0}};
+    float tongueRest_[18] = {0};
+    std::vector<int> vertexMap_;
+    MeshObject hair_;
+    std::vector<float> adapt_;                 // 9 per base vertex, row by row
+    std::vector<float> baseX_, baseY_, baseZ_;  // object 0 before the vertex map
+
+    // face data
+    std::vector<int> comps_[18];
+    std::vector<int> faceVerts_;
+    int headWeld_[50] = {0}, bodyWeld_[50] = {0}, hiddenNeck_[50] = {0};
+    int headWeldN_ = 0, bodyWeldN_ = 0, hiddenNeckN_ = 0;
+    float weldPos_[100][3] = {{0}}, weldNorm_[100][3] = {{0}};
+    std::vector<int> hideList_;
+    float headPivot_[3] = {0, 0, 0};
+    float headAngles_[3] = {0, 0, 0};
+    Mat4 headMatrix_;
+    int partsFiltered_ = 0;
+    float alpha_ = 1.0f;
+    float hairAmbient_[4], hairDiffuse_[4], hairSpecular_[4];
+
+    // morph targets and parametric faces
+    int slots_[kSlots];
+    bool paramModel_ = false;
+    std::vector<double> basis15_, basis38_;
+    int basisCount38_ = 38;
+    float coef15_[15] = {0};
+    std::vector<float> coef38_;
+
+    // window
+    int W_ = 10;
+    int prepWindow_ = 10;
+    int curW_ = 1;
+    int curRows_[kWindowRoom] = {0}, curTargets_[kWindowRoom] = {0};
+    float curLip_[kWindowRoom] = {0}, curTongue_[kWindowRoom] = {0};
+
+    // phonemes
+    std::vector<PhonemeNode> list_;  // in the order of adding
+    int N_ = 0, Wc_ = 0;
+    std::vector<std::string> names_;
+    std::vector<float> durs_;
+    std::vector<int> wordStart_, wordEnd_, planned_;
+    int segTotal_ = 0;
+    std::vector<std::string> segNames_;
+    std::vector<float> segTimes_;
+
+    // tracks
+    int F_ = 0;
+    float duration_ = 0;
+    std::vector<std::vector<int>> trRow_, trTarget_;
+    std::vector<std::vector<float>> trLip_, trTongue_;
+    std::vector<std::array<std::vector<float>, 3>> bodyTrack_, postureTrack_;
+    std::vector<std::array<float, 3>> neutralPose_;  // per node, kept from the load
+    int bodyPoseMode_ = 2;
+    bool lipTrack_ = false, exprTrack_ = false, headTrack_ = false, tongueTrack_ = false;
+    bool markupTrack_ = false, poseTrack_ = false, headFreeze_ = false;
+
+    // expressions
+    float E_[32] = {0};
+    float emo_[6] = {0};  // sad, surprise, smile, fear, disgust, angry
+    int gates_[6] = {0};
+    int mixT_[3] = {0, 0, 0};
+    float mixW_[3] = {1, 0, 0};
+    bool mixSource_ = true;
+    int composed_ = 0;
+    bool expression_ = false, expression2_ = false, eyeblink_ = false, pupil_ = false;
+    bool savedExpression_ = false, savedExpression2_ = false, restoreFlag_ = false;
+    bool headRotateOff_ = true;
+    bool idleOff_ = false;
+    int idleT_[2] = {0, 0};
+    float idleW_[2] = {1, 0};
+    float idleHead_[3] = {0, 0, 0};
+    int nIdle_ = 0;
+    std::vector<float> idleWeights_[2], idleHeadTab_[3];
+    std::vector<int> idleTargets_[2];
+    int64_t idleCounter_ = 0;
+    float idleSpeed_ = 1.5f;
+    uint32_t rng_ = 1;
+    bool fixedSeed_ = false;
+    bool eyeOn_ = false, secondOn_ = false;
+
+    // automatic blink (no command reaches it)
+    bool autoBlink_ = false;
+    int autoBlinkMin_ = 5, autoBlinkMax_ = 10, autoBlinkWord_ = 0;
+    std::string autoBlinkTag_;
+
+    // body
+    std::vector<BodyNode> nodes_;
+    bool bodyOk_ = false;
+    float bodyPose_[50][3] = {{0}};
+    float handShape_[15][3] = {{0}};
+    int readPoseGroups(const std::string &path, bool whole, int trunkAct, int leftAct, int rightAct);
+    int readHand(const std::string &path, int target);
+    void copyPoseGroup(int from, int to, bool resetMatrices);
+    float bodyScale_ = 1.0f, bodyLift_ = 0.0f;
+
+    // view
+    int fps_ = 30;
+    int vpW_ = 0, vpH_ = 0;
+    float fovy_ = 0, aspect_ = 0, near_ = 0, far_ = 0;
+    float eye_[3] = {0, 0, 0}, center_[3] = {0, 0, 0};
+    float clear_[4] = {0, 0, 0, 1};
+};
+
+}  // namespace brovana

@@ -1,0 +1,228 @@
+# Tests of the face package, run offscreen and in a window ($::faceOptions
+# says which).  Frames are read back and checked for what should be where:
+# the generated characters draw the face green, the mouth red, the body blue.
+package require Brovana 1.2.0
+
+set chars $::env(FACE_CHARS)
+set W 160
+set H 160
+
+# Counts the pixels of frame bytes by colour and finds the lowest red row.
+proc frameStats {bytes} {
+    global W H
+    binary scan $bytes cu* px
+    set red 0; set green 0; set blue 0; set low -1
+    set i 0
+    for {set y 0} {$y < $H} {incr y} {
+        for {set x 0} {$x < $W} {incr x} {
+            set r [lindex $px $i]; set g [lindex $px [expr {$i+1}]]; set b [lindex $px [expr {$i+2}]]
+            incr i 3
+            if {$r > 80 && $r > 2*$g+20 && $r > 2*$b+20} {incr red; set low $y} \
+            elseif {$g > 80 && $g > 2*$r+20 && $g > 2*$b+20} {incr green} \
+            elseif {$b > 80 && $b > 2*$r+20 && $b > 2*$g+20} {incr blue}
+        }
+    }
+    dict create red $red green $green blue $blue low $low
+}
+
+proc newFace {name} {
+    global W H chars
+    Brovana create $name -width $W -height $H {*}$::faceOptions
+    $name load 4 [file join $chars type4]
+    view $name
+}
+
+# Every load makes a new engine: the view is set after it.
+proc view {name} {
+    global W H
+    $name setViewport 0 0 $W $H
+    $name setPerspective 30 1 1 100
+    $name viewpoint 0 -8 -0.6 0 0 -0.6
+    return $name
+}
+
+test face-1.1 {the class and its methods before a character is loaded} -body {
+    Brovana create f -width 32 -height 32 {*}$::faceOptions
+    list [catch {f getvars} m1] $m1 [catch {f showFrame 0} m2] [f embed any words at all]
+} -cleanup {
+    rename f {}
+} -result {1 {no character loaded: "f load" comes first} 1 {}}
+
+test face-1.2 {the object draws offscreen or in a window, as asked} -body {
+    Brovana create f -width 32 -height 32 {*}$::faceOptions
+    list [f offscreen] [f size]
+} -cleanup {
+    rename f {}
+} -result [list [expr {"-offscreen" in $::faceOptions}] {32 32}]
+
+test face-1.3 {getvars on a fresh engine and after setframerate} -body {
+    newFace f
+    set a [f getvars]
+    f setframerate 25
+    list $a [f getvars]
+} -cleanup {
+    rename f {}
+} -result {{duration 0.000000 framerate 30.0} {duration 0.000000 framerate 25.0}}
+
+test face-1.4 {argument words are checked by the templates} -body {
+    newFace f
+    list [catch {f reset extra}] [catch {f getvars x}] [catch {f showFrame}] [catch {f add m}] \
+        [catch {f add m 0.1 0 0 word phrase -bogus}]
+} -cleanup {
+    rename f {}
+} -result {1 1 1 1 1}
+
+test face-2.1 {a missing model fails the load with an empty result, and the face stays usable} -body {
+    newFace f
+    set r [list [catch {f load 4 [file join $chars damaged-missing-model]} m] $m]
+    lappend r [catch {f show} m] $m
+    f reload 4 [file join $chars type4]
+    view f
+    f show
+    lappend r [dict get [frameStats [f snapshot]] red]
+} -cleanup {
+    rename f {}
+} -match glob -result {1 {} 1 {no character loaded in "f"} [1-9]*}
+
+test face-2.2 {damaged characters and unknown types give clear messages} -body {
+    newFace f
+    set r {}
+    foreach {type dir} {4 damaged-truncated-model 4 damaged-bad-face-index 14 type4 -1 type4} {
+        catch {f load $type [file join $chars $dir]} m
+        lappend r $m
+    }
+    set r
+} -cleanup {
+    rename f {}
+} -match glob -result {{damaged model file "*Bexlo.GL": *} {damaged model file *: face vertex index out of range} {unknown character type 14: expected 0 to 13} {unknown character type -1: *}}
+
+test face-2.3 {bad durations are refused; phonemes not in the table show as rest} -body {
+    newFace f
+    f reset
+    set r [list [catch {f add A -0.1 0 0} m] $m]
+    f add xyz 0.2 0 0 word
+    f add A 0.2 0 0
+    f prep
+    # one word of two phonemes gets 1 ms end entries
+    lappend r [lindex [f getvars] 1]
+} -cleanup {
+    rename f {}
+} -result {1 {bad duration "-0.1": expected 0 to 3600 seconds} 402.000000}
+
+test face-3.1 {an utterance plays frame by frame: the mouth moves when the phonemes say, and rests at the end} -body {
+    newFace f
+    f show
+    set rest [frameStats [f snapshot]]
+    f swapbuffers
+    f reset
+    foreach {p d w} {.pau 0.3 {} m 0.3 mama A 0.3 {} m 0.3 {} A 0.3 {} .pau 0.3 {}} {
+        f add $p $d 0 0 $w
+    }
+    f prep
+    set vars [f getvars]
+    set F [expr {int([lindex $vars 1] / (1000.0 / 30) + 1)}]
+    set frames {}
+    for {set n 0} {$n < $F - 1} {incr n} {
+        f showFrame $n
+        lappend frames [frameStats [f snapshot]]
+        f swapbuffers
+    }
+    # frames at the middle of each A and m
+    set open1 [lindex $frames [expr {int(750 / (1000.0/30))}]]
+    set open2 [lindex $frames [expr {int(1350 / (1000.0/30))}]]
+    set shut1 [lindex $frames [expr {int(450 / (1000.0/30))}]]
+    f showFrame $F
+    f show
+    set end [frameStats [f snapshot]]
+    list $vars \
+        [expr {[dict get $open1 low] > [dict get $rest low] + 2}] \
+        [expr {[dict get $open2 low] > [dict get $rest low] + 2}] \
+        [expr {[dict get $shut1 red] < [dict get $rest red]}] \
+        [expr {abs([dict get $end red] - [dict get $rest red]) <= 2}] \
+        [expr {[dict get $end low] == [dict get $rest low]}] \
+        [expr {[dict get $end green] > 500 && [dict get $end blue] > 50}]
+} -cleanup {
+    rename f {}
+} -result {{duration 1800.000000 framerate 30.0} 1 1 1 1 1 1}
+
+test face-3.2 {frame numbers out of range draw nothing and leave the rest pose} -body {
+    newFace f
+    f reset
+    f add A 0.5 0 0 a
+    f prep
+    f showFrame 5
+    set mid [frameStats [f snapshot]]
+    f showFrame -3
+    f showFrame 100000
+    f show
+    set after [frameStats [f snapshot]]
+    expr {[dict get $after low] < [dict get $mid low]}
+} -cleanup {
+    rename f {}
+} -result 1
+
+test face-3.3 {an empty utterance prepares zero frames} -body {
+    newFace f
+    f reset
+    f prep
+    f showFrame 0
+    f getvars
+} -cleanup {
+    rename f {}
+} -result {duration 0.000000 framerate 30.0}
+
+test face-4.1 {parameters show a smile: the mouth corners rise} -body {
+    newFace f
+    f show
+    set rest [frameStats [f snapshot]]
+    f parameters 0 0 1 0 0 0
+    f show
+    set smile [frameStats [f snapshot]]
+    expr {[dict get $smile red] != [dict get $rest red]}
+} -cleanup {
+    rename f {}
+} -result 1
+
+test face-4.2 {switches, idle motion and display modes take their words} -body {
+    newFace f
+    f eyeblink 5
+    f pupil 0
+    f expression 1
+    f headrotate 0
+    f headrotate 0
+    f alpha 0.5
+    f alpha 1.0
+    f displayMode 1
+    f displayMode 3
+    f displayMode 0
+    for {set i 0} {$i < 5} {incr i} { f idleanimate }
+    dict get [frameStats [f snapshot]] green
+} -cleanup {
+    rename f {}
+} -match regexp -result {^[1-9][0-9]+$}
+
+test face-4.3 {two faces draw each into its own context} -body {
+    newFace f1
+    Brovana create f2 -width 32 -height 16 {*}$::faceOptions
+    f2 load 5 [file join $chars type5]
+    f2 setViewport 0 0 32 16
+    f2 setPerspective 30 2 1 100
+    f2 viewpoint 0 -8 0 0 0 0
+    f1 show
+    f2 show
+    set s1 [frameStats [f1 snapshot]]
+    list [string length [f2 snapshot]] [expr {[dict get $s1 red] > 50 && [dict get $s1 blue] > 50}]
+} -cleanup {
+    rename f1 {}
+    rename f2 {}
+} -result {1536 1}
+
+test face-4.4 {a second load replaces the engine, and deleting the object releases it} -body {
+    newFace f
+    f load 5 [file join $chars type5]
+    f load 4 [file join $chars type4]
+    rename f {}
+    info commands f
+} -result {}
+
+cleanupTests

@@ -1,0 +1,168 @@
+// Chained string-keyed hash table; see GD_hash.h.
+#include "GD_hash.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "GDPC_Hash.h"
+#include "yastro.h"
+
+namespace rtn {
+
+namespace {
+const int kWidth[] = {1, 2, 4, 6, 8, 10, 12, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23};
+
+uint32_t Hash(const char *s) {
+  uint32_t h = 0;
+  for (; *s; s++) h = h * 9 + (uint32_t)(int32_t)(int8_t)*s;
+  return h;
+}
+
+int32_t Index(const GDH_HashTable &t, const char *key) {
+  return (int32_t)((Hash(key) & t.mask) % (uint32_t)t.bucketCount);
+}
+
+void SetLevel(GDH_HashTable &t, int level) {
+  t.sizeLevel = level;
+  t.bucketCount = GDPC_BucketCount(level);
+  t.buckets = (GDH_HashEntry **)DB_MALLOC(sizeof(GDH_HashEntry *) * t.bucketCount);
+  memset(t.buckets, 0, sizeof(GDH_HashEntry *) * t.bucketCount);
+  t.growAt = (t.bucketCount + 1) / 2;
+  t.mask = (uint32_t)((1ull << (kWidth[level] + 3)) - 1);
+}
+
+void Grow(GDH_HashTable &t) {
+  if (GDPC_BucketCount(t.sizeLevel + 1) < 0) {
+    t.growAt = 0x7fffffff;  // the series ends: chains grow longer instead
+    return;
+  }
+  GDH_HashEntry **old = t.buckets;
+  int32_t oldCount = t.bucketCount;
+  SetLevel(t, t.sizeLevel + 1);
+  t.shift -= 3 + kWidth[t.sizeLevel];
+  for (int32_t b = 0; b < oldCount; b++)
+    for (GDH_HashEntry *e = old[b]; e;) {
+      GDH_HashEntry *next = e->next;
+      GDH_HashEntry **slot = &t.buckets[Index(t, e->key)];
+      e->next = *slot;
+      e->bucket = slot;
+      *slot = e;
+      e = next;
+    }
+  DB_FREE(old);
+}
+
+void CheckLive(const GDH_HashTable &t, const char *what) {
+  if (t.deleted || !t.buckets) DB_Panic("called %s on deleted table", what);
+}
+}  // namespace
+
+void GDH_InitHashTable(GDH_HashTable &t, int keyWords, int sizeHint) {
+  int level = sizeHint > 0 ? (int)std::floor(std::log(4.0 * sizeHint) / std::log(4.0)) : 0;
+  if (GDPC_BucketCount(level) < 0) level = 11;
+  t = GDH_HashTable();
+  t.keyWords = keyWords;
+  SetLevel(t, level);
+  t.shift = 33 - kWidth[level];
+}
+
+GDH_HashEntry *GDH_FindHashEntry(const GDH_HashTable &t, const char *key) {
+  CheckLive(t, "GDH_FindHashEntry");
+  for (GDH_HashEntry *e = t.buckets[Index(t, key)]; e; e = e->next)
+    if (strcmp(e->key, key) == 0) return e;
+  return nullptr;
+}
+
+GDH_HashEntry *GDH_CreateHashEntry(GDH_HashTable &t, const char *key, bool *isNew) {
+  CheckLive(t, "GDH_CreateHashEntry");
+  GDH_HashEntry **slot = &t.buckets[Index(t, key)];
+  for (GDH_HashEntry *e = *slot; e; e = e->next)
+    if (strcmp(e->key, key) == 0) {
+      if (isNew) *isNew = false;
+      return e;
+    }
+  if (isNew) *isNew = true;
+  size_t len = strlen(key);
+  GDH_HashEntry *e = (GDH_HashEntry *)DB_MALLOC(offsetof(GDH_HashEntry, key) + len + 1);
+  e->table = &t;
+  e->bucket = slot;
+  e->next = *slot;
+  e->value = 0;
+  memcpy(e->key, key, len + 1);
+  *slot = e;
+  if (++t.entryCount >= t.growAt) Grow(t);
+  return e;
+}
+
+void GDH_DeleteHashEntry(GDH_HashEntry *entry) {
+  GDH_HashTable &t = *entry->table;
+  GDH_HashEntry **slot = entry->bucket;
+  if (*slot == entry) {
+    *slot = entry->next;
+  } else {
+    GDH_HashEntry *p = *slot;
+    while (p && p->next != entry) p = p->next;
+    if (!p) DB_Panic("malformed bucket chain in GDH_DeleteHashEntry");
+    p->next = entry->next;
+  }
+  t.entryCount--;
+  DB_FREE(entry);
+}
+
+void GDH_DeleteHashTable(GDH_HashTable &t) {
+  if (t.buckets) {
+    for (int32_t b = 0; b < t.bucketCount; b++)
+      for (GDH_HashEntry *e = t.buckets[b]; e;) {
+        GDH_HashEntry *n = e->next;
+        DB_FREE(e);
+        e = n;
+      }
+    DB_FREE(t.buckets);
+  }
+  t.buckets = nullptr;
+  t.entryCount = 0;
+  t.deleted = true;
+}
+
+GDH_HashEntry *GDH_FirstHashEntry(const GDH_HashTable &t, HashWalk &walk) {
+  walk = {&t, 0, nullptr};
+  return GDH_NextHashEntry(walk);
+}
+
+GDH_HashEntry *GDH_NextHashEntry(HashWalk &walk) {
+  while (!walk.pending) {
+    if (walk.bucket >= walk.table->bucketCount) return nullptr;
+    walk.pending = walk.table->buckets[walk.bucket++];
+  }
+  GDH_HashEntry *e = walk.pending;
+  walk.pending = e->next;
+  return e;
+}
+
+std::string GDH_HashStats(const GDH_HashTable &t) {
+  int counter[10] = {}, overflow = 0;
+  for (int32_t b = 0; b < t.bucketCount; b++) {
+    int n = 0;
+    for (GDH_HashEntry *e = t.buckets[b]; e; e = e->next) n++;
+    if (n <= 9) counter[n]++;
+    else overflow++;
+  }
+  double average = 0;
+  for (int n = 1; n <= 9; n++)
+    if (t.entryCount) average += counter[n] * n * (n + 1) / 2.0 / t.entryCount;
+  char buf[160];
+  std::string s;
+  snprintf(buf, sizeof buf, "%d entries in table, %d buckets\n", t.entryCount, t.bucketCount);
+  s += buf;
+  for (int n = 0; n <= 9; n++) {
+    snprintf(buf, sizeof buf, "number of buckets with %d entries: %d\n", n, counter[n]);
+    s += buf;
+  }
+  snprintf(buf, sizeof buf, "number of buckets with %d or more entries: %d\n", 10, overflow);
+  s += buf;
+  snprintf(buf, sizeof buf, "average search distance for entry: %.3f", average);
+  return s + buf;
+}
+
+}  // namespace rtn

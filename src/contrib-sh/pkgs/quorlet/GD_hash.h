@@ -1,0 +1,54 @@
+// String-keyed hash table with chained entries, each allocated on its own
+// with a copy of its key. For tables that live only in memory.
+//
+// Contract: the bucket series and growth rule are those of GDPC_Hash.h and
+// keys hash the same way; a growth re-chains every entry at the head of its
+// new chain. A deleted table stops the process on its next use.
+#ifndef QUORLET_GD_HASH_H
+#define QUORLET_GD_HASH_H
+
+#include <cstdint>
+#include <string>
+
+namespace rtn {
+
+struct GDH_HashTable;
+
+struct GDH_HashEntry {
+  GDH_HashEntry *next;
+  GDH_HashTable *table;
+  GDH_HashEntry **bucket;  // the chain-head slot of its chain
+  intptr_t value;          // the caller's, 0 when created
+  char key[1];             // NUL-terminated, allocated to fit
+};
+
+struct GDH_HashTable {
+  GDH_HashEntry **buckets = nullptr;
+  int32_t bucketCount = 0;
+  int32_t sizeLevel = 0;
+  int32_t entryCount = 0;
+  int32_t growAt = 0;
+  int32_t shift = 0;
+  uint32_t mask = 0;
+  int32_t keyWords = 0;  // 0: NUL-terminated string keys (the only kind made)
+  bool deleted = false;
+};
+
+struct HashWalk {
+  const GDH_HashTable *table;
+  int32_t bucket;
+  GDH_HashEntry *pending;
+};
+
+void GDH_InitHashTable(GDH_HashTable &t, int keyWords, int sizeHint);
+GDH_HashEntry *GDH_FindHashEntry(const GDH_HashTable &t, const char *key);
+GDH_HashEntry *GDH_CreateHashEntry(GDH_HashTable &t, const char *key, bool *isNew);
+void GDH_DeleteHashEntry(GDH_HashEntry *entry);
+void GDH_DeleteHashTable(GDH_HashTable &t);
+GDH_HashEntry *GDH_FirstHashEntry(const GDH_HashTable &t, HashWalk &walk);
+GDH_HashEntry *GDH_NextHashEntry(HashWalk &walk);
+std::string GDH_HashStats(const GDH_HashTable &t);
+
+}  // namespace rtn
+
+#endif

@@ -1,0 +1,1017 @@
+// Compiled networks (NAME.rtn, NAME.net) and the robust parse over them.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <set>
+
+#include "GD_hash.h"
+#include "container_file.h"
+#include "ul_hash.h"
+#include "yastro.h"
+#include "rtn.h"
+
+namespace rtn {
+
+// ---------------------------------------------------------------------------
+// Compiled files.
+//
+// Layout, little-endian: "QRTN", u16 version, u8 kind (1 .rtn, 2 .net),
+// u8 0, u32 payload length, u32 CRC-32 of the payload, then the payload:
+//   u32 own nets, u32 names, names (u32 length, bytes): the file's own nets
+//     first, then the nets they reference that the file does not hold;
+//   the terminal table as it is in memory: i32 size level, u32 entries,
+//     entries (i32 next, value, key), u32 key bytes, keys, u32 buckets,
+//     buckets (i32), u32 terminals, terminal keys, upper and lower chains (i32);
+//   per own net: i64 grammar time, u32 states, state starts (states + 1
+//     i32), u32 arcs, arcs (i32 to, u8 kind, i32 terminal or name index).
+// A reader checks every count, index and offset before it uses one.
+
+static const char kMagic[4] = {'Q', 'R', 'T', 'N'};
+static const uint16_t kVersion = 2;
+static const size_t kHeader = 16;
+
+namespace {
+struct Out {
+  std::string b;
+  void u8(uint8_t v) { b += (char)v; }
+  void u16(uint16_t v) { for (int i = 0; i < 2; i++) b += (char)(v >> (8 * i)); }
+  void u32(uint32_t v) {
+    char c[4] = {(char)v, (char)(v >> 8), (char)(v >> 16), (char)(v >> 24)};
+    b.append(c, 4);
+  }
+  void i64(int64_t v) { for (int i = 0; i < 8; i++) b += (char)((uint64_t)v >> (8 * i)); }
+  void str(const std::string &s) { u32((uint32_t)s.size()); b += s; }
+  void ints(const std::vector<int32_t> &v) {
+    size_t at = b.size();
+    b.resize(at + 4 * v.size());
+    for (size_t i = 0; i < v.size(); i++) {
+      uint32_t x = (uint32_t)v[i];
+      b[at + 4 * i] = (char)x;
+      b[at + 4 * i + 1] = (char)(x >> 8);
+      b[at + 4 * i + 2] = (char)(x >> 16);
+      b[at + 4 * i + 3] = (char)(x >> 24);
+    }
+  }
+};
+struct In {
+  const std::string &b;
+  size_t p;
+  bool bad = false;
+  In(const std::string &s, size_t start) : b(s), p(start) {}
+  bool need(size_t n) {
+    if (bad || b.size() - p < n) bad = true;
+    return !bad;
+  }
+  uint64_t le(int n) {
+    if (!need(n)) return 0;
+    uint64_t v = 0;
+    for (int i = 0; i < n; i++) v |= (uint64_t)(unsigned char)b[p + i] << (8 * i);
+    p += n;
+    return v;
+  }
+  uint32_t u32() { return (uint32_t)le(4); }
+  std::string str() {
+    uint32_t n = u32();
+    if (!need(n)) return "";
+    std::string s = b.substr(p, n);
+    p += n;
+    return s;
+  }
+  // n 32-bit values; refuses a count the rest of the bytes cannot hold.
+  bool ints(uint32_t n, std::vector<int32_t> &v) {
+    if (!need((size_t)n * 4)) return false;
+    v.resize(n);
+    const unsigned char *q = (const unsigned char *)b.data() + p;
+    for (uint32_t i = 0; i < n; i++, q += 4)
+      v[i] = (int32_t)((uint32_t)q[0] | (uint32_t)q[1] << 8 | (uint32_t)q[2] << 16 |
+                       (uint32_t)q[3] << 24);
+    p += (size_t)n * 4;
+    return true;
+  }
+};
+}  // namespace
+
+std::string RTN_Pack(const Grammar &g, const std::vector<int> &which, bool withSubnets) {
+  // The terminal table goes as it is when the file holds every net;
+  // otherwise a table of the terminals that its nets use is made.
+  const Grammar *tg = &g;
+  Grammar local;
+  std::vector<int> termMap;
+  bool all = which.size() == g.nets.size();
+  if (!all) {
+    termMap.assign(g.TermCount(), -1);
+    for (int i : which)
+      for (auto &a : g.nets[i].arcs)
+        if (a.kind == ARC_TERM && termMap[a.id] < 0) termMap[a.id] = local.AddTerminal(g.TermName(a.id));
+    tg = &local;
+  }
+  std::vector<int> nameOf(g.nets.size(), -1);
+  std::vector<std::string> names;
+  for (int i : which) {
+    nameOf[i] = (int)names.size();
+    names.push_back(g.nets[i].name);
+  }
+  for (int i : which)
+    for (auto &a : g.nets[i].arcs)
+      if (a.kind == ARC_NET && nameOf[a.id] < 0) {
+        nameOf[a.id] = (int)names.size();
+        names.push_back(g.nets[a.id].name);
+      }
+  Out o;
+  o.u32((uint32_t)which.size());
+  o.u32((uint32_t)names.size());
+  for (auto &n : names) o.str(n);
+  const GDPC_HashTable &t = tg->pht;
+  o.u32((uint32_t)t.sizeLevel);
+  o.u32((uint32_t)t.entry.size());
+  for (auto &e : t.entry) {
+    o.u32((uint32_t)e.next);
+    o.u32((uint32_t)e.value);
+    o.u32((uint32_t)e.key);
+  }
+  o.u32((uint32_t)t.key.size());
+  o.b.append(t.key.data(), t.key.size());
+  o.u32((uint32_t)t.buckets.size());
+  o.ints(t.buckets);
+  o.u32((uint32_t)tg->termKey.size());
+  o.ints(tg->termKey);
+  o.ints(tg->upperNext);
+  o.ints(tg->lowerNext);
+  for (int i : which) {
+    const Net &n = g.nets[i];
+    o.i64(n.graTime);
+    o.u32((uint32_t)n.States());
+    o.ints(n.first);
+    o.u32((uint32_t)n.arcs.size());
+    for (auto &a : n.arcs) {
+      o.u32((uint32_t)a.to);
+      o.u8(a.kind);
+      int id = a.kind == ARC_TERM ? (all ? a.id : termMap[a.id]) : a.kind == ARC_NET ? nameOf[a.id] : 0;
+      o.u32((uint32_t)id);
+    }
+  }
+  Out file;
+  file.b.append(kMagic, 4);
+  file.u16(kVersion);
+  file.u8(withSubnets ? 1 : 2);
+  file.u8(0);
+  file.u32((uint32_t)o.b.size());
+  file.u32((uint32_t)crc32(0, (const Bytef *)o.b.data(), (uInt)o.b.size()));
+  return file.b + o.b;
+}
+
+int RTN_Unpack(Grammar &g, const std::string &bytes, std::string &res,
+               std::vector<std::string> *missingSubnets) {
+  auto bad = [&](const std::string &why) {
+    res += "Error: " + why + " in RTN_Read: " + RTN_TRAILER;
+    return -1;
+  };
+  if (bytes.size() < kHeader || memcmp(bytes.data(), kMagic, 4) != 0)
+    return bad("not a compiled network file");
+  In h(bytes, 4);
+  uint16_t version = (uint16_t)h.le(2);
+  int kind = (int)h.le(1);
+  h.le(1);
+  uint32_t len = h.u32(), crc = h.u32();
+  if (version != kVersion) return bad("unknown compiled network version " + std::to_string(version));
+  if (kind != 1 && kind != 2) return bad("unknown compiled network kind");
+  if (len != bytes.size() - kHeader) return bad("compiled network file truncated");
+  if (crc != (uint32_t)crc32(0, (const Bytef *)bytes.data() + kHeader, len))
+    return bad("compiled network file damaged (checksum)");
+
+  In in(bytes, kHeader);
+  uint32_t own = in.u32(), nn = in.u32();
+  if (in.bad || own == 0 || own > nn || nn > len / 4) return bad("bad net count");
+  if (kind == 2 && own != 1) return bad("a .net file holds one net");
+  std::vector<std::string> names(nn);
+  std::set<std::string> seenNames;
+  for (auto &n : names) {
+    n = in.str();
+    if (n.size() < 3 || n.front() != '[' || n.back() != ']' ||
+        n.find_first_of("/\\", 0) != std::string::npos || n[1] == '.')
+      return bad("bad net name");
+    if (!seenNames.insert(n).second) return bad("net " + n + " named twice");
+  }
+
+  GDPC_HashTable t;
+  t.sizeLevel = (int32_t)in.u32();
+  uint32_t ne = in.u32();
+  std::vector<int32_t> raw;
+  if (in.bad || ne > len / 12 || !in.ints(ne * 3, raw)) return bad("bad terminal table");
+  t.entry.resize(ne);
+  for (uint32_t i = 0; i < ne; i++) t.entry[i] = {raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
+  uint32_t nk = in.u32();
+  if (!in.need(nk)) return bad("bad terminal table");
+  t.key.assign(bytes.begin() + in.p, bytes.begin() + in.p + nk);
+  in.p += nk;
+  uint32_t nb = in.u32();
+  if (in.bad || nb > len / 4 || !in.ints(nb, t.buckets)) return bad("bad terminal table");
+  std::string why;
+  if (!GDPC_CheckTable(t, why)) return bad(why);
+  GDPC_SetDerived(t);
+  uint32_t nt = in.u32();
+  std::vector<int32_t> termKey, upperNext, lowerNext;
+  if (in.bad || nt > ne || !in.ints(nt, termKey) || !in.ints(nt, upperNext) ||
+      !in.ints(nt, lowerNext))
+    return bad("bad terminal list");
+  for (uint32_t i = 0; i < nt; i++) {
+    if (termKey[i] < 0 || (uint32_t)termKey[i] >= ne || t.entry[termKey[i]].value != (int32_t)i)
+      return bad("bad terminal list");
+    for (int32_t nx : {upperNext[i], lowerNext[i]})
+      if (nx != -1 && (nx <= (int32_t)i || (uint32_t)nx >= nt)) return bad("bad terminal chain");
+  }
+  for (auto &e : t.entry)
+    if (e.value < 0 || (uint32_t)e.value >= nt) return bad("bad terminal table value");
+
+  struct RawNet { int64_t time; std::vector<int32_t> first; std::vector<Arc> arcs; };
+  std::vector<RawNet> rawNets(own);
+  for (uint32_t k = 0; k < own; k++) {
+    RawNet &r = rawNets[k];
+    r.time = (int64_t)in.le(8);
+    uint32_t states = in.u32();
+    if (in.bad || states < 2 || states > (uint32_t)kMaxStates || !in.ints(states + 1, r.first))
+      return bad("bad state count in " + names[k]);
+    uint32_t na = in.u32();
+    if (in.bad || na > len / 9 || !in.need((size_t)na * 9)) return bad("bad arc count in " + names[k]);
+    if (r.first[0] != 0 || r.first[states] != (int32_t)na) return bad("bad arc table in " + names[k]);
+    for (uint32_t s = 0; s < states; s++)
+      if (r.first[s] > r.first[s + 1]) return bad("bad arc table in " + names[k]);
+    r.arcs.resize(na);
+    for (auto &a : r.arcs) {
+      a.to = (int32_t)in.u32();
+      a.kind = (uint8_t)in.le(1);
+      a.id = (int32_t)in.u32();
+      if (a.to < 0 || (uint32_t)a.to >= states || a.kind > ARC_NET ||
+          (a.kind == ARC_TERM && (a.id < 0 || (uint32_t)a.id >= nt)) ||
+          (a.kind == ARC_NET && (a.id < 0 || (uint32_t)a.id >= nn)))
+        return bad("bad arc in " + names[k]);
+    }
+  }
+  if (in.bad || in.p != bytes.size()) return bad("trailing bytes after the networks");
+
+  // Merge: nets already in the tree are kept; new nets get the next indices.
+  // Into an empty tree the terminal table is taken over as it is.
+  Grammar out;
+  std::vector<int> termMap;
+  if (g.nets.empty()) {
+    out.pht = std::move(t);
+    out.termKey = std::move(termKey);
+    out.upperNext = std::move(upperNext);
+    out.lowerNext = std::move(lowerNext);
+  } else {
+    out = g;
+    termMap.resize(nt);
+    for (uint32_t i = 0; i < nt; i++) termMap[i] = out.AddTerminal(GDPC_Key(t, termKey[i]));
+  }
+  std::vector<std::string> missing;
+  auto placeholder = [&](const std::string &name) {
+    int i = out.FindNet(name);
+    if (i >= 0) return i;
+    Net n;
+    n.name = name;
+    out.nets.push_back(n);
+    out.netIndex[name] = (int)out.nets.size() - 1;
+    return (int)out.nets.size() - 1;
+  };
+  std::vector<int> idx(nn), keep(own, 0);
+  for (uint32_t k = 0; k < own; k++) {
+    int i = out.FindNet(names[k]);
+    keep[k] = i >= 0 && out.nets[i].Defined();
+    idx[k] = placeholder(names[k]);
+  }
+  for (uint32_t k = own; k < nn; k++) {
+    idx[k] = placeholder(names[k]);
+    if (!out.nets[idx[k]].Defined()) {
+      if (kind == 1) return bad("net " + names[k] + " missing from the file");
+      missing.push_back(names[k]);
+    }
+  }
+  for (uint32_t k = 0; k < own; k++) {
+    if (keep[k]) continue;  // present already: keep it
+    Net &n = out.nets[idx[k]];
+    n.graTime = rawNets[k].time;
+    n.fWrite = false;
+    n.first = std::move(rawNets[k].first);
+    n.arcs = std::move(rawNets[k].arcs);
+    for (auto &a : n.arcs) {
+      if (a.kind == ARC_TERM && !termMap.empty()) a.id = termMap[a.id];
+      if (a.kind == ARC_NET) a.id = idx[a.id];
+    }
+  }
+  // Nets may not reach themselves.
+  std::vector<int> mark(out.nets.size(), 0);
+  std::function<bool(int)> cyclic = [&](int i) {
+    if (mark[i] == 1) return true;
+    if (mark[i] == 2) return false;
+    mark[i] = 1;
+    for (auto &a : out.nets[i].arcs)
+      if (a.kind == ARC_NET && cyclic(a.id)) return true;
+    mark[i] = 2;
+    return false;
+  };
+  for (size_t i = 0; i < out.nets.size(); i++)
+    if (cyclic((int)i)) return bad("the nets of the file reach themselves");
+  int self = idx[0];
+  g = std::move(out);
+  if (missingSubnets) *missingSubnets = missing;
+  return self;
+}
+
+// ---------------------------------------------------------------------------
+// The "rtn/RTNet" container type: a record holds the packed bytes of a net
+// (and, in a .rtn, of the nets below it).
+
+namespace {
+struct RTNetRecord {
+  std::string bytes;
+};
+
+void NetFree(void *rec) { delete static_cast<RTNetRecord *>(rec); }
+void *NetClone(const void *rec) { return new RTNetRecord(*static_cast<const RTNetRecord *>(rec)); }
+int NetLength(GS_Result *, const void *rec, size_t *length) {
+  *length = static_cast<const RTNetRecord *>(rec)->bytes.size();
+  return 0;
+}
+int NetPack(GS_Result *, const void *rec, unsigned char *buffer) {
+  const std::string &b = static_cast<const RTNetRecord *>(rec)->bytes;
+  memcpy(buffer, b.data(), b.size());
+  return 0;
+}
+// The container has checked the bytes against their check already; the nets
+// are validated index by index when RTN_Unpack reads them into a grammar.
+void *NetUnpack(GS_Result *r, const unsigned char *buffer, size_t length) {
+  if (length < 4 || memcmp(buffer, kMagic, 4) != 0) {
+    GS_AppendResult(r, "not a packed network", (char *)nullptr);
+    return nullptr;
+  }
+  return new RTNetRecord{std::string((const char *)buffer, length)};
+}
+
+const CntrType kRTNetType = {"rtn/RTNet", "rtnet", nullptr, NetFree, NetClone,
+                             NetLength, NetPack, NetUnpack};
+
+struct Result {
+  GS_Result *r = GS_CreateResult();
+  ~Result() { GS_DeleteResult(r); }
+  std::string text() const { return r->text; }
+};
+}  // namespace
+
+void RTN_RegisterTypes() { Cntr_RegisterType(&kRTNetType); }
+
+static int WriteField(const std::string &path, std::string bytes, std::string &res) {
+  Result r;
+  CntrFile *f = Cntr_ObjFOpen(r.r, path.c_str(), 1);
+  if (!f) {
+    // A damaged old file is replaced, not kept.
+    remove(path.c_str());
+    GS_ResetResult(r.r);
+    f = Cntr_ObjFOpen(r.r, path.c_str(), 1);
+  }
+  if (!f) {
+    res += r.text() + "\nError: Cntr_ObjFOpen failure for " + path + " in RTN_Write: " + RTN_TRAILER;
+    return 1;
+  }
+  RTNetRecord rec{std::move(bytes)};
+  CntrObj *o = Cntr_ObjCreate(r.r, &kRTNetType, &rec);
+  int rc = o ? Cntr_ObjFWrite(r.r, f, "rtn/RTNet", o) : 1;
+  if (o) DB_FREE(o);  // the record is ours
+  Cntr_ObjFClose(r.r, f);
+  if (rc) res += r.text() + "\nError: Cntr_ObjFWrite failure for " + path + " in RTN_Write: " + RTN_TRAILER;
+  return rc;
+}
+
+int RTN_ReadFile(const std::string &path, std::string &bytes, std::string &res) {
+  RTN_RegisterTypes();
+  Result r;
+  CntrFile *f = Cntr_ObjFOpen(r.r, path.c_str(), 0);
+  if (!f) {
+    res += r.text() + "\n";
+    return 1;
+  }
+  CntrObj *o = Cntr_ObjFRead(r.r, f, "rtn/RTNet");
+  Cntr_ObjFClose(r.r, f);
+  if (!o) {
+    res += r.text() + "\n";
+    return 1;
+  }
+  if (o->type != &kRTNetType) {
+    res += "the field rtn/RTNet holds a " + std::string(Cntr_Name(o->type)) + "\n";
+    Cntr_ObjDestroy(r.r, o);
+    return 1;
+  }
+  bytes.swap(static_cast<RTNetRecord *>(o->data)->bytes);
+  Cntr_ObjDestroy(r.r, o);
+  return 0;
+}
+
+int RTN_Write(const Grammar &g, int i, const std::string &dir, std::string &res) {
+  RTN_RegisterTypes();
+  if (i < 0 || i >= (int)g.nets.size()) {
+    res += "Error: no net " + std::to_string(i) + " in RTN_Write: " + RTN_TRAILER;
+    return 1;
+  }
+  std::string d = dir;
+  if (!d.empty() && d.back() != '/') d += '/';
+  const std::string &n = g.nets[i].name;
+  std::string base = d + n.substr(1, n.size() - 2);
+  if (WriteField(base + ".rtn", RTN_Pack(g, g.Subtree(i), true), res)) return 1;
+  return WriteField(base + ".net", RTN_Pack(g, {i}, false), res);
+}
+
+std::string RTN_PrintText(const Grammar &g) {
+  std::string s;
+  for (size_t i = 0; i < g.nets.size(); i++) s += std::to_string(i) + "\t" + g.nets[i].name + "\n";
+  for (size_t i = 0; i < g.nets.size(); i++) {
+    const Net &n = g.nets[i];
+    s += "\n" + n.name + " states(" + std::to_string(n.States()) + ")\n";
+    for (int st = 0; st < n.States(); st++)
+      for (const Arc *ap = n.Begin(st); ap != n.End(st); ap++) {
+        const Arc &a = *ap;
+        s += "  " + std::to_string(i) + ":" + std::to_string(st) + " -> " + std::to_string(i) +
+             ":" + std::to_string(a.to) + " ";
+        if (a.kind == ARC_NULL) s += "(null)";
+        if (a.kind == ARC_TERM) s += g.TermName(a.id);
+        if (a.kind == ARC_NET) s += g.nets[a.id].name;
+        s += "\n";
+      }
+  }
+  return s;
+}
+
+// ---------------------------------------------------------------------------
+// The robust parse.
+//
+// A path is a chain of items, one per word consumed. An item holds the stack
+// of nets the path is in after its word (outermost first; outer frames hold
+// the state to return to). Every item stays able to take any later word its
+// stack expects, so words that fit nowhere, and words that fit only a worse
+// analysis, are skipped. Items that reach the same stack at the same word
+// compete and only the best survive.
+
+static int CompareBits(const uint64_t *a, const uint64_t *b) {
+  for (int w = 3; w >= 0; w--)
+    if (a[w] != b[w]) return a[w] > b[w] ? 1 : -1;
+  return 0;
+}
+
+int CompareScores(const Score &a, const Score &b, const ParseOptions &o) {
+  int bits = CompareBits(a.bits, b.bits);
+  int levels = std::max(a.maxLevel, b.maxLevel) + (o.prolog ? 1 : 0);
+  if (bits == 0) {
+    if (a.word != b.word) return a.word > b.word ? 1 : -1;
+    if (o.maxfi && a.fscore != b.fscore) return a.fscore > b.fscore ? 1 : -1;
+    for (int l = 0; l < levels && l <= kMaxDepth; l++)
+      if (a.fs[l] != b.fs[l]) return a.fs[l] < b.fs[l] ? 1 : -1;
+    if (!o.maxfi && a.fscore != b.fscore) return a.fscore < b.fscore ? 1 : -1;
+    if (a.repair != b.repair) return a.repair < b.repair ? 1 : -1;
+    if (a.oog != b.oog) return a.oog < b.oog ? 1 : -1;
+    if (a.netscore != b.netscore) return a.netscore < b.netscore ? 1 : -1;
+    return 0;
+  }
+  bool ag = bits > 0, bg = bits < 0;
+  if (o.maxfi && a.fscore != b.fscore) return a.fscore > b.fscore ? 1 : -1;
+  for (int l = 0; l < levels && l <= kMaxDepth; l++) {
+    if (a.fs[l] < b.fs[l] && !bg) return 1;
+    if (a.fs[l] > b.fs[l] && !ag) return -1;
+  }
+  if (!o.maxfi && a.fscore != b.fscore) return a.fscore < b.fscore ? 1 : -1;
+  if (a.repair != b.repair) return a.repair < b.repair ? 1 : -1;
+  if (a.oog != b.oog) return a.oog < b.oog ? 1 : -1;
+  if (a.netscore < b.netscore && !bg) return 1;
+  if (a.netscore > b.netscore && !ag) return -1;
+  return ag ? 1 : -1;
+}
+
+Parser::Parser(const Grammar &g) : g_(g) {
+  GDH_InitHashTable(configIndex_, 0, 128);
+  pool_ = mem_Init(512, sizeof(Frame), 0);
+}
+
+Parser::~Parser() {
+  GDH_DeleteHashTable(configIndex_);
+  mem_Nuke(pool_);
+}
+
+void Parser::Reset() {
+  items_.clear();
+  // Stacks and what they expect depend on the grammar alone, so they are
+  // kept from one input to the next, unless they have grown very many.
+  if (configs_.size() > 200000) {
+    configs_.clear();
+    closures_.clear();
+    GDH_DeleteHashTable(configIndex_);
+    GDH_InitHashTable(configIndex_, 0, 128);
+  }
+  mem_Reset(pool_);
+  expectByTerm_.clear();
+  finished_.clear();
+  words_.clear();
+  matched_.clear();
+  matchedPositions_.clear();
+  skippedAt_.clear();
+  skipped_ = 0;
+  started_ = false;
+}
+
+// A stack of (net, state) pairs is named like an origin: "0:5_2:0".
+int Parser::Intern(const std::vector<std::pair<int, int>> &cfg) {
+  char key[(kMaxDepth + 2) * 24];
+  size_t n = 0;
+  for (size_t k = 0; k < cfg.size() && n + 24 < sizeof key; k++)
+    n += snprintf(key + n, sizeof key - n, k ? "_%d:%d" : "%d:%d", cfg[k].first, cfg[k].second);
+  bool isNew;
+  GDH_HashEntry *e = GDH_CreateHashEntry(configIndex_, key, &isNew);
+  if (!isNew) return (int)e->value;
+  configs_.push_back(cfg);
+  closures_.emplace_back();
+  e->value = (intptr_t)configs_.size() - 1;
+  return (int)e->value;
+}
+
+const Parser::Closure &Parser::ClosureOf(int config) {
+  if (closures_[config]) return *closures_[config];
+  auto c = std::make_unique<Closure>();
+  // Follows null arcs, enters nets and leaves finished ones until terminals
+  // are reached. `kept` is the number of the starting stack's frames that
+  // were never left on the way.
+  struct Todo { std::vector<std::pair<int, int>> cfg; int kept; };
+  std::vector<Todo> todo{{configs_[config], (int)configs_[config].size()}};
+  UL_HashTable seen, have;
+  UL_InitHashTable(seen, 8);
+  UL_InitHashTable(have, 8);
+  bool isNew;
+  while (!todo.empty()) {
+    Todo t = std::move(todo.back());
+    todo.pop_back();
+    int id = Intern(t.cfg);
+    UL_KeyCreate(seen, id, t.kept, &isNew);
+    if (!isNew) continue;
+    auto top = t.cfg.back();
+    const Net &n = g_.nets[top.first];
+    if (top.second == 1) {
+      if (t.cfg.size() == 1) {
+        c->finishable = true;
+      } else {
+        Todo up{t.cfg, std::min(t.kept, (int)t.cfg.size() - 1)};
+        up.cfg.pop_back();
+        todo.push_back(std::move(up));
+      }
+    }
+    for (const Arc *ap = n.Begin(top.second); ap != n.End(top.second); ap++) {
+      const Arc &a = *ap;
+      std::vector<std::pair<int, int>> next = t.cfg;
+      next.back().second = a.to;
+      if (a.kind == ARC_NULL) {
+        todo.push_back({std::move(next), t.kept});
+      } else if (a.kind == ARC_TERM) {
+        int to = Intern(next);
+        // kept is at most the nesting limit, so it fits beside the stack.
+        UL_KeyCreate(have, a.id, to * 32 + t.kept, &isNew);
+        if (isNew) c->exp.push_back({a.id, to, t.kept});
+      } else if ((int)next.size() <= kMaxDepth) {
+        next.push_back({a.id, 0});
+        todo.push_back({std::move(next), t.kept});
+      }
+    }
+  }
+  closures_[config] = std::move(c);
+  return *closures_[config];
+}
+
+void Parser::Enroll(int item) {
+  int config = items_[item].config;
+  const Closure &c = ClosureOf(config);
+  if ((int)expectByTerm_.size() < g_.TermCount()) expectByTerm_.resize(g_.TermCount());
+  for (size_t e = 0; e < c.exp.size(); e++) expectByTerm_[c.exp[e].term].push_back({item, (int)e});
+  int pos = items_[item].pos;
+  if (c.finishable && pos >= 0) {
+    if ((int)finished_.size() <= pos) finished_.resize(pos + 1);
+    finished_[pos].push_back(item);
+  }
+}
+
+// The set-up of an input: one path at the start of the top net.
+void Parser::Start() {
+  if (started_) return;
+  started_ = true;
+  Item s;
+  s.prev = -1;
+  s.pos = -1;
+  s.term = -1;
+  s.config = Intern({{0, 0}});
+  s.stack = (Frame *)mem_Alloc(pool_, 1);
+  s.stack[0] = {0, 0, 0};
+  s.depth = 1;
+  items_.push_back(s);
+  Enroll(0);
+}
+
+int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) {
+  if (g_.nets.empty() || !g_.nets[0].Defined()) {
+    res += "Error: no grammar is loaded in RTN_GetPossibilities: " + RTN_TRAILER;
+    return 1;
+  }
+  Start();
+  int p = (int)words_.size();
+  if (p >= kMaxInput) {
+    res += "Error: pipc->inputCount exceeds CURRENTPATHARRAY_SIZE in RTN_GetPossibilities: " +
+           RTN_TRAILER;
+    return 1;
+  }
+  words_.push_back(w);
+  skippedAt_.push_back(skipped_);
+  // Candidates: the terminals with this side, else the terminal of that name.
+  std::vector<int> cand;
+  for (int t = g_.FirstBySide(o.upper != 0, w); t >= 0; t = g_.NextBySide(o.upper != 0, t))
+    cand.push_back(t);
+  if (cand.empty()) {
+    int t = g_.FindTerminal(w);
+    if (t >= 0) cand.push_back(t);
+  }
+  const std::vector<int> *cands = cand.empty() ? nullptr : &cand;
+  int minPos = -1;
+  if (o.lookback >= 0 && (int)matchedPositions_.size() > o.lookback)
+    minPos = matchedPositions_[matchedPositions_.size() - 1 - o.lookback];
+  size_t keep = o.prune ? (size_t)std::max(1, std::min(o.nbest, 16)) : 16;
+
+  // The best few new items per resulting stack; a stack's entry in the
+  // pair table numbers its bucket.
+  UL_HashTable bucketIndex;
+  UL_InitHashTable(bucketIndex, 8);
+  std::vector<std::vector<Item>> buckets;
+  bool isNew;
+  size_t existing = items_.size();
+  if (cands)
+    for (int term : *cands) {
+      if (term >= (int)expectByTerm_.size()) continue;
+      for (auto &pe : expectByTerm_[term]) {
+        if ((size_t)pe.first >= existing) continue;
+        const Item &from = items_[pe.first];
+        // Distance in words the grammar knows: unknown words do not count.
+        if (from.pos >= 0 && ((p - skipped_) - (from.pos - skippedAt_[from.pos]) > o.framewindow ||
+                              from.pos < minPos))
+          continue;
+        if (from.pos < 0 && minPos >= 0) continue;
+        const Expect &e = closures_[from.config]->exp[pe.second];
+        Item n;
+        n.prev = pe.first;
+        n.pos = p;
+        n.term = term;
+        n.config = e.config;
+        n.sc = from.sc;
+        const auto &cfg = configs_[e.config];
+        n.depth = (int)cfg.size();
+        n.stack = (Frame *)mem_Alloc(pool_, n.depth);
+        for (int k = 0; k < n.depth; k++) {
+          bool kept = k < e.kept && from.pos >= 0;
+          n.stack[k] = {(int16_t)cfg[k].first, cfg[k].second,
+                        (int16_t)(kept ? from.stack[k].entry : p)};
+        }
+        // Nets entered with this word are counted level by level.
+        int common = 0;
+        if (from.pos >= 0)
+          while (common < n.depth && common < from.depth &&
+                 n.stack[common].net == from.stack[common].net &&
+                 n.stack[common].entry == from.stack[common].entry)
+            common++;
+        bool counted = true, repair = false;
+        for (int k = 0; k < n.depth; k++) {
+          NetKind kind = KindOf(g_.nets[n.stack[k].net].name);
+          if (kind == NK_REPAIR) repair = true;
+          if (kind == NK_REPAIR || (kind == NK_OOG && !o.showoog)) counted = false;
+          if (k < common) continue;
+          if (k > kMaxDepth) continue;
+          n.sc.maxLevel = std::max(n.sc.maxLevel, (int)k);
+          if (k == 0 && o.prolog) {
+            n.sc.fs[0]++;
+            n.sc.maxLevel = std::max(n.sc.maxLevel, 1);
+            continue;
+          }
+          switch (kind) {
+            case NK_FS: n.sc.fs[k]++; if (o.showoog) n.sc.fscore++; break;
+            case NK_REPAIR: n.sc.repair++; if (o.showoog) n.sc.fscore++; break;
+            case NK_OOG: n.sc.oog++; if (o.showoog) n.sc.fscore++; break;
+            case NK_FI: n.sc.fscore++; break;
+            default: n.sc.netscore++; break;
+          }
+        }
+        if (counted) n.sc.word++;
+        if (!repair) n.sc.bits[p / 64] |= (uint64_t)1 << (p % 64);
+        int bi = UL_KeyCreate(bucketIndex, e.config, 0, &isNew);
+        if (isNew) buckets.emplace_back();
+        auto &b = buckets[bi];
+        size_t at = 0;
+        while (at < b.size() && CompareScores(n.sc, b[at].sc, o) <= 0) at++;
+        if (at < keep) {
+          b.insert(b.begin() + at, std::move(n));
+          if (b.size() > keep) b.pop_back();
+        }
+      }
+    }
+  matched_.push_back(!buckets.empty());
+  if (!cands) skipped_++;
+  if (buckets.empty()) return 0;  // skipped: every path stays where it was
+  matchedPositions_.push_back(p);
+  for (auto &b : buckets)
+    for (auto &n : b) {
+      items_.push_back(std::move(n));
+      Enroll((int)items_.size() - 1);
+    }
+  return 0;
+}
+
+std::vector<std::string> Parser::Expectations(const ParseOptions &o) {
+  std::vector<std::string> out;
+  if (g_.nets.empty() || !g_.nets[0].Defined()) return out;
+  Start();
+  int p = (int)words_.size();
+  for (size_t t = 0; t < expectByTerm_.size(); t++) {
+    bool any = false;
+    for (auto &pe : expectByTerm_[t]) {
+      int ip = items_[pe.first].pos;
+      if (ip < 0 || p - ip <= o.framewindow) { any = true; break; }
+    }
+    if (any) out.push_back(o.upper ? g_.Upper((int)t) : g_.Lower((int)t));
+  }
+  return out;
+}
+
+int Parser::Render(const std::vector<int> &path, const ParseOptions &o, std::string &text,
+                   std::string &res) const {
+  bool transcriptOnly = o.transcript && !o.canonical;
+  bool nameForm = o.transcript && o.canonical;
+  std::string close = o.tail ? "|_]" : "]";
+  std::vector<bool> hasChild{false};
+  struct Open { int brackets; bool collapsed; };
+  std::vector<Open> open;
+  int suppress = -1;  // level of a canonical net whose contents are not shown
+  std::vector<std::string> canonNames, words;
+  auto emit = [&](const std::string &s) {
+    if (hasChild.back()) text += ",";
+    hasChild.back() = true;
+    text += s;
+  };
+  auto closeTo = [&](size_t level) {
+    while (open.size() > level) {
+      Open f = open.back();
+      open.pop_back();
+      for (int b = 0; b < f.brackets; b++) {
+        if (!transcriptOnly && !nameForm && suppress < 0) text += close;
+        hasChild.pop_back();
+      }
+      if (f.collapsed) suppress = -1;
+    }
+  };
+  if (o.prolog) {
+    const std::string &top = g_.nets[0].name;
+    if (top.size() < 6 || top.compare(top.size() - 6, 6, "_type]") != 0) {
+      res += "Error: The top-level net suffix is not \"_type\" as called for by the "
+             "conventions of Prolog mode in RTN_PrintFinished: " + RTN_TRAILER;
+      return 1;
+    }
+  }
+  text.clear();
+  const Item *prev = nullptr;
+  for (int id : path) {
+    const Item &it = items_[id];
+    size_t common = 0;
+    if (prev)
+      while (common < (size_t)it.depth && common < (size_t)prev->depth &&
+             it.stack[common].net == prev->stack[common].net &&
+             it.stack[common].entry == prev->stack[common].entry)
+        common++;
+    closeTo(common);
+    bool counted = true;
+    NetKind inner = NK_PLAIN;
+    for (size_t k = 0; k < (size_t)it.depth; k++) {
+      const std::string &name = g_.nets[it.stack[k].net].name;
+      NetKind kind = KindOf(name);
+      inner = kind;
+      if (kind == NK_REPAIR || (kind == NK_OOG && !o.showoog)) counted = false;
+      if (k < common) continue;
+      std::string bare = name.substr(1, name.size() - 2);
+      Open f{0, false};
+      bool hidden = kind == NK_REPAIR || kind == NK_OOG;
+      if (hidden && !o.showoog) {
+        open.push_back(f);
+        continue;
+      }
+      bool canon = o.canonical && bare.size() > 2 && bare.compare(bare.size() - 2, 2, "_c") == 0;
+      if (canon && suppress < 0) {
+        canonNames.push_back(bare.substr(0, bare.size() - 2));
+        if (!transcriptOnly && !nameForm) emit(bare.substr(0, bare.size() - 2));
+        f.collapsed = true;
+        suppress = (int)k;
+        open.push_back(f);
+        continue;
+      }
+      if (k == 0 && o.prolog) {
+        // The type net opens the text as "[fsType:NAME," .
+        if (!transcriptOnly && !nameForm) emit("[fsType:" + bare);
+        hasChild.push_back(true);
+        f.brackets = 1;
+        open.push_back(f);
+        continue;
+      }
+      f.brackets = (kind == NK_FS && o.showoog) ? 2 : 1;
+      for (int b = 0; b < f.brackets; b++) {
+        if (!transcriptOnly && !nameForm && suppress < 0) emit(bare + ":[");
+        hasChild.push_back(false);
+      }
+      open.push_back(f);
+    }
+    std::string word = o.upper ? g_.Lower(it.term) : g_.Upper(it.term);
+    bool hide = o.hide && !o.showoog && inner != NK_PLAIN;
+    if (counted && !hide) {
+      words.push_back(word);
+      if (!transcriptOnly && !nameForm && suppress < 0) emit(word);
+    }
+    prev = &it;
+  }
+  closeTo(0);
+  if (transcriptOnly || (nameForm && canonNames.empty())) {
+    text.clear();
+    for (size_t i = 0; i < words.size(); i++) text += (i ? " " : "") + words[i];
+  } else if (nameForm) {
+    text.clear();
+    for (size_t i = 0; i < canonNames.size(); i++) text += (i ? " " : "") + canonNames[i];
+    std::replace(text.begin(), text.end(), '_', ' ');
+  }
+  return 0;
+}
+
+// The indented form: nets ending in "_fs" or "_fi" start a deeper line,
+// other nets stay on the line of their parent.
+int RTN_PrettyPrint(const std::string &text, bool tail, std::string &out, std::string &res) {
+  auto tabs = [](int d) { return std::string(std::max(d, 0), '\t'); };
+  int open[kMaxDepth + 2] = {}, shut[kMaxDepth + 2] = {};
+  int d = 0;
+  bool pending = false;
+  out.clear();
+  size_t comma = text.find(',');
+  if (comma == std::string::npos) {
+    out = text + "\n";
+    return 0;
+  }
+  out = text.substr(0, comma) + ",\n";
+  open[0]++;
+  auto special = [&](size_t i) {
+    return text.compare(i, 4, "conj") == 0 || text.compare(i, 4, "disj") == 0 ||
+           text.compare(i, 4, "edit") == 0;
+  };
+  auto unbalanced = [&]() {
+    res += "Format Error: no matching bracket found in RTN_PrintFinished: " + RTN_TRAILER;
+    return 1;
+  };
+  auto down = [&]() {
+    open[d] = shut[d] = 0;
+    if (d > 0) d--;
+  };
+  std::string closeText = tail ? "|_]" : "]";
+  for (size_t i = comma + 1; i < text.size();) {
+    if (text.compare(i, 4, "_fs:") == 0 || text.compare(i, 4, "_fi:") == 0) {
+      out += text.substr(i, 3) + ":\n" + tabs(d + 1);
+      if (d < kMaxDepth) d++;
+      i += 4;
+    } else if (!tail && special(i)) {
+      size_t e = text.find(']', i);
+      e = e == std::string::npos ? text.size() : e + 1;
+      out += text.substr(i, e - i);
+      i = e;
+      if (i < text.size() && text[i] == ',') {
+        out += ',';
+        i++;
+      } else if (i < text.size() && text[i] == ']') {
+        while (i < text.size() && text[i] == ']') {
+          out += ']';
+          shut[d]++;
+          if (d > 0) d--;
+          i++;
+        }
+        i++;
+      }
+      if (pending) {
+        out += "\n" + tabs(d);
+        pending = false;
+      }
+    } else if (text[i] == '[') {
+      open[d]++;
+      out += '[';
+      i++;
+    } else if (text.compare(i, closeText.size(), closeText) == 0 ||
+               (tail && text[i] == '|')) {
+      if (tail && text.compare(i, 3, "|_]") != 0) {
+        res += "Error: improper tail format in RTN_PrintFinished: " + RTN_TRAILER;
+        return 1;
+      }
+      shut[d]++;
+      i += closeText.size();
+      if (open[d] != shut[d]) {
+        out += closeText;
+        continue;
+      }
+      if (i < text.size() && text[i] == ',') {
+        down();
+        out += closeText + ",\n" + tabs(d);
+        i++;
+        pending = special(i);
+        continue;
+      }
+      down();
+      out += closeText;
+      while (text.compare(i, closeText.size(), closeText) == 0) {
+        shut[d]++;
+        if (open[d] != shut[d]) return unbalanced();
+        down();
+        out += closeText;
+        i += closeText.size();
+      }
+      if (i < text.size() && text[i] == ',') {
+        out += ",\n" + tabs(d);
+        i++;
+        pending = special(i);
+      } else {
+        if (open[d] != shut[d]) return unbalanced();
+        out += "\n";
+        i++;
+      }
+    } else {
+      out += text[i++];
+    }
+  }
+  return 0;
+}
+
+int Parser::Finished(const ParseOptions &o, std::vector<std::string> &out, std::string &res) {
+  out.clear();
+  int longest = -1;
+  for (int p = (int)finished_.size() - 1; p >= 0; p--)
+    if (!finished_[p].empty()) { longest = p; break; }
+  if (longest < 0) return 0;
+  struct Rec { int item; int collected; std::string text; };
+  std::vector<Rec> order;
+  int collected = 0;
+  for (int p = longest; p >= 0; p--) {
+    if (o.nbest && p != longest) break;
+    for (int id : finished_[p]) {
+      std::vector<int> path;
+      for (int k = id; k > 0; k = items_[k].prev) path.push_back(k);
+      std::reverse(path.begin(), path.end());
+      Rec r{id, collected++, ""};
+      if (Render(path, o, r.text, res)) return 1;
+      size_t at = 0;
+      bool drop = false;
+      for (; at < order.size(); at++) {
+        int c = CompareScores(items_[id].sc, items_[order[at].item].sc, o);
+        if (c > 0) break;
+        if (order[at].text == r.text) { drop = true; break; }
+      }
+      if (!drop) order.insert(order.begin() + at, r);
+    }
+  }
+  const Score &first = items_[order[0].item].sc;
+  std::vector<size_t> chosen{0};
+  for (size_t i = 1; i < order.size(); i++) {
+    const Score &s = items_[order[i].item].sc;
+    if (o.nbest == 1) {
+      bool same = s.word == first.word && s.repair == first.repair && s.oog == first.oog &&
+                  s.fscore == first.fscore && s.netscore == first.netscore &&
+                  CompareBits(s.bits, first.bits) == 0 && s.maxLevel == first.maxLevel &&
+                  std::equal(s.fs, s.fs + kMaxDepth + 1, first.fs);
+      if (!same) break;
+      if (order[i].text == order[0].text) continue;
+      chosen.push_back(i);
+    } else if (o.nbest == 0 || (int)i < o.nbest) {
+      chosen.push_back(i);
+    } else {
+      break;
+    }
+  }
+  for (size_t i : chosen) {
+    if (!o.prettyprint) {
+      out.push_back(order[i].text);
+      continue;
+    }
+    std::string pretty, head;
+    if (RTN_PrettyPrint(order[i].text, o.tail, pretty, res)) return 1;
+    if (o.score) {
+      const Score &s = items_[order[i].item].sc;
+      head = "\nIndex(" + std::to_string(i) + ":" + std::to_string(order[i].collected) + ":" +
+             std::to_string(order[i].item) + "):\tWordScore(" + std::to_string(s.word) +
+             ") RepairScore(" + std::to_string(s.repair) + ") oogScore(" + std::to_string(s.oog) +
+             ") FScore(" + std::to_string(s.fscore) + ") NetScore(" + std::to_string(s.netscore) +
+             ")\n\t\t";
+      for (int l = 1; l <= s.maxLevel && l <= kMaxDepth; l++)
+        if (s.fs[l]) head += "FsLevelScore(" + std::to_string(l) + ":" + std::to_string(s.fs[l]) + ") ";
+      head += "\n\n";
+    }
+    out.push_back(head + pretty);
+  }
+  return 0;
+}
+
+}  // namespace rtn
