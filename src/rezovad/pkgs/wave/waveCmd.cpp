@@ -15,6 +15,7 @@
 #include "obj.h"
 #include "records.h"
 #include "result.h"
+#include "wave_import.h"
 #include "wavefile.h"
 #include "yastro.h"
 
@@ -660,11 +661,12 @@ const SubCmdEntry kSafeTable[] = {
     {nullptr, nullptr},
 };
 
-int init(Tcl_Interp *interp, const SubCmdEntry *table) {
+int init(Tcl_Interp *interp, const SubCmdEntry *table, bool safe) {
   int code = Tcl_PkgProvide(interp, "Wave", "1.0");
   if (code != TCL_OK) return code;
   Cmds_CreateSwitchCmd(interp, "wave", nullptr, nullptr);
   Cmds_CreateSubCmds(interp, "wave", table);
+  if (!safe) Wave_AddImport(interp);  // only when the synthesiser is loaded
   return Obj_Init(interp);
 }
 
@@ -672,8 +674,8 @@ int init(Tcl_Interp *interp, const SubCmdEntry *table) {
 
 extern "C" {
 
-int Wave_Init(Tcl_Interp *interp) { return init(interp, kFullTable); }
+int Wave_Init(Tcl_Interp *interp) { return init(interp, kFullTable, false); }
 
-int Wave_SafeInit(Tcl_Interp *interp) { return init(interp, kSafeTable); }
+int Wave_SafeInit(Tcl_Interp *interp) { return init(interp, kSafeTable, true); }
 
 }  // extern "C"
