@@ -99,10 +99,10 @@ bool parseTemplate(const char *tmpl, std::vector<Item> &items, size_t &outs) {
     outs = 0;
     const char *p = tmpl;
     while (*p) {
-        while (*p == ' ') p++;
+        while (*p == ' ' || *p == '\t') p++;
         if (!*p) break;
         const char *q = p;
-        while (*q && *q != ' ') q++;
+        while (*q && *q != ' ' && *q != '\t') q++;
         std::string word(p, q - p);
         p = q;
         if ((word[0] == '%' || word[0] == '?' || word[0] == '!') && word.size() == 2) {
