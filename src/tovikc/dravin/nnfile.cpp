@@ -73,8 +73,12 @@ Nnet *nnet_Load(GS_Result *r, const char *path) {
 }
 
 int nnet_Save(GS_Result *r, const char *path, Nnet *net) {
+  if (!net) {
+    nnet_Err(r, "no network to save");
+    return 1;
+  }
   const CntrType *type = nnet_Type(r);
-  if (!type || !net) return 1;
+  if (!type) return 1;
   CntrFile *file = Cntr_ObjFOpen(r, path, 1);
   if (!file) return 1;
   CntrObj *obj = Cntr_ObjCreate(r, type, net);
