@@ -50,9 +50,12 @@ Turn method report {} {
 Turn create turn $heard
 step "heard: \"[turn heard]\""
 
-# ---- understanding: the robust parser over the flights grammar --------------
+# ---- understanding: the robust parser over a small flights grammar ---------
+# (examples/grammar: a request with a [city] net; the parser skips the
+# words it does not know.) It compiles into files beside the grammar, so it
+# works on a copy.
 package require Quorlet
-set grammars [file join $root src contrib-sh pkgs quorlet tests fixtures flights]
+set grammars [file join $here grammar]
 set gdir [file join $tmp grammar]
 file mkdir $gdir
 foreach g [glob [file join $grammars *.gra]] { file copy $g $gdir }
@@ -65,10 +68,10 @@ cd $home
 turn parsed $parse
 step "parsed: [expr {$parse eq "" ? "(nothing the grammar knows)" : $parse}]"
 
-# The city is what the city_fs net matched: its words, or the code that
-# the grammar gives a city (said as the city's name).
+# The city is what the city net matched: its words, or the code that the
+# grammar gives a city (said as the city's name).
 set cityCodes {BOS Boston}
-if {[regexp {city_fs:\[([^\]]*)\]} $parse -> city]} {
+if {[regexp {city:\[([^\]]*)\]} $parse -> city]} {
     set city [join [lmap w [split $city ,] {
         expr {[dict exists $cityCodes $w] ? [dict get $cityCodes $w] : [string totitle $w]}
     }]]
