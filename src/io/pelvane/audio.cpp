@@ -9,6 +9,7 @@
 #include "obj.h"
 #include "records.h"
 #include "utils.h"
+#include "wavefile.h"
 #include "winaudio.h"
 
 namespace {
@@ -239,7 +240,7 @@ void InBufferFull(WaveIn *h, WaveHeader *hdr) {
         for (int i = 0; i < c && i < WA_MAX_CHANNELS; i++) {
             int16_t *samples = (int16_t *)AUDIO_ALLOC(len > 0 ? (size_t)len * sizeof(int16_t) : 1);
             for (int32_t j = 0; j < len; j++) {
-                if (rb->format == WA_FORMAT_MULAW) samples[j] = (int16_t)WaveDev_UlawToLinear(bytes[j * c + i]);
+                if (rb->format == WA_FORMAT_MULAW) samples[j] = (int16_t)ulaw2linear(bytes[j * c + i]);
                 else memcpy(&samples[j], bytes + 2 * ((size_t)j * c + i), 2);
             }
             const float info[2] = {(float)rb->rate, 0.0f};   // rate, linear 16-bit
@@ -598,7 +599,7 @@ int Winaudio_WriteCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
     char *data = (char *)AUDIO_ALLOC(bytes);
     for (int i = 0; i < c; i++)
         for (int32_t j = 0; j < len; j++) {
-            if (mulaw) data[(size_t)j * c + i] = (char)WaveDev_LinearToUlaw(w[i]->samples[j]);
+            if (mulaw) data[(size_t)j * c + i] = (char)linear2ulaw(w[i]->samples[j]);
             else memcpy(data + 2 * ((size_t)j * c + i), &w[i]->samples[j], 2);
         }
     WaveHeader *hdr = NewHeader(data, bytes, (uintptr_t)(o->count + 1));

@@ -1,5 +1,6 @@
 // The device layer: handles, buffer queues and one worker thread per open device.
 #include "wavedev.h"
+#include "wavefile.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -101,7 +102,7 @@ struct WaveOut : WaveDevice {
                 s = (int16_t)((long)s * (long)v / 65535);
                 memcpy(&scratch[2 * i], &s, 2);
             } else {
-                scratch[i] = WaveDev_LinearToUlaw(WaveDev_UlawToLinear(src[i]) * (long)v / 65535);
+                scratch[i] = linear2ulaw(ulaw2linear(src[i]) * (long)v / 65535);
             }
         }
         return scratch.data();
@@ -522,27 +523,6 @@ extern "C" int WaveIn_GetDeviceId(WaveIn *h, unsigned *id) {
     if (!id) return WAVE_ERR_INVALPARAM;
     *id = h->id;
     return WAVE_OK;
-}
-
-// ---- G.711 mu-law ----
-
-extern "C" unsigned char WaveDev_LinearToUlaw(int sample) {
-    const int kBias = 0x84, kClip = 32635;
-    int sign = (sample >> 8) & 0x80;
-    if (sign) sample = -sample;
-    if (sample > kClip) sample = kClip;
-    sample += kBias;
-    int exponent = 7;
-    for (int mask = 0x4000; (sample & mask) == 0 && exponent > 0; mask >>= 1) exponent--;
-    int mantissa = (sample >> (exponent + 3)) & 0x0F;
-    return (unsigned char)~(sign | (exponent << 4) | mantissa);
-}
-
-extern "C" int WaveDev_UlawToLinear(unsigned char code) {
-    code = ~code;
-    int t = ((code & 0x0F) << 3) + 0x84;
-    t <<= (code & 0x70) >> 4;
-    return (code & 0x80) ? (0x84 - t) : (t - 0x84);
 }
 
 PcmBackend *WaveIn_Backend(WaveIn *h) { return Live(h) ? h->backend : nullptr; }

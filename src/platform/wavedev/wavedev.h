@@ -151,9 +151,6 @@ int WaveIn_GetDeviceId(WaveIn *h, unsigned *id);
 // Fills a WaveFormat for a tag, channel count and rate.
 void WaveDev_MakeFormat(WaveFormat *fmt, int tag, int channels, int rate);
 
-// G.711 mu-law.
-unsigned char WaveDev_LinearToUlaw(int sample);
-int WaveDev_UlawToLinear(unsigned char code);
 
 #ifdef __cplusplus
 }

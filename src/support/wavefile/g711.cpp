@@ -1,33 +1,26 @@
-// G.711 mu-law and A-law companding in the 14-bit form; the codes are those
-// that sox writes.
+// G.711 mu-law and A-law companding. A 16-bit sample v stands for the
+// 14-bit value v/4 of the standard, so the code of every sample is the one
+// whose decision interval holds v/4; the coder works on the magnitude, so v
+// and -v get codes of the same size.
 #include "wavefile.h"
 
 namespace {
-const int kUlawSegEnd[8] = {0x3F, 0x7F, 0xFF, 0x1FF, 0x3FF, 0x7FF, 0xFFF, 0x1FFF};
-const int kUlawBias = 0x84;
-const int kUlawClip = 8159;
+const int kUlawBias = 0x84;    // 33 in 14-bit steps
+const int kUlawClip = 32635;   // the top decision value, less the bias
 }  // namespace
 
 unsigned char linear2ulaw(int sample) {
   if (sample > 32767) sample = 32767;
   if (sample < -32768) sample = -32768;
-  // To 14 bits rounded (half up), as sox does; the reference coder's plain
-  // shift would bias negative values by a quarter step.
-  int pcm = (sample + 2) >> 2;
-  int mask;
-  if (pcm < 0) {
-    pcm = -pcm;
-    mask = 0x7F;
-  } else {
-    mask = 0xFF;
-  }
-  if (pcm > kUlawClip) pcm = kUlawClip;
-  pcm += kUlawBias >> 2;
-  int seg = 0;
-  while (seg < 8 && pcm > kUlawSegEnd[seg]) seg++;
-  if (seg >= 8) return (unsigned char)(0x7F ^ mask);
-  int uval = (seg << 4) | ((pcm >> (seg + 1)) & 0xF);
-  return (unsigned char)(uval ^ mask);
+  int sign = sample < 0 ? 0x80 : 0;
+  int mag = sample < 0 ? -sample : sample;
+  if (mag > kUlawClip) mag = kUlawClip;
+  mag += kUlawBias;
+  // The segment is the position of the highest bit above the bias's.
+  int seg = 7;
+  for (int bit = 0x4000; (mag & bit) == 0 && seg > 0; bit >>= 1) seg--;
+  int step = (mag >> (seg + 3)) & 0x0F;
+  return (unsigned char)~(sign | (seg << 4) | step);
 }
 
 int ulaw2linear(unsigned char code) {

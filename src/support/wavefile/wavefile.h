@@ -93,8 +93,9 @@ WaveRecord *Wave_sampleConvert(GS_Result *r, WaveRecord *wave, int rate);
 int Wave_resample(GS_Result *r, const int16_t *in, int count, int inRate,
                   int outRate, int16_t **out, int *outCount);
 
-// G.711 mu-law (14-bit form, bias 33, clip at 8159; the input is rounded to
-// 14 bits, so the codes are the ones sox writes).
+// G.711 mu-law: the code of a sample is the one whose decision interval
+// (in the standard's 14-bit scale, a quarter of the 16-bit one) holds it;
+// inputs beyond 16 bits clip. Decoding gives the interval's value.
 unsigned char linear2ulaw(int sample);
 int ulaw2linear(unsigned char code);
 // G.711 A-law, for reading files that use it.

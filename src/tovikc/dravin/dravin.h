@@ -101,6 +101,18 @@ int nnet_ThinkRows(GS_Result *r, Nnet *net, int n, const float *const *in,
 Nnet *nnet_OptLoad(GS_Result *r, const char *path);
 int nnet_OptSave(GS_Result *r, const char *path, Nnet *net, int32_t header);
 
+// Container object files: the network is stored under the field "__nnet__"
+// (other fields of the file are kept). nnet_Load answers a new network, or
+// NULL with a message when the file cannot be read, the field is missing or
+// damaged, or it holds another type; nnet_Save answers 0, or 1 with a message,
+// and never leaves a half-written file.
+Nnet *nnet_Load(GS_Result *r, const char *path);
+int nnet_Save(GS_Result *r, const char *path, Nnet *net);
+
+// The object type "dravin/nnet" (registered on first use); NULL with a
+// message when the container library cannot give it.
+const struct CntrType *nnet_Type(GS_Result *r);
+
 // Packs a network into a self-describing byte string (host independent,
 // little-endian) and back; used by the object registry. Unpack checks every
 // count against the length before allocating.

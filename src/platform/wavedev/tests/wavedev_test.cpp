@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "audio_fixture.h"
+#include "wavefile.h"
 
 namespace {
 
@@ -171,16 +172,16 @@ TEST_F(WaveOutTest, a_half_duplex_card_opens_one_direction_at_a_time) {
 TEST_F(WaveOutTest, mu_law_plays_its_bytes_and_volume_goes_through_the_code) {
     WaveOut *h = OpenOut(8000, 1, WAVE_FORMAT_MULAW, 1);
     Buffer a(3);
-    a.bytes = {(char)WaveDev_LinearToUlaw(8000), (char)WaveDev_LinearToUlaw(-8000), (char)0xFF};
+    a.bytes = {(char)linear2ulaw(8000), (char)linear2ulaw(-8000), (char)0xFF};
     a.hdr.data = a.bytes.data();
     ASSERT_EQ(WAVE_OK, WaveOut_SetVolume(h, 0x80008000u));
     Queue(h, a);
     ASSERT_TRUE(PumpUntil([&] { return Count(WAVE_MSG_OUT_DONE) == 1; }));
     std::vector<unsigned char> heard = Taken(1);
     ASSERT_EQ(3u, heard.size());
-    EXPECT_NEAR(4000, WaveDev_UlawToLinear(heard[0]), 150);
-    EXPECT_NEAR(-4000, WaveDev_UlawToLinear(heard[1]), 150);
-    EXPECT_EQ(0, WaveDev_UlawToLinear(heard[2]));
+    EXPECT_NEAR(4000, ulaw2linear(heard[0]), 150);
+    EXPECT_NEAR(-4000, ulaw2linear(heard[1]), 150);
+    EXPECT_EQ(0, ulaw2linear(heard[2]));
     WaveOut_SetVolume(h, 0xFFFFFFFFu);
 }
 

@@ -19,15 +19,6 @@ namespace {
 using pkghelp::Mat;
 using pkghelp::Result;
 
-void nnetFree(void *rec) { nnet_Nuke(nullptr, (Nnet *)rec); }
-void *nnetClone(const void *rec) { return nnet_Clone(nullptr, (const Nnet *)rec); }
-void *nnetUnpack(GS_Result *r, const unsigned char *buf, size_t len) {
-  return nnet_Unpack(r, buf, (long)len);
-}
-
-const CntrType nnetType = {"dravin/nnet", "nnet", nullptr, nnetFree, nnetClone,
-                          pkghelp::PackedLength<Nnet, nnet_Pack>, pkghelp::PackInto<Nnet, nnet_Pack>, nnetUnpack};
-
 // nnet optload FILE
 // Reads an opt network file; answers the name of the new network object.
 int OptLoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
@@ -129,7 +120,8 @@ const SubCmdEntry nnetCmds[] = {
 extern "C" int Dravin_Init(Tcl_Interp *interp) {
   int code = Tcl_PkgProvide(interp, "Dravin", "1.0");
   if (code) return code;
-  Cntr_RegisterType(&nnetType);
+  // The network library owns the object type; this registers it.
+  if (!nnet_Type(nullptr)) return TCL_ERROR;
   Cmds_CreateSwitchCmd(interp, "nnet", nullptr, nullptr);
   Cmds_CreateSubCmds(interp, "nnet", nnetCmds);
   return Obj_Init(interp);
@@ -138,6 +130,6 @@ extern "C" int Dravin_Init(Tcl_Interp *interp) {
 extern "C" int Dravin_SafeInit(Tcl_Interp *interp) {
   int code = Tcl_PkgProvide(interp, "Dravin", "1.0");
   if (code) return code;
-  Cntr_RegisterType(&nnetType);
+  if (!nnet_Type(nullptr)) return TCL_ERROR;
   return Obj_Init(interp);
 }

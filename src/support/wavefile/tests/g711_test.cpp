@@ -1,4 +1,5 @@
-// mu-law coding against sox's coder over every 16-bit value and every code.
+// mu-law coding against the standard's table over every 16-bit value, and
+// decoding against sox over every code.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -6,17 +7,41 @@
 #include "speech_fixture.h"
 #include "wavefile.h"
 
-TEST(G711, every_linear_value_codes_as_sox_codes_it) {
+namespace {
+
+// The standard's mu-law table: in 14-bit units the decision values start at
+// 1 and rise by 2, 4, ... 256 in segments of 16 codes; a 16-bit sample is
+// four 14-bit units. Answers the decoded value that the table gives.
+int tableValue(int v) {
+  static std::vector<long> thresholds;
+  if (thresholds.empty()) {
+    long d = 1;
+    for (int seg = 0; seg < 8; seg++)
+      for (int step = 0; step < 16; step++) {
+        if (seg == 0 && step == 0) continue;
+        thresholds.push_back(4 * d);
+        d += 2L << seg;
+      }
+  }
+  long mag = v < 0 ? -(long)v : v;
+  int k = 0;
+  while (k < 127 && mag >= thresholds[k]) k++;
+  // Code 0xFF - k is the k-th positive level; 0x7F - k its negative twin.
+  return v < 0 ? ulaw2linear((unsigned char)(0x7F - k)) : ulaw2linear((unsigned char)(0xFF - k));
+}
+
+}  // namespace
+
+TEST(G711, every_linear_value_codes_into_the_standards_decision_interval) {
+  for (int v = -32768; v <= 32767; v++) {
+    ASSERT_EQ(tableValue(v), ulaw2linear(linear2ulaw(v))) << "sample " << v;
+    if (v > -32768) ASSERT_EQ(-ulaw2linear(linear2ulaw(v)), ulaw2linear(linear2ulaw(-v))) << "sample " << v;
+  }
+}
+
+TEST(G711, every_code_decodes_as_sox_decodes_it) {
   if (!fixture::haveTool("sox")) GTEST_SKIP() << "sox is not installed";
   std::string dir = fixture::tempDir();
-  std::vector<int16_t> all(65536);
-  for (int i = 0; i < 65536; i++) all[i] = (int16_t)(i - 32768);
-  fixture::writeBytes(dir + "/all.raw", all.data(), all.size() * 2);
-  ASSERT_EQ(0, fixture::run("sox -D -t raw -r 8000 -e signed -b 16 -c 1 " + dir + "/all.raw -t ul " + dir + "/all.ul"));
-  auto codes = fixture::readBytes(dir + "/all.ul");
-  ASSERT_EQ(65536u, codes.size());
-  for (int i = 0; i < 65536; i++) ASSERT_EQ(codes[i], linear2ulaw(all[i])) << "sample " << all[i];
-
   std::vector<unsigned char> every(256);
   for (int c = 0; c < 256; c++) every[c] = (unsigned char)c;
   fixture::writeBytes(dir + "/codes.ul", every.data(), 256);
@@ -30,8 +55,11 @@ TEST(G711, every_linear_value_codes_as_sox_codes_it) {
 TEST(G711, coding_is_monotonic_and_stable_on_decoded_values) {
   struct Case { int in; int code; const char *why; } cases[] = {
       {0, 0xFF, "zero is the positive zero code"},
-      {-1, 0xFF, "a tiny negative value rounds to zero"},
-      {-3, 0x7E, "-3 rounds to -1, the first negative step"},
+      {3, 0xFF, "3 is below the first decision value"},
+      {4, 0xFE, "4 is the first decision value"},
+      {-1, 0x7F, "a tiny negative value is the negative zero code"},
+      {-3, 0x7F, "-3 is below the first decision value too"},
+      {-4, 0x7E, "-4 starts the first negative step, as 4 the positive one"},
       {32767, 0x80, "full scale clips to the top code"},
       {-32768, 0x00, "negative full scale clips to code 0"},
       {40000, 0x80, "values beyond 16 bits clip"},

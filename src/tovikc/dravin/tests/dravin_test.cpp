@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "container.h"
+#include "container_file.h"
 #include "dravin.h"
+#include "records.h"
+#include "yastro.h"
 #include "dravin_int.h"
 #include "nnet_test_helpers.h"
 #include "nnrand.h"
@@ -366,6 +370,109 @@ TEST(DravinPack, RoundTripAndDamagedBytes) {
   nnet_Nuke(nullptr, copy);
   nnet_Free(bytes);
   nnet_Nuke(nullptr, net);
+}
+
+// Stores a "raw" object of the given bytes under a field of an object file.
+void putRawField(const std::string &path, const char *field, const std::string &bytes) {
+  Res res;
+  CntrFile *f = Cntr_ObjFOpen(res.r, path.c_str(), 1);
+  ASSERT_TRUE(f) << res.text();
+  auto *raw = (RawBuffer *)DB_MALLOC(sizeof(RawBuffer));
+  raw->data = (unsigned char *)DB_MALLOC(bytes.size() + 1);
+  memcpy(raw->data, bytes.data(), bytes.size() + 1);
+  raw->length = (int32_t)bytes.size();
+  const CntrType *rawType = nullptr;
+  ASSERT_EQ(Cntr_Get(res.r, "raw", &rawType), 0);
+  CntrObj *obj = Cntr_ObjCreate(res.r, rawType, raw);
+  EXPECT_EQ(Cntr_ObjFWrite(res.r, f, field, obj), 0) << res.text();
+  Cntr_ObjDestroy(nullptr, obj);
+  Cntr_ObjFClose(nullptr, f);
+}
+
+TEST(DravinObjectFile, SaveAndLoadKeepEveryRepresentationAndTheOtherFields) {
+  std::string path = tmpPath("net.cntr");
+  unlink(path.c_str());
+  putRawField(path, "notes", "kept");
+  Nnet *net = randomNet({5, 7, 3}, {0, 1, 2}, 9);
+  net->fnet->bias = 1;
+  Res res;
+  ASSERT_EQ(nnet_Save(res.r, path.c_str(), net), 0) << res.text();
+  // Saving again replaces the field rather than adding a second one.
+  net->fnet->weights[0] = 0.25f;
+  ASSERT_EQ(nnet_Save(res.r, path.c_str(), net), 0) << res.text();
+  Nnet *back = nnet_Load(res.r, path.c_str());
+  ASSERT_TRUE(back) << res.text();
+  ASSERT_TRUE(back->isFloat && back->fnet);
+  EXPECT_FALSE(back->dnet || back->snet);
+  EXPECT_EQ(back->fnet->numLayers, 3);
+  EXPECT_EQ(back->fnet->sizes[0], 6);
+  EXPECT_EQ(back->fnet->act[2], NNET_SOFTMAX);
+  EXPECT_EQ(back->fnet->bias, 1);
+  EXPECT_EQ(back->fnet->weights[0], 0.25f);
+  EXPECT_EQ(0, memcmp(back->fnet->weights, net->fnet->weights, 4 * net->fnet->numWeights));
+  float in[5] = {0.1f, -0.2f, 0.3f, 0.4f, -0.5f}, a[3], b[3];
+  nnet_Think(net, in, a);
+  nnet_Think(back, in, b);
+  EXPECT_EQ(0, memcmp(a, b, sizeof a));
+  CntrFile *f = Cntr_ObjFOpen(res.r, path.c_str(), 0);
+  ASSERT_TRUE(f);
+  GS_ResetResult(res.r);
+  Cntr_ObjFFields(res.r, f);
+  EXPECT_EQ(res.text(), "notes __nnet__");
+  Cntr_ObjFClose(nullptr, f);
+  nnet_Nuke(nullptr, back);
+  nnet_Nuke(nullptr, net);
+  unlink(path.c_str());
+}
+
+TEST(DravinObjectFile, BadFilesAndFieldsAreRefusedWithAMessage) {
+  std::string good = tmpPath("good.cntr"), other = tmpPath("other.cntr"), wrong = tmpPath("wrong.cntr");
+  for (auto *p : {&good, &other, &wrong}) unlink(p->c_str());
+  Nnet *net = randomNet({2, 3, 1}, {0, 1, 1}, 4);
+  Res res;
+  ASSERT_EQ(nnet_Save(res.r, good.c_str(), net), 0) << res.text();
+  std::vector<unsigned char> bytes = readFile(good);
+  putRawField(other, "weights", "x");
+  putRawField(wrong, "__nnet__", "not a network");
+  struct Case {
+    std::string name, path, message;
+  } cases[] = {
+      {"missing file", tmpPath("absent.cntr"), "cannot open"},
+      {"no such field", other, "no field \"__nnet__\""},
+      {"field of another type", wrong, "holds a \"raw\", not a network"},
+  };
+  for (const Case &c : cases) {
+    Res r;
+    EXPECT_FALSE(nnet_Load(r.r, c.path.c_str())) << c.name;
+    EXPECT_NE(r.text().find(c.message), std::string::npos) << c.name << ": " << r.text();
+  }
+  // Every flipped byte and every cut is caught by the file's checks.
+  std::string bad = tmpPath("bad.cntr");
+  for (size_t i = 0; i < bytes.size(); i += 7) {
+    std::vector<unsigned char> b = bytes;
+    b[i] ^= 0x40;
+    writeFile(bad, b);
+    Res r;
+    Nnet *n = nnet_Load(r.r, bad.c_str());
+    EXPECT_FALSE(n) << "byte " << i;
+    EXPECT_FALSE(r.text().empty()) << "byte " << i;
+    nnet_Nuke(nullptr, n);
+    writeFile(bad, std::vector<unsigned char>(bytes.begin(), bytes.begin() + i));
+    EXPECT_FALSE(nnet_Load(r.r, bad.c_str())) << "cut at " << i;
+  }
+  // A damaged file is not overwritten by a save; a file in a missing folder fails.
+  {
+    std::vector<unsigned char> b = bytes;
+    b[b.size() / 2] ^= 1;
+    writeFile(bad, b);
+    Res r;
+    EXPECT_EQ(nnet_Save(r.r, bad.c_str(), net), 1);
+    EXPECT_EQ(readFile(bad), b);
+    EXPECT_EQ(nnet_Save(r.r, "/nonexistent/dir/x.cntr", net), 1);
+    EXPECT_FALSE(r.text().empty());
+  }
+  nnet_Nuke(nullptr, net);
+  for (auto *p : {&good, &other, &wrong, &bad}) unlink(p->c_str());
 }
 
 TEST(NnRand, SeededStreamsRepeatAndStayInRange) {
