@@ -35,7 +35,9 @@ int tableValue(int v) {
 TEST(G711, every_linear_value_codes_into_the_standards_decision_interval) {
   for (int v = -32768; v <= 32767; v++) {
     ASSERT_EQ(tableValue(v), ulaw2linear(linear2ulaw(v))) << "sample " << v;
-    if (v > -32768) ASSERT_EQ(-ulaw2linear(linear2ulaw(v)), ulaw2linear(linear2ulaw(-v))) << "sample " << v;
+    if (v > -32768) {
+      ASSERT_EQ(-ulaw2linear(linear2ulaw(v)), ulaw2linear(linear2ulaw(-v))) << "sample " << v;
+    }
   }
 }
 
