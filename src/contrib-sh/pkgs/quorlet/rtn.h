@@ -149,6 +149,8 @@ struct ParseOptions {
 struct Score {
   int word = 0, repair = 0, oog = 0, fscore = 0, netscore = 0;
   int maxLevel = 0;
+  uint8_t w = 1;         // whether the latest word counted (kept by words that enter no net)
+  int8_t lastKind = -1;  // NetKind of the latest net counted, -1 before any
   uint16_t fs[kMaxDepth + 1] = {};
   uint64_t bits[4] = {};  // input positions consumed, position p = bit p
 };
@@ -215,9 +217,7 @@ class Parser {
   std::vector<std::vector<int>> finished_;                       // per position
   std::vector<std::string> words_;
   std::vector<bool> matched_;
-  std::vector<int> matchedPositions_;
-  std::vector<int> skippedAt_;  // unknown words before each position
-  int skipped_ = 0;
+  int repairNet_ = -1;  // "[X_repair]" of a top net "[X_type]": its words leave no bit
   bool started_ = false;
 };
 

@@ -511,9 +511,6 @@ void Parser::Reset() {
   finished_.clear();
   words_.clear();
   matched_.clear();
-  matchedPositions_.clear();
-  skippedAt_.clear();
-  skipped_ = 0;
   started_ = false;
 }
 
@@ -598,6 +595,12 @@ void Parser::Enroll(int item) {
 void Parser::Start() {
   if (started_) return;
   started_ = true;
+  // The repair net of a top net "[X_type]" is "[X_repair]".
+  repairNet_ = -1;
+  const std::string &top = g_.nets[0].name;
+  size_t us = top.rfind('_');
+  if (us != std::string::npos && top.compare(us, std::string::npos, "_type]") == 0)
+    repairNet_ = g_.FindNet(top.substr(0, us) + "_repair]");
   Item s;
   s.prev = -1;
   s.pos = -1;
@@ -623,7 +626,6 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
     return 1;
   }
   words_.push_back(w);
-  skippedAt_.push_back(skipped_);
   // Candidates: the terminals with this side, else the terminal of that name.
   std::vector<int> cand;
   for (int t = g_.FirstBySide(o.upper != 0, w); t >= 0; t = g_.NextBySide(o.upper != 0, t))
@@ -632,11 +634,47 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
     int t = g_.FindTerminal(w);
     if (t >= 0) cand.push_back(t);
   }
-  const std::vector<int> *cands = cand.empty() ? nullptr : &cand;
-  int minPos = -1;
-  if (o.lookback >= 0 && (int)matchedPositions_.size() > o.lookback)
-    minPos = matchedPositions_[matchedPositions_.size() - 1 - o.lookback];
   size_t keep = o.prune ? (size_t)std::max(1, std::min(o.nbest, 16)) : 16;
+
+  // A prediction of a terminal is the set of paths that expect it at one
+  // position (the position after their last word). The newest prediction of
+  // the first candidate that lies within the frame window is taken; with
+  // lookback, older predictions of it and the predictions of later
+  // candidates are joined, at most `lookback` per candidate (-1: all).
+  auto predicted = [&](int term) -> const std::vector<std::pair<int, int>> * {
+    if (term >= (int)expectByTerm_.size() || expectByTerm_[term].empty()) return nullptr;
+    return &expectByTerm_[term];
+  };
+  // Positions of a terminal's predictions, newest first.
+  auto positions = [&](int term) {
+    std::vector<int> qs;
+    for (auto it = expectByTerm_[term].rbegin(); it != expectByTerm_[term].rend(); ++it) {
+      int q = items_[it->first].pos + 1;
+      if (qs.empty() || qs.back() != q) qs.push_back(q);
+    }
+    return qs;
+  };
+  auto inWindow = [&](int q) { return p - q + 1 <= o.framewindow; };
+  std::vector<std::pair<int, int>> taken;  // (terminal, prediction position)
+  size_t accepted = cand.size();
+  for (size_t ci = 0; ci < cand.size(); ci++) {
+    if (!predicted(cand[ci])) continue;
+    std::vector<int> qs = positions(cand[ci]);
+    if (!inWindow(qs[0])) continue;
+    accepted = ci;
+    taken.push_back({cand[ci], qs[0]});
+    for (size_t k = 1; k < qs.size() && (o.lookback < 0 || (int)k <= o.lookback); k++)
+      taken.push_back({cand[ci], qs[k]});
+    break;
+  }
+  if (o.lookback != 0)
+    for (size_t ci = accepted + 1; ci < cand.size(); ci++) {
+      if (!predicted(cand[ci])) continue;
+      std::vector<int> qs = positions(cand[ci]);
+      if (!inWindow(qs[0])) continue;
+      for (size_t k = 0; k < qs.size() && (o.lookback < 0 || (int)k < o.lookback); k++)
+        taken.push_back({cand[ci], qs[k]});
+    }
 
   // The best few new items per resulting stack; a stack's entry in the
   // pair table numbers its bucket.
@@ -644,18 +682,11 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
   UL_InitHashTable(bucketIndex, 8);
   std::vector<std::vector<Item>> buckets;
   bool isNew;
-  size_t existing = items_.size();
-  if (cands)
-    for (int term : *cands) {
-      if (term >= (int)expectByTerm_.size()) continue;
+  for (auto &tq : taken) {
+      int term = tq.first;
       for (auto &pe : expectByTerm_[term]) {
-        if ((size_t)pe.first >= existing) continue;
         const Item &from = items_[pe.first];
-        // Distance in words the grammar knows: unknown words do not count.
-        if (from.pos >= 0 && ((p - skipped_) - (from.pos - skippedAt_[from.pos]) > o.framewindow ||
-                              from.pos < minPos))
-          continue;
-        if (from.pos < 0 && minPos >= 0) continue;
+        if (from.pos + 1 != tq.second) continue;
         const Expect &e = closures_[from.config]->exp[pe.second];
         Item n;
         n.prev = pe.first;
@@ -671,36 +702,60 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
           n.stack[k] = {(int16_t)cfg[k].first, cfg[k].second,
                         (int16_t)(kept ? from.stack[k].entry : p)};
         }
-        // Nets entered with this word are counted level by level.
+        // Nets entered with this word are counted level by level. Until a
+        // word of the path has counted, every level of the stack is counted
+        // again; later, only the levels this word enters. A word that enters
+        // no net counts as the word before it did.
         int common = 0;
         if (from.pos >= 0)
           while (common < n.depth && common < from.depth &&
                  n.stack[common].net == from.stack[common].net &&
                  n.stack[common].entry == from.stack[common].entry)
             common++;
-        bool counted = true, repair = false;
-        for (int k = 0; k < n.depth; k++) {
-          NetKind kind = KindOf(g_.nets[n.stack[k].net].name);
-          if (kind == NK_REPAIR) repair = true;
-          if (kind == NK_REPAIR || (kind == NK_OOG && !o.showoog)) counted = false;
-          if (k < common) continue;
-          if (k > kMaxDepth) continue;
-          n.sc.maxLevel = std::max(n.sc.maxLevel, (int)k);
+        bool firstCount = n.sc.word == 0;
+        int w = firstCount ? 1 : n.sc.w;
+        for (int k = firstCount ? 0 : common; k < n.depth && k <= kMaxDepth; k++) {
           if (k == 0 && o.prolog) {
-            n.sc.fs[0]++;
-            n.sc.maxLevel = std::max(n.sc.maxLevel, 1);
+            if (from.pos < 0) {
+              n.sc.fs[0]++;
+              n.sc.maxLevel = std::max(n.sc.maxLevel, 1);
+            }
             continue;
           }
+          NetKind kind = KindOf(g_.nets[n.stack[k].net].name);
+          n.sc.lastKind = (int8_t)kind;
           switch (kind) {
-            case NK_FS: n.sc.fs[k]++; if (o.showoog) n.sc.fscore++; break;
-            case NK_REPAIR: n.sc.repair++; if (o.showoog) n.sc.fscore++; break;
-            case NK_OOG: n.sc.oog++; if (o.showoog) n.sc.fscore++; break;
-            case NK_FI: n.sc.fscore++; break;
-            default: n.sc.netscore++; break;
+            case NK_FS:
+              n.sc.fs[k]++;
+              if (!firstCount) w = 1;
+              if (o.showoog) n.sc.fscore++;
+              n.sc.maxLevel = std::max(n.sc.maxLevel, k);
+              break;
+            case NK_REPAIR:
+              n.sc.repair++;
+              w = 0;
+              if (o.showoog) n.sc.fscore++, n.sc.maxLevel = std::max(n.sc.maxLevel, k);
+              break;
+            case NK_OOG:
+              n.sc.oog++;
+              w = o.showoog ? 1 : 0;
+              if (o.showoog) n.sc.fscore++, n.sc.maxLevel = std::max(n.sc.maxLevel, k);
+              break;
+            case NK_FI:
+              if (!firstCount) w = 1;
+              n.sc.fscore++;
+              n.sc.maxLevel = std::max(n.sc.maxLevel, k);
+              break;
+            default:
+              if (!firstCount) w = 1;
+              n.sc.netscore++;
+              n.sc.maxLevel = std::max(n.sc.maxLevel, k);
+              break;
           }
         }
-        if (counted) n.sc.word++;
-        if (!repair) n.sc.bits[p / 64] |= (uint64_t)1 << (p % 64);
+        n.sc.w = (uint8_t)w;
+        if (w) n.sc.word++;
+        if (n.stack[n.depth - 1].net != repairNet_) n.sc.bits[p / 64] |= (uint64_t)1 << (p % 64);
         int bi = UL_KeyCreate(bucketIndex, e.config, 0, &isNew);
         if (isNew) buckets.emplace_back();
         auto &b = buckets[bi];
@@ -713,9 +768,7 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
       }
     }
   matched_.push_back(!buckets.empty());
-  if (!cands) skipped_++;
   if (buckets.empty()) return 0;  // skipped: every path stays where it was
-  matchedPositions_.push_back(p);
   for (auto &b : buckets)
     for (auto &n : b) {
       items_.push_back(std::move(n));
@@ -785,13 +838,9 @@ int Parser::Render(const std::vector<int> &path, const ParseOptions &o, std::str
              it.stack[common].entry == prev->stack[common].entry)
         common++;
     closeTo(common);
-    bool counted = true;
-    NetKind inner = NK_PLAIN;
     for (size_t k = 0; k < (size_t)it.depth; k++) {
       const std::string &name = g_.nets[it.stack[k].net].name;
       NetKind kind = KindOf(name);
-      inner = kind;
-      if (kind == NK_REPAIR || (kind == NK_OOG && !o.showoog)) counted = false;
       if (k < common) continue;
       std::string bare = name.substr(1, name.size() - 2);
       Open f{0, false};
@@ -825,8 +874,10 @@ int Parser::Render(const std::vector<int> &path, const ParseOptions &o, std::str
       open.push_back(f);
     }
     std::string word = o.upper ? g_.Lower(it.term) : g_.Upper(it.term);
-    bool hide = o.hide && !o.showoog && inner != NK_PLAIN;
-    if (counted && !hide) {
+    // A word is written when it counted; with hide, only when the latest
+    // net counted for the path (by this word or one before) is a plain one.
+    bool hide = o.hide && !o.showoog && it.sc.lastKind != NK_PLAIN;
+    if (it.sc.w && !hide) {
       words.push_back(word);
       if (!transcriptOnly && !nameForm && suppress < 0) emit(word);
     }

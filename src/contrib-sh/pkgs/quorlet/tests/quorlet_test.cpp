@@ -58,6 +58,8 @@ ParseOptions Options(const std::string &words) {
     else if (k == "canonical") o.canonical = v;
     else if (k == "hide") o.hide = v;
     else if (k == "nbest") o.nbest = v;
+    else if (k == "lookback") o.lookback = v;
+    else if (k == "framewindow") o.framewindow = v;
     else ADD_FAILURE() << "unknown option " << k;
   }
   return o;
@@ -101,7 +103,8 @@ int CreateIn(Grammar &g, const std::string &dir, const std::string &top, std::st
 // and the parses worked out by hand from the grammar.
 TEST(Fixtures, ParsesMatchTheHandWorkedTables) {
   const std::pair<const char *, const char *> dirs[] = {
-      {"greet", "greet"}, {"flights", "flights"}, {"repair", "order"}, {"oog", "ask"}};
+      {"greet", "greet"}, {"flights", "flights"}, {"repair", "order"}, {"oog", "ask"},
+      {"window", "window"}, {"resume", "resume"}};
   for (auto &d : dirs) {
     Grammar g;
     std::string res;
@@ -360,8 +363,11 @@ TEST(Parse, CanonicalAndHiddenNets) {
       {"canonical 1", "at noon rome x", "q:[when,city_fs:[rome],x]"},
       {"canonical 1 transcript 1", "at noon sharp x", "when"},
       {"transcript 1", "at noon sharp x", "at noon sharp x"},
-      // Words directly under an fs net are hidden, others are not.
-      {"hide 1", "at nine oslo x", "q:[when_c:[at,hour:[nine]],city_fs:[],x]"},
+      // A word is hidden unless the latest net counted for the path is a
+      // plain one: words in an fs net, and the word after it, which enters
+      // no net of its own.
+      {"hide 1", "at nine oslo x", "q:[when_c:[at,hour:[nine]],city_fs:[]]"},
+      {"hide 1", "at nine x", "q:[when_c:[at,hour:[nine]],x]"},
       {"tail 1", "at nine x", "q:[when_c:[at,hour:[nine|_]|_],x|_]"},
   };
   for (auto &c : cases) EXPECT_EQ(Parse(g, c.input, Options(c.opts)), c.want) << c.opts;
@@ -411,15 +417,25 @@ TEST(Parse, PrologAndIndentedForms) {
             "q:[a,\nb]\n");
 }
 
-TEST(Parse, FrameWindowCountsKnownWords) {
+TEST(Parse, FrameWindowCountsEveryPosition) {
+  // A prediction made for position q serves the word at position p while
+  // p - q + 1 is within the window; skipped words count, and paths start
+  // from the predictions made for position 0.
   Grammar g = Compile("g", "[g]\n(a d) (b) (c)\n");
-  ParseOptions o;
-  EXPECT_EQ(Parse(g, "a b c d", o), "g:[a,d]");
-  o.framewindow = 2;
-  EXPECT_EQ(Parse(g, "a b c d", o), "g:[c]");
-  EXPECT_EQ(Parse(g, "a um um d", o), "g:[a,d]");
-  o.framewindow = 1;
-  EXPECT_EQ(Parse(g, "a b d", o), "g:[b]");
+  struct Case { int window; const char *input, *want; } cases[] = {
+      {255, "a b c d", "g:[a,d]"},
+      {2, "a b c d", "g:[b]"},  // c comes 3 after the start, d 3 after a
+      {2, "a b d", "g:[a,d]"},
+      {1, "a d", "g:[a,d]"},
+      {1, "a b d", ""},
+      {2, "a um um d", ""},
+      {3, "a um um d", "g:[a,d]"},
+  };
+  for (auto &c : cases) {
+    ParseOptions o;
+    o.framewindow = c.window;
+    EXPECT_EQ(Parse(g, c.input, o), c.want) << c.window << " " << c.input;
+  }
 }
 
 TEST(Parse, NbestAndTies) {
