@@ -390,7 +390,8 @@ int CompileState::ReadCompiled(const std::string &bare, const std::string &path,
   }
   Grammar trial = g;  // the tree stays unchanged when the file is refused
   std::vector<std::string> missing;
-  int i = RTN_Unpack(trial, bytes, why, &missing);
+  // The container checked the field's bytes as it read them.
+  int i = RTN_Unpack(trial, bytes, why, &missing, false);
   if (i >= 0 && trial.nets[i].name != "[" + bare + "]") {
     why = "it holds net " + trial.nets[i].name + "\n";
     i = -1;

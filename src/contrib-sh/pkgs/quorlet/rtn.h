@@ -129,8 +129,10 @@ void RTN_RegisterTypes();
 std::string RTN_Pack(const Grammar &g, const std::vector<int> &which, bool withSubnets);
 // Reads bytes made by RTN_Pack into g (nets already present by name are kept).
 // Returns the index of the file's own net, or -1 with the reason in res.
+// verifyCheck 0 skips the payload's CRC, for bytes whose container has just
+// checked its own; every count, index and offset is checked all the same.
 int RTN_Unpack(Grammar &g, const std::string &bytes, std::string &res,
-               std::vector<std::string> *missingSubnets = nullptr);
+               std::vector<std::string> *missingSubnets = nullptr, bool verifyCheck = true);
 
 // ----------------------------------------------------------------------------
 // The parse.

@@ -72,7 +72,12 @@ struct In {
     p += n;
     return v;
   }
-  uint32_t u32() { return (uint32_t)le(4); }
+  uint32_t u32() {
+    if (!need(4)) return 0;
+    const unsigned char *q = (const unsigned char *)b.data() + p;
+    p += 4;
+    return (uint32_t)q[0] | (uint32_t)q[1] << 8 | (uint32_t)q[2] << 16 | (uint32_t)q[3] << 24;
+  }
   std::string str() {
     uint32_t n = u32();
     if (!need(n)) return "";
@@ -164,7 +169,7 @@ std::string RTN_Pack(const Grammar &g, const std::vector<int> &which, bool withS
 }
 
 int RTN_Unpack(Grammar &g, const std::string &bytes, std::string &res,
-               std::vector<std::string> *missingSubnets) {
+               std::vector<std::string> *missingSubnets, bool verifyCheck) {
   auto bad = [&](const std::string &why) {
     res += "Error: " + why + " in RTN_Read: " + RTN_TRAILER;
     return -1;
@@ -179,7 +184,7 @@ int RTN_Unpack(Grammar &g, const std::string &bytes, std::string &res,
   if (version != kVersion) return bad("unknown compiled network version " + std::to_string(version));
   if (kind != 1 && kind != 2) return bad("unknown compiled network kind");
   if (len != bytes.size() - kHeader) return bad("compiled network file truncated");
-  if (crc != (uint32_t)crc32(0, (const Bytef *)bytes.data() + kHeader, len))
+  if (verifyCheck && crc != (uint32_t)crc32(0, (const Bytef *)bytes.data() + kHeader, len))
     return bad("compiled network file damaged (checksum)");
 
   In in(bytes, kHeader);
