@@ -510,6 +510,32 @@ int RTN_Create(Grammar &g, const std::string &name, const CompileOptions &opt,
     g = Grammar();
     return 1;
   }
+  if (opt.alloc.print || opt.alloc.log) {
+    // Each net compiled here listed the upper and lower sides of the
+    // terminals under it, and each side its terminals; nets below first.
+    for (int k = (int)g.nets.size() - 1; k >= 0; k--) {
+      if (!g.nets[k].fWrite) continue;
+      std::unordered_set<std::string> sides;
+      size_t terms = 0;
+      std::vector<bool> seen(g.TermCount(), false);
+      for (int n : g.Subtree(k))
+        for (auto &a : g.nets[n].arcs)
+          if (a.kind == ARC_TERM && !seen[a.id]) {
+            seen[a.id] = true;
+            terms++;
+            sides.insert("U " + g.Upper(a.id));
+            sides.insert("L " + g.Lower(a.id));
+          }
+      int lists = 128, indices = 256;
+      if (RTN_ReportGrowth(opt.alloc, "GDPC_AllocTerminalLists", "TLIST_TABLESIZE", 128,
+                           g.nets[k].name, lists, sides.size(), res) ||
+          RTN_ReportGrowth(opt.alloc, "GDPC_AllocTerminalIndicess", "TINDEX_TABLESIZE", 256,
+                           g.nets[k].name, indices, 2 * terms, res)) {
+        g = Grammar();
+        return 1;
+      }
+    }
+  }
   return 0;
 }
 

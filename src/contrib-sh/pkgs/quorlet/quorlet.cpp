@@ -196,6 +196,8 @@ rtn::ParseOptions ToParse(const Options &o) {
   p.score = o.score;
   p.input = o.input;
   p.debug = o.debug;
+  p.printallocs = o.printallocs;
+  p.logallocs = o.logallocs;
   return p;
 }
 
@@ -292,6 +294,9 @@ int InitCmd(Tcl_Interp *interp, int argc, const char **argv) {
   co.readStatus = o.rebuild ? rtn::RS_RTN : rtn::RS_NET;
   co.rebuild = o.rebuild != 0;
   co.dir = dir;
+  co.alloc.print = o.printallocs != 0;
+  co.alloc.log = o.logallocs != 0;
+  co.alloc.out = Write;
   std::string res;
   rtn::Grammar g;
   if (rtn::RTN_Create(g, base, co, res)) {
@@ -315,6 +320,7 @@ int InitCmd(Tcl_Interp *interp, int argc, const char **argv) {
     return TCL_ERROR;
   }
   gState.parser.reset(new rtn::Parser(gState.grammar));
+  gState.parser->SetAllocOutput(Write);
   gState.opt = o;
   gState.initialised = true;
   Tcl_ResetResult(interp);

@@ -24,6 +24,7 @@
 #define QUORLET_RTN_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -100,8 +101,21 @@ struct Grammar {
   std::vector<int> Subtree(int i) const;
 };
 
+// Reports of table growth: with `print` each line goes to `out`, with `log`
+// it is appended to "allocLog.txt" in the current directory.
+struct AllocLog {
+  bool print = false, log = false;
+  std::function<void(const std::string &)> out;
+};
+// Grows the capacity `cap` by `step` until it holds `count` elements,
+// reporting each growth as "FN(NET): prevSize(A) STEPNAME(STEP) size(B)".
+// 1 with the reason in res when allocLog.txt cannot be opened.
+int RTN_ReportGrowth(const AllocLog &a, const char *fn, const char *stepName, int step,
+                     const std::string &net, int &cap, size_t count, std::string &res);
+
 // Options of the compile and of the file choice.
 struct CompileOptions {
+  AllocLog alloc;           // growth of the terminal string tables of each net compiled
   int readStatus = RS_RTN;  // RS_RTN: prefer NAME.rtn, RS_NET: prefer NAME.net
   bool rebuild = true;      // check every net's NAME.gra against a compiled file
   std::string dir;          // directory of the grammar files ("" = current)
@@ -146,6 +160,7 @@ struct ParseOptions {
   int upper = 1;        // match input on the upper side of terminals
   int canonical = 0, tail = 0, hide = 0, transcript = 0, showoog = 0;
   int prolog = 0, prettyprint = 0, score = 0, input = 0, debug = 0;
+  int printallocs = 0, logallocs = 0;
 };
 
 struct Score {
@@ -196,6 +211,8 @@ class Parser {
   const std::vector<std::string> &Words() const { return words_; }
   const std::vector<bool> &Matched() const { return matched_; }
   size_t ItemCount() const { return items_.size(); }
+  // Where growth lines of the parse tables go with printallocs.
+  void SetAllocOutput(std::function<void(const std::string &)> out) { allocOut_ = std::move(out); }
 
  private:
   struct Closure {
@@ -219,6 +236,13 @@ class Parser {
   std::vector<std::vector<int>> finished_;                       // per position
   std::vector<std::string> words_;
   std::vector<bool> matched_;
+  int ReportGrowth(const ParseOptions &o, std::string &res);
+  std::function<void(const std::string &)> allocOut_;
+  // Capacities of the parse tables; they grow and stay grown until the
+  // parser is released. Predictions are counted per terminal and position.
+  int ptoaCap_ = 16384, ppnCap_ = 128, nodeCap_ = 512, finishedCap_ = 16384;
+  size_t predictions_ = 0;
+  std::vector<int> lastPrediction_;  // terminal -> position of its newest prediction
   int repairNet_ = -1;  // "[X_repair]" of a top net "[X_type]": its words leave no bit
   bool started_ = false;
 };

@@ -513,6 +513,8 @@ void Parser::Reset() {
   }
   mem_Reset(pool_);
   expectByTerm_.clear();
+  lastPrediction_.clear();
+  predictions_ = 0;
   finished_.clear();
   words_.clear();
   matched_.clear();
@@ -584,11 +586,58 @@ const Parser::Closure &Parser::ClosureOf(int config) {
   return *closures_[config];
 }
 
+int RTN_ReportGrowth(const AllocLog &a, const char *fn, const char *stepName, int step,
+                     const std::string &net, int &cap, size_t count, std::string &res) {
+  while (count > (size_t)cap) {
+    char line[512];
+    snprintf(line, sizeof line, "%s(%.300s): prevSize(%d) %s(%d) size(%d)\n", fn, net.c_str(), cap,
+             stepName, step, cap + step);
+    cap += step;
+    if (a.print && a.out) a.out(line);
+    if (a.log) {
+      FILE *f = fopen("allocLog.txt", "a");
+      if (!f) {
+        res += std::string("Error: fopen failure for allocLog.txt in ") + fn + ": " + RTN_TRAILER;
+        return 1;
+      }
+      fputs(line, f);
+      fclose(f);
+    }
+  }
+  return 0;
+}
+
+int Parser::ReportGrowth(const ParseOptions &o, std::string &res) {
+  if (!o.printallocs && !o.logallocs) return 0;
+  AllocLog a;
+  a.print = o.printallocs != 0;
+  a.log = o.logallocs != 0;
+  a.out = allocOut_;
+  const std::string &net = g_.nets[0].name;
+  return RTN_ReportGrowth(a, "RTN_AllocPtoaTableMemory", "PTOATABLE_MEMSIZE", 16384, net, ptoaCap_,
+                          items_.size(), res) ||
+         RTN_ReportGrowth(a, "RTN_AllocPPNTableMemory", "PPN_TABLE_SIZE", 128, net, ppnCap_,
+                          predictions_, res) ||
+         RTN_ReportGrowth(a, "RTN_AllocTerminalTableMemory", "TERMINALTABLE_MEMSIZE", 512, net,
+                          nodeCap_, predictions_, res);
+}
+
 void Parser::Enroll(int item) {
   int config = items_[item].config;
   const Closure &c = ClosureOf(config);
-  if ((int)expectByTerm_.size() < g_.TermCount()) expectByTerm_.resize(g_.TermCount());
-  for (size_t e = 0; e < c.exp.size(); e++) expectByTerm_[c.exp[e].term].push_back({item, (int)e});
+  if ((int)expectByTerm_.size() < g_.TermCount()) {
+    expectByTerm_.resize(g_.TermCount());
+    lastPrediction_.resize(g_.TermCount(), -2);
+  }
+  int q = items_[item].pos + 1;
+  for (size_t e = 0; e < c.exp.size(); e++) {
+    int t = c.exp[e].term;
+    expectByTerm_[t].push_back({item, (int)e});
+    if (lastPrediction_[t] != q) {
+      lastPrediction_[t] = q;
+      predictions_++;
+    }
+  }
   int pos = items_[item].pos;
   if (c.finishable && pos >= 0) {
     if ((int)finished_.size() <= pos) finished_.resize(pos + 1);
@@ -773,13 +822,13 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
       }
     }
   matched_.push_back(!buckets.empty());
-  if (buckets.empty()) return 0;  // skipped: every path stays where it was
+  if (buckets.empty()) return ReportGrowth(o, res);  // skipped: every path stays where it was
   for (auto &b : buckets)
     for (auto &n : b) {
       items_.push_back(std::move(n));
       Enroll((int)items_.size() - 1);
     }
-  return 0;
+  return ReportGrowth(o, res);
 }
 
 std::vector<std::string> Parser::Expectations(const ParseOptions &o) {
@@ -1028,6 +1077,15 @@ int Parser::Finished(const ParseOptions &o, std::vector<std::string> &out, std::
       }
       if (!drop) order.insert(order.begin() + at, r);
     }
+  }
+  if (o.printallocs || o.logallocs) {
+    AllocLog a;
+    a.print = o.printallocs != 0;
+    a.log = o.logallocs != 0;
+    a.out = allocOut_;
+    if (RTN_ReportGrowth(a, "RTN_AllocFinishedPaths", "FINISHEDPATH_TABLESIZE", 16384,
+                         g_.nets[0].name, finishedCap_, (size_t)collected, res))
+      return 1;
   }
   const Score &first = items_[order[0].item].sc;
   std::vector<size_t> chosen{0};
