@@ -214,10 +214,12 @@ double Seconds(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// Print mask 52 ("printtofile") sends the listing to "fromtable.txt".
+// Prints the tables the mask selects to standard output, or with bit 0x20
+// to "fromtable.txt" (replacing it).
 int PrintNets(Tcl_Interp *interp, int mask) {
-  std::string text = rtn::RTN_PrintText(gState.grammar);
-  if ((mask & 32) == 0) {
+  std::string text, res;
+  rtn::RTN_Print(gState.grammar, mask, text, res);
+  if ((mask & 0x20) == 0) {
     Write(text);
     return TCL_OK;
   }
@@ -225,7 +227,8 @@ int PrintNets(Tcl_Interp *interp, int mask) {
   bool ok = f && fwrite(text.data(), 1, text.size(), f) == text.size();
   if (f) ok = fclose(f) == 0 && ok;
   if (!ok) {
-    std::string m = "Error: cannot write fromtable.txt\nRTN_Print failure in main: " + RTN_TRAILER;
+    std::string m = "fopen failure for fromtable.txt in RTN_Print: " + RTN_TRAILER +
+                    "RTN_Print failure in main: " + RTN_TRAILER;
     Tcl_SetObjResult(interp, Tcl_NewStringObj(m.c_str(), -1));
     return TCL_ERROR;
   }
@@ -613,15 +616,35 @@ int HelpCmd(Tcl_Interp *interp, int, const char **) {
   return TCL_OK;
 }
 
-// rp print ?WORD ...?
-// Lists the loaded nets: the net table, then every arc by state.
-int PrintCmd(Tcl_Interp *interp, int, const char **) {
+// rp print WORD ?WORD ...?
+// Prints the tables of the loaded grammar that the words select; words that
+// select nothing are ignored. Without a word, answers the usage text.
+int PrintCmd(Tcl_Interp *interp, int argc, const char **argv) {
   if (!gState.initialised) {
     Tcl_SetResult(interp, (char *)"Error: \"rp init\" must be called before this function can be called.",
                   TCL_STATIC);
     return TCL_ERROR;
   }
-  Tcl_SetObjResult(interp, Tcl_NewStringObj(rtn::RTN_PrintText(gState.grammar).c_str(), -1));
+  static const struct { const char *word; int bit; } kWords[] = {
+      {"stats", 0x2},    {"origins", 0x4},     {"symbols", 0x8},          {"nets", 0x10},
+      {"tofile", 0x20},  {"contexts", 0x40},   {"terms", 0x80},           {"uppers", 0x100},
+      {"lowers", 0x200}, {"origincount", 0x800}, {"localhashtable", 0x1000},
+      {"upperlowerhashtable", 0x2000}, {"leftcorners", 0x4000},
+  };
+  if (argc < 3) {
+    Tcl_SetResult(interp,
+                  (char *)"Usage: rp print ?stats? ?origins? ?symbols? ?nets? ?tofile? ?contexts? "
+                          "?terms? ?uppers? ?lowers? ?origincount? ?localhashtable? "
+                          "?upperlowerhashtable? ?leftcorners? ?memory? ?map? ?string?\n",
+                  TCL_STATIC);
+    return TCL_OK;
+  }
+  int mask = 0x400;
+  for (int i = 2; i < argc; i++)
+    for (auto &w : kWords)
+      if (strcmp(argv[i], w.word) == 0) mask |= w.bit;
+  if (PrintNets(interp, mask) != TCL_OK) return TCL_ERROR;
+  Tcl_ResetResult(interp);
   return TCL_OK;
 }
 

@@ -2,6 +2,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <unordered_map>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -445,6 +446,183 @@ std::string RTN_PrintText(const Grammar &g) {
       }
   }
   return s;
+}
+
+namespace {
+
+// Tab runs that line the listing up: `runs` gives (longer than, text) pairs
+// tried in order, `last` the run for short texts.
+std::string TabRun(size_t n, std::initializer_list<std::pair<size_t, const char *>> runs,
+                   const char *last) {
+  for (auto &r : runs)
+    if (n > r.first) return r.second;
+  return last;
+}
+
+// A table listing head: "\nNAME:\nIndex\tOffset\tEntry\n-----\t------\t-----\n".
+std::string TableHead(const char *name) {
+  return std::string("\n") + name + ":\nIndex\tOffset\tEntry\n-----\t------\t-----\n";
+}
+
+// The net names of a symbol such as "0:5_2:0" or "0_2", one line per net.
+std::string Breakdown(const Grammar &g, const std::string &sym, bool arcForm) {
+  std::string out;
+  size_t at = 0;
+  bool firstPart = true;
+  while (at <= sym.size()) {
+    size_t us = sym.find('_', at);
+    std::string part = sym.substr(at, us == std::string::npos ? std::string::npos : us - at);
+    int net = atoi(part.c_str());
+    std::string name = net >= 0 && net < (int)g.nets.size() ? g.nets[net].name : "?";
+    if (arcForm) {
+      out += name + TabRun(name.size(), {{15, "\t"}, {7, "\t\t"}}, "\t\t\t") + part;
+      if (us != std::string::npos) out += "\n\t\t\t\t\t\t\t\t\t";
+    } else {
+      if (!firstPart) out += "\n";
+      out += name + TabRun(name.size(), {{15, "\n\t\t"}, {7, "\t"}}, "\t\t") + part;
+    }
+    firstPart = false;
+    if (us == std::string::npos) break;
+    at = us + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+int RTN_Print(const Grammar &g, int mask, std::string &out, std::string &res) {
+  (void)res;
+  out.clear();
+  const std::string nine(9, '\t');
+  // Sides in the order their first terminal appears.
+  auto sides = [&](bool upper) {
+    std::vector<std::pair<std::string, int>> list;  // side, first terminal
+    std::unordered_map<std::string, bool> seen;
+    for (int t = 0; t < g.TermCount(); t++) {
+      std::string side = upper ? g.Upper(t) : g.Lower(t);
+      if (seen.emplace(side, true).second) list.push_back({side, g.FirstBySide(upper, side)});
+    }
+    return list;
+  };
+  // The offset of a side's text: it follows "U " or "L " in its key.
+  auto keyOffset = [&](const std::string &key) {
+    int e = GDPC_StringFind(g.pht, key.data(), key.size());
+    return e >= 0 ? (int)g.pht.entry[e].key + 2 : -1;
+  };
+  if (mask & 0x40) {
+    bool fromNet = false;
+    for (auto &n : g.nets) fromNet = fromNet || n.fromNetFile;
+    if (fromNet)
+      out += "Context entries are not available. Try an rp init command with the \"rebuild\" "
+             "flag set to 1.\n";
+  }
+  if (mask & 0x11) {
+    // Net names are kept apart from the terminal keys: offsets count
+    // through the names, each ended by a zero byte.
+    out += TableHead("NetTable");
+    int off = 0;
+    for (size_t i = 0; i < g.nets.size(); i++) {
+      out += std::to_string(i) + "\t" + std::to_string(off) + "\t" + g.nets[i].name + "\n";
+      off += (int)g.nets[i].name.size() + 1;
+    }
+    out += "\n";
+  }
+  if (mask & 0x81) {
+    out += TableHead("TermTable");
+    for (int t = 0; t < g.TermCount(); t++)
+      out += std::to_string(t) + "\t" + std::to_string(g.pht.entry[g.termKey[t]].key) + "\t" +
+             g.TermName(t) + "\n";
+    out += "\n";
+  }
+  for (int upper = 1; upper >= 0; upper--) {
+    if (!(mask & (upper ? 0x101 : 0x201))) continue;
+    out += TableHead(upper ? "UpperTable" : "LowerTable");
+    auto list = sides(upper != 0);
+    for (size_t i = 0; i < list.size(); i++) {
+      const std::string &text = list[i].first;
+      size_t tab = text.rfind('\t');
+      size_t n = tab == std::string::npos ? text.size() : text.size() - tab;
+      out += std::to_string(i) + "\t" +
+             std::to_string(keyOffset((upper ? "U " : "L ") + text)) + "\t" + text +
+             TabRun(n, {{16, "\t"}, {8, "\t\t"}}, "\t\t\t");
+      for (int t = list[i].second; t >= 0; t = g.NextBySide(upper != 0, t))
+        out += std::string(g.TermName(t)) + " ";
+      out += "\n";
+    }
+    out += "\n";
+  }
+  // Origins are the states of the nets, named "NET:STATE"; the prefix of
+  // each is its net, named by its index.
+  if (mask & 0x9) {
+    out += TableHead("SymbolTable");
+    int k = 0, off = 0;
+    for (size_t i = 0; i < g.nets.size(); i++) {
+      std::vector<std::string> syms{std::to_string(i)};
+      for (int st = 0; st < g.nets[i].States(); st++)
+        syms.push_back(std::to_string(i) + ":" + std::to_string(st));
+      for (auto &sy : syms) {
+        out += std::to_string(k++) + "\t" + std::to_string(off) + "\t" + sy + "\n";
+        off += (int)sy.size() + 1;
+      }
+    }
+    out += "\n";
+  }
+  if (mask & 0x4) {
+    out += "\nFrom Structure entries:\nFromTag\t\tFrom\tContextGroup\t\tPrefix\t\t\tToTag\t\t\t"
+           "ToState\tSelf-Loop Depth\n-------\t\t----\t------------\t\t------\t\t\t-----\t\t\t"
+           "-------\t---------------\n";
+    int o = 0;
+    for (size_t i = 0; i < g.nets.size(); i++) {
+      const Net &n = g.nets[i];
+      std::string prefix = std::to_string(i);
+      for (int st = 0; st < n.States(); st++, o++) {
+        std::string name = prefix + ":" + std::to_string(st);
+        out += "index(" + std::to_string(o) + "): ([fActive(1)] origin: " + name + ")\n";
+        out += Breakdown(g, name, false) + "\t";
+        // One context group: the terminals that leave the state, directly
+        // or after null arcs.
+        std::vector<const Arc *> arcs;
+        std::vector<int> terms, reach{st};
+        for (size_t r = 0; r < reach.size(); r++)
+          for (const Arc *a = n.Begin(reach[r]); a != n.End(reach[r]); a++) {
+            if (a->kind == ARC_NULL && a->to != 1 &&
+                std::find(reach.begin(), reach.end(), a->to) == reach.end())
+              reach.push_back(a->to);
+            if (a->kind != ARC_TERM) continue;
+            arcs.push_back(a);
+            if (std::find(terms.begin(), terms.end(), a->id) == terms.end()) terms.push_back(a->id);
+          }
+        if (arcs.empty()) continue;
+        out += "cgi #(00:00)\n\t\t\t------------\n\t\t\t";
+        for (size_t j = 0; j < terms.size(); j++) {
+          std::string text = g.TermName(terms[j]);
+          out += (j < 10 ? "0" : "") + std::to_string(j) + " " + text;
+          if (j + 1 < terms.size()) out += "\n\t\t\t";
+          else if (text.size() + 3 <= 7) out += "\t\t\t";
+          else if (text.size() + 3 <= 15) out += "\t\t";
+          else out += "\t";
+        }
+        char head[16];
+        snprintf(head, sizeof head, "%-3d ", 0);
+        std::string tpa = head + prefix;
+        out += tpa;
+        if (tpa.size() <= 7) out += "\t\t\t";
+        else if (tpa.size() <= 15) out += "\t\t";
+        else if (tpa.size() <= 23) out += "\t";
+        else out += "\n" + nine;
+        for (size_t k = 0; k < arcs.size(); k++) {
+          out += "(to: " + prefix + ")\n" + nine + Breakdown(g, prefix, true) + ":" +
+                 std::to_string(arcs[k]->to);
+          if (k + 1 < arcs.size()) out += "\n" + nine + std::string(32, '-') + "\n" + nine;
+          else out += "\n\n";
+        }
+      }
+    }
+  }
+  if (mask & 0x2)
+    out += "\n---------------------------------------------\nSerializable Hash Table Statistics:\n" +
+           GDPC_HashStats(g.pht) + "\n";
+  return 0;
 }
 
 // ---------------------------------------------------------------------------

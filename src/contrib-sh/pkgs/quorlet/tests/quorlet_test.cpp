@@ -461,6 +461,41 @@ TEST(Parse, LongAndOddInputs) {
   EXPECT_EQ(Parse(g, std::string(100000, 'q') + " w \x01\xff w"), "g:[w,w]");
 }
 
+TEST(Print, TablesInTheirListingForms) {
+  // Keys of the terminal table in order: "up:low" (offset 0), "U up" (7),
+  // "L low" (12); a side's text follows its "U " or "L ".
+  Grammar g = Compile("t", "[t]\n(up:low)\n");
+  std::string out, res;
+  const std::string head = "Index\tOffset\tEntry\n-----\t------\t-----\n";
+  EXPECT_EQ(RTN_Print(g, 0x400, out, res), 0);
+  EXPECT_EQ(out, "");
+  RTN_Print(g, 0x1, out, res);
+  EXPECT_EQ(out, "\nNetTable:\n" + head + "0\t0\t[t]\n\n" +
+                 "\nTermTable:\n" + head + "0\t0\tup:low\n\n" +
+                 "\nUpperTable:\n" + head + "0\t9\tup\t\t\tup:low \n\n" +
+                 "\nLowerTable:\n" + head + "0\t14\tlow\t\t\tup:low \n\n" +
+                 "\nSymbolTable:\n" + head + "0\t0\t0\n1\t2\t0:0\n2\t6\t0:1\n\n");
+  // The origin table: state 0 takes up:low to the end state 1; state 1 has
+  // no group, so its entry ends after its name.
+  RTN_Print(g, 0x4, out, res);
+  const std::string nine(9, '\t');
+  EXPECT_EQ(out,
+            "\nFrom Structure entries:\nFromTag\t\tFrom\tContextGroup\t\tPrefix\t\t\tToTag\t\t\t"
+            "ToState\tSelf-Loop Depth\n-------\t\t----\t------------\t\t------\t\t\t-----\t\t\t"
+            "-------\t---------------\n"
+            "index(0): ([fActive(1)] origin: 0:0)\n[t]\t\t0:0\tcgi #(00:00)\n\t\t\t------------\n"
+            "\t\t\t00 up:low\t\t0   0\t\t\t(to: 0)\n" + nine + "[t]\t\t\t0:1\n\n"
+            "index(1): ([fActive(1)] origin: 0:1)\n[t]\t\t0:1\t");
+  // Terminals reached over null arcs belong to the state's group.
+  Grammar h = Compile("h", "[h]\n(*A b)\nA (a)\n");
+  RTN_Print(h, 0x4, out, res);
+  size_t at = out.find("origin: 0:0)");
+  ASSERT_NE(at, std::string::npos);
+  const std::string want = "origin: 0:0)\n[h]\t\t0:0\tcgi #(00:00)\n\t\t\t------------\n\t\t\t00 a\n";
+  EXPECT_EQ(out.substr(at, want.size()), want);
+  EXPECT_NE(out.find("\t\t\t01 b\t\t\t0   0"), std::string::npos) << out;
+}
+
 TEST(Fuzz, GrammarReaderNeverCrashes) {
   const std::string seeds[] = {
       "[g]\n(*HELLO +NAME)\nHELLO (hello) (hi there)\nNAME (anna) (bob)\n",
