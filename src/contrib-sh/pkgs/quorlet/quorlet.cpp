@@ -332,7 +332,8 @@ int InitCmd(Tcl_Interp *interp, int argc, const char **argv) {
 
 // Parses one input given as words; leaves the n-best text in `text` (tcl) or
 // writes it to the stdout channel.
-int ParseWords(Tcl_Interp *interp, const std::vector<std::string> &words, std::string &text) {
+int ParseWords(Tcl_Interp *interp, const std::vector<std::string> &words, std::string &text,
+               bool console = false) {
   Options &o = gState.opt;
   rtn::ParseOptions po = ToParse(o);
   rtn::Parser &p = *gState.parser;
@@ -352,7 +353,7 @@ int ParseWords(Tcl_Interp *interp, const std::vector<std::string> &words, std::s
   if (o.dots) Write("\n\n");
   std::vector<std::string> best;
   if (p.Finished(po, best, res)) {
-    res += "RTN_PrintFinished error: " + RTN_TRAILER;
+    res += std::string(console ? "\r" : "") + "RTN_PrintFinished error: " + RTN_TRAILER;
     Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
     return TCL_ERROR;
   }
@@ -387,7 +388,10 @@ int ReadAnswer() {
   return c;
 }
 
-int ParseFile(Tcl_Interp *interp, const std::string &path, std::string &text, bool *opened) {
+// Parses the words of one file. `number` > 0 names a numbered test file,
+// which has its own timing line.
+int ParseFile(Tcl_Interp *interp, const std::string &path, std::string &text, bool *opened,
+              int number = 0) {
   FILE *f = fopen(path.c_str(), "r");
   *opened = f != nullptr;
   if (!f) return TCL_OK;
@@ -397,10 +401,19 @@ int ParseFile(Tcl_Interp *interp, const std::string &path, std::string &text, bo
   while ((n = fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, n);
   fclose(f);
   auto t0 = std::chrono::steady_clock::now();
-  int rc = ParseWords(interp, SplitWords(all), text);
+  std::vector<std::string> words = SplitWords(all);
+  int rc = ParseWords(interp, words, text, number > 0);
   if (rc == TCL_OK && gState.opt.time) {
-    char line[128];
-    snprintf(line, sizeof line, "\r\nParse Time:\t\t%2.19f seconds\n", Seconds(t0));
+    char line[160];
+    if (number > 0) {
+      // The step count: the set-up step and one per word up to an end word.
+      size_t steps = 1;
+      while (steps - 1 < words.size() && words[steps - 1] != "cq") steps++;
+      snprintf(line, sizeof line, "\r\nParse Time(file[%d],words[%zu]):\t\t%2.19f seconds\n\n\n",
+               number, steps, Seconds(t0));
+    } else {
+      snprintf(line, sizeof line, "\r\nParse Time:\t\t%2.19f seconds\n", Seconds(t0));
+    }
     Write(line);
   }
   return rc;
@@ -464,6 +477,7 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
       }
       std::vector<std::string> best;
       if (p.Finished(po, best, res)) {
+        res += "\rRTN_PrintFinished error: " + RTN_TRAILER;
         Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
         return TCL_ERROR;
       }
@@ -484,7 +498,7 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
         for (int n = 1; n <= 39; n++) {
           bool opened;
           std::string path = cw.file + std::to_string(n) + ".txt";
-          if (ParseFile(interp, path, text, &opened) != TCL_OK) return TCL_ERROR;
+          if (ParseFile(interp, path, text, &opened, n) != TCL_OK) return TCL_ERROR;
           if (!opened) break;
         }
       } else {
@@ -492,7 +506,9 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
           bool opened;
           if (ParseFile(interp, cw.file + ".txt", text, &opened) != TCL_OK) return TCL_ERROR;
           if (!opened) {
-            std::string m = "\rfopen failure for " + cw.file + ": in " + RTN_TRAILER;
+            std::string t = RTN_TRAILER;
+            std::string m = "\rfopen failure for " + cw.file + ": in " +
+                            t.replace(t.find(") line("), 7, ") at line(");
             Tcl_SetObjResult(interp, Tcl_NewStringObj(m.c_str(), -1));
             return TCL_ERROR;
           }
@@ -511,12 +527,12 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
           "[(c)ommand (q)uit] to quit) --- READY:\n");
     std::string line;
     if (!std::getline(std::cin, line)) {
-      std::string m = "scanf error: " + RTN_TRAILER;
+      std::string m = "scanf error: file(quorlet), line(" + std::to_string(__LINE__) + ")\n";
       Tcl_SetObjResult(interp, Tcl_NewStringObj(m.c_str(), -1));
       return TCL_ERROR;
     }
     if (line.compare(0, 2, "cq") == 0) break;
-    if (ParseWords(interp, SplitWords(line), text) != TCL_OK) return TCL_ERROR;
+    if (ParseWords(interp, SplitWords(line), text, true) != TCL_OK) return TCL_ERROR;
     printf("\nAgain? (y|n), Stream? (y|n): ");
     fflush(stdout);
     std::string ans;

@@ -1013,14 +1013,20 @@ std::vector<std::string> Parser::Expectations(const ParseOptions &o) {
   std::vector<std::string> out;
   if (g_.nets.empty() || !g_.nets[0].Defined()) return out;
   Start();
-  int p = (int)words_.size();
-  for (size_t t = 0; t < expectByTerm_.size(); t++) {
-    bool any = false;
-    for (auto &pe : expectByTerm_[t]) {
-      int ip = items_[pe.first].pos;
-      if (ip < 0 || p - ip <= o.framewindow) { any = true; break; }
-    }
-    if (any) out.push_back(o.upper ? g_.Upper((int)t) : g_.Lower((int)t));
+  // The terminals predicted by the last word that matched (by the start
+  // before any did), in the order they were predicted; skipped words carry
+  // them over.
+  int last = -1;
+  for (int i = (int)matched_.size() - 1; i >= 0; i--)
+    if (matched_[i]) { last = i; break; }
+  std::vector<bool> listed(g_.TermCount(), false);
+  for (size_t id = 0; id < items_.size(); id++) {
+    if (items_[id].pos != last) continue;
+    for (auto &e : ClosureOf(items_[id].config).exp)
+      if (!listed[e.term]) {
+        listed[e.term] = true;
+        out.push_back(o.upper ? g_.Upper(e.term) : g_.Lower(e.term));
+      }
   }
   return out;
 }
