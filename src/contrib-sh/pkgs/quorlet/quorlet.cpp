@@ -330,6 +330,46 @@ int InitCmd(Tcl_Interp *interp, int argc, const char **argv) {
   return TCL_OK;
 }
 
+// Prints the n best texts of the input just parsed (with tcl, collects them
+// in `text` and makes them the result), then the input trailer. Nothing at
+// all when nothing finished.
+void Emit(Tcl_Interp *interp, const rtn::Parser &p, const std::vector<std::string> &best,
+          std::string &text) {
+  const Options &o = gState.opt;
+  text.clear();
+  if (best.empty()) {
+    if (o.tcl) Tcl_ResetResult(interp);
+    return;
+  }
+  for (size_t i = 0; i < best.size(); i++) {
+    if (o.tcl) text += (i ? "\n" : "") + best[i];
+    else Write(o.prettyprint ? best[i] : best[i] + "\n\n");
+  }
+  if (o.input) {
+    // A matched word shows the side of its first terminal, an unmatched
+    // one as it came.
+    const rtn::Grammar &g = gState.grammar;
+    std::string in = "\n\nInput[0]: ";
+    for (size_t i = 0; i < p.Words().size(); i++) {
+      const std::string &w = p.Words()[i];
+      if (!p.Matched()[i]) {
+        in += w + " ";
+        continue;
+      }
+      int t = g.FirstBySide(o.upper != 0, w);
+      if (t < 0) t = g.FindTerminal(w);
+      std::string shown = t < 0 ? w : o.upper ? g.Upper(t) : g.Lower(t);
+      in += "[" + shown + "] ";
+    }
+    char tail[96];
+    snprintf(tail, sizeof tail, "\nNBest(%d) Number of finished path(s) printed: %zu\n\n", o.nbest,
+             best.size());
+    Write(in + tail);
+  }
+  Write("\n");
+  if (o.tcl) Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
+}
+
 // Parses one input given as words; leaves the n-best text in `text` (tcl) or
 // writes it to the stdout channel.
 int ParseWords(Tcl_Interp *interp, const std::vector<std::string> &words, std::string &text,
@@ -357,21 +397,7 @@ int ParseWords(Tcl_Interp *interp, const std::vector<std::string> &words, std::s
     Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
     return TCL_ERROR;
   }
-  text.clear();
-  for (size_t i = 0; i < best.size(); i++) {
-    if (o.tcl) text += (i ? "\n" : "") + best[i];
-    else Write(best[i] + "\n\n");
-  }
-  if (o.input) {
-    std::string in = "\n\nInput[0]: ";
-    for (size_t i = 0; i < p.Words().size(); i++)
-      in += p.Matched()[i] ? "[" + p.Words()[i] + "] " : p.Words()[i] + " ";
-    Write(in);
-  }
-  if (o.tcl) {
-    Write("\n");
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
-  }
+  Emit(interp, p, best, text);
   return TCL_OK;
 }
 
@@ -467,8 +493,9 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
         printf("\n\nInput: ");
         fflush(stdout);
         std::string w;
-        if (!std::getline(std::cin, w) || SplitWords(w).empty()) break;
-        w = SplitWords(w)[0];
+        // An empty line is an empty word, which nothing matches.
+        if (!std::getline(std::cin, w)) break;
+        w = SplitWords(w).empty() ? "" : SplitWords(w)[0];
         if (w == "cq") break;
         if (p.Word(w, po, res)) {
           Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
@@ -481,11 +508,7 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
         Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
         return TCL_ERROR;
       }
-      text.clear();
-      for (size_t i = 0; i < best.size(); i++) {
-        if (o.tcl) text += (i ? "\n" : "") + best[i];
-        else Write(best[i] + "\n\n");
-      }
+      Emit(interp, p, best, text);
       printf("\nAgain? (y|n), Stream? (y|n): ");
       fflush(stdout);
       std::string ans;

@@ -1276,11 +1276,13 @@ int Parser::Finished(const ParseOptions &o, std::vector<std::string> &out, std::
   for (size_t i = 1; i < order.size(); i++) {
     const Score &s = items_[order[i].item].sc;
     if (o.nbest == 1) {
+      // Ties of the best are printed: other scores end the list, other
+      // words consumed only pass this path over.
       bool same = s.word == first.word && s.repair == first.repair && s.oog == first.oog &&
                   s.fscore == first.fscore && s.netscore == first.netscore &&
-                  CompareBits(s.bits, first.bits) == 0 && s.maxLevel == first.maxLevel &&
-                  std::equal(s.fs, s.fs + kMaxDepth + 1, first.fs);
+                  s.maxLevel == first.maxLevel && std::equal(s.fs, s.fs + kMaxDepth + 1, first.fs);
       if (!same) break;
+      if (CompareBits(s.bits, first.bits) != 0) continue;
       if (order[i].text == order[0].text) continue;
       chosen.push_back(i);
     } else if (o.nbest == 0 || (int)i < o.nbest) {
