@@ -403,14 +403,21 @@ int CompileState::ReadCompiled(const std::string &bare, const std::string &path,
     return -1;
   }
   if (opt.rebuild) {
-    // Every net read must still match its grammar file.
+    // Every net read must not be older than its grammar file: a grammar
+    // newer than the net's own .rtn asks for a compile, one newer than the
+    // time the net was compiled from asks for the .rtn files instead. A
+    // file that cannot be looked at counts as newer.
     for (auto &n : trial.nets) {
       if (g.FindNet(n.name) >= 0 && g.nets[g.FindNet(n.name)].Defined()) continue;
       if (!n.Defined()) continue;
-      int64_t t;
+      int64_t t, tr;
       std::string nb = n.name.substr(1, n.name.size() - 2);
-      if (!MTime(opt.dir + nb + ".gra", &t) || t != n.graTime) {
+      if (!MTime(opt.dir + nb + ".gra", &t) || !MTime(opt.dir + nb + ".rtn", &tr) || t > tr) {
         *status = RS_GRA;
+        return -1;
+      }
+      if (t > n.graTime) {
+        *status = RS_RTN;
         return -1;
       }
     }

@@ -1,6 +1,7 @@
 // Compiler, compiled files and parse of the robust parser, driven directly.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <utime.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -309,6 +310,37 @@ TEST(CompiledFiles, StaleOrDamagedFilesAreCompiledAgain) {
     EXPECT_NE(warn.find("flights.rtn"), std::string::npos) << k;
     EXPECT_TRUE(d.nets[0].fWrite) << k;
   }
+}
+
+TEST(CompiledFiles, OnlyNewerGrammarFilesAreStale) {
+  TempDir t;
+  CopyFixture("flights", t);
+  Grammar g;
+  std::string res;
+  ASSERT_EQ(CreateIn(g, t.path, "flights", res), 0) << res;
+  for (int i = 0; i < (int)g.nets.size(); i++) ASSERT_EQ(RTN_Write(g, i, t.path, res), 0) << res;
+  // A grammar file set back in time (restored from a copy, say) is older
+  // than its compiled net: the compiled files are read.
+  struct utimbuf past = {time(nullptr) - 3600, time(nullptr) - 3600};
+  ASSERT_EQ(utime((t.path + "city_fs.gra").c_str(), &past), 0);
+  Grammar h;
+  ASSERT_EQ(CreateIn(h, t.path, "flights", res), 0) << res;
+  EXPECT_FALSE(h.nets[0].fWrite);
+  // A sub-net compiled again on its own: its grammar is newer than the copy
+  // inside flights.rtn but not than city_fs.rtn, so flights is compiled
+  // and city_fs read from its own file.
+  usleep(20000);
+  t.Put("city_fs.gra", "[city_fs]\n(CITY)\nCITY (paris) (rome)\n");
+  usleep(20000);
+  Grammar c;
+  ASSERT_EQ(CreateIn(c, t.path, "city_fs", res), 0) << res;
+  ASSERT_EQ(RTN_Write(c, 0, t.path, res), 0) << res;
+  Grammar k;
+  ASSERT_EQ(CreateIn(k, t.path, "flights", res), 0) << res;
+  EXPECT_TRUE(k.nets[0].fWrite);
+  ASSERT_GE(k.FindNet("[city_fs]"), 0);
+  EXPECT_FALSE(k.nets[k.FindNet("[city_fs]")].fWrite);
+  EXPECT_EQ(Parse(k, "i want to fly to paris"), "flights:[i,want,to,fly,to,city_fs:[paris]]");
 }
 
 TEST(CompiledFiles, UnpackRefusesBadBytesWithoutTouchingTheGrammar) {
