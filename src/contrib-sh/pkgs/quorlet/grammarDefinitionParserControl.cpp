@@ -158,7 +158,19 @@ struct CompileState {
   Grammar &g;
   CompileOptions opt;
   std::vector<std::string> inProgress;  // nets being compiled, outermost first
+  int dotCount = 0;                     // dots on the current line
   explicit CompileState(Grammar &gr) : g(gr) {}
+  void Dots(size_t n) {
+    if (!opt.dots || !opt.dotsOut) return;
+    for (size_t i = 0; i < n; i++) {
+      if (dotCount > 15) {
+        dotCount = 0;
+        opt.dotsOut("\r\t\t\t\t\t\t\t\t\t\t\r");
+      }
+      dotCount++;
+      opt.dotsOut(".");
+    }
+  }
   int Ensure(const std::string &bare, int readStatus, int depth, std::string &res);
   int CompileFile(const std::string &bare, int slot, int depth, std::string &res);
   int CompileBuffer(const std::string &bare, const std::string &text, int slot, int depth,
@@ -330,6 +342,7 @@ int CompileState::CompileBuffer(const std::string &bare, const std::string &text
              RTN_TRAILER;
     return 1;
   }
+  Dots(lx.rules.size());
   inProgress.push_back(key);
   Builder b{*this, lx, cp, {}, depth, res, bare};
   b.out.resize(2);
@@ -345,6 +358,7 @@ int CompileState::CompileBuffer(const std::string &bare, const std::string &text
     st.swap(keep);
   }
   g.nets[slot].SetArcs(b.out);
+  Dots(8);
   g.nets[slot].fWrite = true;
   g.nets[slot].fromNetFile = false;
   return 0;

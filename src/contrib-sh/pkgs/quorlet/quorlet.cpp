@@ -300,6 +300,8 @@ int InitCmd(Tcl_Interp *interp, int argc, const char **argv) {
   co.alloc.print = o.printallocs != 0;
   co.alloc.log = o.logallocs != 0;
   co.alloc.out = Write;
+  co.dots = o.dots != 0;
+  co.dotsOut = Write;
   std::string res;
   rtn::Grammar g;
   if (rtn::RTN_Create(g, base, co, res)) {

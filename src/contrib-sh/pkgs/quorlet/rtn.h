@@ -116,6 +116,10 @@ int RTN_ReportGrowth(const AllocLog &a, const char *fn, const char *stepName, in
 // Options of the compile and of the file choice.
 struct CompileOptions {
   AllocLog alloc;           // growth of the terminal string tables of each net compiled
+  // Progress dots of a compile: one per rule expanded and eight per net
+  // packed, 16 to a line, a full line wiped with "\r", ten tabs and "\r".
+  bool dots = false;
+  std::function<void(const std::string &)> dotsOut;
   int readStatus = RS_RTN;  // RS_RTN: prefer NAME.rtn, RS_NET: prefer NAME.net
   bool rebuild = true;      // check every net's NAME.gra against a compiled file
   std::string dir;          // directory of the grammar files ("" = current)
