@@ -227,8 +227,10 @@ int PrintNets(Tcl_Interp *interp, int mask) {
   bool ok = f && fwrite(text.data(), 1, text.size(), f) == text.size();
   if (f) ok = fclose(f) == 0 && ok;
   if (!ok) {
-    std::string m = "fopen failure for fromtable.txt in RTN_Print: " + RTN_TRAILER +
-                    "RTN_Print failure in main: " + RTN_TRAILER;
+    std::string t = RTN_TRAILER;
+    std::string m = "fopen failure for fromtable.txt in RTN_Print: " +
+                    t.replace(t.find(") line("), 7, ") at line(") + "\rRTN_Print failure in main: " +
+                    RTN_TRAILER;
     Tcl_SetObjResult(interp, Tcl_NewStringObj(m.c_str(), -1));
     return TCL_ERROR;
   }
@@ -674,9 +676,9 @@ int PrintCmd(Tcl_Interp *interp, int argc, const char **argv) {
   };
   if (argc < 3) {
     Tcl_SetResult(interp,
-                  (char *)"Usage: rp print ?stats? ?origins? ?symbols? ?nets? ?tofile? ?contexts? "
-                          "?terms? ?uppers? ?lowers? ?origincount? ?localhashtable? "
-                          "?upperlowerhashtable? ?leftcorners? ?memory? ?map? ?string?\n",
+                  (char *)"\rFormat: rp print [nets|symbols|terms|uppers|lowers|stats|origins|"
+                          "origincount|contexts|memory|map|string|localhashtable|"
+                          "upperlowerhashtable] [tofile]\n",
                   TCL_STATIC);
     return TCL_OK;
   }
