@@ -215,7 +215,8 @@ class Parser {
   const std::vector<std::string> &Words() const { return words_; }
   const std::vector<bool> &Matched() const { return matched_; }
   size_t ItemCount() const { return items_.size(); }
-  // Where growth lines of the parse tables go with printallocs.
+  // Where growth lines of the parse tables (printallocs) and the trace
+  // (debug) go.
   void SetAllocOutput(std::function<void(const std::string &)> out) { allocOut_ = std::move(out); }
 
  private:

@@ -1262,6 +1262,8 @@ int Parser::Finished(const ParseOptions &o, std::vector<std::string> &out, std::
       if (!drop) order.insert(order.begin() + at, r);
     }
   }
+  if ((o.debug == 1 || o.debug == 2 || o.debug == 4) && allocOut_)
+    allocOut_("\nFinished Paths Scored(" + std::to_string(collected) + ")\n");
   if (o.printallocs || o.logallocs) {
     AllocLog a;
     a.print = o.printallocs != 0;

@@ -470,6 +470,37 @@ TEST(Parse, FrameWindowCountsEveryPosition) {
   }
 }
 
+TEST(Parse, TraceAndGrowthLinesGoToTheOutput) {
+  // 130 terminals expected at the start: the prediction table grows once.
+  std::string text = "[g]\n(W)\nW";
+  for (int i = 0; i < 130; i++) text += " (w" + std::to_string(i) + ")";
+  Grammar g = Compile("g", text + "\n");
+  struct Case { int debug, printallocs; const char *want; } cases[] = {
+      {0, 0, ""},
+      {1, 0, "\nFinished Paths Scored(1)\n"},
+      {3, 0, ""},
+      {0, 1, "RTN_AllocPPNTableMemory([g]): prevSize(128) PPN_TABLE_SIZE(128) size(256)\n"},
+  };
+  for (auto &c : cases) {
+    Parser p(g);
+    std::string out, res;
+    p.SetAllocOutput([&](const std::string &s) { out += s; });
+    ParseOptions o;
+    o.debug = c.debug;
+    o.printallocs = c.printallocs;
+    ASSERT_EQ(p.Word("w3", o, res), 0) << res;
+    std::vector<std::string> best;
+    ASSERT_EQ(p.Finished(o, best, res), 0) << res;
+    EXPECT_EQ(best, std::vector<std::string>{"g:[w3]"});
+    EXPECT_EQ(out, c.want) << c.debug << " " << c.printallocs;
+    // The table stays grown for the next input.
+    out.clear();
+    p.Reset();
+    ASSERT_EQ(p.Word("w4", o, res), 0) << res;
+    if (c.printallocs) EXPECT_EQ(out, "");
+  }
+}
+
 TEST(Parse, NbestAndTies) {
   // Two analyses of the same words that score alike: both are shown.
   Grammar g = Compile("g", "[g]\n(A) (B)\nA (hi there)\nB (hi there)\n");
