@@ -877,36 +877,35 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
     if (term >= (int)expectByTerm_.size() || expectByTerm_[term].empty()) return nullptr;
     return &expectByTerm_[term];
   };
-  // Positions of a terminal's predictions, newest first.
-  auto positions = [&](int term) {
-    std::vector<int> qs;
-    for (auto it = expectByTerm_[term].rbegin(); it != expectByTerm_[term].rend(); ++it) {
-      int q = items_[it->first].pos + 1;
-      if (qs.empty() || qs.back() != q) qs.push_back(q);
+  // The newest prediction position of a terminal, and the oldest position
+  // taken when `count` predictions are taken from the newest on (-1: all).
+  auto newest = [&](int term) { return items_[expectByTerm_[term].back().first].pos + 1; };
+  auto oldestTaken = [&](int term, int count) {
+    const auto &list = expectByTerm_[term];
+    if (count < 0) return items_[list.front().first].pos + 1;
+    int seen = 0, q = newest(term);
+    for (auto it = list.rbegin(); it != list.rend(); ++it) {
+      int at = items_[it->first].pos + 1;
+      if (at != q) {
+        if (++seen >= count) break;
+        q = at;
+      }
     }
-    return qs;
+    return q;
   };
   auto inWindow = [&](int q) { return p - q + 1 <= o.framewindow; };
-  std::vector<std::pair<int, int>> taken;  // (terminal, prediction position)
+  std::vector<std::pair<int, int>> taken;  // (terminal, oldest prediction position taken)
   size_t accepted = cand.size();
   for (size_t ci = 0; ci < cand.size(); ci++) {
-    if (!predicted(cand[ci])) continue;
-    std::vector<int> qs = positions(cand[ci]);
-    if (!inWindow(qs[0])) continue;
+    if (!predicted(cand[ci]) || !inWindow(newest(cand[ci]))) continue;
     accepted = ci;
-    taken.push_back({cand[ci], qs[0]});
-    for (size_t k = 1; k < qs.size() && (o.lookback < 0 || (int)k <= o.lookback); k++)
-      taken.push_back({cand[ci], qs[k]});
+    taken.push_back({cand[ci], oldestTaken(cand[ci], o.lookback < 0 ? -1 : o.lookback + 1)});
     break;
   }
   if (o.lookback != 0)
-    for (size_t ci = accepted + 1; ci < cand.size(); ci++) {
-      if (!predicted(cand[ci])) continue;
-      std::vector<int> qs = positions(cand[ci]);
-      if (!inWindow(qs[0])) continue;
-      for (size_t k = 0; k < qs.size() && (o.lookback < 0 || (int)k < o.lookback); k++)
-        taken.push_back({cand[ci], qs[k]});
-    }
+    for (size_t ci = accepted + 1; ci < cand.size(); ci++)
+      if (predicted(cand[ci]) && inWindow(newest(cand[ci])))
+        taken.push_back({cand[ci], oldestTaken(cand[ci], o.lookback)});
 
   // The best few new items per resulting stack; a stack's entry in the
   // pair table numbers its bucket.
@@ -916,9 +915,13 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
   bool isNew;
   for (auto &tq : taken) {
       int term = tq.first;
-      for (auto &pe : expectByTerm_[term]) {
+      // The paths expecting the terminal, newest first, down to the oldest
+      // position taken.
+      const auto &list = expectByTerm_[term];
+      for (auto it = list.rbegin(); it != list.rend(); ++it) {
+        const auto &pe = *it;
         const Item &from = items_[pe.first];
-        if (from.pos + 1 != tq.second) continue;
+        if (from.pos + 1 < tq.second) break;
         const Expect &e = closures_[from.config]->exp[pe.second];
         Item n;
         n.prev = pe.first;
