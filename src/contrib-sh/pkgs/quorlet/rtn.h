@@ -269,7 +269,8 @@ std::string RTN_PrintText(const Grammar &g);
 // The tables of the grammar chosen by a mask: 0x1 every string table, 0x2
 // hash statistics, 0x4 the origin table (one origin per state of a net),
 // 0x8 symbols, 0x10 nets, 0x40 context entries, 0x80 terminals, 0x100 upper
-// and 0x200 lower sides. The text goes to `out`; 0 always.
+// and 0x200 lower sides, 0x800 origin counts and memory. The text goes to
+// `out`; 0 always.
 int RTN_Print(const Grammar &g, int mask, std::string &out, std::string &res);
 
 }  // namespace rtn

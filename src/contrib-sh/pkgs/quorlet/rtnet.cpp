@@ -567,6 +567,54 @@ int RTN_Print(const Grammar &g, int mask, std::string &out, std::string &res) {
     }
     out += "\n";
   }
+  if (mask & 0x800) {
+    // Every state is an origin the parse uses. The memory is that of the
+    // origin records as they would be laid out: each with its one prefix
+    // (holding the state's arcs, a terminal slot list each) and, when
+    // terminals leave the state, one context group; every level starts at
+    // 2 slots and grows by 4, the origins start at 8 and grow by 24, and
+    // unused slots are counted whole.
+    auto cap = [](int n, int first, int step) {
+      return n <= first ? first : first + step * ((n - first + step - 1) / step);
+    };
+    const int arcSlot = 24 + 4 * 2, freePrefix = 24 + 2 * arcSlot;
+    const int freeTpa = 20 + 2 * 2, freeGroup = 36 + 4 * 2 + 2 * freeTpa;
+    const int freeOrigin = 32 + 2 * freePrefix + 2 * freeGroup;
+    long size = 24, empty = 0;
+    int count = 0;
+    for (auto &n : g.nets)
+      for (int st = 0; st < n.States(); st++, count++) {
+        int arcs = (int)(n.End(st) - n.Begin(st)), termArcs = 0;
+        std::vector<int> terms;
+        for (const Arc *a = n.Begin(st); a != n.End(st); a++)
+          if (a->kind == ARC_TERM) {
+            termArcs++;
+            if (std::find(terms.begin(), terms.end(), a->id) == terms.end()) terms.push_back(a->id);
+          }
+        int arcCap = cap(arcs, 2, 4);
+        long o = 32 + (24 + arcCap * arcSlot) + freePrefix;
+        long e = freePrefix + (arcCap - arcs) * arcSlot + 4L * (2 * arcs - termArcs);
+        if (termArcs) {
+          int tiCap = cap((int)terms.size(), 2, 4), tpaArcCap = cap(termArcs, 2, 4);
+          o += (36 + 4 * tiCap + (20 + 2 * tpaArcCap) + freeTpa) + freeGroup;
+          e += freeGroup + 4L * (tiCap - (int)terms.size()) + freeTpa + 2L * (tpaArcCap - termArcs);
+        } else {
+          o += 2 * freeGroup;
+          e += 2 * freeGroup;
+        }
+        size += o;
+        empty += e;
+      }
+    long spare = (long)(cap(count, 8, 24) - count) * freeOrigin;
+    if (count == 0) size = 24;
+    else size += spare, empty += spare;
+    char line[256];
+    snprintf(line, sizeof line,
+             "\nRun-time States(%d) Compile-time only Connecting States(%d) Total(%d)\n"
+             "Origin Structure Memory Size in bytes(%ld) empty(%ld)\n\n",
+             count, 0, count, size, empty);
+    out += line;
+  }
   if (mask & 0x4) {
     out += "\nFrom Structure entries:\nFromTag\t\tFrom\tContextGroup\t\tPrefix\t\t\tToTag\t\t\t"
            "ToState\tSelf-Loop Depth\n-------\t\t----\t------------\t\t------\t\t\t-----\t\t\t"
