@@ -158,7 +158,19 @@ struct CompileState {
   Grammar &g;
   CompileOptions opt;
   std::vector<std::string> inProgress;  // nets being compiled, outermost first
+  int dotCount = 0;                     // dots on the current line
   explicit CompileState(Grammar &gr) : g(gr) {}
+  void Dots(size_t n) {
+    if (!opt.dots || !opt.dotsOut) return;
+    for (size_t i = 0; i < n; i++) {
+      if (dotCount > 15) {
+        dotCount = 0;
+        opt.dotsOut("\r\t\t\t\t\t\t\t\t\t\t\r");
+      }
+      dotCount++;
+      opt.dotsOut(".");
+    }
+  }
   int Ensure(const std::string &bare, int readStatus, int depth, std::string &res);
   int CompileFile(const std::string &bare, int slot, int depth, std::string &res);
   int CompileBuffer(const std::string &bare, const std::string &text, int slot, int depth,
@@ -330,6 +342,7 @@ int CompileState::CompileBuffer(const std::string &bare, const std::string &text
              RTN_TRAILER;
     return 1;
   }
+  Dots(lx.rules.size());
   inProgress.push_back(key);
   Builder b{*this, lx, cp, {}, depth, res, bare};
   b.out.resize(2);
@@ -345,6 +358,7 @@ int CompileState::CompileBuffer(const std::string &bare, const std::string &text
     st.swap(keep);
   }
   g.nets[slot].SetArcs(b.out);
+  Dots(8);
   g.nets[slot].fWrite = true;
   g.nets[slot].fromNetFile = false;
   return 0;
@@ -390,7 +404,8 @@ int CompileState::ReadCompiled(const std::string &bare, const std::string &path,
   }
   Grammar trial = g;  // the tree stays unchanged when the file is refused
   std::vector<std::string> missing;
-  int i = RTN_Unpack(trial, bytes, why, &missing);
+  // The container checked the field's bytes as it read them.
+  int i = RTN_Unpack(trial, bytes, why, &missing, false);
   if (i >= 0 && trial.nets[i].name != "[" + bare + "]") {
     why = "it holds net " + trial.nets[i].name + "\n";
     i = -1;
@@ -402,14 +417,21 @@ int CompileState::ReadCompiled(const std::string &bare, const std::string &path,
     return -1;
   }
   if (opt.rebuild) {
-    // Every net read must still match its grammar file.
+    // Every net read must not be older than its grammar file: a grammar
+    // newer than the net's own .rtn asks for a compile, one newer than the
+    // time the net was compiled from asks for the .rtn files instead. A
+    // file that cannot be looked at counts as newer.
     for (auto &n : trial.nets) {
       if (g.FindNet(n.name) >= 0 && g.nets[g.FindNet(n.name)].Defined()) continue;
       if (!n.Defined()) continue;
-      int64_t t;
+      int64_t t, tr;
       std::string nb = n.name.substr(1, n.name.size() - 2);
-      if (!MTime(opt.dir + nb + ".gra", &t) || t != n.graTime) {
+      if (!MTime(opt.dir + nb + ".gra", &t) || !MTime(opt.dir + nb + ".rtn", &tr) || t > tr) {
         *status = RS_GRA;
+        return -1;
+      }
+      if (t > n.graTime) {
+        *status = RS_RTN;
         return -1;
       }
     }
@@ -508,6 +530,32 @@ int RTN_Create(Grammar &g, const std::string &name, const CompileOptions &opt,
            " before call to RTN_Containerize in RTN_Create: " + RTN_TRAILER;
     g = Grammar();
     return 1;
+  }
+  if (opt.alloc.print || opt.alloc.log) {
+    // Each net compiled here listed the upper and lower sides of the
+    // terminals under it, and each side its terminals; nets below first.
+    for (int k = (int)g.nets.size() - 1; k >= 0; k--) {
+      if (!g.nets[k].fWrite) continue;
+      std::unordered_set<std::string> sides;
+      size_t terms = 0;
+      std::vector<bool> seen(g.TermCount(), false);
+      for (int n : g.Subtree(k))
+        for (auto &a : g.nets[n].arcs)
+          if (a.kind == ARC_TERM && !seen[a.id]) {
+            seen[a.id] = true;
+            terms++;
+            sides.insert("U " + g.Upper(a.id));
+            sides.insert("L " + g.Lower(a.id));
+          }
+      int lists = 128, indices = 256;
+      if (RTN_ReportGrowth(opt.alloc, "GDPC_AllocTerminalLists", "TLIST_TABLESIZE", 128,
+                           g.nets[k].name, lists, sides.size(), res) ||
+          RTN_ReportGrowth(opt.alloc, "GDPC_AllocTerminalIndicess", "TINDEX_TABLESIZE", 256,
+                           g.nets[k].name, indices, 2 * terms, res)) {
+        g = Grammar();
+        return 1;
+      }
+    }
   }
   return 0;
 }

@@ -196,6 +196,8 @@ rtn::ParseOptions ToParse(const Options &o) {
   p.score = o.score;
   p.input = o.input;
   p.debug = o.debug;
+  p.printallocs = o.printallocs;
+  p.logallocs = o.logallocs;
   return p;
 }
 
@@ -212,10 +214,12 @@ double Seconds(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// Print mask 52 ("printtofile") sends the listing to "fromtable.txt".
+// Prints the tables the mask selects to standard output, or with bit 0x20
+// to "fromtable.txt" (replacing it).
 int PrintNets(Tcl_Interp *interp, int mask) {
-  std::string text = rtn::RTN_PrintText(gState.grammar);
-  if ((mask & 32) == 0) {
+  std::string text, res;
+  rtn::RTN_Print(gState.grammar, mask, text, res);
+  if ((mask & 0x20) == 0) {
     Write(text);
     return TCL_OK;
   }
@@ -223,7 +227,10 @@ int PrintNets(Tcl_Interp *interp, int mask) {
   bool ok = f && fwrite(text.data(), 1, text.size(), f) == text.size();
   if (f) ok = fclose(f) == 0 && ok;
   if (!ok) {
-    std::string m = "Error: cannot write fromtable.txt\nRTN_Print failure in main: " + RTN_TRAILER;
+    std::string t = RTN_TRAILER;
+    std::string m = "fopen failure for fromtable.txt in RTN_Print: " +
+                    t.replace(t.find(") line("), 7, ") at line(") + "\rRTN_Print failure in main: " +
+                    RTN_TRAILER;
     Tcl_SetObjResult(interp, Tcl_NewStringObj(m.c_str(), -1));
     return TCL_ERROR;
   }
@@ -292,6 +299,11 @@ int InitCmd(Tcl_Interp *interp, int argc, const char **argv) {
   co.readStatus = o.rebuild ? rtn::RS_RTN : rtn::RS_NET;
   co.rebuild = o.rebuild != 0;
   co.dir = dir;
+  co.alloc.print = o.printallocs != 0;
+  co.alloc.log = o.logallocs != 0;
+  co.alloc.out = Write;
+  co.dots = o.dots != 0;
+  co.dotsOut = Write;
   std::string res;
   rtn::Grammar g;
   if (rtn::RTN_Create(g, base, co, res)) {
@@ -315,15 +327,57 @@ int InitCmd(Tcl_Interp *interp, int argc, const char **argv) {
     return TCL_ERROR;
   }
   gState.parser.reset(new rtn::Parser(gState.grammar));
+  gState.parser->SetAllocOutput(Write);
   gState.opt = o;
   gState.initialised = true;
   Tcl_ResetResult(interp);
   return TCL_OK;
 }
 
+// Prints the n best texts of the input just parsed (with tcl, collects them
+// in `text` and makes them the result), then the input trailer. Nothing at
+// all when nothing finished.
+void Emit(Tcl_Interp *interp, const rtn::Parser &p, const std::vector<std::string> &best,
+          std::string &text) {
+  const Options &o = gState.opt;
+  text.clear();
+  if (best.empty()) {
+    if (o.tcl) Tcl_ResetResult(interp);
+    return;
+  }
+  for (size_t i = 0; i < best.size(); i++) {
+    if (o.tcl) text += (i ? "\n" : "") + best[i];
+    else Write(o.prettyprint ? best[i] : best[i] + "\n\n");
+  }
+  if (o.input) {
+    // A matched word shows the side of its first terminal, an unmatched
+    // one as it came.
+    const rtn::Grammar &g = gState.grammar;
+    std::string in = "\n\nInput[0]: ";
+    for (size_t i = 0; i < p.Words().size(); i++) {
+      const std::string &w = p.Words()[i];
+      if (!p.Matched()[i]) {
+        in += w + " ";
+        continue;
+      }
+      int t = g.FirstBySide(o.upper != 0, w);
+      if (t < 0) t = g.FindTerminal(w);
+      std::string shown = t < 0 ? w : o.upper ? g.Upper(t) : g.Lower(t);
+      in += "[" + shown + "] ";
+    }
+    char tail[96];
+    snprintf(tail, sizeof tail, "\nNBest(%d) Number of finished path(s) printed: %zu\n\n", o.nbest,
+             best.size());
+    Write(in + tail);
+  }
+  Write("\n");
+  if (o.tcl) Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
+}
+
 // Parses one input given as words; leaves the n-best text in `text` (tcl) or
 // writes it to the stdout channel.
-int ParseWords(Tcl_Interp *interp, const std::vector<std::string> &words, std::string &text) {
+int ParseWords(Tcl_Interp *interp, const std::vector<std::string> &words, std::string &text,
+               bool console = false) {
   Options &o = gState.opt;
   rtn::ParseOptions po = ToParse(o);
   rtn::Parser &p = *gState.parser;
@@ -343,25 +397,11 @@ int ParseWords(Tcl_Interp *interp, const std::vector<std::string> &words, std::s
   if (o.dots) Write("\n\n");
   std::vector<std::string> best;
   if (p.Finished(po, best, res)) {
-    res += "RTN_PrintFinished error: " + RTN_TRAILER;
+    res += std::string(console ? "\r" : "") + "RTN_PrintFinished error: " + RTN_TRAILER;
     Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
     return TCL_ERROR;
   }
-  text.clear();
-  for (size_t i = 0; i < best.size(); i++) {
-    if (o.tcl) text += (i ? "\n" : "") + best[i];
-    else Write(best[i] + "\n\n");
-  }
-  if (o.input) {
-    std::string in = "\n\nInput[0]: ";
-    for (size_t i = 0; i < p.Words().size(); i++)
-      in += p.Matched()[i] ? "[" + p.Words()[i] + "] " : p.Words()[i] + " ";
-    Write(in);
-  }
-  if (o.tcl) {
-    Write("\n");
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
-  }
+  Emit(interp, p, best, text);
   return TCL_OK;
 }
 
@@ -378,7 +418,10 @@ int ReadAnswer() {
   return c;
 }
 
-int ParseFile(Tcl_Interp *interp, const std::string &path, std::string &text, bool *opened) {
+// Parses the words of one file. `number` > 0 names a numbered test file,
+// which has its own timing line.
+int ParseFile(Tcl_Interp *interp, const std::string &path, std::string &text, bool *opened,
+              int number = 0) {
   FILE *f = fopen(path.c_str(), "r");
   *opened = f != nullptr;
   if (!f) return TCL_OK;
@@ -388,10 +431,19 @@ int ParseFile(Tcl_Interp *interp, const std::string &path, std::string &text, bo
   while ((n = fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, n);
   fclose(f);
   auto t0 = std::chrono::steady_clock::now();
-  int rc = ParseWords(interp, SplitWords(all), text);
+  std::vector<std::string> words = SplitWords(all);
+  int rc = ParseWords(interp, words, text, number > 0);
   if (rc == TCL_OK && gState.opt.time) {
-    char line[128];
-    snprintf(line, sizeof line, "\r\nParse Time:\t\t%2.19f seconds\n", Seconds(t0));
+    char line[160];
+    if (number > 0) {
+      // The step count: the set-up step and one per word up to an end word.
+      size_t steps = 1;
+      while (steps - 1 < words.size() && words[steps - 1] != "cq") steps++;
+      snprintf(line, sizeof line, "\r\nParse Time(file[%d],words[%zu]):\t\t%2.19f seconds\n\n\n",
+               number, steps, Seconds(t0));
+    } else {
+      snprintf(line, sizeof line, "\r\nParse Time:\t\t%2.19f seconds\n", Seconds(t0));
+    }
     Write(line);
   }
   return rc;
@@ -445,8 +497,9 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
         printf("\n\nInput: ");
         fflush(stdout);
         std::string w;
-        if (!std::getline(std::cin, w) || SplitWords(w).empty()) break;
-        w = SplitWords(w)[0];
+        // An empty line is an empty word, which nothing matches.
+        if (!std::getline(std::cin, w)) break;
+        w = SplitWords(w).empty() ? "" : SplitWords(w)[0];
         if (w == "cq") break;
         if (p.Word(w, po, res)) {
           Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
@@ -455,14 +508,11 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
       }
       std::vector<std::string> best;
       if (p.Finished(po, best, res)) {
+        res += "\rRTN_PrintFinished error: " + RTN_TRAILER;
         Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
         return TCL_ERROR;
       }
-      text.clear();
-      for (size_t i = 0; i < best.size(); i++) {
-        if (o.tcl) text += (i ? "\n" : "") + best[i];
-        else Write(best[i] + "\n\n");
-      }
+      Emit(interp, p, best, text);
       printf("\nAgain? (y|n), Stream? (y|n): ");
       fflush(stdout);
       std::string ans;
@@ -475,7 +525,7 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
         for (int n = 1; n <= 39; n++) {
           bool opened;
           std::string path = cw.file + std::to_string(n) + ".txt";
-          if (ParseFile(interp, path, text, &opened) != TCL_OK) return TCL_ERROR;
+          if (ParseFile(interp, path, text, &opened, n) != TCL_OK) return TCL_ERROR;
           if (!opened) break;
         }
       } else {
@@ -483,7 +533,9 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
           bool opened;
           if (ParseFile(interp, cw.file + ".txt", text, &opened) != TCL_OK) return TCL_ERROR;
           if (!opened) {
-            std::string m = "\rfopen failure for " + cw.file + ": in " + RTN_TRAILER;
+            std::string t = RTN_TRAILER;
+            std::string m = "\rfopen failure for " + cw.file + ": in " +
+                            t.replace(t.find(") line("), 7, ") at line(");
             Tcl_SetObjResult(interp, Tcl_NewStringObj(m.c_str(), -1));
             return TCL_ERROR;
           }
@@ -502,12 +554,12 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
           "[(c)ommand (q)uit] to quit) --- READY:\n");
     std::string line;
     if (!std::getline(std::cin, line)) {
-      std::string m = "scanf error: " + RTN_TRAILER;
+      std::string m = "scanf error: file(quorlet), line(" + std::to_string(__LINE__) + ")\n";
       Tcl_SetObjResult(interp, Tcl_NewStringObj(m.c_str(), -1));
       return TCL_ERROR;
     }
     if (line.compare(0, 2, "cq") == 0) break;
-    if (ParseWords(interp, SplitWords(line), text) != TCL_OK) return TCL_ERROR;
+    if (ParseWords(interp, SplitWords(line), text, true) != TCL_OK) return TCL_ERROR;
     printf("\nAgain? (y|n), Stream? (y|n): ");
     fflush(stdout);
     std::string ans;
@@ -607,15 +659,35 @@ int HelpCmd(Tcl_Interp *interp, int, const char **) {
   return TCL_OK;
 }
 
-// rp print ?WORD ...?
-// Lists the loaded nets: the net table, then every arc by state.
-int PrintCmd(Tcl_Interp *interp, int, const char **) {
+// rp print WORD ?WORD ...?
+// Prints the tables of the loaded grammar that the words select; words that
+// select nothing are ignored. Without a word, answers the usage text.
+int PrintCmd(Tcl_Interp *interp, int argc, const char **argv) {
   if (!gState.initialised) {
     Tcl_SetResult(interp, (char *)"Error: \"rp init\" must be called before this function can be called.",
                   TCL_STATIC);
     return TCL_ERROR;
   }
-  Tcl_SetObjResult(interp, Tcl_NewStringObj(rtn::RTN_PrintText(gState.grammar).c_str(), -1));
+  static const struct { const char *word; int bit; } kWords[] = {
+      {"stats", 0x2},    {"origins", 0x4},     {"symbols", 0x8},          {"nets", 0x10},
+      {"tofile", 0x20},  {"contexts", 0x40},   {"terms", 0x80},           {"uppers", 0x100},
+      {"lowers", 0x200}, {"origincount", 0x800}, {"localhashtable", 0x1000},
+      {"upperlowerhashtable", 0x2000}, {"leftcorners", 0x4000},
+  };
+  if (argc < 3) {
+    Tcl_SetResult(interp,
+                  (char *)"\rFormat: rp print [nets|symbols|terms|uppers|lowers|stats|origins|"
+                          "origincount|contexts|memory|map|string|localhashtable|"
+                          "upperlowerhashtable] [tofile]\n",
+                  TCL_STATIC);
+    return TCL_OK;
+  }
+  int mask = 0x400;
+  for (int i = 2; i < argc; i++)
+    for (auto &w : kWords)
+      if (strcmp(argv[i], w.word) == 0) mask |= w.bit;
+  if (PrintNets(interp, mask) != TCL_OK) return TCL_ERROR;
+  Tcl_ResetResult(interp);
   return TCL_OK;
 }
 

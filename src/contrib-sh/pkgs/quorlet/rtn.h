@@ -24,6 +24,7 @@
 #define QUORLET_RTN_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -100,8 +101,25 @@ struct Grammar {
   std::vector<int> Subtree(int i) const;
 };
 
+// Reports of table growth: with `print` each line goes to `out`, with `log`
+// it is appended to "allocLog.txt" in the current directory.
+struct AllocLog {
+  bool print = false, log = false;
+  std::function<void(const std::string &)> out;
+};
+// Grows the capacity `cap` by `step` until it holds `count` elements,
+// reporting each growth as "FN(NET): prevSize(A) STEPNAME(STEP) size(B)".
+// 1 with the reason in res when allocLog.txt cannot be opened.
+int RTN_ReportGrowth(const AllocLog &a, const char *fn, const char *stepName, int step,
+                     const std::string &net, int &cap, size_t count, std::string &res);
+
 // Options of the compile and of the file choice.
 struct CompileOptions {
+  AllocLog alloc;           // growth of the terminal string tables of each net compiled
+  // Progress dots of a compile: one per rule expanded and eight per net
+  // packed, 16 to a line, a full line wiped with "\r", ten tabs and "\r".
+  bool dots = false;
+  std::function<void(const std::string &)> dotsOut;
   int readStatus = RS_RTN;  // RS_RTN: prefer NAME.rtn, RS_NET: prefer NAME.net
   bool rebuild = true;      // check every net's NAME.gra against a compiled file
   std::string dir;          // directory of the grammar files ("" = current)
@@ -129,8 +147,10 @@ void RTN_RegisterTypes();
 std::string RTN_Pack(const Grammar &g, const std::vector<int> &which, bool withSubnets);
 // Reads bytes made by RTN_Pack into g (nets already present by name are kept).
 // Returns the index of the file's own net, or -1 with the reason in res.
+// verifyCheck 0 skips the payload's CRC, for bytes whose container has just
+// checked its own; every count, index and offset is checked all the same.
 int RTN_Unpack(Grammar &g, const std::string &bytes, std::string &res,
-               std::vector<std::string> *missingSubnets = nullptr);
+               std::vector<std::string> *missingSubnets = nullptr, bool verifyCheck = true);
 
 // ----------------------------------------------------------------------------
 // The parse.
@@ -144,11 +164,14 @@ struct ParseOptions {
   int upper = 1;        // match input on the upper side of terminals
   int canonical = 0, tail = 0, hide = 0, transcript = 0, showoog = 0;
   int prolog = 0, prettyprint = 0, score = 0, input = 0, debug = 0;
+  int printallocs = 0, logallocs = 0;
 };
 
 struct Score {
   int word = 0, repair = 0, oog = 0, fscore = 0, netscore = 0;
   int maxLevel = 0;
+  uint8_t w = 1;         // whether the latest word counted (kept by words that enter no net)
+  int8_t lastKind = -1;  // NetKind of the latest net counted, -1 before any
   uint16_t fs[kMaxDepth + 1] = {};
   uint64_t bits[4] = {};  // input positions consumed, position p = bit p
 };
@@ -192,6 +215,9 @@ class Parser {
   const std::vector<std::string> &Words() const { return words_; }
   const std::vector<bool> &Matched() const { return matched_; }
   size_t ItemCount() const { return items_.size(); }
+  // Where growth lines of the parse tables (printallocs) and the trace
+  // (debug) go.
+  void SetAllocOutput(std::function<void(const std::string &)> out) { allocOut_ = std::move(out); }
 
  private:
   struct Closure {
@@ -215,9 +241,14 @@ class Parser {
   std::vector<std::vector<int>> finished_;                       // per position
   std::vector<std::string> words_;
   std::vector<bool> matched_;
-  std::vector<int> matchedPositions_;
-  std::vector<int> skippedAt_;  // unknown words before each position
-  int skipped_ = 0;
+  int ReportGrowth(const ParseOptions &o, std::string &res);
+  std::function<void(const std::string &)> allocOut_;
+  // Capacities of the parse tables; they grow and stay grown until the
+  // parser is released. Predictions are counted per terminal and position.
+  int ptoaCap_ = 16384, ppnCap_ = 128, nodeCap_ = 512, finishedCap_ = 16384;
+  size_t predictions_ = 0;
+  std::vector<int> lastPrediction_;  // terminal -> position of its newest prediction
+  int repairNet_ = -1;  // "[X_repair]" of a top net "[X_type]": its words leave no bit
   bool started_ = false;
 };
 
@@ -234,6 +265,13 @@ NetKind KindOf(const std::string &bracketed);
 
 // A readable listing of the nets (net table, then arcs per state).
 std::string RTN_PrintText(const Grammar &g);
+
+// The tables of the grammar chosen by a mask: 0x1 every string table, 0x2
+// hash statistics, 0x4 the origin table (one origin per state of a net),
+// 0x8 symbols, 0x10 nets, 0x40 context entries, 0x80 terminals, 0x100 upper
+// and 0x200 lower sides, 0x800 origin counts and memory. The text goes to
+// `out`; 0 always.
+int RTN_Print(const Grammar &g, int mask, std::string &out, std::string &res);
 
 }  // namespace rtn
 

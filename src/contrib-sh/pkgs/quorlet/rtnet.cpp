@@ -2,6 +2,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <unordered_map>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -72,7 +73,12 @@ struct In {
     p += n;
     return v;
   }
-  uint32_t u32() { return (uint32_t)le(4); }
+  uint32_t u32() {
+    if (!need(4)) return 0;
+    const unsigned char *q = (const unsigned char *)b.data() + p;
+    p += 4;
+    return (uint32_t)q[0] | (uint32_t)q[1] << 8 | (uint32_t)q[2] << 16 | (uint32_t)q[3] << 24;
+  }
   std::string str() {
     uint32_t n = u32();
     if (!need(n)) return "";
@@ -164,7 +170,7 @@ std::string RTN_Pack(const Grammar &g, const std::vector<int> &which, bool withS
 }
 
 int RTN_Unpack(Grammar &g, const std::string &bytes, std::string &res,
-               std::vector<std::string> *missingSubnets) {
+               std::vector<std::string> *missingSubnets, bool verifyCheck) {
   auto bad = [&](const std::string &why) {
     res += "Error: " + why + " in RTN_Read: " + RTN_TRAILER;
     return -1;
@@ -179,7 +185,7 @@ int RTN_Unpack(Grammar &g, const std::string &bytes, std::string &res,
   if (version != kVersion) return bad("unknown compiled network version " + std::to_string(version));
   if (kind != 1 && kind != 2) return bad("unknown compiled network kind");
   if (len != bytes.size() - kHeader) return bad("compiled network file truncated");
-  if (crc != (uint32_t)crc32(0, (const Bytef *)bytes.data() + kHeader, len))
+  if (verifyCheck && crc != (uint32_t)crc32(0, (const Bytef *)bytes.data() + kHeader, len))
     return bad("compiled network file damaged (checksum)");
 
   In in(bytes, kHeader);
@@ -442,6 +448,231 @@ std::string RTN_PrintText(const Grammar &g) {
   return s;
 }
 
+namespace {
+
+// Tab runs that line the listing up: `runs` gives (longer than, text) pairs
+// tried in order, `last` the run for short texts.
+std::string TabRun(size_t n, std::initializer_list<std::pair<size_t, const char *>> runs,
+                   const char *last) {
+  for (auto &r : runs)
+    if (n > r.first) return r.second;
+  return last;
+}
+
+// A table listing head: "\nNAME:\nIndex\tOffset\tEntry\n-----\t------\t-----\n".
+std::string TableHead(const char *name) {
+  return std::string("\n") + name + ":\nIndex\tOffset\tEntry\n-----\t------\t-----\n";
+}
+
+// The net names of a symbol such as "0:5_2:0" or "0_2", one line per net.
+std::string Breakdown(const Grammar &g, const std::string &sym, bool arcForm) {
+  std::string out;
+  size_t at = 0;
+  bool firstPart = true;
+  while (at <= sym.size()) {
+    size_t us = sym.find('_', at);
+    std::string part = sym.substr(at, us == std::string::npos ? std::string::npos : us - at);
+    int net = atoi(part.c_str());
+    std::string name = net >= 0 && net < (int)g.nets.size() ? g.nets[net].name : "?";
+    if (arcForm) {
+      out += name + TabRun(name.size(), {{15, "\t"}, {7, "\t\t"}}, "\t\t\t") + part;
+      if (us != std::string::npos) out += "\n\t\t\t\t\t\t\t\t\t";
+    } else {
+      if (!firstPart) out += "\n";
+      out += name + TabRun(name.size(), {{15, "\n\t\t"}, {7, "\t"}}, "\t\t") + part;
+    }
+    firstPart = false;
+    if (us == std::string::npos) break;
+    at = us + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+int RTN_Print(const Grammar &g, int mask, std::string &out, std::string &res) {
+  (void)res;
+  out.clear();
+  const std::string nine(9, '\t');
+  // Sides in the order their first terminal appears.
+  auto sides = [&](bool upper) {
+    std::vector<std::pair<std::string, int>> list;  // side, first terminal
+    std::unordered_map<std::string, bool> seen;
+    for (int t = 0; t < g.TermCount(); t++) {
+      std::string side = upper ? g.Upper(t) : g.Lower(t);
+      if (seen.emplace(side, true).second) list.push_back({side, g.FirstBySide(upper, side)});
+    }
+    return list;
+  };
+  // The offset of a side's text: it follows "U " or "L " in its key.
+  auto keyOffset = [&](const std::string &key) {
+    int e = GDPC_StringFind(g.pht, key.data(), key.size());
+    return e >= 0 ? (int)g.pht.entry[e].key + 2 : -1;
+  };
+  if (mask & 0x40) {
+    bool fromNet = false;
+    for (auto &n : g.nets) fromNet = fromNet || n.fromNetFile;
+    if (fromNet)
+      out += "Context entries are not available. Try an rp init command with the \"rebuild\" "
+             "flag set to 1.\n";
+  }
+  if (mask & 0x11) {
+    // Net names are kept apart from the terminal keys: offsets count
+    // through the names, each ended by a zero byte.
+    out += TableHead("NetTable");
+    int off = 0;
+    for (size_t i = 0; i < g.nets.size(); i++) {
+      out += std::to_string(i) + "\t" + std::to_string(off) + "\t" + g.nets[i].name + "\n";
+      off += (int)g.nets[i].name.size() + 1;
+    }
+    out += "\n";
+  }
+  if (mask & 0x81) {
+    out += TableHead("TermTable");
+    for (int t = 0; t < g.TermCount(); t++)
+      out += std::to_string(t) + "\t" + std::to_string(g.pht.entry[g.termKey[t]].key) + "\t" +
+             g.TermName(t) + "\n";
+    out += "\n";
+  }
+  for (int upper = 1; upper >= 0; upper--) {
+    if (!(mask & (upper ? 0x101 : 0x201))) continue;
+    out += TableHead(upper ? "UpperTable" : "LowerTable");
+    auto list = sides(upper != 0);
+    for (size_t i = 0; i < list.size(); i++) {
+      const std::string &text = list[i].first;
+      size_t tab = text.rfind('\t');
+      size_t n = tab == std::string::npos ? text.size() : text.size() - tab;
+      out += std::to_string(i) + "\t" +
+             std::to_string(keyOffset((upper ? "U " : "L ") + text)) + "\t" + text +
+             TabRun(n, {{16, "\t"}, {8, "\t\t"}}, "\t\t\t");
+      for (int t = list[i].second; t >= 0; t = g.NextBySide(upper != 0, t))
+        out += std::string(g.TermName(t)) + " ";
+      out += "\n";
+    }
+    out += "\n";
+  }
+  // Origins are the states of the nets, named "NET:STATE"; the prefix of
+  // each is its net, named by its index.
+  if (mask & 0x9) {
+    out += TableHead("SymbolTable");
+    int k = 0, off = 0;
+    for (size_t i = 0; i < g.nets.size(); i++) {
+      std::vector<std::string> syms{std::to_string(i)};
+      for (int st = 0; st < g.nets[i].States(); st++)
+        syms.push_back(std::to_string(i) + ":" + std::to_string(st));
+      for (auto &sy : syms) {
+        out += std::to_string(k++) + "\t" + std::to_string(off) + "\t" + sy + "\n";
+        off += (int)sy.size() + 1;
+      }
+    }
+    out += "\n";
+  }
+  if (mask & 0x800) {
+    // Every state is an origin the parse uses. The memory is that of the
+    // origin records as they would be laid out: each with its one prefix
+    // (holding the state's arcs, a terminal slot list each) and, when
+    // terminals leave the state, one context group; every level starts at
+    // 2 slots and grows by 4, the origins start at 8 and grow by 24, and
+    // unused slots are counted whole.
+    auto cap = [](int n, int first, int step) {
+      return n <= first ? first : first + step * ((n - first + step - 1) / step);
+    };
+    const int arcSlot = 24 + 4 * 2, freePrefix = 24 + 2 * arcSlot;
+    const int freeTpa = 20 + 2 * 2, freeGroup = 36 + 4 * 2 + 2 * freeTpa;
+    const int freeOrigin = 32 + 2 * freePrefix + 2 * freeGroup;
+    long size = 24, empty = 0;
+    int count = 0;
+    for (auto &n : g.nets)
+      for (int st = 0; st < n.States(); st++, count++) {
+        int arcs = (int)(n.End(st) - n.Begin(st)), termArcs = 0;
+        std::vector<int> terms;
+        for (const Arc *a = n.Begin(st); a != n.End(st); a++)
+          if (a->kind == ARC_TERM) {
+            termArcs++;
+            if (std::find(terms.begin(), terms.end(), a->id) == terms.end()) terms.push_back(a->id);
+          }
+        int arcCap = cap(arcs, 2, 4);
+        long o = 32 + (24 + arcCap * arcSlot) + freePrefix;
+        long e = freePrefix + (arcCap - arcs) * arcSlot + 4L * (2 * arcs - termArcs);
+        if (termArcs) {
+          int tiCap = cap((int)terms.size(), 2, 4), tpaArcCap = cap(termArcs, 2, 4);
+          o += (36 + 4 * tiCap + (20 + 2 * tpaArcCap) + freeTpa) + freeGroup;
+          e += freeGroup + 4L * (tiCap - (int)terms.size()) + freeTpa + 2L * (tpaArcCap - termArcs);
+        } else {
+          o += 2 * freeGroup;
+          e += 2 * freeGroup;
+        }
+        size += o;
+        empty += e;
+      }
+    long spare = (long)(cap(count, 8, 24) - count) * freeOrigin;
+    if (count == 0) size = 24;
+    else size += spare, empty += spare;
+    char line[256];
+    snprintf(line, sizeof line,
+             "\nRun-time States(%d) Compile-time only Connecting States(%d) Total(%d)\n"
+             "Origin Structure Memory Size in bytes(%ld) empty(%ld)\n\n",
+             count, 0, count, size, empty);
+    out += line;
+  }
+  if (mask & 0x4) {
+    out += "\nFrom Structure entries:\nFromTag\t\tFrom\tContextGroup\t\tPrefix\t\t\tToTag\t\t\t"
+           "ToState\tSelf-Loop Depth\n-------\t\t----\t------------\t\t------\t\t\t-----\t\t\t"
+           "-------\t---------------\n";
+    int o = 0;
+    for (size_t i = 0; i < g.nets.size(); i++) {
+      const Net &n = g.nets[i];
+      std::string prefix = std::to_string(i);
+      for (int st = 0; st < n.States(); st++, o++) {
+        std::string name = prefix + ":" + std::to_string(st);
+        out += "index(" + std::to_string(o) + "): ([fActive(1)] origin: " + name + ")\n";
+        out += Breakdown(g, name, false) + "\t";
+        // One context group: the terminals that leave the state, directly
+        // or after null arcs.
+        std::vector<const Arc *> arcs;
+        std::vector<int> terms, reach{st};
+        for (size_t r = 0; r < reach.size(); r++)
+          for (const Arc *a = n.Begin(reach[r]); a != n.End(reach[r]); a++) {
+            if (a->kind == ARC_NULL && a->to != 1 &&
+                std::find(reach.begin(), reach.end(), a->to) == reach.end())
+              reach.push_back(a->to);
+            if (a->kind != ARC_TERM) continue;
+            arcs.push_back(a);
+            if (std::find(terms.begin(), terms.end(), a->id) == terms.end()) terms.push_back(a->id);
+          }
+        if (arcs.empty()) continue;
+        out += "cgi #(00:00)\n\t\t\t------------\n\t\t\t";
+        for (size_t j = 0; j < terms.size(); j++) {
+          std::string text = g.TermName(terms[j]);
+          out += (j < 10 ? "0" : "") + std::to_string(j) + " " + text;
+          if (j + 1 < terms.size()) out += "\n\t\t\t";
+          else if (text.size() + 3 <= 7) out += "\t\t\t";
+          else if (text.size() + 3 <= 15) out += "\t\t";
+          else out += "\t";
+        }
+        char head[16];
+        snprintf(head, sizeof head, "%-3d ", 0);
+        std::string tpa = head + prefix;
+        out += tpa;
+        if (tpa.size() <= 7) out += "\t\t\t";
+        else if (tpa.size() <= 15) out += "\t\t";
+        else if (tpa.size() <= 23) out += "\t";
+        else out += "\n" + nine;
+        for (size_t k = 0; k < arcs.size(); k++) {
+          out += "(to: " + prefix + ")\n" + nine + Breakdown(g, prefix, true) + ":" +
+                 std::to_string(arcs[k]->to);
+          if (k + 1 < arcs.size()) out += "\n" + nine + std::string(32, '-') + "\n" + nine;
+          else out += "\n\n";
+        }
+      }
+    }
+  }
+  if (mask & 0x2)
+    out += "\n---------------------------------------------\nSerializable Hash Table Statistics:\n" +
+           GDPC_HashStats(g.pht) + "\n";
+  return 0;
+}
+
 // ---------------------------------------------------------------------------
 // The robust parse.
 //
@@ -508,12 +739,11 @@ void Parser::Reset() {
   }
   mem_Reset(pool_);
   expectByTerm_.clear();
+  lastPrediction_.clear();
+  predictions_ = 0;
   finished_.clear();
   words_.clear();
   matched_.clear();
-  matchedPositions_.clear();
-  skippedAt_.clear();
-  skipped_ = 0;
   started_ = false;
 }
 
@@ -582,11 +812,58 @@ const Parser::Closure &Parser::ClosureOf(int config) {
   return *closures_[config];
 }
 
+int RTN_ReportGrowth(const AllocLog &a, const char *fn, const char *stepName, int step,
+                     const std::string &net, int &cap, size_t count, std::string &res) {
+  while (count > (size_t)cap) {
+    char line[512];
+    snprintf(line, sizeof line, "%s(%.300s): prevSize(%d) %s(%d) size(%d)\n", fn, net.c_str(), cap,
+             stepName, step, cap + step);
+    cap += step;
+    if (a.print && a.out) a.out(line);
+    if (a.log) {
+      FILE *f = fopen("allocLog.txt", "a");
+      if (!f) {
+        res += std::string("Error: fopen failure for allocLog.txt in ") + fn + ": " + RTN_TRAILER;
+        return 1;
+      }
+      fputs(line, f);
+      fclose(f);
+    }
+  }
+  return 0;
+}
+
+int Parser::ReportGrowth(const ParseOptions &o, std::string &res) {
+  if (!o.printallocs && !o.logallocs) return 0;
+  AllocLog a;
+  a.print = o.printallocs != 0;
+  a.log = o.logallocs != 0;
+  a.out = allocOut_;
+  const std::string &net = g_.nets[0].name;
+  return RTN_ReportGrowth(a, "RTN_AllocPtoaTableMemory", "PTOATABLE_MEMSIZE", 16384, net, ptoaCap_,
+                          items_.size(), res) ||
+         RTN_ReportGrowth(a, "RTN_AllocPPNTableMemory", "PPN_TABLE_SIZE", 128, net, ppnCap_,
+                          predictions_, res) ||
+         RTN_ReportGrowth(a, "RTN_AllocTerminalTableMemory", "TERMINALTABLE_MEMSIZE", 512, net,
+                          nodeCap_, predictions_, res);
+}
+
 void Parser::Enroll(int item) {
   int config = items_[item].config;
   const Closure &c = ClosureOf(config);
-  if ((int)expectByTerm_.size() < g_.TermCount()) expectByTerm_.resize(g_.TermCount());
-  for (size_t e = 0; e < c.exp.size(); e++) expectByTerm_[c.exp[e].term].push_back({item, (int)e});
+  if ((int)expectByTerm_.size() < g_.TermCount()) {
+    expectByTerm_.resize(g_.TermCount());
+    lastPrediction_.resize(g_.TermCount(), -2);
+  }
+  int q = items_[item].pos + 1;
+  for (size_t e = 0; e < c.exp.size(); e++) {
+    int t = c.exp[e].term;
+    expectByTerm_[t].push_back({item, (int)e});
+    if (lastPrediction_[t] != q) {
+      lastPrediction_[t] = q;
+      predictions_++;
+    }
+  }
   int pos = items_[item].pos;
   if (c.finishable && pos >= 0) {
     if ((int)finished_.size() <= pos) finished_.resize(pos + 1);
@@ -598,6 +875,12 @@ void Parser::Enroll(int item) {
 void Parser::Start() {
   if (started_) return;
   started_ = true;
+  // The repair net of a top net "[X_type]" is "[X_repair]".
+  repairNet_ = -1;
+  const std::string &top = g_.nets[0].name;
+  size_t us = top.rfind('_');
+  if (us != std::string::npos && top.compare(us, std::string::npos, "_type]") == 0)
+    repairNet_ = g_.FindNet(top.substr(0, us) + "_repair]");
   Item s;
   s.prev = -1;
   s.pos = -1;
@@ -623,7 +906,6 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
     return 1;
   }
   words_.push_back(w);
-  skippedAt_.push_back(skipped_);
   // Candidates: the terminals with this side, else the terminal of that name.
   std::vector<int> cand;
   for (int t = g_.FirstBySide(o.upper != 0, w); t >= 0; t = g_.NextBySide(o.upper != 0, t))
@@ -632,11 +914,46 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
     int t = g_.FindTerminal(w);
     if (t >= 0) cand.push_back(t);
   }
-  const std::vector<int> *cands = cand.empty() ? nullptr : &cand;
-  int minPos = -1;
-  if (o.lookback >= 0 && (int)matchedPositions_.size() > o.lookback)
-    minPos = matchedPositions_[matchedPositions_.size() - 1 - o.lookback];
   size_t keep = o.prune ? (size_t)std::max(1, std::min(o.nbest, 16)) : 16;
+
+  // A prediction of a terminal is the set of paths that expect it at one
+  // position (the position after their last word). The newest prediction of
+  // the first candidate that lies within the frame window is taken; with
+  // lookback, older predictions of it and the predictions of later
+  // candidates are joined, at most `lookback` per candidate (-1: all).
+  auto predicted = [&](int term) -> const std::vector<std::pair<int, int>> * {
+    if (term >= (int)expectByTerm_.size() || expectByTerm_[term].empty()) return nullptr;
+    return &expectByTerm_[term];
+  };
+  // The newest prediction position of a terminal, and the oldest position
+  // taken when `count` predictions are taken from the newest on (-1: all).
+  auto newest = [&](int term) { return items_[expectByTerm_[term].back().first].pos + 1; };
+  auto oldestTaken = [&](int term, int count) {
+    const auto &list = expectByTerm_[term];
+    if (count < 0) return items_[list.front().first].pos + 1;
+    int seen = 0, q = newest(term);
+    for (auto it = list.rbegin(); it != list.rend(); ++it) {
+      int at = items_[it->first].pos + 1;
+      if (at != q) {
+        if (++seen >= count) break;
+        q = at;
+      }
+    }
+    return q;
+  };
+  auto inWindow = [&](int q) { return p - q + 1 <= o.framewindow; };
+  std::vector<std::pair<int, int>> taken;  // (terminal, oldest prediction position taken)
+  size_t accepted = cand.size();
+  for (size_t ci = 0; ci < cand.size(); ci++) {
+    if (!predicted(cand[ci]) || !inWindow(newest(cand[ci]))) continue;
+    accepted = ci;
+    taken.push_back({cand[ci], oldestTaken(cand[ci], o.lookback < 0 ? -1 : o.lookback + 1)});
+    break;
+  }
+  if (o.lookback != 0)
+    for (size_t ci = accepted + 1; ci < cand.size(); ci++)
+      if (predicted(cand[ci]) && inWindow(newest(cand[ci])))
+        taken.push_back({cand[ci], oldestTaken(cand[ci], o.lookback)});
 
   // The best few new items per resulting stack; a stack's entry in the
   // pair table numbers its bucket.
@@ -644,18 +961,15 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
   UL_InitHashTable(bucketIndex, 8);
   std::vector<std::vector<Item>> buckets;
   bool isNew;
-  size_t existing = items_.size();
-  if (cands)
-    for (int term : *cands) {
-      if (term >= (int)expectByTerm_.size()) continue;
-      for (auto &pe : expectByTerm_[term]) {
-        if ((size_t)pe.first >= existing) continue;
+  for (auto &tq : taken) {
+      int term = tq.first;
+      // The paths expecting the terminal, newest first, down to the oldest
+      // position taken.
+      const auto &list = expectByTerm_[term];
+      for (auto it = list.rbegin(); it != list.rend(); ++it) {
+        const auto &pe = *it;
         const Item &from = items_[pe.first];
-        // Distance in words the grammar knows: unknown words do not count.
-        if (from.pos >= 0 && ((p - skipped_) - (from.pos - skippedAt_[from.pos]) > o.framewindow ||
-                              from.pos < minPos))
-          continue;
-        if (from.pos < 0 && minPos >= 0) continue;
+        if (from.pos + 1 < tq.second) break;
         const Expect &e = closures_[from.config]->exp[pe.second];
         Item n;
         n.prev = pe.first;
@@ -671,36 +985,60 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
           n.stack[k] = {(int16_t)cfg[k].first, cfg[k].second,
                         (int16_t)(kept ? from.stack[k].entry : p)};
         }
-        // Nets entered with this word are counted level by level.
+        // Nets entered with this word are counted level by level. Until a
+        // word of the path has counted, every level of the stack is counted
+        // again; later, only the levels this word enters. A word that enters
+        // no net counts as the word before it did.
         int common = 0;
         if (from.pos >= 0)
           while (common < n.depth && common < from.depth &&
                  n.stack[common].net == from.stack[common].net &&
                  n.stack[common].entry == from.stack[common].entry)
             common++;
-        bool counted = true, repair = false;
-        for (int k = 0; k < n.depth; k++) {
-          NetKind kind = KindOf(g_.nets[n.stack[k].net].name);
-          if (kind == NK_REPAIR) repair = true;
-          if (kind == NK_REPAIR || (kind == NK_OOG && !o.showoog)) counted = false;
-          if (k < common) continue;
-          if (k > kMaxDepth) continue;
-          n.sc.maxLevel = std::max(n.sc.maxLevel, (int)k);
+        bool firstCount = n.sc.word == 0;
+        int w = firstCount ? 1 : n.sc.w;
+        for (int k = firstCount ? 0 : common; k < n.depth && k <= kMaxDepth; k++) {
           if (k == 0 && o.prolog) {
-            n.sc.fs[0]++;
-            n.sc.maxLevel = std::max(n.sc.maxLevel, 1);
+            if (from.pos < 0) {
+              n.sc.fs[0]++;
+              n.sc.maxLevel = std::max(n.sc.maxLevel, 1);
+            }
             continue;
           }
+          NetKind kind = KindOf(g_.nets[n.stack[k].net].name);
+          n.sc.lastKind = (int8_t)kind;
           switch (kind) {
-            case NK_FS: n.sc.fs[k]++; if (o.showoog) n.sc.fscore++; break;
-            case NK_REPAIR: n.sc.repair++; if (o.showoog) n.sc.fscore++; break;
-            case NK_OOG: n.sc.oog++; if (o.showoog) n.sc.fscore++; break;
-            case NK_FI: n.sc.fscore++; break;
-            default: n.sc.netscore++; break;
+            case NK_FS:
+              n.sc.fs[k]++;
+              if (!firstCount) w = 1;
+              if (o.showoog) n.sc.fscore++;
+              n.sc.maxLevel = std::max(n.sc.maxLevel, k);
+              break;
+            case NK_REPAIR:
+              n.sc.repair++;
+              w = 0;
+              if (o.showoog) n.sc.fscore++, n.sc.maxLevel = std::max(n.sc.maxLevel, k);
+              break;
+            case NK_OOG:
+              n.sc.oog++;
+              w = o.showoog ? 1 : 0;
+              if (o.showoog) n.sc.fscore++, n.sc.maxLevel = std::max(n.sc.maxLevel, k);
+              break;
+            case NK_FI:
+              if (!firstCount) w = 1;
+              n.sc.fscore++;
+              n.sc.maxLevel = std::max(n.sc.maxLevel, k);
+              break;
+            default:
+              if (!firstCount) w = 1;
+              n.sc.netscore++;
+              n.sc.maxLevel = std::max(n.sc.maxLevel, k);
+              break;
           }
         }
-        if (counted) n.sc.word++;
-        if (!repair) n.sc.bits[p / 64] |= (uint64_t)1 << (p % 64);
+        n.sc.w = (uint8_t)w;
+        if (w) n.sc.word++;
+        if (n.stack[n.depth - 1].net != repairNet_) n.sc.bits[p / 64] |= (uint64_t)1 << (p % 64);
         int bi = UL_KeyCreate(bucketIndex, e.config, 0, &isNew);
         if (isNew) buckets.emplace_back();
         auto &b = buckets[bi];
@@ -713,29 +1051,33 @@ int Parser::Word(const std::string &w, const ParseOptions &o, std::string &res) 
       }
     }
   matched_.push_back(!buckets.empty());
-  if (!cands) skipped_++;
-  if (buckets.empty()) return 0;  // skipped: every path stays where it was
-  matchedPositions_.push_back(p);
+  if (buckets.empty()) return ReportGrowth(o, res);  // skipped: every path stays where it was
   for (auto &b : buckets)
     for (auto &n : b) {
       items_.push_back(std::move(n));
       Enroll((int)items_.size() - 1);
     }
-  return 0;
+  return ReportGrowth(o, res);
 }
 
 std::vector<std::string> Parser::Expectations(const ParseOptions &o) {
   std::vector<std::string> out;
   if (g_.nets.empty() || !g_.nets[0].Defined()) return out;
   Start();
-  int p = (int)words_.size();
-  for (size_t t = 0; t < expectByTerm_.size(); t++) {
-    bool any = false;
-    for (auto &pe : expectByTerm_[t]) {
-      int ip = items_[pe.first].pos;
-      if (ip < 0 || p - ip <= o.framewindow) { any = true; break; }
-    }
-    if (any) out.push_back(o.upper ? g_.Upper((int)t) : g_.Lower((int)t));
+  // The terminals predicted by the last word that matched (by the start
+  // before any did), in the order they were predicted; skipped words carry
+  // them over.
+  int last = -1;
+  for (int i = (int)matched_.size() - 1; i >= 0; i--)
+    if (matched_[i]) { last = i; break; }
+  std::vector<bool> listed(g_.TermCount(), false);
+  for (size_t id = 0; id < items_.size(); id++) {
+    if (items_[id].pos != last) continue;
+    for (auto &e : ClosureOf(items_[id].config).exp)
+      if (!listed[e.term]) {
+        listed[e.term] = true;
+        out.push_back(o.upper ? g_.Upper(e.term) : g_.Lower(e.term));
+      }
   }
   return out;
 }
@@ -785,13 +1127,9 @@ int Parser::Render(const std::vector<int> &path, const ParseOptions &o, std::str
              it.stack[common].entry == prev->stack[common].entry)
         common++;
     closeTo(common);
-    bool counted = true;
-    NetKind inner = NK_PLAIN;
     for (size_t k = 0; k < (size_t)it.depth; k++) {
       const std::string &name = g_.nets[it.stack[k].net].name;
       NetKind kind = KindOf(name);
-      inner = kind;
-      if (kind == NK_REPAIR || (kind == NK_OOG && !o.showoog)) counted = false;
       if (k < common) continue;
       std::string bare = name.substr(1, name.size() - 2);
       Open f{0, false};
@@ -825,8 +1163,10 @@ int Parser::Render(const std::vector<int> &path, const ParseOptions &o, std::str
       open.push_back(f);
     }
     std::string word = o.upper ? g_.Lower(it.term) : g_.Upper(it.term);
-    bool hide = o.hide && !o.showoog && inner != NK_PLAIN;
-    if (counted && !hide) {
+    // A word is written when it counted; with hide, only when the latest
+    // net counted for the path (by this word or one before) is a plain one.
+    bool hide = o.hide && !o.showoog && it.sc.lastKind != NK_PLAIN;
+    if (it.sc.w && !hide) {
       words.push_back(word);
       if (!transcriptOnly && !nameForm && suppress < 0) emit(word);
     }
@@ -973,16 +1313,29 @@ int Parser::Finished(const ParseOptions &o, std::vector<std::string> &out, std::
       if (!drop) order.insert(order.begin() + at, r);
     }
   }
+  if ((o.debug == 1 || o.debug == 2 || o.debug == 4) && allocOut_)
+    allocOut_("\nFinished Paths Scored(" + std::to_string(collected) + ")\n");
+  if (o.printallocs || o.logallocs) {
+    AllocLog a;
+    a.print = o.printallocs != 0;
+    a.log = o.logallocs != 0;
+    a.out = allocOut_;
+    if (RTN_ReportGrowth(a, "RTN_AllocFinishedPaths", "FINISHEDPATH_TABLESIZE", 16384,
+                         g_.nets[0].name, finishedCap_, (size_t)collected, res))
+      return 1;
+  }
   const Score &first = items_[order[0].item].sc;
   std::vector<size_t> chosen{0};
   for (size_t i = 1; i < order.size(); i++) {
     const Score &s = items_[order[i].item].sc;
     if (o.nbest == 1) {
+      // Ties of the best are printed: other scores end the list, other
+      // words consumed only pass this path over.
       bool same = s.word == first.word && s.repair == first.repair && s.oog == first.oog &&
                   s.fscore == first.fscore && s.netscore == first.netscore &&
-                  CompareBits(s.bits, first.bits) == 0 && s.maxLevel == first.maxLevel &&
-                  std::equal(s.fs, s.fs + kMaxDepth + 1, first.fs);
+                  s.maxLevel == first.maxLevel && std::equal(s.fs, s.fs + kMaxDepth + 1, first.fs);
       if (!same) break;
+      if (CompareBits(s.bits, first.bits) != 0) continue;
       if (order[i].text == order[0].text) continue;
       chosen.push_back(i);
     } else if (o.nbest == 0 || (int)i < o.nbest) {

@@ -1,6 +1,7 @@
 // Compiler, compiled files and parse of the robust parser, driven directly.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <utime.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -58,6 +59,8 @@ ParseOptions Options(const std::string &words) {
     else if (k == "canonical") o.canonical = v;
     else if (k == "hide") o.hide = v;
     else if (k == "nbest") o.nbest = v;
+    else if (k == "lookback") o.lookback = v;
+    else if (k == "framewindow") o.framewindow = v;
     else ADD_FAILURE() << "unknown option " << k;
   }
   return o;
@@ -101,7 +104,8 @@ int CreateIn(Grammar &g, const std::string &dir, const std::string &top, std::st
 // and the parses worked out by hand from the grammar.
 TEST(Fixtures, ParsesMatchTheHandWorkedTables) {
   const std::pair<const char *, const char *> dirs[] = {
-      {"greet", "greet"}, {"flights", "flights"}, {"repair", "order"}, {"oog", "ask"}};
+      {"greet", "greet"}, {"flights", "flights"}, {"repair", "order"}, {"oog", "ask"},
+      {"window", "window"}, {"resume", "resume"}};
   for (auto &d : dirs) {
     Grammar g;
     std::string res;
@@ -308,6 +312,37 @@ TEST(CompiledFiles, StaleOrDamagedFilesAreCompiledAgain) {
   }
 }
 
+TEST(CompiledFiles, OnlyNewerGrammarFilesAreStale) {
+  TempDir t;
+  CopyFixture("flights", t);
+  Grammar g;
+  std::string res;
+  ASSERT_EQ(CreateIn(g, t.path, "flights", res), 0) << res;
+  for (int i = 0; i < (int)g.nets.size(); i++) ASSERT_EQ(RTN_Write(g, i, t.path, res), 0) << res;
+  // A grammar file set back in time (restored from a copy, say) is older
+  // than its compiled net: the compiled files are read.
+  struct utimbuf past = {time(nullptr) - 3600, time(nullptr) - 3600};
+  ASSERT_EQ(utime((t.path + "city_fs.gra").c_str(), &past), 0);
+  Grammar h;
+  ASSERT_EQ(CreateIn(h, t.path, "flights", res), 0) << res;
+  EXPECT_FALSE(h.nets[0].fWrite);
+  // A sub-net compiled again on its own: its grammar is newer than the copy
+  // inside flights.rtn but not than city_fs.rtn, so flights is compiled
+  // and city_fs read from its own file.
+  usleep(20000);
+  t.Put("city_fs.gra", "[city_fs]\n(CITY)\nCITY (paris) (rome)\n");
+  usleep(20000);
+  Grammar c;
+  ASSERT_EQ(CreateIn(c, t.path, "city_fs", res), 0) << res;
+  ASSERT_EQ(RTN_Write(c, 0, t.path, res), 0) << res;
+  Grammar k;
+  ASSERT_EQ(CreateIn(k, t.path, "flights", res), 0) << res;
+  EXPECT_TRUE(k.nets[0].fWrite);
+  ASSERT_GE(k.FindNet("[city_fs]"), 0);
+  EXPECT_FALSE(k.nets[k.FindNet("[city_fs]")].fWrite);
+  EXPECT_EQ(Parse(k, "i want to fly to paris"), "flights:[i,want,to,fly,to,city_fs:[paris]]");
+}
+
 TEST(CompiledFiles, UnpackRefusesBadBytesWithoutTouchingTheGrammar) {
   Grammar g = Compile("g", "[g]\n(a B)\nB (b) (c)\n");
   std::string bytes = RTN_Pack(g, {0}, true);
@@ -360,8 +395,11 @@ TEST(Parse, CanonicalAndHiddenNets) {
       {"canonical 1", "at noon rome x", "q:[when,city_fs:[rome],x]"},
       {"canonical 1 transcript 1", "at noon sharp x", "when"},
       {"transcript 1", "at noon sharp x", "at noon sharp x"},
-      // Words directly under an fs net are hidden, others are not.
-      {"hide 1", "at nine oslo x", "q:[when_c:[at,hour:[nine]],city_fs:[],x]"},
+      // A word is hidden unless the latest net counted for the path is a
+      // plain one: words in an fs net, and the word after it, which enters
+      // no net of its own.
+      {"hide 1", "at nine oslo x", "q:[when_c:[at,hour:[nine]],city_fs:[]]"},
+      {"hide 1", "at nine x", "q:[when_c:[at,hour:[nine]],x]"},
       {"tail 1", "at nine x", "q:[when_c:[at,hour:[nine|_]|_],x|_]"},
   };
   for (auto &c : cases) EXPECT_EQ(Parse(g, c.input, Options(c.opts)), c.want) << c.opts;
@@ -411,15 +449,56 @@ TEST(Parse, PrologAndIndentedForms) {
             "q:[a,\nb]\n");
 }
 
-TEST(Parse, FrameWindowCountsKnownWords) {
+TEST(Parse, FrameWindowCountsEveryPosition) {
+  // A prediction made for position q serves the word at position p while
+  // p - q + 1 is within the window; skipped words count, and paths start
+  // from the predictions made for position 0.
   Grammar g = Compile("g", "[g]\n(a d) (b) (c)\n");
-  ParseOptions o;
-  EXPECT_EQ(Parse(g, "a b c d", o), "g:[a,d]");
-  o.framewindow = 2;
-  EXPECT_EQ(Parse(g, "a b c d", o), "g:[c]");
-  EXPECT_EQ(Parse(g, "a um um d", o), "g:[a,d]");
-  o.framewindow = 1;
-  EXPECT_EQ(Parse(g, "a b d", o), "g:[b]");
+  struct Case { int window; const char *input, *want; } cases[] = {
+      {255, "a b c d", "g:[a,d]"},
+      {2, "a b c d", "g:[b]"},  // c comes 3 after the start, d 3 after a
+      {2, "a b d", "g:[a,d]"},
+      {1, "a d", "g:[a,d]"},
+      {1, "a b d", ""},
+      {2, "a um um d", ""},
+      {3, "a um um d", "g:[a,d]"},
+  };
+  for (auto &c : cases) {
+    ParseOptions o;
+    o.framewindow = c.window;
+    EXPECT_EQ(Parse(g, c.input, o), c.want) << c.window << " " << c.input;
+  }
+}
+
+TEST(Parse, TraceAndGrowthLinesGoToTheOutput) {
+  // 130 terminals expected at the start: the prediction table grows once.
+  std::string text = "[g]\n(W)\nW";
+  for (int i = 0; i < 130; i++) text += " (w" + std::to_string(i) + ")";
+  Grammar g = Compile("g", text + "\n");
+  struct Case { int debug, printallocs; const char *want; } cases[] = {
+      {0, 0, ""},
+      {1, 0, "\nFinished Paths Scored(1)\n"},
+      {3, 0, ""},
+      {0, 1, "RTN_AllocPPNTableMemory([g]): prevSize(128) PPN_TABLE_SIZE(128) size(256)\n"},
+  };
+  for (auto &c : cases) {
+    Parser p(g);
+    std::string out, res;
+    p.SetAllocOutput([&](const std::string &s) { out += s; });
+    ParseOptions o;
+    o.debug = c.debug;
+    o.printallocs = c.printallocs;
+    ASSERT_EQ(p.Word("w3", o, res), 0) << res;
+    std::vector<std::string> best;
+    ASSERT_EQ(p.Finished(o, best, res), 0) << res;
+    EXPECT_EQ(best, std::vector<std::string>{"g:[w3]"});
+    EXPECT_EQ(out, c.want) << c.debug << " " << c.printallocs;
+    // The table stays grown for the next input.
+    out.clear();
+    p.Reset();
+    ASSERT_EQ(p.Word("w4", o, res), 0) << res;
+    if (c.printallocs) EXPECT_EQ(out, "");
+  }
 }
 
 TEST(Parse, NbestAndTies) {
@@ -443,6 +522,48 @@ TEST(Parse, LongAndOddInputs) {
   EXPECT_NE(res.find("exceeds CURRENTPATHARRAY_SIZE"), std::string::npos);
   // A very long unknown word and odd bytes are skipped.
   EXPECT_EQ(Parse(g, std::string(100000, 'q') + " w \x01\xff w"), "g:[w,w]");
+}
+
+TEST(Print, TablesInTheirListingForms) {
+  // Keys of the terminal table in order: "up:low" (offset 0), "U up" (7),
+  // "L low" (12); a side's text follows its "U " or "L ".
+  Grammar g = Compile("t", "[t]\n(up:low)\n");
+  std::string out, res;
+  const std::string head = "Index\tOffset\tEntry\n-----\t------\t-----\n";
+  EXPECT_EQ(RTN_Print(g, 0x400, out, res), 0);
+  EXPECT_EQ(out, "");
+  RTN_Print(g, 0x1, out, res);
+  EXPECT_EQ(out, "\nNetTable:\n" + head + "0\t0\t[t]\n\n" +
+                 "\nTermTable:\n" + head + "0\t0\tup:low\n\n" +
+                 "\nUpperTable:\n" + head + "0\t9\tup\t\t\tup:low \n\n" +
+                 "\nLowerTable:\n" + head + "0\t14\tlow\t\t\tup:low \n\n" +
+                 "\nSymbolTable:\n" + head + "0\t0\t0\n1\t2\t0:0\n2\t6\t0:1\n\n");
+  // The origin table: state 0 takes up:low to the end state 1; state 1 has
+  // no group, so its entry ends after its name.
+  RTN_Print(g, 0x4, out, res);
+  const std::string nine(9, '\t');
+  EXPECT_EQ(out,
+            "\nFrom Structure entries:\nFromTag\t\tFrom\tContextGroup\t\tPrefix\t\t\tToTag\t\t\t"
+            "ToState\tSelf-Loop Depth\n-------\t\t----\t------------\t\t------\t\t\t-----\t\t\t"
+            "-------\t---------------\n"
+            "index(0): ([fActive(1)] origin: 0:0)\n[t]\t\t0:0\tcgi #(00:00)\n\t\t\t------------\n"
+            "\t\t\t00 up:low\t\t0   0\t\t\t(to: 0)\n" + nine + "[t]\t\t\t0:1\n\n"
+            "index(1): ([fActive(1)] origin: 0:1)\n[t]\t\t0:1\t");
+  // Origin counts: two states. A used origin takes 392 bytes (32, its
+  // prefix with 2 arc slots of 32 and a spare prefix of 88, a group of 92
+  // and a spare one of 92): state 0 leaves 246 of them spare, state 1 (no
+  // arcs, no group) 336; six spare origins of 392 fill the first 8 slots.
+  RTN_Print(g, 0x800, out, res);
+  EXPECT_EQ(out, "\nRun-time States(2) Compile-time only Connecting States(0) Total(2)\n"
+                 "Origin Structure Memory Size in bytes(3160) empty(2934)\n\n");
+  // Terminals reached over null arcs belong to the state's group.
+  Grammar h = Compile("h", "[h]\n(*A b)\nA (a)\n");
+  RTN_Print(h, 0x4, out, res);
+  size_t at = out.find("origin: 0:0)");
+  ASSERT_NE(at, std::string::npos);
+  const std::string want = "origin: 0:0)\n[h]\t\t0:0\tcgi #(00:00)\n\t\t\t------------\n\t\t\t00 a\n";
+  EXPECT_EQ(out.substr(at, want.size()), want);
+  EXPECT_NE(out.find("\t\t\t01 b\t\t\t0   0"), std::string::npos) << out;
 }
 
 TEST(Fuzz, GrammarReaderNeverCrashes) {
