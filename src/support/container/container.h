@@ -69,6 +69,11 @@ int Cntr_ObjPack(GS_Result *r, const CntrObj *obj, char *buffer, int *pos);
 /* Reads one packed object at buffer + *pos, never past buffer + limit; type
  * null accepts any registered type, else the bytes must name that type. */
 CntrObj *Cntr_ObjUnpack(GS_Result *r, const CntrType *type, const char *buffer, int *pos, int limit);
+/* The same, checking the payload against its check only when verify is
+ * non-zero: for bytes whose whole container was checked already (lengths
+ * are checked always). */
+CntrObj *Cntr_ObjUnpackVerified(GS_Result *r, const CntrType *type, const char *buffer, int *pos, int limit,
+                                int verify);
 int Cntr_Free(GS_Result *r, const CntrType *type, void *record);
 /* Runs the object's free procedure, then frees what data is left by type,
  * then the wrapper. */

@@ -497,7 +497,9 @@ TEST(Parse, TraceAndGrowthLinesGoToTheOutput) {
     out.clear();
     p.Reset();
     ASSERT_EQ(p.Word("w4", o, res), 0) << res;
-    if (c.printallocs) EXPECT_EQ(out, "");
+    if (c.printallocs) {
+      EXPECT_EQ(out, "");
+    }
   }
 }
 
