@@ -225,6 +225,7 @@ void InBufferFull(WaveIn *h, WaveHeader *hdr) {
     auto it = gInHandles.find(h);
     WinaudioIn *in = it == gInHandles.end() ? nullptr : it->second;
     WinaudioRecordBuffer *rb = (WinaudioRecordBuffer *)hdr->user;
+    uint64_t serial = in ? in->serial : 0;
     if (in) in->inDevice--;
     int code = WaveIn_Unprepare(h, hdr);
     if (code != WAVE_OK) BackgroundError(rb->interp, sspf(0, "waveInUnprepareHeader: code %i", code));
@@ -260,6 +261,10 @@ void InBufferFull(WaveIn *h, WaveHeader *hdr) {
             if (!n.empty() && Obj_Get(interp, nullptr, n.c_str())) Obj_Destroy(interp, n.c_str());
         Tcl_RestoreInterpState(interp, st);
         Tcl_Release(interp);
+        // The script may have destroyed the object, closing and freeing it, and opened
+        // another device in its place (at the same addresses, even): look again.
+        it = gInHandles.find(h);
+        in = it != gInHandles.end() && it->second->serial == serial ? it->second : nullptr;
     }
     if (in && in->recording && in->handle == h) {
         hdr->bytesRecorded = 0;
@@ -514,8 +519,10 @@ int NewDeviceObject(const DeviceKind<Rec, H> &kind, Tcl_Interp *interp, int argc
                        &command))
         return TCL_ERROR;
     if (!CheckShape(interp, rate, channels)) return TCL_ERROR;
+    static uint64_t serials = 0;
     Rec *rec = (Rec *)AUDIO_ALLOC(sizeof(Rec));
     memset(rec, 0, sizeof *rec);
+    rec->serial = ++serials;
     rec->interp = interp;
     Tcl_Preserve(interp);
     rec->deviceId = devid;

@@ -39,6 +39,7 @@ struct WinaudioOut {
     WaveOut *handle;
     int32_t deviceId, rate, channels, format, count, destroyed;
     int32_t queued;       // buffers written whose completion has not been handled yet
+    uint64_t serial;      // tells this record from a later one at the same address
 };
 
 struct WinaudioIn {
@@ -49,6 +50,7 @@ struct WinaudioIn {
     MixLine destinationLine;
     MixLine *sourceLines;   // destinationLine.connections entries
     char *closeCommand;
+    uint64_t serial;      // as for output
 };
 
 struct WinaudioRecordBuffer {
