@@ -266,7 +266,8 @@ void InBufferFull(WaveIn *h, WaveHeader *hdr) {
         it = gInHandles.find(h);
         in = it != gInHandles.end() && it->second->serial == serial ? it->second : nullptr;
     }
-    if (in && in->recording && in->handle == h) {
+    // A buffer of a recording that `stop` ended stays out, also when a new one has begun.
+    if (in && in->recording && rb->session == in->session && in->handle == h) {
         hdr->bytesRecorded = 0;
         hdr->flags = 0;
         code = WaveIn_Prepare(h, hdr);
@@ -738,6 +739,7 @@ int Winaudio_StartCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
         rb->rate = in->rate;
         rb->channels = in->channels;
         rb->format = in->format;
+        rb->session = in->session;
         WaveHeader *hdr = NewHeader((char *)AUDIO_ALLOC(bytes), bytes, (uintptr_t)rb);
         int code = WaveIn_Prepare(in->handle, hdr);
         if (code == WAVE_OK) code = WaveIn_AddBuffer(in->handle, hdr);
@@ -771,6 +773,7 @@ int Winaudio_StopCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[
     WinaudioIn *in = Winaudio_GetIn(interp, name);
     if (!in) return TCL_ERROR;
     in->recording = 0;
+    in->session++;
     if (in->handle) {
         WaveIn_Stop(in->handle);
         WaveIn_Reset(in->handle);

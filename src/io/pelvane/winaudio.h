@@ -51,12 +51,14 @@ struct WinaudioIn {
     MixLine *sourceLines;   // destinationLine.connections entries
     char *closeCommand;
     uint64_t serial;      // as for output
+    uint32_t session;     // counts the recordings that `stop` ended
 };
 
 struct WinaudioRecordBuffer {
     Tcl_Interp *interp;
     char *command;
     int32_t rate, channels, format;
+    uint32_t session;     // the object's session when the buffer was queued
 };
 
 char *Winaudio_StrDup(const char *s);
