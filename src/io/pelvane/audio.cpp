@@ -225,6 +225,7 @@ void InBufferFull(WaveIn *h, WaveHeader *hdr) {
     auto it = gInHandles.find(h);
     WinaudioIn *in = it == gInHandles.end() ? nullptr : it->second;
     WinaudioRecordBuffer *rb = (WinaudioRecordBuffer *)hdr->user;
+    uint64_t serial = in ? in->serial : 0;
     if (in) in->inDevice--;
     int code = WaveIn_Unprepare(h, hdr);
     if (code != WAVE_OK) BackgroundError(rb->interp, sspf(0, "waveInUnprepareHeader: code %i", code));
@@ -260,8 +261,13 @@ void InBufferFull(WaveIn *h, WaveHeader *hdr) {
             if (!n.empty() && Obj_Get(interp, nullptr, n.c_str())) Obj_Destroy(interp, n.c_str());
         Tcl_RestoreInterpState(interp, st);
         Tcl_Release(interp);
+        // The script may have destroyed the object, closing and freeing it, and opened
+        // another device in its place (at the same addresses, even): look again.
+        it = gInHandles.find(h);
+        in = it != gInHandles.end() && it->second->serial == serial ? it->second : nullptr;
     }
-    if (in && in->recording && in->handle == h) {
+    // A buffer of a recording that `stop` ended stays out, also when a new one has begun.
+    if (in && in->recording && rb->session == in->session && in->handle == h) {
         hdr->bytesRecorded = 0;
         hdr->flags = 0;
         code = WaveIn_Prepare(h, hdr);
@@ -514,8 +520,10 @@ int NewDeviceObject(const DeviceKind<Rec, H> &kind, Tcl_Interp *interp, int argc
                        &command))
         return TCL_ERROR;
     if (!CheckShape(interp, rate, channels)) return TCL_ERROR;
+    static uint64_t serials = 0;
     Rec *rec = (Rec *)AUDIO_ALLOC(sizeof(Rec));
     memset(rec, 0, sizeof *rec);
+    rec->serial = ++serials;
     rec->interp = interp;
     Tcl_Preserve(interp);
     rec->deviceId = devid;
@@ -731,6 +739,7 @@ int Winaudio_StartCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
         rb->rate = in->rate;
         rb->channels = in->channels;
         rb->format = in->format;
+        rb->session = in->session;
         WaveHeader *hdr = NewHeader((char *)AUDIO_ALLOC(bytes), bytes, (uintptr_t)rb);
         int code = WaveIn_Prepare(in->handle, hdr);
         if (code == WAVE_OK) code = WaveIn_AddBuffer(in->handle, hdr);
@@ -764,6 +773,7 @@ int Winaudio_StopCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[
     WinaudioIn *in = Winaudio_GetIn(interp, name);
     if (!in) return TCL_ERROR;
     in->recording = 0;
+    in->session++;
     if (in->handle) {
         WaveIn_Stop(in->handle);
         WaveIn_Reset(in->handle);

@@ -39,6 +39,7 @@ struct WinaudioOut {
     WaveOut *handle;
     int32_t deviceId, rate, channels, format, count, destroyed;
     int32_t queued;       // buffers written whose completion has not been handled yet
+    uint64_t serial;      // tells this record from a later one at the same address
 };
 
 struct WinaudioIn {
@@ -49,12 +50,15 @@ struct WinaudioIn {
     MixLine destinationLine;
     MixLine *sourceLines;   // destinationLine.connections entries
     char *closeCommand;
+    uint64_t serial;      // as for output
+    uint32_t session;     // counts the recordings that `stop` ended
 };
 
 struct WinaudioRecordBuffer {
     Tcl_Interp *interp;
     char *command;
     int32_t rate, channels, format;
+    uint32_t session;     // the object's session when the buffer was queued
 };
 
 char *Winaudio_StrDup(const char *s);

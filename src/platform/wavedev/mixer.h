@@ -15,6 +15,8 @@
 //    "Recording Volume"; sources "Microphone" (volume, mute, on/off "Boost"), "Line In" and
 //    "CD Audio" (volume, mute) and "Phone Line" without controls. Volumes run 0..65535.
 //    Its settings live as long as the process (or until VirtualAudio_Reset).
+//    With TOVIK_AUDIO_MIXER=fader when the mixer is first used: a destination with only a
+//    "Recording Volume", and sources "mic" (volume, mute) and "Microphone" (volume).
 //  - ALSA: the simple elements of the card behind the device that can capture become the
 //    sources (capture volume, capture switch as "mute"); an enumerated capture-source
 //    element becomes a "mux" on the destination, else its capture switches make a "mixer".

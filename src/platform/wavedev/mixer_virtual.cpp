@@ -1,6 +1,7 @@
 // The virtual input device's mixer: a fixed set of lines and controls whose settings
 // live in the process (see mixer.h).
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -67,7 +68,26 @@ MLine MakeLine(unsigned lineId, unsigned component, unsigned channels, const cha
     return l;
 }
 
+// TOVIK_AUDIO_MIXER=fader: a plainer card, whose destination has a recording volume but
+// no source selector, and whose sources are "mic" (volume, mute) and "Microphone" (volume).
+Model *BuildFader() {
+    Model *m = new Model;
+    m->dest = MakeLine(0, MIX_COMPONENT_DST_WAVEIN, 2, "Rec", "Recording Control", 0);
+    MLine mic = MakeLine(0x10000u, MIX_COMPONENT_SRC_MICROPHONE, 1, "mic", "mic", 0);
+    AddControl(*m, mic, MIX_CTRL_VOLUME, 0, "mic Vol", "mic Volume", 0, 65535, {65535});
+    AddControl(*m, mic, MIX_CTRL_MUTE, MIX_CTRLF_UNIFORM, "Mute", "mic Mute", 0, 1, {0});
+    m->sources.push_back(mic);
+    MLine big = MakeLine(0x10001u, MIX_COMPONENT_SRC_MICROPHONE, 1, "Mic", "Microphone", 1);
+    AddControl(*m, big, MIX_CTRL_VOLUME, 0, "Mic Vol", "Microphone Volume", 0, 65535, {16384});
+    m->sources.push_back(big);
+    m->dest.info.connections = (unsigned)m->sources.size();
+    AddControl(*m, m->dest, MIX_CTRL_VOLUME, 0, "Rec Vol", "Recording Volume", 0, 65535, {65535, 65535});
+    return m;
+}
+
 Model *Build() {
+    const char *kind = getenv("TOVIK_AUDIO_MIXER");
+    if (kind && strcmp(kind, "fader") == 0) return BuildFader();
     Model *m = new Model;
     m->dest = MakeLine(0, MIX_COMPONENT_DST_WAVEIN, 2, "Rec", "Recording Control", 0);
     struct Src { unsigned comp, ch; const char *sn, *n; long vol; bool controls, boost; };
