@@ -712,10 +712,12 @@ int ScoreCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
   Tcl_ListObjAppendElement(interp, list, Tcl_NewDoubleObj(ratio(s->totalCorrect, s->N)));
   Tcl_Obj *c = Tcl_NewListObj(0, nullptr), *a = Tcl_NewListObj(0, nullptr), *b = Tcl_NewListObj(0, nullptr);
+  // The mean outputs are single-precision figures: they print in their
+  // shortest float form.
   for (int i = 0; i < s->numClasses; i++) {
     Tcl_ListObjAppendElement(interp, c, Tcl_NewDoubleObj(ratio(s->correct[i], s->n[i])));
-    Tcl_ListObjAppendElement(interp, a, Tcl_NewDoubleObj(ratio(s->a[i], s->n[i])));
-    Tcl_ListObjAppendElement(interp, b, Tcl_NewDoubleObj(ratio(s->b[i], s->N - s->n[i])));
+    Tcl_ListObjAppendElement(interp, a, Cmds_NewFloatObj((float)ratio(s->a[i], s->n[i])));
+    Tcl_ListObjAppendElement(interp, b, Cmds_NewFloatObj((float)ratio(s->b[i], s->N - s->n[i])));
   }
   Tcl_ListObjAppendElement(interp, list, c);
   Tcl_ListObjAppendElement(interp, list, a);
