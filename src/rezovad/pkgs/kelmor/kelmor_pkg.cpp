@@ -432,17 +432,18 @@ int CgrdCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     Tcl_SetResult(interp, (char *)"only float networks can be trained", TCL_STATIC);
     return TCL_ERROR;
   }
-  Tcl_Obj *quoted = Tcl_NewStringObj(name, -1);
-  Tcl_IncrRefCount(quoted);
-  Tcl_Obj *e = Tcl_NewStringObj(errfc, -1), *s = Tcl_NewStringObj(save, -1);
-  Tcl_IncrRefCount(e);
-  Tcl_IncrRefCount(s);
-  Tcl_ListObjAppendElement(nullptr, e, quoted);
-  Tcl_ListObjAppendElement(nullptr, s, quoted);
-  CgrdRecord c{interp, name, net, Tcl_GetString(e), Tcl_GetString(s), net->fnet->weights, net->fnet->numWeights};
-  Tcl_DecrRefCount(e);
-  Tcl_DecrRefCount(s);
-  Tcl_DecrRefCount(quoted);
+  // The scripts stay as written (they need not be lists); the name is added
+  // as one more word.
+  auto withName = [name](const char *script) {
+    Tcl_DString ds;
+    Tcl_DStringInit(&ds);
+    Tcl_DStringAppend(&ds, script, -1);
+    Tcl_DStringAppendElement(&ds, name);
+    std::string text(Tcl_DStringValue(&ds), Tcl_DStringLength(&ds));
+    Tcl_DStringFree(&ds);
+    return text;
+  };
+  CgrdRecord c{interp, name, net, withName(errfc), withName(save), net->fnet->weights, net->fnet->numWeights};
   // The search works on a copy: a script that frees the network aborts it,
   // and the best point is written back only to a network that is still there.
   std::vector<float> x(c.weights, c.weights + c.count);
