@@ -238,7 +238,8 @@ int openVec(GS_Result *r, VecFile &v, const char *path, Nnet *net) {
     nnet_Err(r, "opening data file: %s: %s", path, strerror(errno));
     return 1;
   }
-  if (v.dim < nnet_NumInputs(net)) {
+  // A file without vectors has no dimension to compare.
+  if (v.count > 0 && v.dim < nnet_NumInputs(net)) {
     nnet_Err(r, "%s has %d features per vector, the network takes %d", path, v.dim, nnet_NumInputs(net));
     return 1;
   }

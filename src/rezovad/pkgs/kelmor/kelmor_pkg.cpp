@@ -432,17 +432,18 @@ int CgrdCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     Tcl_SetResult(interp, (char *)"only float networks can be trained", TCL_STATIC);
     return TCL_ERROR;
   }
-  Tcl_Obj *quoted = Tcl_NewStringObj(name, -1);
-  Tcl_IncrRefCount(quoted);
-  Tcl_Obj *e = Tcl_NewStringObj(errfc, -1), *s = Tcl_NewStringObj(save, -1);
-  Tcl_IncrRefCount(e);
-  Tcl_IncrRefCount(s);
-  Tcl_ListObjAppendElement(nullptr, e, quoted);
-  Tcl_ListObjAppendElement(nullptr, s, quoted);
-  CgrdRecord c{interp, name, net, Tcl_GetString(e), Tcl_GetString(s), net->fnet->weights, net->fnet->numWeights};
-  Tcl_DecrRefCount(e);
-  Tcl_DecrRefCount(s);
-  Tcl_DecrRefCount(quoted);
+  // The scripts stay as written (they need not be lists); the name is added
+  // as one more word.
+  auto withName = [name](const char *script) {
+    Tcl_DString ds;
+    Tcl_DStringInit(&ds);
+    Tcl_DStringAppend(&ds, script, -1);
+    Tcl_DStringAppendElement(&ds, name);
+    std::string text(Tcl_DStringValue(&ds), Tcl_DStringLength(&ds));
+    Tcl_DStringFree(&ds);
+    return text;
+  };
+  CgrdRecord c{interp, name, net, withName(errfc), withName(save), net->fnet->weights, net->fnet->numWeights};
   // The search works on a copy: a script that frees the network aborts it,
   // and the best point is written back only to a network that is still there.
   std::vector<float> x(c.weights, c.weights + c.count);
@@ -712,10 +713,12 @@ int ScoreCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
   Tcl_ListObjAppendElement(interp, list, Tcl_NewDoubleObj(ratio(s->totalCorrect, s->N)));
   Tcl_Obj *c = Tcl_NewListObj(0, nullptr), *a = Tcl_NewListObj(0, nullptr), *b = Tcl_NewListObj(0, nullptr);
+  // The mean outputs are single-precision figures: they print in their
+  // shortest float form.
   for (int i = 0; i < s->numClasses; i++) {
     Tcl_ListObjAppendElement(interp, c, Tcl_NewDoubleObj(ratio(s->correct[i], s->n[i])));
-    Tcl_ListObjAppendElement(interp, a, Tcl_NewDoubleObj(ratio(s->a[i], s->n[i])));
-    Tcl_ListObjAppendElement(interp, b, Tcl_NewDoubleObj(ratio(s->b[i], s->N - s->n[i])));
+    Tcl_ListObjAppendElement(interp, a, Cmds_NewFloatObj((float)ratio(s->a[i], s->n[i])));
+    Tcl_ListObjAppendElement(interp, b, Cmds_NewFloatObj((float)ratio(s->b[i], s->N - s->n[i])));
   }
   Tcl_ListObjAppendElement(interp, list, c);
   Tcl_ListObjAppendElement(interp, list, a);
