@@ -39,7 +39,9 @@ TEST(Load, shared_targets_bind_to_one_object) {
     EXPECT_EQ(e.object(e.slot(6))->name, "Ven_Neutral");
     ASSERT_TRUE(e.load(5, CharDir("type5").c_str()));  // reload into the same engine
     EXPECT_EQ(e.object(e.findVisemeTarget(8))->name, "Vis_   i");
+    testing::internal::CaptureStdout();
     EXPECT_EQ(e.findVisemeTarget(-1), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Errro in Str");
     EXPECT_EQ(e.findVisemeTarget(54), -1);
 }
 
