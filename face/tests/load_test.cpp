@@ -240,6 +240,66 @@ TEST(Load, model_cut_at_any_length_fails_cleanly) {
     ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
+// Every other file a load reads, cut anywhere: the load either succeeds
+// (optional data left out) or fails with a message; it never reads past
+// what the file holds, and the same engine loads the sound files again.
+TEST(Load, data_files_cut_at_any_length_fail_cleanly) {
+    struct Case {
+        const char *character, *file;
+        int type;
+    } cases[] = {
+        {"type4", "Models/Tongue.Ge", 4},
+        {"type4", "Models/Btongue.Ge", 4},
+        {"type4", "Models/Bexlo.Img", 4},
+        {"type4", "Models/FaceCom/bFaceComponents.bin", 4},
+        {"type4", "Models/FaceCom/bTeethMotionIndext.bin", 4},
+        {"type4", "Models/bodydata/bexlowholebody.dat", 4},
+        {"type4", "Models/boneindex/bexloboneindexnew.dat", 4},
+        {"type4", "Models/headdata/bexlohead.ind", 4},
+        {"type4", "Models/headdata/bexloheadpoints.ind", 4},
+        {"type4", "Models/obriksign/neu.ges", 4},
+        {"type4", "Models/welddata/bexloheadbody.txt", 4},
+        {"type4", "Models/welddata/bexloheadhide.txt", 4},
+        {"type9", "Models/AlphaN2.bin", 9},
+        {"type9", "Models/Bexlo512B.img", 9},
+    };
+    for (const Case &c : cases) {
+        std::string dir = testing::TempDir() + "cutdata";
+        std::string cmd = "rm -rf '" + dir + "' && cp -r '" + CharDir(c.character) + "' '" + dir + "'";
+        ASSERT_EQ(system(cmd.c_str()), 0);
+        std::string path = dir + "/" + c.file;
+        FILE *in = fopen(path.c_str(), "rb");
+        ASSERT_NE(in, nullptr) << c.file;
+        std::string whole;
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, in)) > 0) whole.append(buf, n);
+        fclose(in);
+        BrovanaEngine e;
+        for (size_t cut = 0; cut < whole.size(); cut += whole.size() / 23 + 1) {
+            FILE *out = fopen(path.c_str(), "wb");
+            fwrite(whole.data(), 1, cut, out);
+            fclose(out);
+            if (!e.load(c.type, dir.c_str())) EXPECT_FALSE(e.lastError().empty()) << c.file << " cut at " << cut;
+            if (e.loaded()) {
+                e.reset();
+                e.addPhoneme("m", 200, "me", false);
+                e.prep();
+                for (int f = 0; f + 1 < e.frameCount(); f++) {
+                    e.showFrame(f);
+                    e.updateFaceVertices(e.currentTargets(), e.currentWindow());
+                }
+                e.setParameters(0.4, 0, 0.4, 0, 0, 0);
+            }
+        }
+        FILE *out = fopen(path.c_str(), "wb");
+        fwrite(whole.data(), 1, whole.size(), out);
+        fclose(out);
+        EXPECT_TRUE(e.load(c.type, dir.c_str())) << c.file << ": " << e.lastError();
+        ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+    }
+}
+
 TEST(Tongue, placement_and_normal_averaging) {
     BrovanaEngine e;
     ASSERT_TRUE(e.load(4, CharDir("type4").c_str()));
