@@ -72,6 +72,19 @@ test face-1.4 {argument words are checked by the templates} -body {
     rename f {}
 } -result {1 1 1 1 1}
 
+test face-1.5 {a package-index builder (package unknown answering dummy) gets only the class} -setup {
+    set i [interp create]
+} -body {
+    $i eval [list apply {{lib} {
+        package require O
+        package unknown dummy
+        load $lib Brovana
+        list [package provide Brovana] [info commands Brovana] [package provide OpenGL]
+    }} [file join $::env(TOVIK_BUILD) lib tcl brovana libbrovana.so]]
+} -cleanup {
+    interp delete $i
+} -result {1.2.0 Brovana {}}
+
 test face-2.1 {a missing model fails the load with an empty result, and the face stays usable} -body {
     newFace f
     set r [list [catch {f load 4 [file join $chars damaged-missing-model]} m] $m]
