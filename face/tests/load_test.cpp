@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine.h"
+#include "tables.h"
 #include "test_util.h"
 
 using brovana::BrovanaEngine;
@@ -296,6 +297,79 @@ TEST(Load, data_files_cut_at_any_length_fail_cleanly) {
         fwrite(whole.data(), 1, whole.size(), out);
         fclose(out);
         EXPECT_TRUE(e.load(c.type, dir.c_str())) << c.file << ": " << e.lastError();
+        ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+    }
+}
+
+// The load's per-character fix-ups of the stored materials and of the face's
+// texture coordinates, on copies of the generated models with known values
+// written in: every material diffuse 0.5, specular 0.5, shininess 0.5, and
+// the first texture coordinate pair given per case.
+TEST(Load, materials_and_texture_coordinates_are_fixed_per_character) {
+    struct Case {
+        int type, material;
+        float diffuse, specular, shininess;
+        float u, v, wantU, wantV;
+    } cases[] = {
+        {0, 0, 1, 0.4f, 64, -0.25f, 1.5f, 0.75f, 0.5f},
+        {0, 1, 0.5f, 0.5f, 64, -1.0f, 2.0f, 0, 1},
+        {1, 4, 1, 0.5f, 64, 1.25f, -0.5f, 0.25f, 0.5f},
+        {3, 3, 0.5f, 0.5f, 64, -0.25f, 1.5f, 0.75f, 0.5f},
+        {4, 3, 1, 0.5f, 64, -0.25f, 1.5f, -0.25f, 1.5f},
+        {5, 2, 1, 0.5f, 64, 0.35f, 0.25f, 0.35f, 0.25f},
+        {5, 0, 0.5f, 0.4f, 64, 0.1f, 1.2f, 0.1f, 1.2f},
+        {7, 1, 0.5f, 0.5f, 64, 0.1f, 1.2f, 0.29f, 0.27f},
+        {8, 1, 0.618f, 0.01f, 8192, 0.35f, 0.25f, 0.492f, 0.639f},
+        {8, 4, 0.5f, 0.5f, 64, 0.5f, 0.25f, 0.5f, 0.25f},
+        {9, 0, 1, 0.008f, 8192, 0.35f, 0.25f, 0.492f, 0.639f},
+        {9, 2, 0.75f, 0.01f, 8192, -0.25f, 1.5f, -0.25f, 1.5f},
+        {9, 4, 0.5f, 0.01f, 8192, 0.1f, 1.2f, 0.1f, 1.2f},
+    };
+    for (const Case &c : cases) {
+        std::string dir = testing::TempDir() + "fixups";
+        std::string from = CharDir("type" + std::to_string(c.type));
+        ASSERT_EQ(system(("rm -rf '" + dir + "' && cp -r '" + from + "' '" + dir + "'").c_str()), 0);
+        std::string path = dir + "/Models/" + brovana::ModelFile[c.type];
+        FILE *in = fopen(path.c_str(), "rb");
+        ASSERT_NE(in, nullptr) << path;
+        std::string b;
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, in)) > 0) b.append(buf, n);
+        fclose(in);
+        auto i32 = [&](size_t at) {
+            int32_t v;
+            memcpy(&v, &b[at], 4);
+            return (size_t)v;
+        };
+        auto put = [&](size_t at, float v) { memcpy(&b[at], &v, 4); };
+        size_t m = i32(4);
+        for (size_t k = 0; k < m; k++)
+            for (int f = 3; f < 10; f++) put(8 + 40 * k + 4 * f, 0.5f);
+        size_t at = 8 + 40 * m + 32;
+        at += 4 + i32(at);  // object 0's name
+        size_t V = i32(at), F = i32(at + 4);
+        at += 8 + 12 * V + 16 * F + 4;  // the first texture coordinate pair
+        put(at, c.u);
+        put(at + 4, c.v);
+        FILE *out = fopen(path.c_str(), "wb");
+        fwrite(b.data(), 1, b.size(), out);
+        fclose(out);
+        BrovanaEngine e;
+        ASSERT_TRUE(e.load(c.type, dir.c_str())) << c.type << ": " << e.lastError();
+        const brovana::Material &mat = e.object(0)->materials[c.material];
+        std::string what = "type " + std::to_string(c.type) + " material " + std::to_string(c.material);
+        for (int k = 0; k < 3; k++) {
+            EXPECT_NEAR(mat.diffuse[k], c.diffuse, 1e-6) << what;
+            EXPECT_NEAR(mat.specular[k], c.specular, 1e-6) << what;
+        }
+                // the load's alpha 1.0 is every alpha
+        EXPECT_FLOAT_EQ(mat.specular[3], 1.0f) << what;
+        EXPECT_FLOAT_EQ(mat.diffuse[3], 1.0f) << what;
+        EXPECT_FLOAT_EQ(mat.ambient[3], 1.0f) << what;
+        EXPECT_FLOAT_EQ(mat.shininess, c.shininess) << what;
+        EXPECT_NEAR(e.object(0)->u[0], c.wantU, 1e-6) << what;
+        EXPECT_NEAR(e.object(0)->v[0], c.wantV, 1e-6) << what;
         ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
     }
 }
