@@ -3,6 +3,7 @@
 // idle blinks, brow raises and head motion).
 #include <cmath>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "engine.h"
@@ -16,7 +17,12 @@ const int kBlinkSlot = 20, kBrowUpSlot = 7, kNeutralSlot = 6;
 
 int BrovanaEngine::findVisemeTarget(int row) {
     if (ctype_ < 0) ctype_ = 0;
-    if (row < 0 || row >= kPhonemeRows) return -1;
+    if (row < 0) {
+        fputs("Errro in Str", stdout);
+        fflush(stdout);
+        return -1;
+    }
+    if (row >= kPhonemeRows) return -1;
     std::string name = row == 0 ? CharacterPrefix[ctype_] : VisemePrefix[ctype_];
     if (ctype_ <= 9) name += PhonemeVisemeTable[row].viseme[ctype_];
     for (int i = 0; i < nObjects_; i++)

@@ -66,11 +66,29 @@ test face-1.3 {getvars on a fresh engine and after setframerate} -body {
 
 test face-1.4 {argument words are checked by the templates} -body {
     newFace f
-    list [catch {f reset extra}] [catch {f getvars x}] [catch {f showFrame}] [catch {f add m}] \
-        [catch {f add m 0.1 0 0 word phrase -bogus}]
+    set r {}
+    foreach m {reset show prep getvars idleanimate} {
+        lappend r [catch {f $m extra} msg] $msg
+    }
+    list {*}$r [catch {f showFrame}] [catch {f add m}] [catch {f add m 0.1 0 0 word phrase -bogus}]
 } -cleanup {
     rename f {}
-} -result {1 1 1 1 1}
+} -result {1 {wrong # args: should be "f reset"} 1 {wrong # args: should be "f show"}\
+    1 {wrong # args: should be "f prep"} 1 {wrong # args: should be "f getvars"}\
+    1 {wrong # args: should be "f idleanimate"} 1 1 1}
+
+test face-1.5 {a package-index builder (package unknown answering dummy) gets only the class} -setup {
+    set i [interp create]
+} -body {
+    $i eval [list apply {{lib} {
+        package require O
+        package unknown dummy
+        load $lib Brovana
+        list [package provide Brovana] [info commands Brovana] [package provide OpenGL]
+    }} [file join $::env(TOVIK_BUILD) lib tcl brovana libbrovana.so]]
+} -cleanup {
+    interp delete $i
+} -result {1.2.0 Brovana {}}
 
 test face-2.1 {a missing model fails the load with an empty result, and the face stays usable} -body {
     newFace f

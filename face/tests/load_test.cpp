@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine.h"
+#include "tables.h"
 #include "test_util.h"
 
 using brovana::BrovanaEngine;
@@ -39,7 +40,9 @@ TEST(Load, shared_targets_bind_to_one_object) {
     EXPECT_EQ(e.object(e.slot(6))->name, "Ven_Neutral");
     ASSERT_TRUE(e.load(5, CharDir("type5").c_str()));  // reload into the same engine
     EXPECT_EQ(e.object(e.findVisemeTarget(8))->name, "Vis_   i");
+    testing::internal::CaptureStdout();
     EXPECT_EQ(e.findVisemeTarget(-1), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Errro in Str");
     EXPECT_EQ(e.findVisemeTarget(54), -1);
 }
 
@@ -236,6 +239,139 @@ TEST(Load, model_cut_at_any_length_fails_cleanly) {
     fclose(out);
     EXPECT_TRUE(e.load(4, dir.c_str())) << e.lastError();
     ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
+// Every other file a load reads, cut anywhere: the load either succeeds
+// (optional data left out) or fails with a message; it never reads past
+// what the file holds, and the same engine loads the sound files again.
+TEST(Load, data_files_cut_at_any_length_fail_cleanly) {
+    struct Case {
+        const char *character, *file;
+        int type;
+    } cases[] = {
+        {"type4", "Models/Tongue.Ge", 4},
+        {"type4", "Models/Btongue.Ge", 4},
+        {"type4", "Models/Bexlo.Img", 4},
+        {"type4", "Models/FaceCom/bFaceComponents.bin", 4},
+        {"type4", "Models/FaceCom/bTeethMotionIndext.bin", 4},
+        {"type4", "Models/bodydata/bexlowholebody.dat", 4},
+        {"type4", "Models/boneindex/bexloboneindexnew.dat", 4},
+        {"type4", "Models/headdata/bexlohead.ind", 4},
+        {"type4", "Models/headdata/bexloheadpoints.ind", 4},
+        {"type4", "Models/obriksign/neu.ges", 4},
+        {"type4", "Models/welddata/bexloheadbody.txt", 4},
+        {"type4", "Models/welddata/bexloheadhide.txt", 4},
+        {"type9", "Models/AlphaN2.bin", 9},
+        {"type9", "Models/Bexlo512B.img", 9},
+    };
+    for (const Case &c : cases) {
+        std::string dir = testing::TempDir() + "cutdata";
+        std::string cmd = "rm -rf '" + dir + "' && cp -r '" + CharDir(c.character) + "' '" + dir + "'";
+        ASSERT_EQ(system(cmd.c_str()), 0);
+        std::string path = dir + "/" + c.file;
+        FILE *in = fopen(path.c_str(), "rb");
+        ASSERT_NE(in, nullptr) << c.file;
+        std::string whole;
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, in)) > 0) whole.append(buf, n);
+        fclose(in);
+        BrovanaEngine e;
+        for (size_t cut = 0; cut < whole.size(); cut += whole.size() / 23 + 1) {
+            FILE *out = fopen(path.c_str(), "wb");
+            fwrite(whole.data(), 1, cut, out);
+            fclose(out);
+            if (!e.load(c.type, dir.c_str())) EXPECT_FALSE(e.lastError().empty()) << c.file << " cut at " << cut;
+            if (e.loaded()) {
+                e.reset();
+                e.addPhoneme("m", 200, "me", false);
+                e.prep();
+                for (int f = 0; f + 1 < e.frameCount(); f++) {
+                    e.showFrame(f);
+                    e.updateFaceVertices(e.currentTargets(), e.currentWindow());
+                }
+                e.setParameters(0.4, 0, 0.4, 0, 0, 0);
+            }
+        }
+        FILE *out = fopen(path.c_str(), "wb");
+        fwrite(whole.data(), 1, whole.size(), out);
+        fclose(out);
+        EXPECT_TRUE(e.load(c.type, dir.c_str())) << c.file << ": " << e.lastError();
+        ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+    }
+}
+
+// The load's per-character fix-ups of the stored materials and of the face's
+// texture coordinates, on copies of the generated models with known values
+// written in: every material diffuse 0.5, specular 0.5, shininess 0.5, and
+// the first texture coordinate pair given per case.
+TEST(Load, materials_and_texture_coordinates_are_fixed_per_character) {
+    struct Case {
+        int type, material;
+        float diffuse, specular, shininess;
+        float u, v, wantU, wantV;
+    } cases[] = {
+        {0, 0, 1, 0.4f, 64, -0.25f, 1.5f, 0.75f, 0.5f},
+        {0, 1, 0.5f, 0.5f, 64, -1.0f, 2.0f, 0, 1},
+        {1, 4, 1, 0.5f, 64, 1.25f, -0.5f, 0.25f, 0.5f},
+        {3, 3, 0.5f, 0.5f, 64, -0.25f, 1.5f, 0.75f, 0.5f},
+        {4, 3, 1, 0.5f, 64, -0.25f, 1.5f, -0.25f, 1.5f},
+        {5, 2, 1, 0.5f, 64, 0.35f, 0.25f, 0.35f, 0.25f},
+        {5, 0, 0.5f, 0.4f, 64, 0.1f, 1.2f, 0.1f, 1.2f},
+        {7, 1, 0.5f, 0.5f, 64, 0.1f, 1.2f, 0.29f, 0.27f},
+        {8, 1, 0.618f, 0.01f, 8192, 0.35f, 0.25f, 0.492f, 0.639f},
+        {8, 4, 0.5f, 0.5f, 64, 0.5f, 0.25f, 0.5f, 0.25f},
+        {9, 0, 1, 0.008f, 8192, 0.35f, 0.25f, 0.492f, 0.639f},
+        {9, 2, 0.75f, 0.01f, 8192, -0.25f, 1.5f, -0.25f, 1.5f},
+        {9, 4, 0.5f, 0.01f, 8192, 0.1f, 1.2f, 0.1f, 1.2f},
+    };
+    for (const Case &c : cases) {
+        std::string dir = testing::TempDir() + "fixups";
+        std::string from = CharDir("type" + std::to_string(c.type));
+        ASSERT_EQ(system(("rm -rf '" + dir + "' && cp -r '" + from + "' '" + dir + "'").c_str()), 0);
+        std::string path = dir + "/Models/" + brovana::ModelFile[c.type];
+        FILE *in = fopen(path.c_str(), "rb");
+        ASSERT_NE(in, nullptr) << path;
+        std::string b;
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, in)) > 0) b.append(buf, n);
+        fclose(in);
+        auto i32 = [&](size_t at) {
+            int32_t v;
+            memcpy(&v, &b[at], 4);
+            return (size_t)v;
+        };
+        auto put = [&](size_t at, float v) { memcpy(&b[at], &v, 4); };
+        size_t m = i32(4);
+        for (size_t k = 0; k < m; k++)
+            for (int f = 3; f < 10; f++) put(8 + 40 * k + 4 * f, 0.5f);
+        size_t at = 8 + 40 * m + 32;
+        at += 4 + i32(at);  // object 0's name
+        size_t V = i32(at), F = i32(at + 4);
+        at += 8 + 12 * V + 16 * F + 4;  // the first texture coordinate pair
+        put(at, c.u);
+        put(at + 4, c.v);
+        FILE *out = fopen(path.c_str(), "wb");
+        fwrite(b.data(), 1, b.size(), out);
+        fclose(out);
+        BrovanaEngine e;
+        ASSERT_TRUE(e.load(c.type, dir.c_str())) << c.type << ": " << e.lastError();
+        const brovana::Material &mat = e.object(0)->materials[c.material];
+        std::string what = "type " + std::to_string(c.type) + " material " + std::to_string(c.material);
+        for (int k = 0; k < 3; k++) {
+            EXPECT_NEAR(mat.diffuse[k], c.diffuse, 1e-6) << what;
+            EXPECT_NEAR(mat.specular[k], c.specular, 1e-6) << what;
+        }
+                // the load's alpha 1.0 is every alpha
+        EXPECT_FLOAT_EQ(mat.specular[3], 1.0f) << what;
+        EXPECT_FLOAT_EQ(mat.diffuse[3], 1.0f) << what;
+        EXPECT_FLOAT_EQ(mat.ambient[3], 1.0f) << what;
+        EXPECT_FLOAT_EQ(mat.shininess, c.shininess) << what;
+        EXPECT_NEAR(e.object(0)->u[0], c.wantU, 1e-6) << what;
+        EXPECT_NEAR(e.object(0)->v[0], c.wantV, 1e-6) << what;
+        ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+    }
 }
 
 TEST(Tongue, placement_and_normal_averaging) {
