@@ -16,7 +16,7 @@
 #include "cmds.h"
 
 static bool g_started = false;
-static std::string g_libdir;  // festival_libdir points here once -libdir was given
+static std::string g_libdir;  // festival_libdir and festival_datadir point here once -libdir was given
 
 // Heap sizes in Lisp cells; -1 lets the synthesiser choose (SIODHEAPSIZE or
 // its default). Below the minimum the start-up files do not fit; above the
@@ -74,9 +74,13 @@ static int FestivalInitCmd(ClientData, Tcl_Interp *interp, int argc, const char 
   if (heap == -1 && getenv("SIODHEAPSIZE") == nullptr) heap = FESTIVAL_HEAP_SIZE;
   set_tcl_interp(interp);
   if (!g_started) {
+    // The synthesiser now keeps its Lisp library (init.scm and the rest) in
+    // a data directory apart from its programs; the library directory given
+    // here is where that library is, so it serves as both.
     if (libdir != nullptr) {
       g_libdir = libdir;
       festival_libdir = g_libdir.c_str();
+      festival_datadir = g_libdir.c_str();
     }
     char here;
     Festival_MarkStackBase(&here);
