@@ -2,6 +2,7 @@
 //
 //   festivalInit ?-libdir DIR? ?-heapsize N?   start the synthesiser
 //   festival SCHEME_EXPR                       evaluate one Lisp expression
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <setjmp.h>
@@ -62,6 +63,21 @@ static int FestivalInitCmd(ClientData, Tcl_Interp *interp, int argc, const char 
              kHeapMax);
     Tcl_SetObjResult(interp, Tcl_NewStringObj(msg, -1));
     return TCL_ERROR;
+  }
+  // The speech tools read SIODHEAPSIZE without checking it; a value out of
+  // range would crash the start-up, so it gets the same check as -heapsize.
+  const char *envHeap = getenv("SIODHEAPSIZE");
+  if (!g_started && heap == -1 && envHeap != nullptr) {
+    char *end = nullptr;
+    errno = 0;
+    long v = strtol(envHeap, &end, 10);
+    if (errno != 0 || end == envHeap || *end != '\0' || v < kHeapMin || v > kHeapMax) {
+      char msg[200];
+      snprintf(msg, sizeof msg, "bad SIODHEAPSIZE \"%.40s\": must be between %ld and %ld cells", envHeap,
+               kHeapMin, kHeapMax);
+      Tcl_SetObjResult(interp, Tcl_NewStringObj(msg, -1));
+      return TCL_ERROR;
+    }
   }
   if (!Festival_OnStartThread()) {
     Tcl_SetObjResult(interp, Tcl_NewStringObj(
