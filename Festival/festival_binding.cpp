@@ -67,11 +67,22 @@ TovikWaveHandoff festival_wave_handoff = {TOVIK_WAVE_HANDOFF_MAGIC, nullptr, 0, 
 static Tcl_Interp *g_interp = nullptr;
 static std::unique_ptr<short[]> g_kept;  // the buffer published for `wave import`
 
-void set_tcl_interp(Tcl_Interp *interp) { g_interp = interp; }
+// A deleted interpreter is forgotten, so Lisp never calls into freed memory;
+// the next call back makes a new one.
+static void forgetInterp(ClientData, Tcl_Interp *interp) {
+  if (g_interp == interp) g_interp = nullptr;
+}
+
+void set_tcl_interp(Tcl_Interp *interp) {
+  if (g_interp == interp) return;
+  if (g_interp != nullptr) Tcl_DontCallWhenDeleted(g_interp, forgetInterp, nullptr);
+  g_interp = interp;
+  if (g_interp != nullptr) Tcl_CallWhenDeleted(g_interp, forgetInterp, nullptr);
+}
 
 Tcl_Interp *get_tcl_interp() {
   if (g_interp == nullptr) {
-    g_interp = Tcl_CreateInterp();
+    set_tcl_interp(Tcl_CreateInterp());
     if (Tcl_Init(g_interp) != TCL_OK)
       fprintf(stderr, "festival: Tcl_Init: %s\n", Tcl_GetStringResult(g_interp));
     Festival_CreateEvalCmd(g_interp);

@@ -2,6 +2,7 @@
 //
 //   festivalInit ?-libdir DIR? ?-heapsize N?   start the synthesiser
 //   festival SCHEME_EXPR                       evaluate one Lisp expression
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <setjmp.h>
@@ -16,7 +17,7 @@
 #include "cmds.h"
 
 static bool g_started = false;
-static std::string g_libdir;  // festival_libdir points here once -libdir was given
+static std::string g_libdir;  // festival_libdir and festival_datadir point here once -libdir was given
 
 // Heap sizes in Lisp cells; -1 lets the synthesiser choose (SIODHEAPSIZE or
 // its default). Below the minimum the start-up files do not fit; above the
@@ -63,6 +64,21 @@ static int FestivalInitCmd(ClientData, Tcl_Interp *interp, int argc, const char 
     Tcl_SetObjResult(interp, Tcl_NewStringObj(msg, -1));
     return TCL_ERROR;
   }
+  // The speech tools read SIODHEAPSIZE without checking it; a value out of
+  // range would crash the start-up, so it gets the same check as -heapsize.
+  const char *envHeap = getenv("SIODHEAPSIZE");
+  if (!g_started && heap == -1 && envHeap != nullptr) {
+    char *end = nullptr;
+    errno = 0;
+    long v = strtol(envHeap, &end, 10);
+    if (errno != 0 || end == envHeap || *end != '\0' || v < kHeapMin || v > kHeapMax) {
+      char msg[200];
+      snprintf(msg, sizeof msg, "bad SIODHEAPSIZE \"%.40s\": must be between %ld and %ld cells", envHeap,
+               kHeapMin, kHeapMax);
+      Tcl_SetObjResult(interp, Tcl_NewStringObj(msg, -1));
+      return TCL_ERROR;
+    }
+  }
   if (!Festival_OnStartThread()) {
     Tcl_SetObjResult(interp, Tcl_NewStringObj(
         "festivalInit: the synthesiser was started on another thread and can only be used there", -1));
@@ -74,9 +90,13 @@ static int FestivalInitCmd(ClientData, Tcl_Interp *interp, int argc, const char 
   if (heap == -1 && getenv("SIODHEAPSIZE") == nullptr) heap = FESTIVAL_HEAP_SIZE;
   set_tcl_interp(interp);
   if (!g_started) {
+    // The synthesiser now keeps its Lisp library (init.scm and the rest) in
+    // a data directory apart from its programs; the library directory given
+    // here is where that library is, so it serves as both.
     if (libdir != nullptr) {
       g_libdir = libdir;
       festival_libdir = g_libdir.c_str();
+      festival_datadir = g_libdir.c_str();
     }
     char here;
     Festival_MarkStackBase(&here);

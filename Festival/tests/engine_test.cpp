@@ -3,7 +3,9 @@
 // Tcl command can reach (a Lisp error with no catcher armed).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <memory>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -274,6 +276,35 @@ TEST(GainTargets, linear_ramp_keeps_the_two_ends) {
   EXPECT_EQ(gains(v.get()).size(), 2u);
 }
 
+TEST(GainTargets, each_method_shapes_the_ramp) {
+  // Halfway through a ramp from 1 to 0 over 0.5 .. 0.75 s.
+  struct Case {
+    const char *method;
+    float mid;
+  } cases[] = {
+      {"linear", 0.5f},
+      {"sin", 1 - std::sin(3.1415927f / 4)},
+      {"cos", std::cos(3.1415927f / 4)},
+  };
+  for (const Case &c : cases) {
+    std::unique_ptr<EST_Utterance> u(segmentsEndingAt(2.0f));
+    add_gain_targets(u.get(), 0.5f, 0.75f, 1.0f, 0.0f, 0.125f, c.method);
+    std::vector<std::pair<float, float>> g = gains(u.get());
+    ASSERT_EQ(g.size(), 4u) << c.method;
+    EXPECT_FLOAT_EQ(g[1].second, 1.0f) << c.method;
+    EXPECT_NEAR(g[2].second, c.mid, 1e-6) << c.method;
+  }
+}
+
+TEST(GainTargets, a_range_before_earlier_targets_goes_in_time_order) {
+  std::unique_ptr<EST_Utterance> u(segmentsEndingAt(2.0f));
+  add_gain_targets(u.get(), 1.0f, 1.25f, 1.0f, 0.5f, 0.125f, "linear");
+  add_gain_targets(u.get(), 0.5f, 0.75f, 1.0f, 0.0f, 0.125f, "linear");
+  std::vector<std::pair<float, float>> want = {{0, 1},         {0.5f, 1},  {0.625f, 0.5f}, {1.0f, 1},
+                                               {1.125f, 0.75f}, {2.0f, 1}};
+  EXPECT_EQ(gains(u.get()), want);
+}
+
 TEST(GainTargets, single_precision_steps_make_a_sixth_target) {
   std::unique_ptr<EST_Utterance> u(segmentsEndingAt(2.0f));
   add_gain_targets(u.get(), 0.5f, 0.6f, 1.0f, 0.0f, 0.02f, "cos");
@@ -302,6 +333,21 @@ TEST(GainTargets, gain_at_a_segment_takes_first_or_last_target_inside) {
   EXPECT_FLOAT_EQ(resLPC_gain_at(u.get(), nullptr, 1), 1.0f);
   EST_Utterance none;
   EXPECT_FLOAT_EQ(resLPC_gain_at(&none, s, 1), 1.0f);
+}
+
+TEST(Common, utt_set_wave_makes_a_fresh_wave_relation) {
+  EST_Utterance u;
+  EST_Relation *old = u.create_relation("Wave");
+  old->append()->set("stale", 1);
+  old->append();
+  EST_Wave *w = new EST_Wave(10, 1, 16000);
+  utt_set_wave(&u, w);
+  EST_Relation *r = u.relation("Wave");
+  ASSERT_NE(r->head(), nullptr);
+  EXPECT_EQ(inext(r->head()), nullptr);
+  EXPECT_FALSE(r->head()->f_present("stale"));
+  EXPECT_EQ(wave(r->head()->f("wave")), w);
+  EXPECT_EQ(Vek_uttWave(&u, "test"), w);
 }
 
 // ------------------------------------------------- Lisp without a catcher

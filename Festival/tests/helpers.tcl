@@ -56,3 +56,15 @@ proc repeat {n v} { lrepeat $n $v }
 # The speech tools cannot read a WAV file of fewer than about 100 samples,
 # so short fixtures are padded with silence to 200.
 proc padded {samples} { concat $samples [repeat [expr {max(0, 200 - [llength $samples])}] 0] }
+
+# Runs the Lisp expressions in a fresh process with a started synthesiser
+# and answers what it wrote on the error stream (start-up happens once per
+# process, and the messages of the C++ code bypass Tcl's stderr channel).
+proc childStderr {args} {
+    set script "package require Festival\nfestivalInit -heapsize 2000000\n"
+    foreach expr $args { append script [list catch [list festival $expr]] \n }
+    set child [makeFile $script stderrchild.tcl]
+    set err [tmpfile stderrchild.err]
+    exec [info nameofexecutable] $child 2>$err
+    viewFile $err
+}

@@ -97,6 +97,19 @@ TEST_F(WaveImport, sentence_with_echo_and_beep_reaches_a_wav_that_sox_reads) {
   EXPECT_EQ(eval("exec soxi -s " + mine), std::to_string(w->len));
 }
 
+TEST_F(WaveImport, a_stereo_wave_gives_its_first_channel) {
+  std::string stereo = testing::TempDir() + "/import_stereo.wav";
+  eval("exec sox -n -r 16000 -b 16 -c 2 " + stereo + " synth 0.05 sine 440 sine 1000");
+  eval("festival {(begin (set! st (Utterance Text \"\")) (utt.import.wave st \"" + stereo + "\" nil) nil)}");
+  std::string info = eval("festival {(tovik.wave.info st)}");
+  EXPECT_EQ(eval("lrange {" + info + "} 1 end"), "800 16000");
+  WaveRecord *w = wave(eval("wave import {*}" + info));
+  ASSERT_NE(w, nullptr);
+  std::string mine = writeWav(w, testing::TempDir() + "/import_left.wav");
+  EXPECT_EQ(eval("exec sox " + mine + " -t raw -e signed -b 16 - | cksum"),
+            eval("exec sox " + stereo + " -t raw -e signed -b 16 - remix 1 | cksum"));
+}
+
 TEST_F(WaveImport, only_the_published_buffer_can_be_read) {
   eval("festival {(begin (set! v (utt.synth (Utterance Text \"one\"))) nil)}");
   eval("set info [festival {(tovik.wave.info v)}]; lassign $info a n r");
