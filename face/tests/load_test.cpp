@@ -281,7 +281,9 @@ TEST(Load, data_files_cut_at_any_length_fail_cleanly) {
             FILE *out = fopen(path.c_str(), "wb");
             fwrite(whole.data(), 1, cut, out);
             fclose(out);
-            if (!e.load(c.type, dir.c_str())) EXPECT_FALSE(e.lastError().empty()) << c.file << " cut at " << cut;
+            if (!e.load(c.type, dir.c_str())) {
+                EXPECT_FALSE(e.lastError().empty()) << c.file << " cut at " << cut;
+            }
             if (e.loaded()) {
                 e.reset();
                 e.addPhoneme("m", 200, "me", false);
