@@ -1,6 +1,8 @@
 // Flat string-keyed hash table; see GDPC_Hash.h.
 #include "GDPC_Hash.h"
 
+#include "GD_hash.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -100,29 +102,13 @@ int GDPC_StringCreate(GDPC_HashTable &t, const char *key, size_t len, bool *isNe
 }
 
 std::string GDPC_HashStats(const GDPC_HashTable &t) {
-  int counter[10] = {}, overflow = 0;
+  HashChainCounts c;
   for (int32_t head : t.buckets) {
     int n = 0;
     for (int32_t e = head; e >= 0; e = t.entry[e].next) n++;
-    if (n <= 9) counter[n]++;
-    else overflow++;
+    c.add(n);
   }
-  double average = 0;
-  for (int n = 1; n <= 9; n++)
-    if (!t.entry.empty()) average += counter[n] * n * (n + 1) / 2.0 / t.entry.size();
-  char buf[160];
-  std::string s;
-  snprintf(buf, sizeof buf, "%d entries in table, %d buckets\n", (int)t.entry.size(),
-           (int)t.buckets.size());
-  s += buf;
-  for (int n = 0; n <= 9; n++) {
-    snprintf(buf, sizeof buf, "number of buckets with %d entries: %d\n", n, counter[n]);
-    s += buf;
-  }
-  snprintf(buf, sizeof buf, "number of buckets with %d or more entries: %d\n", 10, overflow);
-  s += buf;
-  snprintf(buf, sizeof buf, "average search distance for entry: %.3f", average);
-  return s + buf;
+  return HashStatsText(c, (int)t.entry.size(), (int)t.buckets.size());
 }
 
 bool GDPC_CheckTable(const GDPC_HashTable &t, std::string &why) {

@@ -141,25 +141,28 @@ GDH_HashEntry *GDH_NextHashEntry(HashWalk &walk) {
 }
 
 std::string GDH_HashStats(const GDH_HashTable &t) {
-  int counter[10] = {}, overflow = 0;
+  HashChainCounts c;
   for (int32_t b = 0; b < t.bucketCount; b++) {
     int n = 0;
     for (GDH_HashEntry *e = t.buckets[b]; e; e = e->next) n++;
-    if (n <= 9) counter[n]++;
-    else overflow++;
+    c.add(n);
   }
+  return HashStatsText(c, t.entryCount, t.bucketCount);
+}
+
+std::string HashStatsText(const HashChainCounts &c, int entries, int buckets) {
   double average = 0;
   for (int n = 1; n <= 9; n++)
-    if (t.entryCount) average += counter[n] * n * (n + 1) / 2.0 / t.entryCount;
+    if (entries) average += c.counter[n] * n * (n + 1) / 2.0 / entries;
   char buf[160];
   std::string s;
-  snprintf(buf, sizeof buf, "%d entries in table, %d buckets\n", t.entryCount, t.bucketCount);
+  snprintf(buf, sizeof buf, "%d entries in table, %d buckets\n", entries, buckets);
   s += buf;
   for (int n = 0; n <= 9; n++) {
-    snprintf(buf, sizeof buf, "number of buckets with %d entries: %d\n", n, counter[n]);
+    snprintf(buf, sizeof buf, "number of buckets with %d entries: %d\n", n, c.counter[n]);
     s += buf;
   }
-  snprintf(buf, sizeof buf, "number of buckets with %d or more entries: %d\n", 10, overflow);
+  snprintf(buf, sizeof buf, "number of buckets with %d or more entries: %d\n", 10, c.overflow);
   s += buf;
   snprintf(buf, sizeof buf, "average search distance for entry: %.3f", average);
   return s + buf;

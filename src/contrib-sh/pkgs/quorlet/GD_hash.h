@@ -49,6 +49,18 @@ GDH_HashEntry *GDH_FirstHashEntry(const GDH_HashTable &t, HashWalk &walk);
 GDH_HashEntry *GDH_NextHashEntry(HashWalk &walk);
 std::string GDH_HashStats(const GDH_HashTable &t);
 
+// Chain lengths of a table's buckets, as the statistics of every hash family
+// report them: 0 to 9 entries, and longer.
+struct HashChainCounts {
+  int counter[10] = {};
+  int overflow = 0;
+  void add(int n) {
+    if (n <= 9) counter[n]++;
+    else overflow++;
+  }
+};
+std::string HashStatsText(const HashChainCounts &c, int entries, int buckets);
+
 }  // namespace rtn
 
 #endif

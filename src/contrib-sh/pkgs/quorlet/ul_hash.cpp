@@ -1,6 +1,8 @@
 // Pair-keyed flat hash table; see ul_hash.h.
 #include "ul_hash.h"
 
+#include "GD_hash.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -87,29 +89,13 @@ int UL_KeyCreate(UL_HashTable &t, int32_t a, int32_t b, bool *isNew) {
 }
 
 std::string UL_HashStats(const UL_HashTable &t) {
-  int counter[10] = {}, overflow = 0;
+  HashChainCounts c;
   for (int32_t head : t.buckets) {
     int n = 0;
     for (int32_t e = head; e >= 0; e = t.entry[e].next) n++;
-    if (n <= 9) counter[n]++;
-    else overflow++;
+    c.add(n);
   }
-  double average = 0;
-  for (int n = 1; n <= 9; n++)
-    if (!t.entry.empty()) average += counter[n] * n * (n + 1) / 2.0 / t.entry.size();
-  char buf[160];
-  std::string s;
-  snprintf(buf, sizeof buf, "%d entries in table, %d buckets\n", (int)t.entry.size(),
-           (int)t.buckets.size());
-  s += buf;
-  for (int n = 0; n <= 9; n++) {
-    snprintf(buf, sizeof buf, "number of buckets with %d entries: %d\n", n, counter[n]);
-    s += buf;
-  }
-  snprintf(buf, sizeof buf, "number of buckets with %d or more entries: %d\n", 10, overflow);
-  s += buf;
-  snprintf(buf, sizeof buf, "average search distance for entry: %.3f", average);
-  return s + buf;
+  return HashStatsText(c, (int)t.entry.size(), (int)t.buckets.size());
 }
 
 }  // namespace rtn
