@@ -66,6 +66,7 @@ void whackSmoothInit(WhackSmoother *s, double alpha) {
 }
 
 int whackSmooth(WhackSmoother *s, int x) {
-  s->y = (1 - s->alpha) * s->y + s->alpha * (int16_t)x;
+  int v = x > 32767 ? 32767 : x < -32768 ? -32768 : x;
+  s->y = (1 - s->alpha) * s->y + s->alpha * v;
   return (int)s->y;  // truncated toward zero
 }

@@ -42,11 +42,14 @@ TEST(WhackRandom, gaussian_values_have_unit_variance) {
   EXPECT_NEAR(1.0, sq / n, 0.01);
 }
 
-TEST(WhackRandom, smoother_follows_its_input_and_wraps_wide_ints_to_16_bits) {
+TEST(WhackRandom, smoother_follows_its_input_and_clips_wide_ints_to_16_bits) {
   WhackSmoother s;
   whackSmoothInit(&s, 0.5);
   EXPECT_EQ(50, whackSmooth(&s, 100));
   EXPECT_EQ(75, whackSmooth(&s, 100));
+  // Loud noise values saturate; wrapping would flip their sign.
   whackSmoothInit(&s, 1.0);
-  EXPECT_EQ(-32768, whackSmooth(&s, 32768));
+  EXPECT_EQ(32767, whackSmooth(&s, 32768));
+  EXPECT_EQ(32767, whackSmooth(&s, 40000));
+  EXPECT_EQ(-32768, whackSmooth(&s, -40000));
 }
