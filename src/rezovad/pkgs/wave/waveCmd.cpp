@@ -5,6 +5,7 @@
 // clips instead of wrapping into full-scale clicks of the opposite sign.
 #include <tcl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -463,6 +464,8 @@ int ReadpipeCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   if (mulaw && linear)
     return fail(interp, "specify either -mulaw or -linear, not both");
   if (maxsize <= 0) return fail(interp, "maxsize must be positive");
+  // A block's bytes are counted in an int.
+  if (maxsize > 1073741823) return fail(interp, "maxsize too large");
   if (rate <= 0) return fail(interp, "rate must be positive");
   Tcl_Channel chan;
   if (binaryChannel(interp, file, TCL_READABLE, &chan) != TCL_OK) return TCL_ERROR;
@@ -583,9 +586,13 @@ int WritepipeCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
       bytes[i] = (char)(c == 0 ? 2 : c);
     }
   }
-  if (!bytes.empty() && Tcl_Write(chan, bytes.data(), (int)bytes.size()) < 0) {
-    Tcl_AppendResult(interp, "channel write failed: ", Tcl_ErrnoMsg(Tcl_GetErrno()), (char *)NULL);
-    return TCL_ERROR;
+  // In pieces: a channel write counts its bytes in an int.
+  for (size_t at = 0; at < bytes.size(); at += (size_t)1 << 30) {
+    int n = (int)std::min(bytes.size() - at, (size_t)1 << 30);
+    if (Tcl_Write(chan, bytes.data() + at, n) < 0) {
+      Tcl_AppendResult(interp, "channel write failed: ", Tcl_ErrnoMsg(Tcl_GetErrno()), (char *)NULL);
+      return TCL_ERROR;
+    }
   }
   Tcl_ResetResult(interp);
   return TCL_OK;
