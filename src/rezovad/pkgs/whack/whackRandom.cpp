@@ -24,7 +24,10 @@ int32_t whackMinStdStep(int32_t state) {
 
 double whackUniform(int32_t *state) {
   if (*state <= 0 || last == 0) {
-    *state = -*state < 1 ? 1 : -*state;
+    // Restart from -state, reduced into the generator's range 1 .. M-1 (a
+    // multiple of M would make every later step 0; -INT32_MIN has no int).
+    int64_t v = -(int64_t)*state % kM;
+    *state = v < 1 ? 1 : (int32_t)v;
     for (int j = kTable + 7; j >= 0; j--) {
       *state = whackMinStdStep(*state);
       if (j < kTable) table[j] = *state;

@@ -23,10 +23,13 @@ TEST(WhackRandom, seeds_restart_the_sequence_and_sign_does_not_matter) {
   EXPECT_EQ(first(-7), first(7 * -1));
   EXPECT_EQ(first(0), first(-1));  // 0 restarts as 1 does
   EXPECT_NE(first(-7), first(-8));
-  for (double u : first(-3)) {
-    EXPECT_GT(u, 0.0);
-    EXPECT_LE(u, 0.99999988);
+  for (int32_t seed : {-3, -2147483647}) {
+    for (double u : first(seed)) {
+      EXPECT_GT(u, 0.0) << seed;  // -M is M, 0 mod M: restarts as 1 does
+      EXPECT_LE(u, 0.99999988);
+    }
   }
+  EXPECT_EQ(first(-1), first(-2147483647 - 1));  // 2^31 mod M is 1
 }
 
 TEST(WhackRandom, gaussian_values_have_unit_variance) {
