@@ -106,14 +106,16 @@ void findSpeech(const int16_t *samples, int count, const FindSpeechParams *p, in
   if (runs.empty()) return;
 
   double msPerFrame = frame * 1000.0 / rate;
-  int gapFrames = (int)std::floor(maxgap / msPerFrame);
+  // Durations in frames, held within the block (a huge value means "all").
+  auto frames = [&](double v) { return (int)std::min<double>(v, nf + 1.0); };
+  int gapFrames = frames(std::floor(maxgap / msPerFrame));
   std::vector<Run> joined;
   for (const Run &r : runs) {
     if (!joined.empty() && r.from - joined.back().to <= gapFrames) joined.back().to = r.to;
     else joined.push_back(r);
   }
-  int minFrames = (int)std::ceil(minspeech / msPerFrame);
-  int limit = timeout > 0 ? (int)std::ceil(timeout / msPerFrame) : nf;
+  int minFrames = frames(std::ceil(minspeech / msPerFrame));
+  int limit = timeout > 0 ? frames(std::ceil(timeout / msPerFrame)) : nf;
   std::vector<Run> kept;
   for (const Run &r : joined) {
     bool atEdge = pipelined && (r.from == 0 || r.to == nf);

@@ -27,6 +27,9 @@ const double kPassEdge = 0.85;   // of the lower Nyquist rate
 const double kStopEdge = 1.0;
 const double kAttenuation = 80;  // dB
 const int kMaxPhases = 1024;
+// Longest kernel half (input samples), about a 1:60000 rate ratio: beyond
+// it the filter table alone would take hundreds of megabytes.
+const double kMaxHalfWidth = 1 << 21;
 
 double besselI0(double x) {
   double sum = 1, term = 1, q = x * x / 4;
@@ -121,16 +124,23 @@ struct Filter {
   bool interpolate = false;
   std::vector<float> table;  // (phases + 1) rows of taps
 
+  // Half width of the kernel in input samples: it grows with the
+  // downsampling ratio.
+  static double halfWidth(long inRate, long outRate) {
+    double ratio = std::min(1.0, (double)outRate / (double)inRate);
+    double dfLower = 0.5 * (kStopEdge - kPassEdge);  // cycles per lower-rate sample
+    double nLower = std::ceil((kAttenuation - 7.95) / (14.36 * dfLower));
+    return (nLower / 2) / ratio;
+  }
+
   void design(long inRate, long outRate) {
     long g = std::gcd(inRate, outRate);
     L = outRate / g;
     M = inRate / g;
     double ratio = std::min(1.0, (double)L / (double)M);
     double fc = 0.5 * ratio * (kPassEdge + kStopEdge) / 2;  // cycles per input sample
-    double dfLower = 0.5 * (kStopEdge - kPassEdge);          // cycles per lower-rate sample
     double beta = 0.1102 * (kAttenuation - 8.7);
-    double nLower = std::ceil((kAttenuation - 7.95) / (14.36 * dfLower));
-    double W = (nLower / 2) / ratio;  // half width in input samples
+    double W = halfWidth(inRate, outRate);
     H = (int)std::ceil(W);
     taps = (2 * H + kLanes - 1) / kLanes * kLanes;
     interpolate = L > kMaxPhases;
@@ -184,7 +194,13 @@ int Wave_resample(GS_Result *r, const int16_t *in, int count, int inRate, int ou
   }
   int n = (int)std::floor(exact + 0.5L);
   int16_t *o = (int16_t *)Wavefile_bigBuffer(n > 0 ? (size_t)n * 2 : 2, __FILE__, __LINE__);
-  if (inRate == outRate) {
+  if (inRate != outRate && Filter::halfWidth(inRate, outRate) > kMaxHalfWidth) {
+    DB_Free(o, __FILE__, __LINE__);
+    GS_AppendResult(r, "sample rates too far apart: ", std::to_string(inRate).c_str(), " Hz to ",
+                    std::to_string(outRate).c_str(), " Hz", (char *)NULL);
+    return -1;
+  }
+  if (inRate == outRate || n == 0) {
     if (n) memcpy(o, in, (size_t)n * 2);
     *out = o;
     *outCount = n;
@@ -195,7 +211,9 @@ int Wave_resample(GS_Result *r, const int16_t *in, int count, int inRate, int ou
 
   // Outputs in blocks; each block converts the input it needs to floats with
   // zeros beyond both ends, so the inner loop has no bounds tests.
-  const int block = 4096;
+  // A block's input grows with the downsampling ratio: keep it to a few
+  // million samples.
+  const int block = (int)std::max<long>(1, std::min<long>(4096, (1L << 22) * F.L / F.M));
   std::vector<float> x;
   for (int n0 = 0; n0 < n; n0 += block) {
     int n1 = std::min(n, n0 + block);

@@ -27,8 +27,9 @@
 // headerless files have nowhere to keep it.
 //
 // Resampling (Wave_sampleConvert): polyphase windowed sinc (Kaiser window),
-// exact rational ratio; the pass band reaches 0.90 of the lower Nyquist rate,
+// exact rational ratio; the pass band reaches 0.85 of the lower Nyquist rate,
 // the stop band starts at 1.0 of it with at least 80 dB of attenuation.
+// Rates more than about 1:60000 apart are refused.
 //
 // Speech finding (findSpeech): the block's mean is its offset (value a).
 // Frames of 10 ms are measured by their standard deviation (so offsets and

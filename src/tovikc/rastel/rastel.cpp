@@ -14,7 +14,11 @@ static const char *kSource = "src/tovikc/rastel/rastel";
 
 namespace {
 
-int msToSamples(int ms, int rate) { return (int)std::floor((double)ms * rate * 0.001); }
+// Durations beyond the 32-bit sample count saturate instead of wrapping.
+int msToSamples(int ms, int rate) {
+  double v = std::floor((double)ms * rate * 0.001);
+  return v > 2147483647.0 ? 2147483647 : v < -2147483648.0 ? (int)-2147483648LL : (int)v;
+}
 
 // The filter of rastelCompute's first step, from memory `state`.
 void inputFilter(const int16_t *x, int n, float c, float &state, float *y) {
@@ -86,7 +90,8 @@ RastelState *rastelInit(const RastelParams *p) {
   // A zero rate or constant would divide by zero: the filter then passes the
   // samples unchanged (c = 0 keeps the plain difference of the default).
   s->dcCoefficient = denom != 0 ? (float)(0.001 / denom) : 0.0f;
-  rastelSetRing(s, msToSamples(p->backoff, p->samplerate) + msToSamples(p->thi, p->samplerate));
+  long long ring = (long long)msToSamples(p->backoff, p->samplerate) + msToSamples(p->thi, p->samplerate);
+  rastelSetRing(s, (int)std::min<long long>(ring, 2147483647LL));
   return s;
 }
 

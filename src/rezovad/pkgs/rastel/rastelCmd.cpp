@@ -43,6 +43,9 @@ std::string doubleText(double v) {
   return Cmds_DoubleString(v, buf);
 }
 
+// A whole count from a computed value, saturating at the 32-bit limits.
+int toInt(double v) { return v > 2147483647.0 ? 2147483647 : v < -2147483648.0 ? (int)-2147483648LL : (int)v; }
+
 std::string floatText(float v) {
   char buf[32];
   return Cmds_FloatString(v, buf);
@@ -150,7 +153,7 @@ int ConfigureCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   if (!(nTotal || nLs || nTs || nBo || nMr || nSr || nLv || nSd || nThi || nLp)) {
     nTotal = nLs = nTs = nBo = nMr = nSr = nLv = nThi = nLp = 1;
   }
-  auto ms = [&](int samples) { return std::to_string((int)(samples * 1000.0 / s->rate)); };
+  auto ms = [&](int samples) { return std::to_string(toInt(samples * 1000.0 / s->rate)); };
   std::string out;
   auto report = [&](bool named, bool given, const char *opt, const std::string &value) {
     if (named && !given) out += std::string(out.empty() ? "" : " ") + opt + " " + value;
@@ -168,10 +171,10 @@ int ConfigureCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   // A new rate applies to the durations set in this call; stored sample
   // counts keep the rate they were set with.
   if (gSr) s->rate = sr;
-  auto samples = [&](int msValue) { return (int)std::floor((double)s->rate * msValue * 0.001); };
+  auto samples = [&](int msValue) { return toInt(std::floor((double)s->rate * msValue * 0.001)); };
   if (gLs) s->lsilence = samples(ls);
   if (gTs) s->tsilence = samples(ts);
-  if (gBo) rastelSetRing(s, (int)((long long)(bo < 1 ? 1 : bo) * s->rate / 1000));
+  if (gBo) rastelSetRing(s, toInt((double)((long long)(bo < 1 ? 1 : bo) * s->rate / 1000)));
   if (gMr) s->maxrec = samples(mr);
   if (gLv) s->level = lv;
   if (gSd) s->level = sd;

@@ -5,6 +5,7 @@
 // clips instead of wrapping into full-scale clicks of the opposite sign.
 #include <tcl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -39,6 +40,15 @@ WaveRecord *newWave(Tcl_Interp *interp, int len, const float *info, int infoCoun
 
 WaveRecord *getWave(Tcl_Interp *interp, const char *name) {
   return static_cast<WaveRecord *>(Obj_GetData(interp, "wave", name));
+}
+
+// A sample index from a computed time, held where a long long can carry
+// it: times far beyond any wave stay out of bounds instead of wrapping.
+long long toIndex(double v) {
+  if (v != v) return 0;
+  if (v > 1e15) return (long long)1e15;
+  if (v < -1e15) return (long long)-1e15;
+  return (long long)v;
 }
 
 float rateOf(const WaveRecord *w) { return w->infoCount > 0 ? w->info[0] : 0.0f; }
@@ -222,8 +232,10 @@ int ChopCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     return TCL_ERROR;
   WaveRecord *w = getWave(interp, name);
   if (!w) return TCL_ERROR;
-  double k = samples ? 1.0 : rateOf(w) * 0.001;
-  auto idx = [&](float v) { return (long long)std::floor(v * k); };
+  // Times in ms round down to a sample; counts given in samples are
+  // truncated, so a fraction below zero still means sample 0.
+  double k = rateOf(w) * 0.001;
+  auto idx = [&](float v) { return toIndex(samples ? std::trunc((double)v) : std::floor(v * k)); };
   long long begin = idx(fb), end = fe == 0 ? w->len : idx(fe);
   long long interval = fi == 0 ? end - begin : idx(fi);
   if (begin < 0 || begin > w->len) return fail(interp, "begin value out of bound");
@@ -285,9 +297,11 @@ int ChopsilCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   DB_Free(p, __FILE__, __LINE__);
   std::string res;
   if (end > begin) {
-    long long b0 = begin - (long long)(before * rate * 0.001), e0 = end + (long long)(after * rate * 0.001);
-    begin = (int)std::max(0LL, b0);
-    end = (int)std::min((long long)w->len, e0);
+    long long b0 = toIndex(std::trunc(begin - before * rate * 0.001));
+    long long e0 = toIndex(std::trunc(end + after * rate * 0.001));
+    // Negative pads may cross the cut over: it is then empty, never reversed.
+    begin = (int)std::min((long long)w->len, std::max(0LL, b0));
+    end = (int)std::max((long long)begin, std::min((long long)w->len, e0));
     WaveRecord *cut = newWave(interp, end - begin, w->info, w->infoCount);
     if (!cut) return TCL_ERROR;
     memcpy(cut->samples, w->samples + begin, (size_t)(end - begin) * sizeof(int16_t));
@@ -334,8 +348,8 @@ int ExtractCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   WaveRecord *w = getWave(interp, name);
   if (!w) return TCL_ERROR;
   double k = rateOf(w) * 0.001;
-  long long begin = (long long)std::floor(fb * k);
-  long long last = fe >= 0 ? (long long)std::floor(fe * k) - 1 : (long long)w->len - 1;
+  long long begin = toIndex(std::floor(fb * k));
+  long long last = fe >= 0 ? toIndex(std::floor(fe * k)) - 1 : (long long)w->len - 1;
   if (begin < 0) return fail(interp, "begin value out of bound");
   if (last >= w->len) return fail(interp, "end value out of bound");
   // One sample (begin == last) is a cut like any other.
@@ -450,6 +464,8 @@ int ReadpipeCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   if (mulaw && linear)
     return fail(interp, "specify either -mulaw or -linear, not both");
   if (maxsize <= 0) return fail(interp, "maxsize must be positive");
+  // A block's bytes are counted in an int.
+  if (maxsize > 1073741823) return fail(interp, "maxsize too large");
   if (rate <= 0) return fail(interp, "rate must be positive");
   Tcl_Channel chan;
   if (binaryChannel(interp, file, TCL_READABLE, &chan) != TCL_OK) return TCL_ERROR;
@@ -570,9 +586,13 @@ int WritepipeCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
       bytes[i] = (char)(c == 0 ? 2 : c);
     }
   }
-  if (!bytes.empty() && Tcl_Write(chan, bytes.data(), (int)bytes.size()) < 0) {
-    Tcl_AppendResult(interp, "channel write failed: ", Tcl_ErrnoMsg(Tcl_GetErrno()), (char *)NULL);
-    return TCL_ERROR;
+  // In pieces: a channel write counts its bytes in an int.
+  for (size_t at = 0; at < bytes.size(); at += (size_t)1 << 30) {
+    int n = (int)std::min(bytes.size() - at, (size_t)1 << 30);
+    if (Tcl_Write(chan, bytes.data() + at, n) < 0) {
+      Tcl_AppendResult(interp, "channel write failed: ", Tcl_ErrnoMsg(Tcl_GetErrno()), (char *)NULL);
+      return TCL_ERROR;
+    }
   }
   Tcl_ResetResult(interp);
   return TCL_OK;

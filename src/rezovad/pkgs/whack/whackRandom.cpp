@@ -24,7 +24,10 @@ int32_t whackMinStdStep(int32_t state) {
 
 double whackUniform(int32_t *state) {
   if (*state <= 0 || last == 0) {
-    *state = -*state < 1 ? 1 : -*state;
+    // Restart from -state, reduced into the generator's range 1 .. M-1 (a
+    // multiple of M would make every later step 0; -INT32_MIN has no int).
+    int64_t v = -(int64_t)*state % kM;
+    *state = v < 1 ? 1 : (int32_t)v;
     for (int j = kTable + 7; j >= 0; j--) {
       *state = whackMinStdStep(*state);
       if (j < kTable) table[j] = *state;
@@ -66,6 +69,7 @@ void whackSmoothInit(WhackSmoother *s, double alpha) {
 }
 
 int whackSmooth(WhackSmoother *s, int x) {
-  s->y = (1 - s->alpha) * s->y + s->alpha * (int16_t)x;
+  int v = x > 32767 ? 32767 : x < -32768 ? -32768 : x;
+  s->y = (1 - s->alpha) * s->y + s->alpha * v;
   return (int)s->y;  // truncated toward zero
 }

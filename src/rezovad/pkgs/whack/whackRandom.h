@@ -24,5 +24,6 @@ struct WhackSmoother {
   double y;
 };
 void whackSmoothInit(WhackSmoother *s, double alpha);
-// y = (1 - alpha)·y + alpha·x; x is taken as a signed 16-bit value.
+// y = (1 - alpha)·y + alpha·x; x is clipped to the signed 16-bit range
+// first (loud noise values saturate rather than wrap to the other sign).
 int whackSmooth(WhackSmoother *s, int x);

@@ -103,6 +103,15 @@ TEST_F(FindSpeech, timeout_minspeech_and_pipelined_blocks) {
   p.timeout = 2000;
   f = find(late, 8000, 0, &p);
   EXPECT_GT(f.end, f.begin);
+  // Durations far beyond the block mean the whole block.
+  p.timeout = 1e30f;
+  p.maxgap = 1e30f;
+  Found all = find(late, 8000, 0, &p);
+  EXPECT_EQ(f.begin, all.begin);
+  EXPECT_GE(all.end, f.end);
+  p.minspeech = 1e30f;
+  all = find(late, 8000, 0, &p);
+  EXPECT_LE(all.end, all.begin);
 
   // A 50 ms click is shorter than minspeech, unless it touches the end of a
   // pipelined block.

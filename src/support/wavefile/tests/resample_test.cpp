@@ -142,6 +142,18 @@ TEST(Resample, rates_and_lengths) {
       EXPECT_NE(std::string::npos, std::string(r->text).find("sample rates must be positive"));
     }
   }
+  // Rates far apart: refused beyond the filter's reach, and near it still
+  // resampled with bounded memory (a constant stays constant, within the
+  // float rounding of a kernel of three million taps).
+  GS_ResetResult(r);
+  EXPECT_EQ(-1, Wave_resample(r, one, 3, 2000000000, 8000, &out, &n));
+  EXPECT_NE(std::string::npos, std::string(r->text).find("sample rates too far apart"));
+  GS_ResetResult(r);
+  std::vector<int16_t> flat(1000000, 1000);
+  ASSERT_EQ(0, Wave_resample(r, flat.data(), (int)flat.size(), 1000000, 20, &out, &n));
+  EXPECT_EQ(20, n);
+  EXPECT_NEAR(1000, out[10], 20);
+  DB_Free(out, __FILE__, __LINE__);
   // The record form keeps the encoding and sets the new rate.
   float info[2] = {8000, 0};
   int16_t s[8] = {0, 100, 200, 300, 400, 300, 200, 100};

@@ -53,6 +53,15 @@ TEST(Rastel, defaults_convert_to_samples) {
   EXPECT_EQ(320, d.s->thi);
   EXPECT_NEAR(-6.011e-10, d.s->dcCoefficient, 0.001e-10);
   EXPECT_EQ(1.0f, (float)(1.0 - d.s->dcCoefficient));  // the filter is a plain difference
+
+  // Durations too long for a 32-bit sample count saturate, never wrap.
+  Detector far([](RastelParams *p) {
+    p->samplerate = 100000;
+    p->tsilence = 2000000000;
+    p->maxrec = -2000000000;
+  });
+  EXPECT_EQ(2147483647, far.s->tsilence);
+  EXPECT_EQ(-2147483647 - 1, far.s->maxrec);
 }
 
 TEST(Rastel, sound_is_confirmed_321_samples_after_the_start_candidate) {
