@@ -25,8 +25,9 @@ asan:
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
 
+# One benchmark at a time: they compare speeds, and must not share the cores.
 bench: build
-	cmake --build $(BUILD) --target benchmarks -j $(JOBS)
+	cmake --build $(BUILD) --target benchmarks -j 1
 
 clean:
 	rm -rf $(BUILD) build-asan
