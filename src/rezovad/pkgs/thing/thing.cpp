@@ -3,7 +3,9 @@
 //
 // A script method is a real procedure in the namespace ::_thing whose first
 // three parameters are source, thing and method; the oo layer passes them in
-// front of the caller's arguments.
+// front of the caller's arguments. The procedure serves introspection; calls
+// run the same arguments and body as a lambda in the namespace that was
+// current when the method was made, so the body resolves names there.
 #include <tcl.h>
 
 #include <cstring>
@@ -19,6 +21,7 @@ namespace {
 struct ScriptMethod {
     Tcl_Interp *interp;
     std::string proc;  // fully qualified procedure name
+    Tcl_Obj *lambda;   // {params body namespace}, compiled on first call
 };
 
 unsigned long methodSerial = 0;
@@ -32,8 +35,9 @@ void setError(Tcl_Interp *interp, const std::string &msg) {
 int runScriptMethod(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) {
     ScriptMethod *sm = static_cast<ScriptMethod *>(cd);
     std::vector<Tcl_Obj *> objv;
-    objv.reserve(argc);
-    objv.push_back(Tcl_NewStringObj(sm->proc.c_str(), -1));
+    objv.reserve(argc + 1);
+    objv.push_back(Tcl_NewStringObj("::apply", -1));
+    objv.push_back(sm->lambda);
     for (int i = 1; i < argc; i++) objv.push_back(Tcl_NewStringObj(argv[i], -1));
     for (Tcl_Obj *o : objv) Tcl_IncrRefCount(o);
     int code = Tcl_EvalObjv(interp, static_cast<int>(objv.size()), objv.data(), 0);
@@ -41,7 +45,7 @@ int runScriptMethod(ClientData cd, Tcl_Interp *interp, int argc, const char *arg
     if (code == TCL_ERROR) {
         // Show the usage as the caller writes it, without the hidden words.
         std::string msg = Tcl_GetStringResult(interp);
-        std::string head = "wrong # args: should be \"" + sm->proc + " source thing method";
+        std::string head = "wrong # args: should be \"::apply lambdaExpr source thing method";
         if (msg.compare(0, head.size(), head) == 0) {
             setError(interp, std::string("wrong # args: should be \"") + argv[2] + " " + argv[3] +
                                  msg.substr(head.size()));
@@ -53,6 +57,7 @@ int runScriptMethod(ClientData cd, Tcl_Interp *interp, int argc, const char *arg
 void deleteScriptMethod(ClientData cd) {
     ScriptMethod *sm = static_cast<ScriptMethod *>(cd);
     if (!Tcl_InterpDeleted(sm->interp)) Tcl_DeleteCommand(sm->interp, sm->proc.c_str());
+    Tcl_DecrRefCount(sm->lambda);
     delete sm;
 }
 
@@ -68,7 +73,12 @@ int MethodCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     int code = Tcl_EvalObjv(interp, 4, cmd, TCL_EVAL_GLOBAL);
     for (Tcl_Obj *o : cmd) Tcl_DecrRefCount(o);
     if (code != TCL_OK) return code;
-    ScriptMethod *sm = new ScriptMethod{interp, proc};
+    Tcl_Obj *lambda = Tcl_NewListObj(0, nullptr);
+    Tcl_ListObjAppendElement(nullptr, lambda, Tcl_NewStringObj(params.c_str(), -1));
+    Tcl_ListObjAppendElement(nullptr, lambda, Tcl_NewStringObj(body, -1));
+    Tcl_ListObjAppendElement(nullptr, lambda, Tcl_NewStringObj(Tcl_GetCurrentNamespace(interp)->fullName, -1));
+    Tcl_IncrRefCount(lambda);
+    ScriptMethod *sm = new ScriptMethod{interp, proc, lambda};
     if (Oo_CreateMethod(interp, argv[2], name, runScriptMethod, sm, deleteScriptMethod) != TCL_OK) return TCL_ERROR;
     Tcl_ResetResult(interp);
     return TCL_OK;
