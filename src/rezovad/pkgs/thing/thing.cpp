@@ -153,7 +153,16 @@ int InfoCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
             return TCL_ERROR;
         ScriptMethod *sm = scriptMethod(interp, argv[2], method);
         if (!sm) return TCL_ERROR;
-        return evalWords(interp, {"info", "default", sm->proc, arg, var});
+        int code = evalWords(interp, {"info", "default", sm->proc, arg, var});
+        if (code == TCL_ERROR) {
+            // The procedure behind a method is private: name it as the
+            // temporary procedure the answer is read from.
+            std::string msg = Tcl_GetStringResult(interp);
+            std::string quoted = "\"" + sm->proc + "\"";
+            size_t at = msg.find(quoted);
+            if (at != std::string::npos) setError(interp, msg.replace(at, quoted.size(), "\" internal-thing \""));
+        }
+        return code;
     }
     if (f == "isa") {
         if (Cmds_ParseArgs(interp, 2, n, w, "isa %s", &o)) return TCL_ERROR;
