@@ -94,8 +94,13 @@ int RenameCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 // Finds the script method `method` of `object` for info args/body/default.
 ScriptMethod *scriptMethod(Tcl_Interp *interp, const char *object, const char *method) {
     OoMethodInfo mi;
-    if (!Oo_GetMethodInfo(interp, object, method, &mi, 1) || mi.proc != runScriptMethod) {
+    if (!Oo_GetMethodInfo(interp, object, method, &mi, 1)) {
         setError(interp, std::string("method \"") + method + "\" does not exist");
+        return nullptr;
+    }
+    if (mi.proc != runScriptMethod) {
+        // A compiled method exists but has no arguments or body to show.
+        setError(interp, "\" internal-thing \" isn't a procedure");
         return nullptr;
     }
     return static_cast<ScriptMethod *>(mi.clientData);
