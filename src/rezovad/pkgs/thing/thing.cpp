@@ -217,7 +217,7 @@ int UpvarCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     int count = 0;
     const char **names;
     if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "names... %l", &count, &names)) return TCL_ERROR;
-    if (count % 2 != 0 || count == 0) {
+    if (count % 2 != 0) {
         setError(interp, std::string("wrong #args, should be: \"") + argv[2] + " " + argv[3] +
                              " otherVar localVar ?otherVar localVar...?\"");
         return TCL_ERROR;
