@@ -101,15 +101,7 @@ int GDPC_StringCreate(GDPC_HashTable &t, const char *key, size_t len, bool *isNe
   return index;
 }
 
-std::string GDPC_HashStats(const GDPC_HashTable &t) {
-  HashChainCounts c;
-  for (int32_t head : t.buckets) {
-    int n = 0;
-    for (int32_t e = head; e >= 0; e = t.entry[e].next) n++;
-    c.add(n);
-  }
-  return HashStatsText(c, (int)t.entry.size(), (int)t.buckets.size());
-}
+std::string GDPC_HashStats(const GDPC_HashTable &t) { return IndexedHashStats(t); }
 
 bool GDPC_CheckTable(const GDPC_HashTable &t, std::string &why) {
   int32_t n = (int32_t)t.entry.size();

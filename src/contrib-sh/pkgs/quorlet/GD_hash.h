@@ -61,6 +61,19 @@ struct HashChainCounts {
 };
 std::string HashStatsText(const HashChainCounts &c, int entries, int buckets);
 
+// The report of a table whose buckets and chains are indices into its entry
+// vector (-1 ends a chain).
+template <class Table>
+std::string IndexedHashStats(const Table &t) {
+  HashChainCounts c;
+  for (int32_t head : t.buckets) {
+    int n = 0;
+    for (int32_t e = head; e >= 0; e = t.entry[e].next) n++;
+    c.add(n);
+  }
+  return HashStatsText(c, (int)t.entry.size(), (int)t.buckets.size());
+}
+
 }  // namespace rtn
 
 #endif

@@ -88,14 +88,6 @@ int UL_KeyCreate(UL_HashTable &t, int32_t a, int32_t b, bool *isNew) {
   return index;
 }
 
-std::string UL_HashStats(const UL_HashTable &t) {
-  HashChainCounts c;
-  for (int32_t head : t.buckets) {
-    int n = 0;
-    for (int32_t e = head; e >= 0; e = t.entry[e].next) n++;
-    c.add(n);
-  }
-  return HashStatsText(c, (int)t.entry.size(), (int)t.buckets.size());
-}
+std::string UL_HashStats(const UL_HashTable &t) { return IndexedHashStats(t); }
 
 }  // namespace rtn
