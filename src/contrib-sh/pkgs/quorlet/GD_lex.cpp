@@ -5,7 +5,7 @@
 // parentheses, and at most one comment may stand where a token starts, with
 // the token directly after it.
 #include "gd.h"
-#include "rtn.h"
+#include "trailer.h"
 
 namespace rtn {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "gd.h"
-#include "rtn.h"
+#include "trailer.h"
 
 namespace rtn {
 

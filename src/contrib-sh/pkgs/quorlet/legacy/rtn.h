@@ -33,6 +33,7 @@
 #include "GDPC_Hash.h"
 #include "GD_hash.h"
 #include "mem.h"
+#include "trailer.h"
 
 namespace rtn {
 
@@ -43,9 +44,6 @@ constexpr int kMaxStates = 4000000;
 // Read statuses of RTN_Create.
 enum { RS_FAIL = 0, RS_GRA = 1, RS_RTN = 2, RS_NET = 3 };
 
-// Appends "file(BASE) line(N)\n" to a failure text.
-std::string Trailer(const char *file, int line);
-#define RTN_TRAILER rtn::Trailer(__FILE__, __LINE__)
 
 enum ArcKind : uint8_t { ARC_NULL = 0, ARC_TERM = 1, ARC_NET = 2 };
 
