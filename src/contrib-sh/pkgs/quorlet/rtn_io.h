@@ -22,12 +22,23 @@
 #ifndef QUORLET_RTN_IO_H
 #define QUORLET_RTN_IO_H
 
+#include <string>
+
 #include "container.h"
 #include "result.h"
 
 namespace rtn {
 
 struct ParserControl;
+
+// Read statuses of RTN_Create and RTN_Read: where a net comes from.
+enum ReadStatus { RS_FAILED = 0, RS_GRA = 1, RS_RTN = 2, RS_NET = 3 };
+
+// The container-definition search path, process-wide: RTN_Create stores
+// the top-level record's pszContainerPath here; every operation below hands
+// it to Cntr_PathSet before it opens or types anything.
+void RTN_SetContainerPath(const std::string &path);
+const std::string &RTN_ContainerPath();
 
 // Print mask bits of RTN_Print.
 enum {
