@@ -112,15 +112,7 @@ bool GDPC_UnsafeNetName(const std::string &name) {
 int GDPC_BufferizeFile(ParserControl *pc, const char *path) {
   bool cleaned = false;
   if (!pc->nonTerm) {
-    pc->nonTerm = new Grow<NT_Array>();
-    pc->nonTerm->table.resize(SUB_TABLESIZE);
-    pc->nonTerm->capacity = SUB_TABLESIZE;
-    pc->nonTerm->step = SUB_TABLESTEP;
-    for (NT_Array &nt : pc->nonTerm->table) {
-      nt.arcs.table.resize(SUB_TABLESIZE);
-      nt.arcs.capacity = SUB_TABLESIZE;
-      nt.arcs.step = SUB_TABLESTEP;
-    }
+    if (GDPC_NewNonTermTable(pc)) return 1;
   } else if (pc->nonTerm->count > 0 && pc->From && pc->From->count == 0) {
     // A previous file of this record left its names in plht: take them back.
     for (int i = 0; i < pc->nonTerm->capacity; i++) {
