@@ -219,3 +219,249 @@ INSTANTIATE_TEST_SUITE_P(
         if (!isalnum((unsigned char)ch)) ch = '_';
       return n;
     });
+
+// A net that references another: the sub-net's first word may start a path
+// at the state of the reference (0:2), and its last word returns to the
+// referencing net (0:3).
+TEST(NetReference, SubNetLinkedAndImported) {
+  TempDir d;
+  Write("top.gra", "[top]\n(a [sub] b)\n");
+  Write("sub.gra", "[sub]\n(c d)\n");
+  Created c("top");
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_EQ("0:0 -> 0:2 a\n"
+            "0:2 -> 0:2_1:2 c\n"
+            "0:2_1:0 -> 0:2_1:2 c\n"
+            "0:2_1:2 -> 0:3 d\n"
+            "0:3 -> 0:1 b\n",
+            ArcsOf(*c.net));
+  EXPECT_TRUE(DanglingArcs(*c.net).empty());
+  ASSERT_EQ(2, c.net->NetTable->count);
+  EXPECT_EQ("[top]", c.net->NetTable->strings[0]);
+  EXPECT_EQ("[sub]", c.net->NetTable->strings[1]);
+  EXPECT_EQ(2, c.net->InternalNet->count);
+  const InternalNetEntry &e = c.net->InternalNet->entries[1];
+  ASSERT_TRUE(e.object);
+  EXPECT_TRUE(e.packed && e.packed->length > 0);
+  EXPECT_TRUE(e.owned);
+  ParserControl *sub = static_cast<ParserControl *>(e.object->data);
+  EXPECT_EQ(1, sub->depth);
+  EXPECT_EQ(c.net, sub->pParent);
+  EXPECT_EQ("[sub]", sub->NetTable->strings[0]);
+  EXPECT_EQ("sub", sub->szRTNName);
+}
+
+// Two nets reference one sub-net: it is compiled once and both are linked
+// to the same record.
+TEST(NetReference, SharedSubNetCompiledOnce) {
+  TempDir d;
+  Write("top.gra", "[top]\n([left] [right])\n");
+  Write("left.gra", "[left]\n(l [leaf])\n");
+  Write("right.gra", "[right]\n(r [leaf])\n");
+  Write("leaf.gra", "[leaf]\n(x)\n");
+  Created c("top");
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_TRUE(DanglingArcs(*c.net).empty());
+  std::vector<std::string> names(c.net->NetTable->strings.begin(),
+                                 c.net->NetTable->strings.begin() + c.net->NetTable->count);
+  EXPECT_EQ(1, std::count(names.begin(), names.end(), "[leaf]"));
+  EXPECT_EQ(4, c.net->NetTable->count);
+  // Every net is known to the tree once, and every net below the top has
+  // its object there.
+  for (int k = 1; k < c.net->InternalNet->count; k++)
+    EXPECT_TRUE(c.net->InternalNet->entries[k].object) << names[k];
+  // The leaf's words start paths inside both sub-nets.
+  std::string arcs = ArcsOf(*c.net);
+  EXPECT_NE(std::string::npos, arcs.find(" x")) << arcs;
+}
+
+TEST(NetReference, NextNetIsTheFollowingReference) {
+  TempDir d;
+  Write("top.gra", "[top]\n([one] [two])\n");
+  Write("one.gra", "[one]\n(a)\n");
+  Write("two.gra", "[two]\n(b)\n");
+  Created c("top");
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_TRUE(DanglingArcs(*c.net).empty());
+  // a ends [one]; the path goes on into [two] at the state between them.
+  std::string arcs = ArcsOf(*c.net);
+  EXPECT_NE(std::string::npos, arcs.find("0:0_1:0 -> 0:2 a")) << arcs;
+  EXPECT_NE(std::string::npos, arcs.find("0:2_2:0 -> 0:1 b")) << arcs;
+}
+
+// ---------------------------------------------------------------------------
+// The compile driver
+
+namespace {
+
+void SetTime(const std::string &path, long seconds) {
+  struct timeval tv[2] = {{seconds, 0}, {seconds, 0}};
+  ASSERT_EQ(0, utimes(path.c_str(), tv)) << path;
+}
+
+bool Exists(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// Compiles one.gra and writes one.rtn and one.net beside it.
+void MakeCompiledFiles() {
+  Write("one.gra", "[one]\n(hello WHO)\nWHO (anna) (bob)\n");
+  Created c("one", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  ASSERT_EQ(0, RTN_Write(c.net, 0)) << c.net->pres;
+  ASSERT_TRUE(Exists("one.rtn"));
+  ASSERT_TRUE(Exists("one.net"));
+}
+
+struct TimeCase {
+  const char *what;
+  int status;
+  long gra, rtn, net;  // modification times; 0: the file is absent
+  const char *expect;  // "compiled", "rtn", "net", or a failure text
+};
+
+class FileTimes : public ::testing::TestWithParam<TimeCase> {};
+
+}  // namespace
+
+TEST_P(FileTimes, ChooseTheSource) {
+  const TimeCase &tc = GetParam();
+  TempDir d;
+  MakeCompiledFiles();
+  const char *files[3] = {"one.gra", "one.rtn", "one.net"};
+  long times[3] = {tc.gra, tc.rtn, tc.net};
+  for (int i = 0; i < 3; i++) {
+    if (times[i])
+      SetTime(files[i], 1000000000L + times[i]);
+    else
+      remove(files[i]);
+  }
+  Created c("one", tc.status);
+  std::string expect = tc.expect;
+  if (expect == "compiled") {
+    ASSERT_TRUE(c.net) << c.pc->pres;
+    EXPECT_EQ(c.pc, c.net);
+    EXPECT_EQ("0:0 -> 0:2 hello\n0:2 -> 0:1 anna,bob\n", ArcsOf(*c.net));
+  } else if (expect == "rtn" || expect == "net") {
+    ASSERT_TRUE(c.net) << c.pc->pres;
+    EXPECT_NE(c.pc, c.net);
+    ASSERT_TRUE(c.net->ContextObjectStructure);
+    EXPECT_EQ(expect == "rtn", c.net->ContextObjectStructure->contextAvailable != 0);
+    EXPECT_EQ("0:0 -> 0:2 hello\n0:2 -> 0:1 anna,bob\n", ArcsOf(*c.net));
+  } else {
+    EXPECT_FALSE(c.net);
+    EXPECT_NE(std::string::npos, c.pc->pres.find(expect)) << c.pc->pres;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Driver, FileTimes,
+    ::testing::Values(
+        TimeCase{"rtn newer", RS_RTN, 100, 200, 0, "rtn"},
+        TimeCase{"gra newer", RS_RTN, 200, 100, 0, "compiled"},
+        TimeCase{"gra as old as rtn", RS_RTN, 200, 200, 0, "compiled"},
+        TimeCase{"no rtn", RS_RTN, 100, 0, 200, "compiled"},
+        TimeCase{"net asked, none there, rtn newer", RS_NET, 100, 200, 0, "rtn"},
+        TimeCase{"net asked, none there, rtn older", RS_NET, 200, 100, 0, "compiled"},
+        TimeCase{"net newer", RS_NET, 100, 200, 200, "net"},
+        TimeCase{"net older, rtn not tried", RS_NET, 200, 300, 100, "compiled"},
+        TimeCase{"net as old as gra", RS_NET, 200, 300, 200, "compiled"},
+        TimeCase{"gra asked", RS_GRA, 100, 200, 200, "compiled"},
+        TimeCase{"rtn without gra", RS_RTN, 0, 200, 0,
+                 "There was no grammar definition file found for one.gra in RTN_Create: "},
+        TimeCase{"net without gra", RS_NET, 0, 0, 200,
+                 "There was no grammar definition file found for one.gra in RTN_Create: "}),
+    [](const ::testing::TestParamInfo<TimeCase> &i) {
+      std::string n = i.param.what;
+      for (char &ch : n)
+        if (!isalnum((unsigned char)ch)) ch = '_';
+      return n;
+    });
+
+TEST(Driver, UnpreparedRecordIsRefused) {
+  TempDir d;
+  Write("one.gra", "[one]\n(a)\n");
+  ParserControl pc;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(nullptr, RTN_Create(&pc, "one", ".gra", RS_GRA));
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, err.find("RTN_Create: Useage error.")) << err;
+}
+
+TEST(Driver, SecondCallOnOneRecordIsRefused) {
+  TempDir d;
+  Write("one.gra", "[one]\n(a)\n");
+  Created c("one", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(nullptr, RTN_Create(c.pc, "one", ".gra", RS_GRA));
+  EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("Useage error"));
+}
+
+TEST(Driver, ExtensionMustBeGra) {
+  ParserControl pc;
+  RTN_InitPC(&pc);
+  EXPECT_EQ(nullptr, RTN_Create(&pc, "one", ".txt", RS_GRA));
+  EXPECT_EQ(0u, pc.pres.find("Error: szGraFileName(")) << pc.pres;
+  EXPECT_NE(std::string::npos, pc.pres.find(") does not have a .gra extension in RTN_Create: file("));
+}
+
+TEST(Driver, ReadyNetHasItsStartActiveAndIsMarkedForWriting) {
+  TempDir d;
+  Write("one.gra", "[one]\n(a)\n");
+  SetTime("one.gra", 1234567890L);
+  Created c("one", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_EQ("one", c.net->szRTNName);
+  EXPECT_EQ(1234567890, c.net->graTimeStamp);
+  EXPECT_EQ(1234567890, c.net->InternalNet->entries[0].timeStamp);
+  EXPECT_TRUE(c.net->InternalNet->fWrite[0]);
+  int e = GDPC_StringFind(*c.net->pht, "0:0 FO", 6);
+  ASSERT_GE(e, 0);
+  EXPECT_TRUE((*c.net->From)[c.net->pht->entry[e].value].fActive);
+  // Compile-time members are gone.
+  EXPECT_EQ(nullptr, c.net->nonTerm);
+  EXPECT_TRUE(c.net->inputBuf.empty());
+}
+
+// ---------------------------------------------------------------------------
+// Splitting a file of several nets
+
+TEST(Filize, OneFilePerNet) {
+  TempDir d;
+  GS_Result *r = GS_CreateResult();
+  EXPECT_EQ(0, RTN_Filize(r, "[a]\n(x A)\nA (y)\n[b]\n(z)\n"));
+  EXPECT_EQ("[a]\n(x A)\nA (y)", Read("a.gra"));
+  EXPECT_EQ("[b]\n(z)\n", Read("b.gra"));
+  GS_DeleteResult(r);
+}
+
+TEST(Filize, BadSegmentsAreRefused) {
+  struct {
+    const char *text;
+    const char *message;
+  } cases[] = {
+      {" [a]\n(x)\n", "\rError: sscanf failure for szFileName in pszFileContent:\n [a]\n(x)\n\nin RTN_Filize: file("},
+      {"/* c */\n[a]\n(x)\n", "Error: sscanf failure for szFileName in pszFileContent:\n/* c */"},
+      {"[]\n(x)\n", "Error: sscanf failure"},
+      {"[../up]\n(x)\n", "may not name a file outside the current folder"},
+      {"[a/b]\n(x)\n", "may not name a file outside the current folder"},
+      {"[.hidden]\n(x)\n", "may not name a file outside the current folder"},
+  };
+  for (auto &c : cases) {
+    TempDir d;
+    GS_Result *r = GS_CreateResult();
+    EXPECT_EQ(1, RTN_Filize(r, c.text)) << c.text;
+    EXPECT_NE(std::string::npos, std::string(r->text).find(c.message)) << r->text;
+    GS_DeleteResult(r);
+  }
+}
+
+TEST(Filize, FilesBeforeABadSegmentStay) {
+  TempDir d;
+  GS_Result *r = GS_CreateResult();
+  EXPECT_EQ(1, RTN_Filize(r, "[a]\n(x)\n[b/c]\n(y)\n"));
+  EXPECT_EQ("[a]\n(x)", Read("a.gra"));
+  GS_DeleteResult(r);
+}
