@@ -465,3 +465,118 @@ TEST(Filize, FilesBeforeABadSegmentStay) {
   EXPECT_EQ("[a]\n(x)", Read("a.gra"));
   GS_DeleteResult(r);
 }
+
+// ---------------------------------------------------------------------------
+// Grammar files the compiler refuses, with what it says
+
+namespace {
+
+struct BadCase {
+  const char *what;
+  const char *grammar;  // t.gra
+  const char *message;  // part of pres
+};
+
+class BadGrammar : public ::testing::TestWithParam<BadCase> {};
+
+}  // namespace
+
+TEST_P(BadGrammar, RefusedWithItsText) {
+  TempDir d;
+  Write("t.gra", GetParam().grammar);
+  Write("sub.gra", "[sub]\n(s)\n");
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  Created c("t", RS_GRA);
+  testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(nullptr, c.net);
+  EXPECT_NE(std::string::npos, c.pc->pres.find(GetParam().message)) << c.pc->pres;
+  // The innermost text comes first and the driver's own line last.
+  EXPECT_NE(std::string::npos, c.pc->pres.find("in RTN_Create: file(grammarDefinitionParserControl) line("))
+      << c.pc->pres;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Grammars, BadGrammar,
+    ::testing::Values(
+        BadCase{"undefined rule", "[t]\n(a X)\n",
+                "Error: an rwCount of 0 for arc 0 of X was found (is X defined?) in "
+                "GDPC_ProcessNonTerms: file(grammarDefinitionParserControl) line("},
+        BadCase{"rule never referenced", "[t]\n(a)\nY (b)\n",
+                "GDH_FindHashEntry failure for Y: file(grammarDefinitionParserControl) line("},
+        BadCase{"rule defined before its reference", "[t]\n(A)\nB (b)\nA (B)\n",
+                "GDH_FindHashEntry failure for B: file("},
+        BadCase{"rule includes itself", "[t]\n(X)\nX (a X)\n",
+                "Error: A net has been found which includes itself. This program requires that "
+                "recursion be dealt with by each recursive level of the same net having a unique "
+                "name: file(grammarDefinitionParserControl) line("},
+        BadCase{"net includes itself", "[t]\n(a [t])\n", "Error: A net has been found which includes itself."},
+        BadCase{"only optional terms", "[t]\n(a)\nX (*b *c)\n",
+                "Error: an alternative of X in net([t]) line(4) has only optional terms in GD_lex: "
+                "file(GD_lex) line("},
+        BadCase{"only optional terms at the top", "[t]\n(*a)\n", "has only optional terms"},
+        BadCase{"nameless term after the first", "[t]\n(a 1 b)\n",
+                "Error: improper NULL string found in pRewrite  in GDPC_RewritePattern: file("},
+        BadCase{"comment not closed", "[t]\n(a)\n/* open\nX (b)\n",
+                "Error: a comment is not closed (no */ after its /*) in net([t])"},
+        BadCase{"reference without ]", "[t]\n(a [sub b)\n", "Error: a net reference has no closing ']'"},
+        BadCase{"header without ]", "[t\n(a)\n", "Error: the net header has no closing ']'"},
+        BadCase{"text ends inside an alternative", "[t]\n(a b", "Error: the text ends inside an alternative of [t]"},
+        BadCase{"reference followed by a letter", "[t]\n([sub]x)\n",
+                "Lexical Error: Missing space after [sub] in net([t]) line(2).\nThe character(x)"},
+        BadCase{"second header", "[t]\n(a)\n[u]\n(b)\n", "parse error"},
+        BadCase{"blank line before the header", "\n[t]\n(a)\n", "parse error"},
+        BadCase{"empty file", "", "parse error: the text holds no net header or rule"},
+        BadCase{"byte above 127 where a token starts", "[t]\n(a)\n\xc3\xa9X (b)\n",
+                "Error: a byte of 128 or above stands where a token should start"},
+        BadCase{"header names another net", "[u]\n(a)\n",
+                "RTN_Create: GDPC_FindHashEntry failure for [t] in RTN_Create: file("},
+        BadCase{"undefined sub-net", "[t]\n(a [nosuch])\n",
+                "fopen failure for nosuch.gra in GDPC_BufferizeFile: file(grammarDefinitionParserControl) at line("},
+        BadCase{"sub-net name leaves the folder", "[t]\n(a [../up])\n",
+                "may not name a file outside the grammar's folder"}),
+    [](const ::testing::TestParamInfo<BadCase> &i) {
+      std::string n = i.param.what;
+      for (char &ch : n)
+        if (!isalnum((unsigned char)ch)) ch = '_';
+      return n;
+    });
+
+TEST(BadGrammar, NetsThatReferenceEachOther) {
+  TempDir d;
+  // Below the top: [b] is met again while it is being compiled.
+  Write("t.gra", "[t]\n(x [b])\n");
+  Write("b.gra", "[b]\n(y [c])\n");
+  Write("c.gra", "[c]\n(z [b])\n");
+  {
+    Created c("t", RS_GRA);
+    EXPECT_EQ(nullptr, c.net);
+    EXPECT_NE(std::string::npos,
+              c.pc->pres.find("Error (in GDPC_AddNTArc): non-term net found in ptlpc->pht with no object "
+                              "or PackedObject: line("))
+        << c.pc->pres;
+    EXPECT_NE(std::string::npos, c.pc->pres.find("RTN_Create failure in GDPC_AddNetArc: file("));
+  }
+  // Back to the top net: its name is the top record's own.
+  Write("a.gra", "[a]\n(x [e])\n");
+  Write("e.gra", "[e]\n(y [a])\n");
+  Created c("a", RS_GRA);
+  EXPECT_EQ(nullptr, c.net);
+  EXPECT_NE(std::string::npos,
+            c.pc->pres.find("Error: {[a]} does not exist in ppc->ptlpc->plht but [a] does --- in GDPC_AddNTArc: "))
+      << c.pc->pres;
+}
+
+TEST(BadGrammar, NestingIsBounded) {
+  TempDir d;
+  // n0 -> n1 -> ... -> n30: deeper than the parse can follow.
+  for (int i = 0; i < 30; i++)
+    Write("n" + std::to_string(i) + ".gra",
+          "[n" + std::to_string(i) + "]\n(w [n" + std::to_string(i + 1) + "])\n");
+  Write("n30.gra", "[n30]\n(w)\n");
+  Created c("n0", RS_GRA);
+  EXPECT_EQ(nullptr, c.net);
+  EXPECT_NE(std::string::npos, c.pc->pres.find("Error: nets are nested deeper than 24 at [n25]"))
+      << c.pc->pres;
+}
