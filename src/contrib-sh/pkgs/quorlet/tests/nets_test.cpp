@@ -212,7 +212,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A rule referenced twice: the second reference is a copy with new
         // states after the highest used.
         TableCase{"copy", "[t]\n(R R)\nR (a b)\n",
-                  "0:0 -> 0:3 a\n0:2 -> 0:4 a\n0:3 -> 0:2 b\n0:4 -> 0:1 b\n"}),
+                  "0:0 -> 0:3 a\n0:2 -> 0:4 a\n0:3 -> 0:2 b\n0:4 -> 0:1 b\n"},
+        // Referenced twice from the same state: the copy reuses the states
+        // and only its ending differs.
+        TableCase{"copy from the same state", "[t]\n(R a) (R)\nR (c d)\n",
+                  "0:0 -> 0:3 c\n0:2 -> 0:1 a\n0:3 -> 0:1 d\n0:3 -> 0:2 d\n"}),
     [](const ::testing::TestParamInfo<TableCase> &i) {
       std::string n = i.param.what;
       for (char &ch : n)
