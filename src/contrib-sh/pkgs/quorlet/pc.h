@@ -403,8 +403,8 @@ inline bool IsPreparedMark(const T *p) {
 int GDPC_Init(ParserControl *pc);
 void GDPC_Free(ParserControl *pc);
 void GDPC_FreeNonRTNMembers(ParserControl *pc);
-// Releases a Rewrite table made by GDPC_Init or by a reader.
-void GDPC_FreeRewrite(Rewrite *rw);
+// Makes `nonTerm` when absent: 2 entries of 2 arcs each (steps 4).
+int GDPC_NewNonTermTable(ParserControl *pc);
 
 // ---------------------------------------------------------------------------
 // Growth family: each grows its table by its step (see the contract).
