@@ -1,9 +1,13 @@
-// Cuts a grammar definition text into net headers and complete rules.
+// Cuts a grammar definition text into net headers and complete rules, and
+// fills the record's rewrite tables with the rules, their alternatives and
+// their terms as it goes.
 //
 // The format is strict on purpose: a header must stand at the very first
 // byte, a rule is an upper-case name followed by alternatives in
 // parentheses, and at most one comment may stand where a token starts, with
 // the token directly after it.
+#include <cstring>
+
 #include "gd.h"
 #include "trailer.h"
 
@@ -17,191 +21,226 @@ static bool IsBlank(int c) { return c == ' ' || c == '\t'; }
 static bool IsUpper(int c) { return c >= 'A' && c <= 'Z'; }
 static bool IsLower(int c) { return c >= 'a' && c <= 'z'; }
 
-static int At(const GDLex &lx, size_t i) {
-  return i < lx.buf.size() ? (unsigned char)lx.buf[i] : 0;
+static int At(const ParserControl *pc, size_t i) {
+  return i < pc->inputBuf.size() ? (unsigned char)pc->inputBuf[i] : 0;
 }
 
-static int Fail(GDLex &lx, const std::string &text) {
-  lx.err = text;
+static std::string Line(int n) { return std::to_string(n); }
+
+// Set by a lexical failure: the parser must not take the end token that
+// follows it for the end of a good text.
+static thread_local bool lexFailed;
+
+static int Fail(ParserControl *pc, const std::string &text) {
+  pc->pres += text;
+  lexFailed = true;
   return TOK_END;
 }
 
-// Skips separators and at most one comment; returns the character after them
-// (already consumed), or 0 at the end of the text.
-static int SkipToToken(GDLex &lx, bool *bad) {
-  int c;
-  while (IsSep(c = At(lx, lx.index))) {
-    if (c == '\n') lx.line++;
-    lx.index++;
+// The parenthesis test: a ')' and a second ')' after it in the rest of the
+// text switch prefix and suffix sharing on for the rule.
+static uint8_t ParenthesisTest(const ParserControl *pc, size_t from) {
+  if (from >= pc->inputBuf.size()) return 0;
+  size_t a = pc->inputBuf.find(')', from);
+  if (a == std::string::npos) return 0;
+  return pc->inputBuf.find(')', a + 1) != std::string::npos ? 1 : 0;
+}
+
+// Skips separators (counting line feeds) and at most one comment, and
+// returns the character after them, consumed. -1 after an unclosed comment.
+static int SkipToToken(ParserControl *pc, int c) {
+  while (IsSep(c)) {
+    if (c == '\n') pc->line++;
+    c = At(pc, pc->index++);
   }
-  if (c == '/' && At(lx, lx.index + 1) == '*') {
-    size_t end = lx.buf.find("*/", lx.index + 2);
-    if (end == std::string::npos) {
-      *bad = true;
-      return 0;
-    }
-    for (size_t i = lx.index; i < end; i++)
-      if (lx.buf[i] == '\n') lx.line++;
-    lx.index = end + 2;
+  if (c == '/' && At(pc, pc->index) == '*') {
+    size_t end = pc->inputBuf.find("*/", pc->index + 1);
+    if (end == std::string::npos) return -1;
+    for (size_t i = pc->index; i < end; i++)
+      if (pc->inputBuf[i] == '\n') pc->line++;
+    pc->index = (int32_t)end + 2;
+    c = At(pc, pc->index++);
   }
-  c = At(lx, lx.index);
-  lx.index++;
   return c;
 }
 
-// Reads the alternatives that follow a rule head or a net header into the
-// last rule of the table. `c` is the character already taken.
-static int ReadAlternatives(GDLex &lx, int c) {
-  RewriteSide &rule = lx.rules.back();
+static int CommentFail(ParserControl *pc) {
+  return Fail(pc, "Error: a comment is not closed (no */ after its /*) in net(" +
+                      pc->Rewrite->netName + ") line(" + Line(pc->line) + ") in GD_lex: " +
+                      RTN_TRAILER);
+}
+
+// Reads the alternatives of the last rule of the table; `c` is the '('
+// already taken.
+static int ReadAlternatives(ParserControl *pc, int c) {
+  Rewrite *rw = pc->Rewrite;
+  RewriteSide &rule = rw->rhb[rw->rhb.count - 1];
+  const std::string &ruleName = rw->lhs[rw->rhb.count - 1];
   for (;;) {
-    if (c != '(') {
-      if (c == 0 || c >= 128) return TOK_END;
-      return c;  // a syntax error for the parser
-    }
-    rule.rhs.emplace_back();
-    Rhs &alt = rule.rhs.back();
+    if (rule.rhs.count >= rule.rhs.capacity && GDPC_AllocRhss(pc, &rule))
+      return Fail(pc, "GDPC_AllocRhss failed in FD_lex: " + RTN_TRAILER);
+    Rhs &alt = rule.rhs[rule.rhs.count++];
     bool allOptional = true;
     bool closed = false;
     while (!closed) {
-      while (IsBlank(c = At(lx, lx.index))) lx.index++;
+      while (IsBlank(c = At(pc, pc->index))) pc->index++;
       if (c == 0)
-        return Fail(lx, "Error: the text ends inside an alternative of " + rule.lhs +
-                            " line(" + std::to_string(rule.line) + ") in GD_lex: " +
-                            RTN_TRAILER);
-      lx.index++;
-      alt.terms.emplace_back();
-      RhsTerm &t = alt.terms.back();
+        return Fail(pc, "Error: the text ends inside an alternative of " + ruleName +
+                            " in net(" + rw->netName + ") line(" + Line(pc->line) +
+                            ") in GD_lex: " + RTN_TRAILER);
+      pc->index++;
+      if (alt.term.count >= alt.term.capacity && GDPC_AllocRhsTerms(pc, &alt))
+        return Fail(pc, "GDPC_AllocRhsTerms failed in FD_lex: " + RTN_TRAILER);
+      RhsTerm &t = alt.term[alt.term.count++];
       if (c == '+') {
         t.plus = 1;
-        if (At(lx, lx.index) == '*') { t.star = 2; lx.index++; }
-        c = At(lx, lx.index++);
+        if (At(pc, pc->index) == '*') {
+          t.star = 2;
+          pc->index++;
+        }
+        c = At(pc, pc->index++);
       } else if (c == '*') {
         t.star = 2;
-        if (At(lx, lx.index) == '+') { t.plus = 1; lx.index++; }
-        c = At(lx, lx.index++);
+        if (At(pc, pc->index) == '+') {
+          t.plus = 1;
+          pc->index++;
+        }
+        c = At(pc, pc->index++);
       }
       if (!t.star) allOptional = false;
-      size_t start = lx.index - 1;
+      size_t after;  // the first character after the name
       if (IsUpper(c) || IsLower(c) || c == '-' || c == '_') {
         t.kind = IsUpper(c) ? TK_RULE : TK_TERMINAL;
-        size_t e = start;
-        while (At(lx, e) && !IsWhite(At(lx, e)) && At(lx, e) != ')') e++;
-        t.name = lx.buf.substr(start, e - start);
-        lx.index = e;
+        size_t start = pc->index - 1, e = start;
+        while (At(pc, e) && !IsWhite(At(pc, e)) && At(pc, e) != ')') e++;
+        t.name = pc->inputBuf.substr(start, e - start);
+        after = e;
       } else if (c == '[') {
         t.kind = TK_NET;
-        size_t s = lx.index;
-        while (IsWhite(At(lx, s))) s++;
-        size_t close = lx.buf.find(']', s);
+        size_t s = pc->index;
+        while (IsWhite(At(pc, s))) s++;
+        size_t close = pc->inputBuf.find(']', s);
         if (close == std::string::npos)
-          return Fail(lx, "Error: a net reference has no closing ']' in net(" + lx.netName +
-                              ") line(" + std::to_string(lx.line) + ") in GD_lex: " +
-                              RTN_TRAILER);
+          return Fail(pc, "Error: a net reference has no closing ']' in net(" + rw->netName +
+                              ") line(" + Line(pc->line) + ") in GD_lex: " + RTN_TRAILER);
         size_t e = close;
-        while (e > s && IsWhite(At(lx, e - 1))) e--;
-        t.name = "[" + lx.buf.substr(s, e - s) + "]";
-        if (e == s || t.name.find_first_of("[") != 0 ||
-            t.name.find('[', 1) != std::string::npos)
-          return Fail(lx, "Error: bad net reference " + t.name + " in net(" + lx.netName +
-                              ") line(" + std::to_string(lx.line) + ") in GD_lex: " +
-                              RTN_TRAILER);
-        lx.index = close + 1;
+        while (e > s && IsWhite(At(pc, e - 1))) e--;
+        if (e == s)
+          return Fail(pc, "Error: a net reference without a name in net(" + rw->netName +
+                              ") line(" + Line(pc->line) + ") in GD_lex: " + RTN_TRAILER);
+        t.name = "[" + pc->inputBuf.substr(s, e - s) + "]";
+        if (t.name.find('[', 1) != std::string::npos)
+          return Fail(pc, "Error: bad net reference " + t.name + " in net(" + rw->netName +
+                              ") line(" + Line(pc->line) + ") in GD_lex: " + RTN_TRAILER);
+        after = close + 1;
       } else {
-        // A character that starts no term: a nameless term, refused later.
-        if (c == ')' && alt.terms.size() == 1) {
-          // "()" or "( )": nothing in the alternative
-        }
+        // A character that starts no term: a nameless term, consumed. The
+        // expander refuses it anywhere but first.
+        if (c == 0)
+          return Fail(pc, "Error: the text ends inside an alternative of " + ruleName +
+                              " in net(" + rw->netName + ") line(" + Line(pc->line) +
+                              ") in GD_lex: " + RTN_TRAILER);
         continue;
       }
-      // After a name: pass white space that is followed by more white space
-      // or by the closing parenthesis.
-      size_t p = lx.index;
-      while (IsWhite(At(lx, p)) && (IsWhite(At(lx, p + 1)) || At(lx, p + 1) == ')')) p++;
-      int r = At(lx, p);
-      if (t.kind == TK_NET && r != ')' && r != ' ')
-        return Fail(lx, "Lexical Error: Missing space after " + t.name + " in net(" +
-                            lx.netName + ") line(" + std::to_string(lx.line) + ").\n" +
-                            "in GD_lex: " + RTN_TRAILER);
-      if (r == ')') closed = true;
+      // Pass white space that is followed by more white space or by ')'.
+      size_t p = after;
+      while (IsWhite(At(pc, p)) && (IsWhite(At(pc, p + 1)) || At(pc, p + 1) == ')')) p++;
+      int r = At(pc, p);
       if (r == 0)
-        return Fail(lx, "Error: the text ends inside an alternative of " + rule.lhs +
-                            " line(" + std::to_string(rule.line) + ") in GD_lex: " +
+        return Fail(pc, "Error: the text ends inside an alternative of " + ruleName +
+                            " in net(" + rw->netName + ") line(" + Line(pc->line) +
+                            ") in GD_lex: " + RTN_TRAILER);
+      if (t.kind == TK_NET && r != ')' && !IsWhite(r))
+        return Fail(pc, "Lexical Error: Missing space after " + t.name + " in net(" +
+                            rw->netName + ") line(" + Line(pc->line) + ").\nThe character(" +
+                            std::string(1, (char)r) + ") may not follow a net reference in GD_lex: " +
                             RTN_TRAILER);
-      lx.index = p + 1;
+      if (r == ')') closed = true;
+      pc->index = (int32_t)p + 1;
     }
-    if (allOptional) {
-      // Every term optional would let the rule match nothing at all.
-      return Fail(lx, "Error: an alternative of " + rule.lhs + " line(" +
-                          std::to_string(rule.line) +
+    if (allOptional)
+      // Every term optional would let the alternative match nothing.
+      return Fail(pc, "Error: an alternative of " + ruleName + " in net(" + rw->netName +
+                          ") line(" + Line(pc->line) +
                           ") has only optional terms in GD_lex: " + RTN_TRAILER);
-    }
-    bool bad = false;
-    size_t save = lx.index;
-    int saveLine = lx.line;
-    c = SkipToToken(lx, &bad);
-    if (bad)
-      return Fail(lx, "Error: a comment is not closed in net(" + lx.netName +
-                          ") in GD_lex: " + RTN_TRAILER);
+    c = SkipToToken(pc, At(pc, pc->index++));
+    if (c < 0) return CommentFail(pc);
     if (c != '(') {
-      // The character is read again by the next call.
-      (void)save;
-      (void)saveLine;
-      lx.index--;
+      pc->index--;  // read again by the next call
       return TOK_RULE;
     }
   }
 }
 
-int GD_lex(GDLex &lx) {
-  if (!lx.err.empty()) return TOK_END;
-  if (lx.index >= lx.buf.size()) return TOK_END;
-  int c = At(lx, lx.index);
+static int Lex(Rewrite **lval, ParserControl *pc) {
+  *lval = pc->Rewrite;
+  Rewrite *rw = pc->Rewrite;
+  int c = At(pc, pc->index);
+  if (pc->index < (int32_t)pc->inputBuf.size()) pc->index++;
   if (c == '[') {
-    // A header must stand exactly where the previous token ended.
-    size_t close = lx.buf.find(']', lx.index);
+    // A header stands exactly where the previous token ended.
+    size_t start = pc->index - 1;
+    size_t close = pc->inputBuf.find(']', start);
     if (close == std::string::npos)
-      return Fail(lx, "Error: the net header has no closing ']' in GD_lex: " + RTN_TRAILER);
-    std::string name = lx.buf.substr(lx.index, close - lx.index + 1);
-    lx.index = close + 1;
-    if (At(lx, lx.index)) {
-      if (At(lx, lx.index) == '\n') lx.line++;
-      lx.index++;
-    }
-    if (lx.rules.empty()) {
-      lx.netName = name;
-      lx.rules.emplace_back();
-      lx.rules.back().lhs = name;
-      lx.rules.back().line = lx.line;
-    } else {
-      lx.rules.emplace_back();  // a second header: the parser refuses it
-      lx.rules.back().lhs = name;
-    }
+      return Fail(pc, "Error: the net header has no closing ']' in GD_lex: " + RTN_TRAILER);
+    std::string name = pc->inputBuf.substr(start, close - start + 1);
+    if (rw->rhb.count >= rw->rhb.capacity && GDPC_AllocRewriteSides(pc, rw))
+      return Fail(pc, "GDPC_AllocRewriteSides failed in FD_lex: " + RTN_TRAILER);
+    int r = rw->rhb.count++;
+    if (r == 0) rw->netName = name;
+    rw->lhs[r] = name;
+    // The character after ']' ends the header and counts as a line feed.
+    pc->index = (int32_t)close + 1;
+    if (At(pc, pc->index)) pc->index++;
+    pc->line++;
+    rw->rhb[r].flag = ParenthesisTest(pc, pc->index);
     return TOK_NET;
   }
-  bool bad = false;
-  c = SkipToToken(lx, &bad);
-  if (bad) return Fail(lx, "Error: a comment is not closed in GD_lex: " + RTN_TRAILER);
-  if (c == 0 || c >= 128) return TOK_END;
+  c = SkipToToken(pc, c);
+  if (c < 0) return CommentFail(pc);
+  if (c == 0) return TOK_END;
+  if (c >= 128)
+    return Fail(pc, "Error: a byte of 128 or above stands where a token should start in net(" +
+                        rw->netName + ") line(" + Line(pc->line) + ") in GD_lex: " + RTN_TRAILER);
   if (IsUpper(c)) {
-    size_t start = lx.index - 1, e = start;
-    while (At(lx, e) && !IsWhite(At(lx, e))) e++;
-    lx.rules.emplace_back();
-    lx.rules.back().lhs = lx.buf.substr(start, e - start);
-    lx.rules.back().line = lx.line;
-    lx.index = e;
-    if (At(lx, lx.index)) {
-      lx.line++;  // the character after the name counts as a line feed
-      lx.index++;
+    if (rw->rhb.count >= rw->rhb.capacity && GDPC_AllocRewriteSides(pc, rw))
+      return Fail(pc, "GDPC_AllocRewriteSides failed in FD_lex: " + RTN_TRAILER);
+    int r = rw->rhb.count++;
+    size_t start = pc->index - 1, e = start;
+    while (At(pc, e) && !IsWhite(At(pc, e))) e++;
+    rw->lhs[r] = pc->inputBuf.substr(start, e - start);
+    // The character that ends the name counts as a line feed, whatever it is.
+    pc->index = (int32_t)e;
+    if (At(pc, pc->index)) {
+      pc->index++;
+      pc->line++;
     }
-    c = SkipToToken(lx, &bad);
-    if (bad) return Fail(lx, "Error: a comment is not closed in GD_lex: " + RTN_TRAILER);
-    return ReadAlternatives(lx, c);
+    rw->rhb[r].flag = ParenthesisTest(pc, pc->index + 1);
+    c = SkipToToken(pc, At(pc, pc->index++));
+    if (c < 0) return CommentFail(pc);
+    if (c == 0) {
+      pc->index--;
+      return TOK_END;
+    }
+    if (c >= 128)
+      return Fail(pc, "Error: a byte of 128 or above stands where a token should start in net(" +
+                          rw->netName + ") line(" + Line(pc->line) + ") in GD_lex: " +
+                          RTN_TRAILER);
+    if (c != '(') return c;
+    return ReadAlternatives(pc, c);
   }
   if (c == '(') {
-    if (lx.rules.empty()) return c;  // no rule to receive it: a syntax error
-    return ReadAlternatives(lx, c);
+    if (rw->rhb.count == 0) return c;  // no rule to receive it: a syntax error
+    return ReadAlternatives(pc, c);
   }
   return c;
 }
+
+int GD_lex(Rewrite **lval, ParserControl *pc) {
+  lexFailed = false;
+  return Lex(lval, pc);
+}
+
+bool GD_LexFailed() { return lexFailed; }
 
 }  // namespace rtn

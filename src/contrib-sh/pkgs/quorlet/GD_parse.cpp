@@ -4,40 +4,49 @@
 // index is read from the table at reduction time and the next token would
 // append the following rule first.
 #include <cstdio>
+#include <cstring>
 
 #include "gd.h"
 #include "trailer.h"
 
 namespace rtn {
 
-static void GD_error(const char *message) { printf("Error: %s", message); }
+void GD_error(const char *message) { printf("Error: %s", message); }
 
-int GD_parse(GDLex &lx, GDActions &act, std::string &res) {
+void GD_StackCopy(void *to, const void *from, size_t count) {
+  if (count) memmove(to, from, count);
+}
+
+int GD_parse(ParserControl *pc) {
   bool haveDefinitions = false;
   for (;;) {
-    int tok = GD_lex(lx);
-    if (!lx.err.empty()) {
-      res += lx.err;
-      return 1;
-    }
+    Rewrite *rewrite = nullptr;
+    int tok = GD_lex(&rewrite, pc);
+    if (GD_LexFailed()) return 1;  // the lexer's text is in pres
     if (tok == TOK_END) {
       if (haveDefinitions) return 0;
       GD_error("parse error");
-      res += "parse error: the text holds no net header or rule: " + RTN_TRAILER;
+      pc->pres += "parse error: the text holds no net header or rule in GD_parse: " + RTN_TRAILER;
       return 1;
     }
     if (tok == TOK_NET && !haveDefinitions) {
       haveDefinitions = true;
-      if (act.InitNet(lx)) return 1;
+      if (GDPC_InitNet(pc, rewrite)) {
+        if (pc->depth == 0) fputs(pc->pres.c_str(), stderr);
+        return 1;
+      }
       continue;
     }
     if (tok == TOK_RULE) {
       haveDefinitions = true;
-      if (act.RewritePattern(lx, (int)lx.rules.size() - 1)) return 1;
+      int r = rewrite->rhb.count - 1;
+      int a = rewrite->rhb[r].rhs.count - 1;
+      if (GDPC_RewritePattern(pc, r, a, rewrite)) return 1;
       continue;
     }
     GD_error("parse error");
-    res += "parse error at line(" + std::to_string(lx.line) + "): " + RTN_TRAILER;
+    pc->pres += "parse error at line(" + std::to_string(pc->line) + ") of net(" +
+                (rewrite ? rewrite->netName : std::string()) + ") in GD_parse: " + RTN_TRAILER;
     return 1;
   }
 }
