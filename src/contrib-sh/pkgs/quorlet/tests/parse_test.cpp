@@ -485,3 +485,146 @@ TEST(NBest, InputTrailerShowsSkippedWordsBare) {
   EXPECT_EQ(h.Parse("i um boston"), "top:[i,city_fs:[BOS]]");
   EXPECT_EQ(g_channel, "\n\nInput[0]: [i] um [boston] \nNBest(1) Number of finished path(s) printed: 1\n\n\n");
 }
+
+// ---------------------------------------------------------------------------
+// Compiled grammars, end to end: the fixtures' hand-worked parses.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "gd.h"
+#include "rtn_io.h"
+
+namespace {
+
+std::string FixtureDir() {
+  const char *src = getenv("TOVIK_SOURCE");
+  return std::string(src ? src : ".") + "/src/contrib-sh/pkgs/quorlet/tests/fixtures";
+}
+
+// A fixture's grammar files copied into a folder of their own, made current,
+// compiled, and ready to parse.
+class Grammar {
+ public:
+  Grammar(const std::string &fixture, const std::string &top) {
+    char tmpl[] = "/tmp/parse_testXXXXXX";
+    dir_ = mkdtemp(tmpl);
+    char buf[4096];
+    old_ = getcwd(buf, sizeof buf);
+    std::string cmd = "cp " + FixtureDir() + "/" + fixture + "/*.gra '" + dir_ + "'";
+    if (system(cmd.c_str())) ADD_FAILURE() << cmd;
+    if (chdir(dir_.c_str())) ADD_FAILURE() << dir_;
+    pc_ = new ParserControl();
+    RTN_InitPC(pc_);
+    net_ = RTN_Create(pc_, top.c_str(), ".gra", RS_RTN);
+    RTN_ZeroInputParserControl(&ipc_);
+    RTN_SetChannelWriter(CaptureWriter);
+    if (!net_) return;
+    ipc_.probbeam = 1;
+    if (RTN_InitParse(net_, &ipc_)) {
+      ADD_FAILURE() << net_->pres;
+      net_ = nullptr;
+    }
+  }
+  ~Grammar() {
+    RTN_FreeInputParserControl(&ipc_, net_);
+    if (net_) RTN_Free(net_);
+    if (net_ && net_ != pc_) delete net_;
+    delete pc_;
+    RTN_SetChannelWriter(nullptr);
+    if (chdir(old_.c_str())) {
+    }
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    if (system(cmd.c_str())) {
+    }
+  }
+  bool ok() const { return net_ != nullptr; }
+  std::string pres() const { return pc_->pres; }
+
+  // The options of `rp init`, then those of one fixture line ("word value ...").
+  void Options(const std::string &words) {
+    ipc_.prune = 2;
+    ipc_.lookback = -1;
+    ipc_.framewindow = 255;
+    ipc_.nbest = 1;
+    ipc_.maxfi = 1;
+    ipc_.upper = 1;
+    ipc_.probbeam = 1;
+    ipc_.transcript = ipc_.tail = ipc_.hide = ipc_.showoog = ipc_.canonical = ipc_.prolog = 0;
+    std::istringstream in(words);
+    std::string w;
+    int v;
+    while (in >> w >> v) {
+      std::map<std::string, int8_t *> opt = {
+          {"transcript", &ipc_.transcript}, {"tail", &ipc_.tail},       {"hide", &ipc_.hide},
+          {"showoog", &ipc_.showoog},       {"lookback", &ipc_.lookback}, {"nbest", &ipc_.nbest},
+          {"canonical", &ipc_.canonical},   {"prune", &ipc_.prune},     {"maxfi", &ipc_.maxfi}};
+      if (w == "framewindow") ipc_.framewindow = (uint16_t)v;
+      else if (opt.count(w)) *opt[w] = (int8_t)v;
+      else ADD_FAILURE() << "unknown option " << w;
+    }
+  }
+
+  std::string Parse(const std::string &input) {
+    RTN_ResetParserControls(&ipc_, net_);
+    std::istringstream in(input);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    int32_t index = 0, count = 1;
+    std::string word;
+    size_t next = 0;
+    for (;;) {
+      if (ipc_.fFinished) {
+        if (word == "cq") break;
+        ipc_.fFinished = 0;
+      }
+      const char *labels[1] = {word.c_str()};
+      if (RTN_GetPossibilities(net_, &index, &count, labels, nullptr, &ipc_)) return "ERROR: " + net_->pres;
+      word = next < words.size() ? words[next++] : "cq";
+      index++;
+    }
+    if (RTN_PrintFinished(net_, &ipc_, 1)) return "ERROR: " + net_->pres;
+    return net_->pres;
+  }
+
+ private:
+  std::string dir_, old_;
+  ParserControl *pc_ = nullptr;
+  ParserControl *net_ = nullptr;
+  InputParserControl ipc_;
+};
+
+std::string Trim(const std::string &s) {
+  size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
+  return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+void RunFixture(const std::string &fixture, const std::string &top) {
+  Grammar g(fixture, top);
+  ASSERT_TRUE(g.ok()) << g.pres();
+  std::ifstream f(FixtureDir() + "/" + fixture + "/expected.txt");
+  ASSERT_TRUE(f.good());
+  int cases = 0;
+  for (std::string line; std::getline(f, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    size_t a = line.find('|'), b = line.find('|', a + 1);
+    ASSERT_NE(b, std::string::npos) << line;
+    g.Options(Trim(line.substr(a + 1, b - a - 1)));
+    std::string got = g.Parse(Trim(line.substr(0, a)));
+    if (getenv("PARSE_TEST_SHOW")) fprintf(stderr, "%s => %s\n", line.c_str(), got.c_str());
+    EXPECT_EQ(got, Trim(line.substr(b + 1))) << fixture << ": " << line;
+    cases++;
+  }
+  EXPECT_GT(cases, 0);
+}
+
+}  // namespace
+
+TEST(Fixtures, Flights) { RunFixture("flights", "flights"); }
+TEST(Fixtures, Greet) { RunFixture("greet", "greet"); }
+TEST(Fixtures, Repair) { RunFixture("repair", "order"); }
+TEST(Fixtures, Resume) { RunFixture("resume", "resume"); }
+TEST(Fixtures, Oog) { RunFixture("oog", "ask"); }
+TEST(Fixtures, Window) { RunFixture("window", "window"); }
