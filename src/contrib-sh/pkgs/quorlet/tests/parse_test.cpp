@@ -501,7 +501,9 @@ namespace {
 
 std::string FixtureDir() {
   const char *src = getenv("TOVIK_SOURCE");
-  return std::string(src ? src : ".") + "/src/contrib-sh/pkgs/quorlet/tests/fixtures";
+  if (src) return std::string(src) + "/src/contrib-sh/pkgs/quorlet/tests/fixtures";
+  std::string here = __FILE__;  // the build's absolute path of this file
+  return here.substr(0, here.rfind('/')) + "/fixtures";
 }
 
 // A fixture's grammar files copied into a folder of their own, made current,
