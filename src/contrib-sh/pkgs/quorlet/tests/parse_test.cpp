@@ -499,6 +499,8 @@ TEST(NBest, InputTrailerShowsSkippedWordsBare) {
 
 namespace {
 
+using Files = std::vector<std::pair<std::string, std::string>>;
+
 std::string FixtureDir() {
   const char *src = getenv("TOVIK_SOURCE");
   if (src) return std::string(src) + "/src/contrib-sh/pkgs/quorlet/tests/fixtures";
@@ -511,12 +513,27 @@ std::string FixtureDir() {
 class Grammar {
  public:
   Grammar(const std::string &fixture, const std::string &top) {
+    MakeDir();
+    std::string cmd = "cp " + FixtureDir() + "/" + fixture + "/*.gra '" + dir_ + "'";
+    if (system(cmd.c_str())) ADD_FAILURE() << cmd;
+    Compile(top);
+  }
+  // Grammar files given as texts; the first is the top net.
+  explicit Grammar(const Files &files) {
+    MakeDir();
+    for (const auto &f : files) {
+      std::ofstream out(dir_ + "/" + f.first + ".gra", std::ios::binary);
+      out << f.second;
+    }
+    Compile(files.at(0).first);
+  }
+  void MakeDir() {
     char tmpl[] = "/tmp/parse_testXXXXXX";
     dir_ = mkdtemp(tmpl);
     char buf[4096];
     old_ = getcwd(buf, sizeof buf);
-    std::string cmd = "cp " + FixtureDir() + "/" + fixture + "/*.gra '" + dir_ + "'";
-    if (system(cmd.c_str())) ADD_FAILURE() << cmd;
+  }
+  void Compile(const std::string &top) {
     if (chdir(dir_.c_str())) ADD_FAILURE() << dir_;
     pc_ = new ParserControl();
     RTN_InitPC(pc_);
@@ -543,6 +560,7 @@ class Grammar {
     }
   }
   bool ok() const { return net_ != nullptr; }
+  InputParserControl &ipc() { return ipc_; }
   std::string pres() const { return pc_->pres; }
 
   // The options of `rp init`, then those of one fixture line ("word value ...").
@@ -630,3 +648,98 @@ TEST(Fixtures, Repair) { RunFixture("repair", "order"); }
 TEST(Fixtures, Resume) { RunFixture("resume", "resume"); }
 TEST(Fixtures, Oog) { RunFixture("oog", "ask"); }
 TEST(Fixtures, Window) { RunFixture("window", "window"); }
+
+TEST(Text, OptionsShapeTheText) {
+  Grammar g(Files{{"ask", "[ask]\n([when_c] go)\n"}, {"when_c", "[when_c]\n(at noon)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  const struct {
+    const char *options;
+    const char *expected;
+  } cases[] = {
+      {"", "ask:[when_c:[at,noon],go]"},
+      {"canonical 1", "ask:[when,go]"},
+      {"transcript 1", "at noon go"},
+      {"transcript 1 canonical 1", "when"},
+      {"tail 1", "ask:[when_c:[at,noon|_],go|_]"},
+  };
+  for (const auto &c : cases) {
+    g.Options(c.options);
+    EXPECT_EQ(g.Parse("at noon go"), c.expected) << c.options;
+  }
+}
+
+TEST(Text, CanonicalNetHoldingANestedNetGoesWhole) {
+  // The whole bracket of the "_c" net goes, nested nets and all; the text
+  // stays balanced.
+  Grammar g(Files{{"t", "[t]\n([a_c] z)\n"}, {"a_c", "[a_c]\n([b] y)\n"}, {"b", "[b]\n(x)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  EXPECT_EQ(g.Parse("x y z"), "t:[a_c:[b:[x],y],z]");
+  g.Options("canonical 1");
+  EXPECT_EQ(g.Parse("x y z"), "t:[a,z]");
+}
+
+TEST(Text, PrologModeNeedsATypeNet) {
+  {
+    Grammar g(Files{{"cmd_type", "[cmd_type]\n(go [dir_fs])\n"}, {"dir_fs", "[dir_fs]\n(left)\n"}});
+    ASSERT_TRUE(g.ok()) << g.pres();
+    g.Options("");
+    g.ipc().prolog = 1;
+    EXPECT_EQ(g.Parse("go left"), "[fsType:cmd_type,go,dir_fs:[left]]");
+  }
+  {
+    Grammar g(Files{{"cmd", "[cmd]\n(go)\n"}});
+    ASSERT_TRUE(g.ok()) << g.pres();
+    g.Options("");
+    g.ipc().prolog = 1;
+    std::string r = g.Parse("go");
+    EXPECT_EQ(r.rfind("ERROR: Error: The top-level net suffix is not \"_type\" as called for by the conventions of "
+                      "Prolog mode in RTN_PrintFinished: file(rtnet) line(",
+                      0),
+              0u)
+        << r;
+  }
+}
+
+TEST(Text, HideKeepsWordsOfPlainNets) {
+  Grammar g(Files{{"go", "[go]\n(please [dir_fs] [pace])\n"}, {"dir_fs", "[dir_fs]\n(left)\n"}, {"pace", "[pace]\n(slowly)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  EXPECT_EQ(g.Parse("please left slowly"), "go:[please,dir_fs:[left],pace:[slowly]]");
+  g.Options("hide 1");
+  EXPECT_EQ(g.Parse("please left slowly"), "go:[please,dir_fs:[],pace:[slowly]]");
+}
+
+TEST(Text, PrettyPrintIndentsFsNets) {
+  Grammar g(Files{{"cmd_type", "[cmd_type]\n(go [dir_fs] now)\n"}, {"dir_fs", "[dir_fs]\n(left)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  g.ipc().prolog = 1;
+  g.ipc().prettyprint = 1;
+  EXPECT_EQ(g.Parse("go left now"), "[fsType:cmd_type,\ngo,dir_fs:\n\t[left],\nnow]\n");
+}
+
+TEST(NBest, TiesArePrintedAndDuplicatesNot) {
+  Grammar g(Files{{"amb", "[amb]\n([p])\n([q])\n"}, {"p", "[p]\n(x)\n"}, {"q", "[q]\n(x)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  // Equal scores: both survive the pruning and both are printed, in the
+  // order they finished.
+  auto sorted = [](std::string t) {
+    std::vector<std::string> lines;
+    std::istringstream in(t);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (auto &l : lines) out += l + "|";
+    return out;
+  };
+  g.Options("");
+  EXPECT_EQ(sorted(g.Parse("x")), "amb:[p:[x]]|amb:[q:[x]]|");
+  g.Options("nbest 2");
+  EXPECT_EQ(sorted(g.Parse("x")), "amb:[p:[x]]|amb:[q:[x]]|");
+  g.Options("nbest 0");
+  EXPECT_EQ(sorted(g.Parse("x")), "amb:[p:[x]]|amb:[q:[x]]|");
+  // The two texts become one: the second is not printed again.
+  g.Options("transcript 1");
+  EXPECT_EQ(g.Parse("x"), "x");
+}
