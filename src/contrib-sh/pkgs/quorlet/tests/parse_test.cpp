@@ -743,3 +743,145 @@ TEST(NBest, TiesArePrintedAndDuplicatesNot) {
   g.Options("transcript 1");
   EXPECT_EQ(g.Parse("x"), "x");
 }
+
+TEST(Pruning, KeepsTheBetterPathAtOnePruneOrigin) {
+  // "new york" alone, joined from the first position, finishes where the
+  // whole sentence does; the pruning drops it, prune 0 keeps it to the end.
+  Grammar g("flights", "flights");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  const char *in = "uh i want to fly to um new york";
+  const std::string best = "flights:[i,want,to,fly,to,city_fs:[new,york]]";
+  g.Options("nbest 0");
+  EXPECT_EQ(g.Parse(in), best);
+  g.Options("nbest 0 prune 1");
+  EXPECT_EQ(g.Parse(in), best);
+  g.Options("nbest 0 prune 0");
+  EXPECT_EQ(g.Parse(in), best + "\nflights:[city_fs:[new,york]]");
+  g.Options("nbest 0 lookback 0");
+  EXPECT_EQ(g.Parse(in), best);
+  // The trace of the walk shows the node's count before and after.
+  g_channel.clear();
+  g.Options("");
+  g.ipc().beam = 1;
+  EXPECT_EQ(g.Parse(in), best);
+  EXPECT_NE(g_channel.find("\nPruneActive(york): "), std::string::npos) << g_channel;
+  g_channel.clear();
+  g.Options("prune 0");
+  g.ipc().beam = 1;
+  g.Parse(in);
+  EXPECT_EQ(g_channel.find("PruneActive("), std::string::npos) << g_channel;
+}
+
+namespace {
+// A node of `groups` groups of `size` elements each, made by hand.
+int32_t MakeGroups(InputParserControl &ipc, int groups, int size) {
+  int32_t n = ipc.terminal.count++;
+  TerminalEntry &t = ipc.terminal[n];
+  t.first = t.last = t.lastGroup = -1;
+  t.pruneOrigins = t.pruneLinks = -1;
+  int32_t prevFirst = -1;
+  for (int g = 0; g < groups; g++) {
+    int32_t first = -1;
+    for (int k = 0; k < size; k++) {
+      int32_t e = ipc.ptoa.count++;
+      PtoaEntry &x = ipc.ptoa[e];
+      x.prevGroup = prevFirst;
+      x.nextGroup = -1;
+      x.pruneSource = -1;
+      x.next = -1;
+      x.prev = t.last;
+      if (t.last >= 0) ipc.ptoa[t.last].next = e;
+      else t.first = e;
+      t.last = e;
+      t.count++;
+      if (k == 0) {
+        first = e;
+        if (prevFirst >= 0) ipc.ptoa[prevFirst].nextGroup = e;
+      }
+    }
+    t.lastGroup = first;
+    prevFirst = first;
+  }
+  return n;
+}
+std::vector<int32_t> ListOf(const InputParserControl &ipc, int32_t n) {
+  std::vector<int32_t> out;
+  for (int32_t e = ipc.terminal[n].first; e >= 0; e = ipc.ptoa[e].next) out.push_back(e);
+  return out;
+}
+}  // namespace
+
+TEST(Pruning, RemovingGroupsKeepsTheListWhole) {
+  HandNet h({"[greet]"});
+  ASSERT_EQ(h.Start(), 0);
+  RTN_ResetParserControls(&h.ipc, &h.pc);
+  int32_t n = MakeGroups(h.ipc, 3, 2);  // elements 0 1 | 2 3 | 4 5
+  ASSERT_EQ(RTN_PruneActiveGroup(&h.pc, &h.ipc, n, 3, 0), 0);
+  EXPECT_EQ(ListOf(h.ipc, n), (std::vector<int32_t>{0, 1, 4, 5}));
+  EXPECT_EQ(h.ipc.ptoa[4].prevGroup, 0);
+  EXPECT_EQ(h.ipc.ptoa[0].nextGroup, 4);
+  ASSERT_EQ(RTN_PruneActiveGroup(&h.pc, &h.ipc, n, 5, 0), 0);  // the last group: `last` moves back
+  EXPECT_EQ(ListOf(h.ipc, n), (std::vector<int32_t>{0, 1}));
+  EXPECT_EQ(h.ipc.terminal[n].last, 1);
+  EXPECT_EQ(h.ipc.terminal[n].count, 2);
+  EXPECT_EQ(h.ipc.ptoa[1].next, -1);
+  EXPECT_EQ(RTN_PruneActiveGroup(&h.pc, &h.ipc, n, 0, 0), 1);  // the only group
+  EXPECT_EQ(h.pc.pres.rfind("Error: The first active group(0) being pruned has no following active group --- in "
+                            "RTN_GetPossibilities: file(rtnet) line(",
+                            0),
+            0u)
+      << h.pc.pres;
+  h.pc.pres.clear();
+  int32_t m = MakeGroups(h.ipc, 2, 1);  // elements 6 | 7
+  ASSERT_EQ(RTN_PruneActiveGroup(&h.pc, &h.ipc, m, 6, 0), 0);  // the first group
+  EXPECT_EQ(ListOf(h.ipc, m), (std::vector<int32_t>{7}));
+  EXPECT_EQ(h.ipc.ptoa[7].prevGroup, -1);
+  EXPECT_EQ(h.ipc.ptoa[7].prev, -1);
+}
+
+TEST(ParseState, GrowthLogThatCannotBeWrittenFails) {
+  HandNet h({"[greet]"});
+  ASSERT_EQ(h.Start(), 0);
+  char tmpl[] = "/tmp/parse_testXXXXXX";
+  std::string dir = mkdtemp(tmpl);
+  char buf[4096];
+  std::string old = getcwd(buf, sizeof buf);
+  ASSERT_EQ(mkdir((dir + "/allocLog.txt").c_str(), 0755), 0);  // a folder where the log would go
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  h.ipc.logallocs = 1;
+  h.ipc.ppn.count = h.ipc.ppn.Capacity();
+  EXPECT_EQ(RTN_AllocPPNTableMemory(&h.pc, &h.ipc), 1);
+  EXPECT_EQ(h.ipc.ppn.Capacity(), 256);  // grown all the same
+  EXPECT_EQ(h.pc.pres.rfind("Error: fopen failure for allocLog.txt in RTN_AllocPPNTableMemory: file(rtnet) line(", 0),
+            0u)
+      << h.pc.pres;
+  h.ipc.ppn.count = 0;
+  EXPECT_EQ(chdir(old.c_str()), 0);
+  std::string cmd = "rm -rf '" + dir + "'";
+  EXPECT_EQ(system(cmd.c_str()), 0);
+}
+
+TEST(Robustness, RandomWordSequencesParseWithoutFailure) {
+  // Words of the grammar in any order, with unknown ones among them: every
+  // input either parses or gives no parse; none fails, whatever the options.
+  Grammar g("flights", "flights");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  const char *vocab[] = {"i", "want", "to", "fly", "go", "show", "me", "flights", "boston", "denver",
+                         "new", "york", "san", "francisco", "please", "um", "uh"};
+  const char *options[] = {"", "prune 0", "prune 1", "lookback 0", "lookback 2", "nbest 0", "framewindow 3",
+                           "showoog 1 hide 1", "tail 1 canonical 1"};
+  unsigned seed = 12345;
+  auto rnd = [&](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int round = 0; round < 150; round++) {
+    std::string in;
+    int len = 1 + (int)rnd(40);
+    for (int k = 0; k < len; k++) in += std::string(k ? " " : "") + vocab[rnd(sizeof vocab / sizeof *vocab)];
+    const char *o = options[rnd(sizeof options / sizeof *options)];
+    g.Options(o);
+    std::string r = g.Parse(in);
+    EXPECT_EQ(r.find("ERROR"), std::string::npos) << in << " / " << o << "\n" << r;
+  }
+}
