@@ -2,6 +2,7 @@
 #include "ipc.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -1825,6 +1826,41 @@ int ScorePath(ParserControl *pc, InputParserControl *ipc, int32_t e, PathScore &
   return b.Run(path, start, s);
 }
 
+// The trace lines of a node's list from element `from` to the end of the
+// group that holds `upTo` (-1: the whole list), with "Error" where the
+// group links disagree.
+std::string TraceList(const InputParserControl *ipc, int32_t n, int32_t from, int32_t upTo) {
+  std::string t;
+  const int32_t stopGroup = upTo >= 0 ? ipc->ptoa[upTo].prevGroup : INT32_MIN;
+  bool inStop = false;
+  int32_t groupFirst = -1;
+  for (int32_t e = from; e >= 0; e = ipc->ptoa[e].next) {
+    const PtoaEntry &x = ipc->ptoa[e];
+    const bool boundary = e != from && x.prevGroup != ipc->ptoa[x.prev >= 0 ? x.prev : e].prevGroup;
+    if (upTo >= 0 && inStop && boundary) break;
+    if (boundary) {
+      if (!(groupFirst >= 0 && ipc->ptoa[groupFirst].nextGroup == e && x.prevGroup == groupFirst)) t += "Error\n";
+      groupFirst = e;
+    } else if (e == from) {
+      groupFirst = e;
+    }
+    if (x.prevGroup == stopGroup) inStop = true;
+    t += Spf("%d: %d %d %d %d %d\n", n, x.prevGroup, x.prev, e, x.next, x.nextGroup);
+  }
+  return t;
+}
+
+// Trace of one path before it is scored: its text and the list around it.
+void TracePath(ParserControl *pc, InputParserControl *ipc, int32_t n, int32_t e) {
+  RTN_PrintPath(pc, ipc, e, n, (uint8_t)ipc->prolog, (uint8_t)ipc->prettyprint, 0, 0);
+  Out(pc, "\n");
+  int32_t g = GroupFirstOf(ipc, e);
+  int32_t from = g;
+  for (int k = 0; k < 2 && from >= 0 && ipc->ptoa[from].prevGroup >= 0; k++) from = ipc->ptoa[from].prevGroup;
+  if (from < 0) from = ipc->terminal[n].first;
+  Out(pc, TraceList(ipc, n, from, e) + "\n");
+}
+
 }  // namespace
 
 int RTN_PruneActiveGroup(ParserControl *pc, InputParserControl *ipc, int32_t ptOffset, int32_t element,
@@ -1908,6 +1944,7 @@ int RTN_PruneActive(ParserControl *pc, InputParserControl *ipc, int32_t ptOffset
     rElement = -1;
     if (ptoaos.size() > 1) {
       R.maxLevel = runningMax;
+      if (ipc->debug == 1) TracePath(pc, ipc, ptOffset, ptoaos[0]);
       if (ScorePath(pc, ipc, ptoaos[0], R)) return 1;
       runningMax = std::max(runningMax, R.maxLevel);
       rElement = ptoaos[0];
@@ -1921,23 +1958,32 @@ int RTN_PruneActive(ParserControl *pc, InputParserControl *ipc, int32_t ptOffset
         if (std::find(removed.begin(), removed.end(), k) != removed.end()) continue;
         g_survivors.push_back(k);
         K.maxLevel = runningMax;
+        if (ipc->debug == 1) TracePath(pc, ipc, ptOffset, k);
         if (ScorePath(pc, ipc, k, K)) return 1;
         runningMax = std::max(runningMax, K.maxLevel);
         Verdict v = ComparePaths(ipc, K, ipc->ptoa[k], R, ipc->ptoa[rElement]);
         if (v == WIN) {
-          if (ipc->debug == 1) Out(pc, Spf("PrunePrevious(%d): start\n", k));
+          if (ipc->debug == 1)
+            Out(pc, Spf("PrunePrevious(%d): start\n", k) + TraceList(ipc, ptOffset, ipc->terminal[ptOffset].first, -1) +
+                        Spf("Count: %d\n", ipc->terminal[ptOffset].count));
           for (size_t i = 0; i + 1 < g_survivors.size(); i++)
             if (RemoveGroup(pc, ipc, ptOffset, g_survivors[i], false, &removed)) return 1;
           g_survivors.assign(1, k);
           R = K;
           rElement = k;
           if (ipc->prune >= 2) StoreScore(ipc, K, ipc->prunePath[0]);
-          if (ipc->debug == 1) Out(pc, Spf("PrunePrevious(%d): end\nCount: %d\n", k, ipc->terminal[ptOffset].count));
+          if (ipc->debug == 1)
+            Out(pc, Spf("PrunePrevious(%d): end\n", k) + TraceList(ipc, ptOffset, ipc->terminal[ptOffset].first, -1) +
+                        Spf("Count: %d\n", ipc->terminal[ptOffset].count));
         } else if (v == LOSE) {
-          if (ipc->debug == 1) Out(pc, Spf("PruneCurrent(%d): start\n", k));
+          if (ipc->debug == 1)
+            Out(pc, Spf("PruneCurrent(%d): start\n", k) + TraceList(ipc, ptOffset, ipc->terminal[ptOffset].first, -1) +
+                        Spf("Count: %d\n", ipc->terminal[ptOffset].count));
           if (RemoveGroup(pc, ipc, ptOffset, k, false, &removed)) return 1;
           g_survivors.pop_back();
-          if (ipc->debug == 1) Out(pc, Spf("PruneCurrent(%d): end\nCount: %d\n", k, ipc->terminal[ptOffset].count));
+          if (ipc->debug == 1)
+            Out(pc, Spf("PruneCurrent(%d): end\n", k) + TraceList(ipc, ptOffset, ipc->terminal[ptOffset].first, -1) +
+                        Spf("Count: %d\n", ipc->terminal[ptOffset].count));
         } else if (ipc->prune >= 2) {
           R = K;
           rElement = k;
@@ -1955,6 +2001,14 @@ int RTN_PruneActive(ParserControl *pc, InputParserControl *ipc, int32_t ptOffset
       k = ipc->pon[k].next;
     }
     if (lastKept >= 0) ipc->pon[lastKept].next = -1;
+    if (ipc->debug == 1) {
+      Out(pc, Spf("Current Un-Pruned Finished Paths for finished node(%d):\n", origin));
+      for (size_t i = 0; i < g_survivors.size(); i++) {
+        Out(pc, Spf("\nIndex(%d)", (int)i + 1));
+        RTN_PrintPath(pc, ipc, g_survivors[i], ptOffset, (uint8_t)ipc->prolog, (uint8_t)ipc->prettyprint, 0, 0);
+        Out(pc, "\n");
+      }
+    }
     if (ipc->debug == 1) {
       std::string t = Spf("END ****** ptOffset(%d) PruneNode(%d) FinishedNode(%d)\n********** initialCount(%d) "
                           "finishedCount(%d)\n********** ptoaos:\t",

@@ -885,3 +885,19 @@ TEST(Robustness, RandomWordSequencesParseWithoutFailure) {
     EXPECT_EQ(r.find("ERROR"), std::string::npos) << in << " / " << o << "\n" << r;
   }
 }
+
+TEST(Pruning, DebugTraceTellsWhatWasPruned) {
+  Grammar g("flights", "flights");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  g.ipc().debug = 1;
+  g_channel.clear();
+  EXPECT_EQ(g.Parse("uh i want to fly to um new york"), "flights:[i,want,to,fly,to,city_fs:[new,york]]");
+  for (const char *line : {"Entering RTN_PruneActive ----", "BEGIN **** ptOffset(", "PruneCurrent(",
+                           "Current Un-Pruned Finished Paths for finished node(",
+                           "\nIndex(1)flights:[i,want,to,fly,to,city_fs:[new,york]]\n", "END ****** ptOffset(",
+                           "\nLeaving RTN_PruneActive ----", "\nFinished Paths Scored(1)\n"})
+    EXPECT_NE(g_channel.find(line), std::string::npos) << line << "\n" << g_channel;
+  EXPECT_EQ(g_channel.find("Error\n"), std::string::npos) << g_channel;
+  if (getenv("PARSE_TEST_SHOW")) fputs(g_channel.c_str(), stderr);
+}
