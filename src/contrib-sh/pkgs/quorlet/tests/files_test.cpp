@@ -13,6 +13,7 @@
 
 #include "container.h"
 #include "container_file.h"
+#include "gd.h"
 #include "pc.h"
 #include "rtn_io.h"
 #include "yastro.h"
@@ -366,7 +367,10 @@ TEST_F(Files, ReadRefusesWrongArguments) {
 }
 
 TEST_F(Files, ReleasingIsSafeTwiceAndClosesAKeptFileOnce) {
-  EXPECT_NE(RTN_Free(nullptr), nullptr);
+  GS_Result *empty = RTN_Free(nullptr);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_STREQ(empty->text, "");
+  GS_DeleteResult(empty);
   ParserControl *pc = MakeNet("t", {"hello"});
   ASSERT_EQ(RTN_Containerize(pc), 0);
   ASSERT_EQ(RTN_Write(pc, 0), 0);
@@ -489,6 +493,109 @@ TEST_F(Files, LocalTableAndStatisticsSections) {
   EXPECT_NE(s.find("Term/Group Serializable Hash Table Statistics:\n"), std::string::npos);
   EXPECT_NE(s.find("Local Hash Table Statistics:\n"), std::string::npos);
   Release(pc);
+}
+
+// A grammar of two nets, compiled by the driver, written, and read back.
+class Tree : public Files {
+ protected:
+  void SetUp() override {
+    Files::SetUp();
+    WriteText("flights.gra", "[flights]\n(*WANT [city_fs] *PLEASE)\nWANT (i want to fly to) (show me flights to)\n"
+                             "PLEASE (please)\n", 1000);
+    WriteText("city_fs.gra", "[city_fs]\n(CITY)\nCITY (boston:BOS) (denver) (new york)\n", 1000);
+  }
+  // RTN_Create on a prepared top-level record; null with the text in *why.
+  ParserControl *Create(ParserControl *top, int status, std::string *why) {
+    RTN_InitPC(top);
+    top->fRebuild = 1;
+    ParserControl *net = RTN_Create(top, "flights", ".gra", status);
+    if (!net) *why = top->pres;
+    return net;
+  }
+  // Writes what the compile marked, as rp uninit does.
+  void WriteAll(ParserControl *net) {
+    for (int i = 0; i < std::max(net->InternalNet->count, 1); i++)
+      if (net->InternalNet->fWrite[i]) ASSERT_EQ(RTN_Write(net, i), 0) << net->pres;
+  }
+  void Finish(ParserControl *top, ParserControl *net) {
+    RTN_Free(net);
+    if (net != top) {
+      delete net;
+      RTN_Free(top);
+    }
+  }
+};
+
+TEST_F(Tree, CompiledTreeIsWrittenAndReadBackWithItsSubNet) {
+  ParserControl top;
+  std::string why;
+  ParserControl *net = Create(&top, RS_RTN, &why);
+  ASSERT_EQ(net, &top) << why;
+  ASSERT_EQ(net->NetTable->count, 2);
+  WriteAll(net);
+  Finish(&top, net);
+  for (const char *f : {"flights.rtn", "flights.net", "city_fs.rtn", "city_fs.net"})
+    EXPECT_EQ(access(f, R_OK), 0) << f;
+  for (const char *f : {"flights.rtn", "flights.net", "city_fs.rtn", "city_fs.net"}) SetTime(f, 2000);
+
+  // The .rtn holds the sub-net's copy; the .net does not.
+  EXPECT_GT(ReadFile("flights.rtn").size(), ReadFile("flights.net").size() + 100);
+
+  ParserControl top2;
+  ParserControl *read = Create(&top2, RS_RTN, &why);
+  ASSERT_NE(read, nullptr) << why;
+  EXPECT_NE(read, &top2);  // the record read from the file
+  EXPECT_EQ(read->NetTable->strings, (std::vector<std::string>{"[flights]", "[city_fs]"}));
+  EXPECT_EQ(read->InternalNet->count, 2);
+  EXPECT_TRUE(read->InternalNet->entries[1].hasPacked);
+  EXPECT_EQ(read->ContextObjectStructure->contextAvailable, 1);
+  // Every arc of the origin table leads to an active origin.
+  ASSERT_EQ(RTN_Print(read, PRINT_ORIGINS | PRINT_TOFILE), 0) << read->pres;
+  // The context entries are unpacked on demand.
+  ASSERT_EQ(RTN_Print(read, PRINT_CONTEXTS | PRINT_TOFILE), 0) << read->pres;
+  EXPECT_GT(ReadFile("fromtable.txt").size(), 200u);
+  Finish(&top2, read);
+
+  ParserControl top3;
+  top3.fRebuild = 0;
+  RTN_InitPC(&top3);
+  ParserControl *fromNet = RTN_Create(&top3, "flights", ".gra", RS_NET);
+  ASSERT_NE(fromNet, nullptr) << top3.pres;
+  EXPECT_EQ(fromNet->ContextObjectStructure->contextAvailable, 0);
+  Finish(&top3, fromNet);
+}
+
+TEST_F(Tree, TouchedSubNetGrammarCompilesTheTreeAgain) {
+  ParserControl top;
+  std::string why;
+  ParserControl *net = Create(&top, RS_RTN, &why);
+  ASSERT_EQ(net, &top) << why;
+  WriteAll(net);
+  Finish(&top, net);
+  for (const char *f : {"flights.rtn", "flights.net", "city_fs.rtn", "city_fs.net"}) SetTime(f, 2000);
+  SetTime("city_fs.gra", 3000);
+  ParserControl top2;
+  ParserControl *again = Create(&top2, RS_RTN, &why);
+  ASSERT_EQ(again, &top2) << why;  // compiled, not read
+  Finish(&top2, again);
+}
+
+TEST_F(Tree, DamagedTopFileIsCompiledAgain) {
+  ParserControl top;
+  std::string why;
+  ParserControl *net = Create(&top, RS_RTN, &why);
+  ASSERT_EQ(net, &top) << why;
+  WriteAll(net);
+  Finish(&top, net);
+  std::string good = ReadFile("flights.rtn");
+  good[30] ^= 0x11;
+  std::ofstream("flights.rtn", std::ios::binary) << good;
+  for (const char *f : {"flights.rtn", "flights.net", "city_fs.rtn", "city_fs.net"}) SetTime(f, 2000);
+  ParserControl top2;
+  ParserControl *again = Create(&top2, RS_RTN, &why);
+  ASSERT_EQ(again, &top2) << why;
+  EXPECT_EQ(again->NetTable->count, 2);
+  Finish(&top2, again);
 }
 
 }  // namespace
