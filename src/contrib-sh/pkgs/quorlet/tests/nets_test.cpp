@@ -141,3 +141,17 @@ TEST(Smoke, Greet) {
   std::cout << c.Arcs();
   EXPECT_TRUE(c.DanglingArcs().empty());
 }
+
+TEST(Smoke, Flights) {
+  TempDir d;
+  Write("flights.gra", "[flights]\n(*WANT [city_fs] *PLEASE)\nWANT (i want to fly to) (i want to go to) (show me flights to)\nPLEASE (please)\n");
+  Write("city_fs.gra", "[city_fs]\n(CITY)\nCITY (boston:BOS) (denver) (new york) (san francisco)\n");
+  ParserControl *pc = new ParserControl();
+  RTN_InitPC(pc);
+  ParserControl *r = RTN_Create(pc, "flights", ".gra", RS_RTN);
+  ASSERT_TRUE(r) << pc->pres;
+  RTN_Print(r, PRINT_ORIGINS | PRINT_NETS);
+  RTN_Free(r);
+  if (r != pc) delete r;
+  delete pc;
+}
