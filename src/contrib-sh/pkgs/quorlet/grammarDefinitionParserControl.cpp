@@ -509,9 +509,26 @@ static void DropPack(PackedObject &po) {
   po.length = 0;
 }
 
-void GDPC_Free(ParserControl *pc) {
-  if (!pc) return;
-  std::string res;  // failures met on the way; only what is printed survives
+// Every packed copy reachable from a record, each once: records of a tree
+// share copies after linking, so they are gathered before the release and
+// freed once after it.
+static void CollectPacks(ParserControl *r, std::vector<ParserControl *> &seen, std::vector<PackedObject *> &packs) {
+  if (!r) return;
+  for (ParserControl *x : seen)
+    if (x == r) return;
+  seen.push_back(r);
+  if (!r->InternalNet) return;
+  for (InternalNetEntry &e : r->InternalNet->entries) {
+    if (e.packed) {
+      bool known = false;
+      for (PackedObject *q : packs) known = known || q == e.packed;
+      if (!known) packs.push_back(e.packed);
+    }
+    if (e.object && e.object->data) CollectPacks(static_cast<ParserControl *>(e.object->data), seen, packs);
+  }
+}
+
+static void FreeRecord(ParserControl *pc, std::string &res) {
 
   // 1. The context objects own their tables.
   if (ContextObjectStructure *cos = pc->ContextObjectStructure) {
@@ -561,18 +578,15 @@ void GDPC_Free(ParserControl *pc) {
         GDPC_Dot(pc);
         CntrObj *o = e.object;
         if (o->data == pc) {
-          o->data = nullptr;  // this very record: its owner releases it
+          // This very record wraps itself: only the wrapper goes.
+          DB_FREE(o);
         } else {
-          GDPC_Free(static_cast<ParserControl *>(o->data));
+          FreeRecord(static_cast<ParserControl *>(o->data), res);
+          DestroyObject(o, res);
         }
-        DestroyObject(o, res);
         e.object = nullptr;
       }
-      if (e.packed && e.packOwned) {
-        DropPack(*e.packed);
-        delete e.packed;
-      }
-      e.packed = nullptr;
+      e.packed = nullptr;  // freed once for the whole tree by GDPC_Free
       e.hasPacked = 0;
       e.owned = e.linked = e.packOwned = 0;
     }
@@ -620,6 +634,19 @@ void GDPC_Free(ParserControl *pc) {
 
   // 7. Nothing of the record is left.
   *pc = ParserControl();
+}
+
+void GDPC_Free(ParserControl *pc) {
+  if (!pc) return;
+  std::vector<ParserControl *> seen;
+  std::vector<PackedObject *> packs;
+  CollectPacks(pc, seen, packs);
+  std::string res;  // failures met on the way; only what is printed survives
+  FreeRecord(pc, res);
+  for (PackedObject *po : packs) {
+    DropPack(*po);
+    delete po;
+  }
 }
 
 // ---------------------------------------------------------------------------
