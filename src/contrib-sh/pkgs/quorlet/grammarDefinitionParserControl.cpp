@@ -353,6 +353,7 @@ int GDPC_NewNonTermTable(ParserControl *pc) {
 }
 
 static void MakeTables(ParserControl *pc) {
+  GDPC_Dot(pc);
   pc->ContextObjectStructure = new ContextObjectStructure();
   pc->ContextObjectStructure->ownsPacks = 0;
   pc->ContextObjectStructure->unpacked = 1;
@@ -473,9 +474,11 @@ int GDPC_Init(ParserControl *pc) {
     pc->pszNextNet = nextNet;
     pc->pszContainerPath = containerPath;
   }
-  pc->fPrintAllocs = fPrintAllocs;
-  pc->fLogAllocs = fLogAllocs;
-  pc->fRebuild = fRebuild;
+  if (!fresh) {
+    pc->fPrintAllocs = fPrintAllocs;
+    pc->fLogAllocs = fLogAllocs;
+    pc->fRebuild = fRebuild;
+  }
   if (GDPC_DotsOn()) pc->fDots = 1;
   return 0;
 }
@@ -1852,6 +1855,7 @@ int GDPC_AddTerminalArc(ParserControl *pc, int rule, int alt, int term, Rewrite 
             if (o < 0) return 1;
             pc->pht->entry[fe].value = o;
             (*pc->From)[o].symbol = sym;
+            (*pc->From)[o].depth = (uint8_t)CountChar(copy, '_');
             if (KeySymbol(pc, fe) < 0) return 1;
           }
         }

@@ -295,6 +295,22 @@ TEST(Dots, a_line_holds_sixteen_dots) {
   EXPECT_EQ(gDots, std::string(16, '.') + "\r\t\t\t\t\t\t\t\t\t\t\r.");
 }
 
+TEST(Dots, making_a_record_writes_thirteen_and_turns_its_switch_on) {
+  gDots.clear();
+  GDPC_SetDotWriter(CollectDots);
+  GDPC_SetDots(false);
+  ParserControl pc;
+  pc.fDots = 1;
+  pc.fPrintAllocs = 1;  // a fresh record starts from nothing
+  ASSERT_EQ(GDPC_Init(&pc), 0);
+  GDPC_SetDots(false);
+  GDPC_SetDotWriter(nullptr);
+  EXPECT_EQ(gDots, std::string(13, '.'));
+  EXPECT_EQ(pc.fDots, 1);
+  EXPECT_EQ(pc.fPrintAllocs, 0);
+  GDPC_Free(&pc);
+}
+
 TEST(Init, a_prepared_record_keeps_its_links_and_gets_empty_hash_tables) {
   ParserControl top, pc;
   GDH_HashTable pnht;
