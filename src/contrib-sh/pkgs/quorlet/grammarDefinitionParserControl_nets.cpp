@@ -20,15 +20,6 @@
 #include "rtn_io.h"
 #include "trailer.h"
 
-// The compiled-file routines live in a source of their own that may be
-// missing from a build; without them the paths that need them fail with a
-// text instead of failing to link.
-namespace rtn {
-int RTN_Containerize(ParserControl *pc) __attribute__((weak));
-ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) __attribute__((weak));
-void RTN_SetContainerPath(const std::string &path) __attribute__((weak));
-}  // namespace rtn
-
 namespace rtn {
 
 namespace {
@@ -1856,7 +1847,7 @@ ParserControl *RTN_Create(ParserControl *pc, const char *name, const char *ext, 
     return nullptr;
   }
   if (!name) name = "";
-  if (pc->depth == 0 && RTN_SetContainerPath) RTN_SetContainerPath(pc->pszContainerPath);
+  if (pc->depth == 0) RTN_SetContainerPath(pc->pszContainerPath);
   std::string gra = std::string(name) + ".gra";
   int64_t tg = 0, tr = 0, tn = 0;
   bool readTried = false;
@@ -1867,11 +1858,6 @@ ParserControl *RTN_Create(ParserControl *pc, const char *name, const char *ext, 
   };
   auto read = [&](const std::string &path, int *st) -> ParserControl * {
     readTried = true;
-    if (!RTN_Read) {
-      pc->pres += "Error: compiled networks cannot be read in this build in RTN_Create: " + T(__LINE__);
-      *st = RS_GRA;
-      return nullptr;
-    }
     (void)path;
     return RTN_Read(pc, name, st);
   };
@@ -1970,11 +1956,6 @@ ParserControl *RTN_Create(ParserControl *pc, const char *name, const char *ext, 
   if (netIndex != 0) {
     pc->pres += "Error: non-zero net" + Str(netIndex) + " before call to RTN_Containerize in RTN_Create: " +
                 T(__LINE__);
-    return nullptr;
-  }
-  if (!RTN_Containerize) {
-    pc->pres += "Error: compiled networks cannot be made in this build in RTN_Create: " + T(__LINE__);
-    pc->pres += "RTN_Create: RTN_Containerize failure in RTN_Create: " + T(__LINE__);
     return nullptr;
   }
   if (RTN_Containerize(pc)) {
