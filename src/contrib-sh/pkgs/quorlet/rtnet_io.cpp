@@ -998,8 +998,9 @@ int Release(ParserControl *r, GS_Result *res, ReleaseKind kind) {
             if (!se.packOwned) se.hasPacked = 0, se.packed = nullptr;
         if (!e.packOwned) e.hasPacked = 0, e.packed = nullptr;
         if (sub == r) {
-          // The record being released wraps itself; only the wrapper goes.
-          DB_FREE(e.object);
+          // The record being released wraps itself: only the wrapper goes,
+          // and only when no destroy of that very wrapper is under way.
+          if (kind == REL_FREE) DB_FREE(e.object);
           selfReleased = true;
         } else if (Cntr_ObjDestroy(res, e.object)) {
           if (kind == REL_LOCAL) {
@@ -1027,7 +1028,7 @@ int Release(ParserControl *r, GS_Result *res, ReleaseKind kind) {
       Drop(r->InternalNet);
     }
   }
-  if (self && !selfReleased && kind != REL_LOCAL) DB_FREE(self);
+  if (self && !selfReleased && kind == REL_FREE) DB_FREE(self);
   // 4 to 6.
   r->szRTNName.clear();
   if (kind != REL_LOCAL) r->pres.clear();
