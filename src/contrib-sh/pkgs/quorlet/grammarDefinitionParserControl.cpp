@@ -512,9 +512,9 @@ static void DropPack(PackedObject &po) {
   po.length = 0;
 }
 
-// Every packed copy reachable from a record, each once: records of a tree
-// share copies after linking, so they are gathered before the release and
-// freed once after it.
+// Every packed copy that a record and the records it owns own, each once:
+// records of a tree share copies after linking, so they are gathered before
+// the release and freed once after it. Copies owned elsewhere stay.
 static void CollectPacks(ParserControl *r, std::vector<ParserControl *> &seen, std::vector<PackedObject *> &packs) {
   if (!r) return;
   for (ParserControl *x : seen)
@@ -522,12 +522,13 @@ static void CollectPacks(ParserControl *r, std::vector<ParserControl *> &seen, s
   seen.push_back(r);
   if (!r->InternalNet) return;
   for (InternalNetEntry &e : r->InternalNet->entries) {
-    if (e.packed) {
+    if (e.packed && e.packOwned) {
       bool known = false;
       for (PackedObject *q : packs) known = known || q == e.packed;
       if (!known) packs.push_back(e.packed);
     }
-    if (e.object && e.object->data) CollectPacks(static_cast<ParserControl *>(e.object->data), seen, packs);
+    if (e.owned && e.object && e.object->data)
+      CollectPacks(static_cast<ParserControl *>(e.object->data), seen, packs);
   }
 }
 
