@@ -19,6 +19,7 @@
 #include "gd.h"
 #include "rtn_io.h"
 #include "trailer.h"
+#include "yastro.h"
 
 namespace rtn {
 
@@ -399,7 +400,7 @@ int CompileReferencedNet(ParserControl *pc, const std::string &name, const char 
     return 1;
   }
   int len = own.packed->length;
-  char *copy = static_cast<char *>(malloc((size_t)len));
+  char *copy = static_cast<char *>(DB_MALLOC((size_t)len));
   memcpy(copy, own.packed->buffer, (size_t)len);
   TempResult tr;
   int pos = 0;
@@ -407,13 +408,17 @@ int CompileReferencedNet(ParserControl *pc, const std::string &name, const char 
   if (!obj || !obj->data) {
     tr.MoveTo(pc->pres);
     pc->pres += "Cntr_ObjUnpack failure in GDPC_AddNTArc: " + TLineFirst(__LINE__);
-    free(copy);
+    DB_FREE(copy);
     if (r != c) ReleaseNested(r);
     ReleaseNested(c);
     return 1;
   }
   ParserControl *s = static_cast<ParserControl *>(obj->data);
   InternalNetEntry &se = s->InternalNet->entries[0];
+  if (se.packed && se.packOwned) {
+    if (se.packed->buffer) DB_FREE(se.packed->buffer);
+    delete se.packed;
+  }
   se.object = nullptr;
   se.timeStamp = r->graTimeStamp;
   se.owned = 0;
@@ -550,6 +555,18 @@ int MakeNetAvailable(ParserControl *pc, const std::string &name, const char *nex
         src = SourceOf(s, k, nullptr);
       }
       LinkBelow(rr, s);
+      // Only the top-level record owns the nets of the tree: s's entry
+      // shares the object and the packed copy that the tree keeps.
+      InternalNetEntry &own = s->InternalNet->entries[k];
+      if (own.packed && own.packed != src.entry.packed && own.packOwned) {
+        if (own.packed->buffer) DB_FREE(own.packed->buffer);
+        delete own.packed;
+      }
+      own.packed = src.entry.packed;
+      own.hasPacked = src.entry.hasPacked;
+      if (!own.object) own.object = src.entry.object;
+      own.packOwned = 0;
+      own.owned = 0;
     }
     int levels = rr->depth - (foundInTree ? 1 : 0);
     if (RegisterAbove(pc, rr, levels, kname, k == 0, src)) return 1;

@@ -499,6 +499,8 @@ TEST(NBest, InputTrailerShowsSkippedWordsBare) {
 
 namespace {
 
+using Files = std::vector<std::pair<std::string, std::string>>;
+
 std::string FixtureDir() {
   const char *src = getenv("TOVIK_SOURCE");
   if (src) return std::string(src) + "/src/contrib-sh/pkgs/quorlet/tests/fixtures";
@@ -511,12 +513,27 @@ std::string FixtureDir() {
 class Grammar {
  public:
   Grammar(const std::string &fixture, const std::string &top) {
+    MakeDir();
+    std::string cmd = "cp " + FixtureDir() + "/" + fixture + "/*.gra '" + dir_ + "'";
+    if (system(cmd.c_str())) ADD_FAILURE() << cmd;
+    Compile(top);
+  }
+  // Grammar files given as texts; the first is the top net.
+  explicit Grammar(const Files &files) {
+    MakeDir();
+    for (const auto &f : files) {
+      std::ofstream out(dir_ + "/" + f.first + ".gra", std::ios::binary);
+      out << f.second;
+    }
+    Compile(files.at(0).first);
+  }
+  void MakeDir() {
     char tmpl[] = "/tmp/parse_testXXXXXX";
     dir_ = mkdtemp(tmpl);
     char buf[4096];
     old_ = getcwd(buf, sizeof buf);
-    std::string cmd = "cp " + FixtureDir() + "/" + fixture + "/*.gra '" + dir_ + "'";
-    if (system(cmd.c_str())) ADD_FAILURE() << cmd;
+  }
+  void Compile(const std::string &top) {
     if (chdir(dir_.c_str())) ADD_FAILURE() << dir_;
     pc_ = new ParserControl();
     RTN_InitPC(pc_);
@@ -543,6 +560,7 @@ class Grammar {
     }
   }
   bool ok() const { return net_ != nullptr; }
+  InputParserControl &ipc() { return ipc_; }
   std::string pres() const { return pc_->pres; }
 
   // The options of `rp init`, then those of one fixture line ("word value ...").
@@ -630,3 +648,240 @@ TEST(Fixtures, Repair) { RunFixture("repair", "order"); }
 TEST(Fixtures, Resume) { RunFixture("resume", "resume"); }
 TEST(Fixtures, Oog) { RunFixture("oog", "ask"); }
 TEST(Fixtures, Window) { RunFixture("window", "window"); }
+
+TEST(Text, OptionsShapeTheText) {
+  Grammar g(Files{{"ask", "[ask]\n([when_c] go)\n"}, {"when_c", "[when_c]\n(at noon)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  const struct {
+    const char *options;
+    const char *expected;
+  } cases[] = {
+      {"", "ask:[when_c:[at,noon],go]"},
+      {"canonical 1", "ask:[when,go]"},
+      {"transcript 1", "at noon go"},
+      {"transcript 1 canonical 1", "when"},
+      {"tail 1", "ask:[when_c:[at,noon|_],go|_]"},
+  };
+  for (const auto &c : cases) {
+    g.Options(c.options);
+    EXPECT_EQ(g.Parse("at noon go"), c.expected) << c.options;
+  }
+}
+
+TEST(Text, CanonicalNetHoldingANestedNetGoesWhole) {
+  // The whole bracket of the "_c" net goes, nested nets and all; the text
+  // stays balanced.
+  Grammar g(Files{{"t", "[t]\n([a_c] z)\n"}, {"a_c", "[a_c]\n([b] y)\n"}, {"b", "[b]\n(x)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  EXPECT_EQ(g.Parse("x y z"), "t:[a_c:[b:[x],y],z]");
+  g.Options("canonical 1");
+  EXPECT_EQ(g.Parse("x y z"), "t:[a,z]");
+}
+
+TEST(Text, PrologModeNeedsATypeNet) {
+  {
+    Grammar g(Files{{"cmd_type", "[cmd_type]\n(go [dir_fs])\n"}, {"dir_fs", "[dir_fs]\n(left)\n"}});
+    ASSERT_TRUE(g.ok()) << g.pres();
+    g.Options("");
+    g.ipc().prolog = 1;
+    EXPECT_EQ(g.Parse("go left"), "[fsType:cmd_type,go,dir_fs:[left]]");
+  }
+  {
+    Grammar g(Files{{"cmd", "[cmd]\n(go)\n"}});
+    ASSERT_TRUE(g.ok()) << g.pres();
+    g.Options("");
+    g.ipc().prolog = 1;
+    std::string r = g.Parse("go");
+    EXPECT_EQ(r.rfind("ERROR: Error: The top-level net suffix is not \"_type\" as called for by the conventions of "
+                      "Prolog mode in RTN_PrintFinished: file(rtnet) line(",
+                      0),
+              0u)
+        << r;
+  }
+}
+
+TEST(Text, HideKeepsWordsOfPlainNets) {
+  Grammar g(Files{{"go", "[go]\n(please [dir_fs] [pace])\n"}, {"dir_fs", "[dir_fs]\n(left)\n"}, {"pace", "[pace]\n(slowly)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  EXPECT_EQ(g.Parse("please left slowly"), "go:[please,dir_fs:[left],pace:[slowly]]");
+  g.Options("hide 1");
+  EXPECT_EQ(g.Parse("please left slowly"), "go:[please,dir_fs:[],pace:[slowly]]");
+}
+
+TEST(Text, PrettyPrintIndentsFsNets) {
+  Grammar g(Files{{"cmd_type", "[cmd_type]\n(go [dir_fs] now)\n"}, {"dir_fs", "[dir_fs]\n(left)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  g.ipc().prolog = 1;
+  g.ipc().prettyprint = 1;
+  EXPECT_EQ(g.Parse("go left now"), "[fsType:cmd_type,\ngo,dir_fs:\n\t[left],\nnow]\n");
+}
+
+TEST(NBest, TiesArePrintedAndDuplicatesNot) {
+  Grammar g(Files{{"amb", "[amb]\n([p])\n([q])\n"}, {"p", "[p]\n(x)\n"}, {"q", "[q]\n(x)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  // Equal scores: both survive the pruning and both are printed, in the
+  // order they finished.
+  auto sorted = [](std::string t) {
+    std::vector<std::string> lines;
+    std::istringstream in(t);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (auto &l : lines) out += l + "|";
+    return out;
+  };
+  g.Options("");
+  EXPECT_EQ(sorted(g.Parse("x")), "amb:[p:[x]]|amb:[q:[x]]|");
+  g.Options("nbest 2");
+  EXPECT_EQ(sorted(g.Parse("x")), "amb:[p:[x]]|amb:[q:[x]]|");
+  g.Options("nbest 0");
+  EXPECT_EQ(sorted(g.Parse("x")), "amb:[p:[x]]|amb:[q:[x]]|");
+  // The two texts become one: the second is not printed again.
+  g.Options("transcript 1");
+  EXPECT_EQ(g.Parse("x"), "x");
+}
+
+TEST(Pruning, KeepsTheBetterPathAtOnePruneOrigin) {
+  // "new york" alone, joined from the first position, finishes where the
+  // whole sentence does; the pruning drops it, prune 0 keeps it to the end.
+  Grammar g("flights", "flights");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  const char *in = "uh i want to fly to um new york";
+  const std::string best = "flights:[i,want,to,fly,to,city_fs:[new,york]]";
+  g.Options("nbest 0");
+  EXPECT_EQ(g.Parse(in), best);
+  g.Options("nbest 0 prune 1");
+  EXPECT_EQ(g.Parse(in), best);
+  g.Options("nbest 0 prune 0");
+  EXPECT_EQ(g.Parse(in), best + "\nflights:[city_fs:[new,york]]");
+  g.Options("nbest 0 lookback 0");
+  EXPECT_EQ(g.Parse(in), best);
+  // The trace of the walk shows the node's count before and after.
+  g_channel.clear();
+  g.Options("");
+  g.ipc().beam = 1;
+  EXPECT_EQ(g.Parse(in), best);
+  EXPECT_NE(g_channel.find("\nPruneActive(york): "), std::string::npos) << g_channel;
+  g_channel.clear();
+  g.Options("prune 0");
+  g.ipc().beam = 1;
+  g.Parse(in);
+  EXPECT_EQ(g_channel.find("PruneActive("), std::string::npos) << g_channel;
+}
+
+namespace {
+// A node of `groups` groups of `size` elements each, made by hand.
+int32_t MakeGroups(InputParserControl &ipc, int groups, int size) {
+  int32_t n = ipc.terminal.count++;
+  TerminalEntry &t = ipc.terminal[n];
+  t.first = t.last = t.lastGroup = -1;
+  t.pruneOrigins = t.pruneLinks = -1;
+  int32_t prevFirst = -1;
+  for (int g = 0; g < groups; g++) {
+    int32_t first = -1;
+    for (int k = 0; k < size; k++) {
+      int32_t e = ipc.ptoa.count++;
+      PtoaEntry &x = ipc.ptoa[e];
+      x.prevGroup = prevFirst;
+      x.nextGroup = -1;
+      x.pruneSource = -1;
+      x.next = -1;
+      x.prev = t.last;
+      if (t.last >= 0) ipc.ptoa[t.last].next = e;
+      else t.first = e;
+      t.last = e;
+      t.count++;
+      if (k == 0) {
+        first = e;
+        if (prevFirst >= 0) ipc.ptoa[prevFirst].nextGroup = e;
+      }
+    }
+    t.lastGroup = first;
+    prevFirst = first;
+  }
+  return n;
+}
+std::vector<int32_t> ListOf(const InputParserControl &ipc, int32_t n) {
+  std::vector<int32_t> out;
+  for (int32_t e = ipc.terminal[n].first; e >= 0; e = ipc.ptoa[e].next) out.push_back(e);
+  return out;
+}
+}  // namespace
+
+TEST(Pruning, RemovingGroupsKeepsTheListWhole) {
+  HandNet h({"[greet]"});
+  ASSERT_EQ(h.Start(), 0);
+  RTN_ResetParserControls(&h.ipc, &h.pc);
+  int32_t n = MakeGroups(h.ipc, 3, 2);  // elements 0 1 | 2 3 | 4 5
+  ASSERT_EQ(RTN_PruneActiveGroup(&h.pc, &h.ipc, n, 3, 0), 0);
+  EXPECT_EQ(ListOf(h.ipc, n), (std::vector<int32_t>{0, 1, 4, 5}));
+  EXPECT_EQ(h.ipc.ptoa[4].prevGroup, 0);
+  EXPECT_EQ(h.ipc.ptoa[0].nextGroup, 4);
+  ASSERT_EQ(RTN_PruneActiveGroup(&h.pc, &h.ipc, n, 5, 0), 0);  // the last group: `last` moves back
+  EXPECT_EQ(ListOf(h.ipc, n), (std::vector<int32_t>{0, 1}));
+  EXPECT_EQ(h.ipc.terminal[n].last, 1);
+  EXPECT_EQ(h.ipc.terminal[n].count, 2);
+  EXPECT_EQ(h.ipc.ptoa[1].next, -1);
+  EXPECT_EQ(RTN_PruneActiveGroup(&h.pc, &h.ipc, n, 0, 0), 1);  // the only group
+  EXPECT_EQ(h.pc.pres.rfind("Error: The first active group(0) being pruned has no following active group --- in "
+                            "RTN_GetPossibilities: file(rtnet) line(",
+                            0),
+            0u)
+      << h.pc.pres;
+  h.pc.pres.clear();
+  int32_t m = MakeGroups(h.ipc, 2, 1);  // elements 6 | 7
+  ASSERT_EQ(RTN_PruneActiveGroup(&h.pc, &h.ipc, m, 6, 0), 0);  // the first group
+  EXPECT_EQ(ListOf(h.ipc, m), (std::vector<int32_t>{7}));
+  EXPECT_EQ(h.ipc.ptoa[7].prevGroup, -1);
+  EXPECT_EQ(h.ipc.ptoa[7].prev, -1);
+}
+
+TEST(ParseState, GrowthLogThatCannotBeWrittenFails) {
+  HandNet h({"[greet]"});
+  ASSERT_EQ(h.Start(), 0);
+  char tmpl[] = "/tmp/parse_testXXXXXX";
+  std::string dir = mkdtemp(tmpl);
+  char buf[4096];
+  std::string old = getcwd(buf, sizeof buf);
+  ASSERT_EQ(mkdir((dir + "/allocLog.txt").c_str(), 0755), 0);  // a folder where the log would go
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  h.ipc.logallocs = 1;
+  h.ipc.ppn.count = h.ipc.ppn.Capacity();
+  EXPECT_EQ(RTN_AllocPPNTableMemory(&h.pc, &h.ipc), 1);
+  EXPECT_EQ(h.ipc.ppn.Capacity(), 256);  // grown all the same
+  EXPECT_EQ(h.pc.pres.rfind("Error: fopen failure for allocLog.txt in RTN_AllocPPNTableMemory: file(rtnet) line(", 0),
+            0u)
+      << h.pc.pres;
+  h.ipc.ppn.count = 0;
+  EXPECT_EQ(chdir(old.c_str()), 0);
+  std::string cmd = "rm -rf '" + dir + "'";
+  EXPECT_EQ(system(cmd.c_str()), 0);
+}
+
+TEST(Robustness, RandomWordSequencesParseWithoutFailure) {
+  // Words of the grammar in any order, with unknown ones among them: every
+  // input either parses or gives no parse; none fails, whatever the options.
+  Grammar g("flights", "flights");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  const char *vocab[] = {"i", "want", "to", "fly", "go", "show", "me", "flights", "boston", "denver",
+                         "new", "york", "san", "francisco", "please", "um", "uh"};
+  const char *options[] = {"", "prune 0", "prune 1", "lookback 0", "lookback 2", "nbest 0", "framewindow 3",
+                           "showoog 1 hide 1", "tail 1 canonical 1"};
+  unsigned seed = 12345;
+  auto rnd = [&](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int round = 0; round < 150; round++) {
+    std::string in;
+    int len = 1 + (int)rnd(40);
+    for (int k = 0; k < len; k++) in += std::string(k ? " " : "") + vocab[rnd(sizeof vocab / sizeof *vocab)];
+    const char *o = options[rnd(sizeof options / sizeof *options)];
+    g.Options(o);
+    std::string r = g.Parse(in);
+    EXPECT_EQ(r.find("ERROR"), std::string::npos) << in << " / " << o << "\n" << r;
+  }
+}
