@@ -195,6 +195,12 @@ INSTANTIATE_TEST_SUITE_P(
         // +* inside: loop, skip, and the arc itself.
         TableCase{"+* inside", "[t]\n(a +*b c)\n",
                   "0:0 -> 0:2 a\n0:2 -> 0:1 c\n0:2 -> 0:2 b\n0:2 -> 0:3 b\n0:3 -> 0:1 c\n"},
+        // A rule with every mark: +a loops on a state of its own, *b and +*c
+        // may be skipped, and the skips carry the arcs that follow them.
+        TableCase{"rule with + * +*", "[t]\n(R)\nR (+a *b +*c d)\n",
+                  "0:0 -> 0:2 a\n0:0 -> 0:3 a\n0:2 -> 0:2 a\n0:2 -> 0:3 a\n0:3 -> 0:1 d\n"
+                  "0:3 -> 0:4 b\n0:3 -> 0:4 c\n0:3 -> 0:5 c\n0:4 -> 0:1 d\n0:4 -> 0:4 c\n"
+                  "0:4 -> 0:5 c\n0:5 -> 0:1 d\n"},
         // A repeated rule: R+ with R = x | x y | z+. The repetition re-enters
         // the states of the first expansion: x and y lead back to 2.
         TableCase{"repeated rule", "[t]\n(+R)\nR (x *y) (+z)\n",
@@ -885,4 +891,34 @@ TEST(NetReference, SubNetReadFromItsCompiledFile) {
   ASSERT_TRUE(c.net) << c.pc->pres;
   EXPECT_EQ(compiled, ArcsOf(*c.net));
   EXPECT_TRUE(DanglingArcs(*c.net).empty());
+}
+
+// A record that loads a second file before the first made any origin takes
+// back the first file's rule names.
+TEST(Bufferize, SecondFileCleansTheFirstOnesNames) {
+  TempDir d;
+  Write("a.gra", "[a]\n(X)\n");
+  Write("b.gra", "[b]\n(y)\n");
+  ParserControl pc;
+  RTN_InitPC(&pc);
+  pc.inputBuf.clear();
+  GDPC_Init(&pc);
+  GDH_InitHashTable(*pc.plht, 0, 128);
+  GDPC_InitHashTable(*pc.pht, 128);
+  UL_InitHashTable(*pc.pulht, 128);
+  ASSERT_EQ(0, GDPC_BufferizeFile(&pc, "a.gra"));
+  ASSERT_EQ(0, GD_parse(&pc)) << pc.pres;
+  ASSERT_EQ(2, pc.nonTerm->count);
+  ASSERT_EQ(0, pc.From->count);
+  ASSERT_TRUE(GDH_FindHashEntry(*pc.plht, "X"));
+  ASSERT_EQ(0, GDPC_BufferizeFile(&pc, "b.gra"));
+  EXPECT_EQ(nullptr, GDH_FindHashEntry(*pc.plht, "X"));
+  GDH_HashEntry *a = GDH_FindHashEntry(*pc.plht, "[a]");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(0, a->value);  // its NetTable index again
+  EXPECT_EQ(0, pc.nonTerm->count);
+  EXPECT_EQ(0, pc.state);
+  EXPECT_EQ(1, pc.line);
+  EXPECT_EQ("[b]\n(y)\n", pc.inputBuf);
+  GDPC_Free(&pc);
 }
