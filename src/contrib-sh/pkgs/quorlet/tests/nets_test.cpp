@@ -922,3 +922,26 @@ TEST(Bufferize, SecondFileCleansTheFirstOnesNames) {
   EXPECT_EQ("[b]\n(y)\n", pc.inputBuf);
   GDPC_Free(&pc);
 }
+
+// A repeated net reference: the sub-net's last word leads back to the
+// state before it, one net out, which the arc records as its self-loop depth.
+TEST(NetReference, RepeatedSubNetLoopsBack) {
+  TempDir d;
+  Write("t.gra", "[t]\n(a +[s])\n");
+  Write("s.gra", "[s]\n(b)\n");
+  Created c("t", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_EQ("0:0 -> 0:2 a\n0:2 -> 0:1 b\n0:2 -> 0:2 b\n0:2_1:0 -> 0:1 b\n0:2_1:0 -> 0:2 b\n", ArcsOf(*c.net));
+  EXPECT_TRUE(DanglingArcs(*c.net).empty());
+  int e = GDPC_StringFind(*c.net->pht, "0:2_1:0 FO", 10);
+  ASSERT_GE(e, 0);
+  const Origin &o = (*c.net->From)[c.net->pht->entry[e].value];
+  int loops = 0;
+  for (int f = 0; f < o.prefix.count; f++)
+    for (int a = 0; a < o.prefix[f].arc.count; a++) {
+      const PrefixArc &arc = o.prefix[f].arc[a];
+      EXPECT_EQ(arc.ToState == 2 ? 1 : 0, arc.selfLoopDepth) << arc.ToState;
+      loops += arc.ToState == 2;
+    }
+  EXPECT_EQ(1, loops);
+}
