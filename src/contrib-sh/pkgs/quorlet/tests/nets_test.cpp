@@ -211,8 +211,17 @@ INSTANTIATE_TEST_SUITE_P(
         // Shared beginning: c and d leave from the same state.
         TableCase{"prefix", "[t]\n(R)\nR (a b c) (a b d)\n",
                   "0:0 -> 0:2 a\n0:2 -> 0:3 b\n0:3 -> 0:1 c,d\n"},
+        // Both alternatives loop on a first: the loop state is shared too.
+        TableCase{"prefix of a loop", "[t]\n(R)\nR (+a b) (+a c)\n",
+                  "0:0 -> 0:2 a\n0:0 -> 0:3 a\n0:2 -> 0:2 a\n0:2 -> 0:3 a\n0:3 -> 0:1 b,c\n"},
         // Shared ending: y ends where x ends, and both share c.
         TableCase{"suffix", "[t]\n(R)\nR (x c) (y c)\n", "0:0 -> 0:2 x,y\n0:2 -> 0:1 c\n"},
+        TableCase{"longer suffix", "[t]\n(R)\nR (x b c) (y b c)\n",
+                  "0:0 -> 0:2 x,y\n0:2 -> 0:3 b\n0:3 -> 0:1 c\n"},
+        // An alternative that shares its beginning shares no ending: z has
+        // a state of its own.
+        TableCase{"prefix before suffix", "[t]\n(R)\nR (a b c) (a z c)\n",
+                  "0:0 -> 0:2 a\n0:2 -> 0:3 b\n0:2 -> 0:4 z\n0:3 -> 0:1 c\n0:4 -> 0:1 c\n"},
         // Two equal single-term alternatives give one set of arcs.
         TableCase{"duplicate", "[t]\n(R z)\nR (a) (a)\n", "0:0 -> 0:2 a\n0:2 -> 0:1 z\n"},
         // A rule referenced twice: the second reference is a copy with new
