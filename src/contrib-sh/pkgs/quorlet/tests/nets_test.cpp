@@ -954,3 +954,23 @@ TEST(NetReference, RepeatedSubNetLoopsBack) {
     }
   EXPECT_EQ(1, loops);
 }
+
+// Two arcs of one net reference leave the same state: the first imports
+// every context entry of the sub-net, the second only those that end it
+// (c), since the beginnings are the same origins.
+TEST(NonTerms, SecondArcFromTheSameStateImportsTheEndings) {
+  TempDir d;
+  Write("t.gra", "[t]\n([s] a) ([s])\n");
+  Write("s.gra", "[s]\n(b c)\n");
+  Created c("t", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_EQ("0:0 -> 0:0_1:2 b\n0:0_1:0 -> 0:0_1:2 b\n0:0_1:2 -> 0:1 c\n0:0_1:2 -> 0:2 c\n0:2 -> 0:1 a\n",
+            ArcsOf(*c.net));
+  std::vector<std::string> imported;
+  for (int k = 0; k < c.net->pcontext->count; k++) {
+    const ContextEntry &e = (*c.net->pcontext)[k];
+    const HierarchyLevel &l0 = (*c.net->phl)[(*c.net->phli)[e.firstLevel].level];
+    if (l0.net == 1) imported.push_back((*c.net->pct)[e.firstTerm].text);
+  }
+  EXPECT_EQ((std::vector<std::string>{"b", "c", "c"}), imported);
+}
