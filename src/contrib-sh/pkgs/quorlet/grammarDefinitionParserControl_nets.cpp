@@ -918,13 +918,18 @@ int Expansion::PrefixSearch(int sufCount, bool sufAll, bool *shared) {
       length = L + 1;
       start = 1;
     }
-    bool refuse = pa.term.count == 1;
+    // p alone is its start term (behind the nameless term of a loop).
+    bool refuse = pa.term.count - start == 1;
     for (int k = 1; !refuse && k < length; k++)
       if (HasKey(pc, Mark("PSM", r, p, k))) refuse = true;
     if (refuse) {
       pe->value = m;
       return 0;
     }
+    // The state after p's last term is the end of the reference: this
+    // alternative cannot go on from there, so it shares one term less.
+    int mCount = n + (Term(0).plus ? 1 : 0);
+    if (length >= pa.term.count && mCount > pa.term.count) length = pa.term.count - 1;
     for (const std::string &mk : {Mark("PPM", r, m, 0), Mark("PPM", r, p, 0)})
       if (!Create(pc->plht, mk, nullptr))
         return Fail("GDH_CreateHashEntry failure in GDPC_RewritePattern for " + mk + ": " +

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
+#include <iterator>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -211,6 +213,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Shared beginning: c and d leave from the same state.
         TableCase{"prefix", "[t]\n(R)\nR (a b c) (a b d)\n",
                   "0:0 -> 0:2 a\n0:2 -> 0:3 b\n0:3 -> 0:1 c,d\n"},
+        // A beginning that is a whole earlier alternative: that one ends the
+        // rule there, so the longer one shares all but its last term.
+        TableCase{"prefix is a whole alternative", "[t]\n(R)\nR (a b) (a b c)\n",
+                  "0:0 -> 0:2 a\n0:2 -> 0:1 b\n0:2 -> 0:3 b\n0:3 -> 0:1 c\n"},
+        TableCase{"prefix is a whole loop", "[t]\n(+d) (+d b)\n",
+                  "0:0 -> 0:1 d\n0:0 -> 0:2 d\n0:0 -> 0:3 d\n0:0 -> 0:4 d\n0:2 -> 0:1 d\n"
+                  "0:2 -> 0:2 d\n0:3 -> 0:3 d\n0:3 -> 0:4 d\n0:4 -> 0:1 b\n"},
         // Both alternatives loop on a first: the loop state is shared too.
         TableCase{"prefix of a loop", "[t]\n(R)\nR (+a b) (+a c)\n",
                   "0:0 -> 0:2 a\n0:0 -> 0:3 a\n0:2 -> 0:2 a\n0:2 -> 0:3 a\n0:3 -> 0:1 b,c\n"},
@@ -973,4 +982,260 @@ TEST(NonTerms, SecondArcFromTheSameStateImportsTheEndings) {
     if (l0.net == 1) imported.push_back((*c.net->pct)[e.firstTerm].text);
   }
   EXPECT_EQ((std::vector<std::string>{"b", "c", "c"}), imported);
+}
+
+// ---------------------------------------------------------------------------
+// Random one-net grammars: the origin table accepts exactly the sentences
+// of the grammar (up to a length), and every arc leads on.
+
+namespace {
+
+struct GTerm {
+  int mark;          // 0 plain, 1 '+', 2 '*', 3 '+*'
+  std::string name;  // a word, or a rule name (upper case)
+};
+typedef std::vector<GTerm> GAlt;
+struct GRule {
+  std::string name;
+  std::vector<GAlt> alts;
+};
+
+const size_t kMaxLen = 5;
+
+// Sentences of a symbol up to kMaxLen words.
+std::set<std::vector<std::string>> Language(const std::vector<GRule> &rules, const std::string &sym,
+                                            std::map<std::string, std::set<std::vector<std::string>>> &memo);
+
+std::set<std::vector<std::string>> Concat(const std::set<std::vector<std::string>> &a,
+                                          const std::set<std::vector<std::string>> &b) {
+  std::set<std::vector<std::string>> out;
+  for (auto &x : a)
+    for (auto &y : b)
+      if (x.size() + y.size() <= kMaxLen) {
+        auto z = x;
+        z.insert(z.end(), y.begin(), y.end());
+        out.insert(z);
+      }
+  return out;
+}
+
+std::set<std::vector<std::string>> TermLanguage(const std::vector<GRule> &rules, const GTerm &t,
+                                                std::map<std::string, std::set<std::vector<std::string>>> &memo) {
+  std::set<std::vector<std::string>> one =
+      isupper((unsigned char)t.name[0]) ? Language(rules, t.name, memo)
+                                        : std::set<std::vector<std::string>>{{t.name}};
+  std::set<std::vector<std::string>> out;
+  if (t.mark == 2 || t.mark == 3) out.insert(std::vector<std::string>());
+  if (t.mark == 1 || t.mark == 3) {
+    std::set<std::vector<std::string>> rep = one, all = one;
+    for (size_t i = 0; i < kMaxLen; i++) {
+      rep = Concat(rep, one);
+      all.insert(rep.begin(), rep.end());
+    }
+    out.insert(all.begin(), all.end());
+  } else {
+    out.insert(one.begin(), one.end());
+  }
+  return out;
+}
+
+std::set<std::vector<std::string>> Language(const std::vector<GRule> &rules, const std::string &sym,
+                                            std::map<std::string, std::set<std::vector<std::string>>> &memo) {
+  auto m = memo.find(sym);
+  if (m != memo.end()) return m->second;
+  std::set<std::vector<std::string>> out;
+  for (auto &r : rules)
+    if (r.name == sym)
+      for (auto &alt : r.alts) {
+        std::set<std::vector<std::string>> acc{{}};
+        for (auto &t : alt) acc = Concat(acc, TermLanguage(rules, t, memo));
+        out.insert(acc.begin(), acc.end());
+      }
+  memo[sym] = out;
+  return out;
+}
+
+// Sentences the origin table accepts, up to kMaxLen words, read as the parse
+// reads it: at an origin, each context group's terms may take each arc that
+// the group lists.
+std::set<std::vector<std::string>> Accepted(const ParserControl &pc) {
+  std::set<std::vector<std::string>> out;
+  std::function<void(const std::string &, std::vector<std::string> &)> walk =
+      [&](const std::string &origin, std::vector<std::string> &words) {
+        if (words.size() >= kMaxLen) return;
+        std::string key = origin + " FO";
+        int e = GDPC_StringFind(*pc.pht, key.c_str(), key.size());
+        if (e < 0) return;
+        const Origin &o = (*pc.From)[pc.pht->entry[e].value];
+        std::set<std::pair<std::string, std::pair<std::string, int>>> steps;
+        for (int g = 0; g < o.group.count; g++) {
+          const ContextGroup &G = o.group[g];
+          for (int p = 0; p < G.tpa.count; p++)
+            for (int a = 0; a < G.tpa[p].arc.count; a++) {
+              const PrefixArc &arc = o.prefix[G.tpa[p].prefix].arc[G.tpa[p].arc[a]];
+              for (int t = 0; t < G.term.count; t++)
+                steps.insert({pc.TerminalTable->strings[G.term[t]],
+                              {pc.SymbolTable->strings[arc.symbol], arc.ToState}});
+            }
+        }
+        for (auto &st : steps) {
+          words.push_back(st.first);
+          if (st.second.second == 1)
+            out.insert(words);
+          else
+            walk(st.second.first + ":" + std::to_string(st.second.second), words);
+          words.pop_back();
+        }
+      };
+  std::vector<std::string> words;
+  walk("0:0", words);
+  return out;
+}
+
+// Terminals of an arc that no context group of its origin offers on it: a
+// parse cannot take the arc with them.
+std::vector<std::string> OrphanTerminals(const ParserControl &pc) {
+  std::vector<std::string> out;
+  for (int o = 0; o < pc.From->count; o++) {
+    const Origin &org = (*pc.From)[o];
+    for (int f = 0; f < org.prefix.count; f++)
+      for (int a = 0; a < org.prefix[f].arc.count; a++) {
+        const PrefixArc &arc = org.prefix[f].arc[a];
+        for (int t = 0; t < arc.terminal.count; t++) {
+          bool offered = false;
+          for (int g = 0; g < org.group.count && !offered; g++) {
+            const ContextGroup &G = org.group[g];
+            bool hasTerm = false;
+            for (int k = 0; k < G.term.count; k++) hasTerm = hasTerm || G.term[k] == arc.terminal[t];
+            if (!hasTerm) continue;
+            for (int p = 0; p < G.tpa.count && !offered; p++)
+              if (G.tpa[p].prefix == f)
+                for (int k = 0; k < G.tpa[p].arc.count; k++) offered = offered || G.tpa[p].arc[k] == a;
+          }
+          if (!offered)
+            out.push_back(pc.SymbolTable->strings[org.symbol] + " " + pc.TerminalTable->strings[arc.terminal[t]]);
+        }
+      }
+  }
+  return out;
+}
+
+std::string Text(const std::vector<GRule> &rules) {
+  std::string s = "[g]\n";
+  for (size_t r = 0; r < rules.size(); r++) {
+    if (r) s += rules[r].name + " ";
+    for (auto &alt : rules[r].alts) {
+      s += "(";
+      for (size_t k = 0; k < alt.size(); k++) {
+        static const char *marks[] = {"", "+", "*", "+*"};
+        s += (k ? " " : "") + std::string(marks[alt[k].mark]) + alt[k].name;
+      }
+      s += ")";
+    }
+    s += "\n";
+  }
+  return s;
+}
+
+std::string Sentences(const std::set<std::vector<std::string>> &s) {
+  std::string out;
+  for (auto &v : s) {
+    for (auto &w : v) out += w + " ";
+    out += "\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+// Random grammars of up to three rules, each with up to three alternatives
+// of up to three marked terms: they compile, every arc leads on, and the
+// table, read as the parse reads it, accepts every sentence of the grammar.
+// (Sharing states between alternatives may let it accept more.)
+TEST(RandomGrammars, TableAcceptsTheGrammarsSentences) {
+  TempDir d;
+  unsigned seed = 12345;
+  auto rnd = [&](int n) {
+    seed = seed * 1103515245u + 12345u;
+    return (int)((seed >> 16) % (unsigned)n);
+  };
+  const char *words[] = {"a", "b", "c", "d"};
+  int compiled = 0, refused = 0, orphans = 0;
+  for (int g = 0; g < 400; g++) {
+    int nRules = 1 + rnd(3);
+    std::vector<GRule> rules(nRules);
+    rules[0].name = "[g]";
+    for (int r = 1; r < nRules; r++) rules[r].name = std::string(1, (char)('Q' + r));
+    for (int r = 0; r < nRules; r++) {
+      int nAlts = 1 + rnd(3);
+      for (int a = 0; a < nAlts; a++) {
+        GAlt alt;
+        int n = 1 + rnd(3);
+        bool mandatory = false;
+        for (int k = 0; k < n; k++) {
+          GTerm t;
+          t.mark = rnd(4);
+          // Rules reference only rules defined after them.
+          if (r + 1 < nRules && rnd(3) == 0)
+            t.name = rules[r + 1 + rnd(nRules - r - 1)].name;
+          else
+            t.name = words[rnd(4)];
+          if (t.mark == 0 || t.mark == 1) mandatory = true;
+          alt.push_back(t);
+        }
+        if (!mandatory) alt[rnd(n)].mark = 0;
+        rules[r].alts.push_back(alt);
+      }
+    }
+    // Every rule is referenced before its definition.
+    for (int r = 1; r < nRules; r++) {
+      bool used = false;
+      for (int q = 0; q < r; q++)
+        for (auto &alt : rules[q].alts)
+          for (auto &t : alt) used = used || t.name == rules[r].name;
+      if (!used) rules[r - 1].alts[0].push_back(GTerm{0, rules[r].name});
+    }
+    std::string text = Text(rules);
+    Write("g.gra", text);
+    Compiled c("g");
+    // A looping first term whose ending another alternative already has,
+    // with another length, is refused by design.
+    if (c.rc == 2 && c.pc.pres.find("Error: An initial SELF term(") != std::string::npos) {
+      refused++;
+      continue;
+    }
+    ASSERT_EQ(0, c.rc) << text << c.pc.pres;
+    compiled++;
+    EXPECT_TRUE(DanglingArcs(c.pc).empty()) << text;
+    // A terminal that joins a context of another alternative may miss the
+    // group (see ContextGroups below); its sentences are not looked for.
+    if (!OrphanTerminals(c.pc).empty()) {
+      orphans++;
+      continue;
+    }
+    std::map<std::string, std::set<std::vector<std::string>>> memo;
+    auto want = Language(rules, "[g]", memo);
+    want.erase(std::vector<std::string>{});
+    auto got = Accepted(c.pc);
+    std::set<std::vector<std::string>> missing;
+    std::set_difference(want.begin(), want.end(), got.begin(), got.end(), std::inserter(missing, missing.end()));
+    EXPECT_TRUE(missing.empty()) << text << "missing:\n" << Sentences(missing) << c.Arcs();
+  }
+  EXPECT_EQ(400, compiled + refused);
+  EXPECT_LT(refused, 40);
+  EXPECT_LT(orphans, 20);
+  RecordProperty("refused", refused);
+  RecordProperty("orphans", orphans);
+}
+
+// Two alternatives of a rule whose first terms both may end the reference
+// (R (a *b)(d *c)): the arcs that end it at once share one context, whose
+// group is a's. d must still be offered on its arc, or "d" alone cannot be
+// parsed. Enable once contexts keep their terminals in a group.
+TEST(ContextGroups, DISABLED_EveryArcTerminalIsOfferedByAGroup) {
+  TempDir d;
+  Write("g.gra", "[g]\n(*x R)\nR (a *b)(d *c)\n");
+  Compiled c("g");
+  ASSERT_EQ(0, c.rc) << c.pc.pres;
+  EXPECT_TRUE(OrphanTerminals(c.pc).empty()) << ::testing::PrintToString(OrphanTerminals(c.pc));
 }
