@@ -1022,7 +1022,7 @@ std::set<std::vector<std::string>> Concat(const std::set<std::vector<std::string
 std::set<std::vector<std::string>> TermLanguage(const std::vector<GRule> &rules, const GTerm &t,
                                                 std::map<std::string, std::set<std::vector<std::string>>> &memo) {
   std::set<std::vector<std::string>> one =
-      isupper((unsigned char)t.name[0]) ? Language(rules, t.name, memo)
+      (isupper((unsigned char)t.name[0]) || t.name[0] == '[') ? Language(rules, t.name, memo)
                                         : std::set<std::vector<std::string>>{{t.name}};
   std::set<std::vector<std::string>> out;
   if (t.mark == 2 || t.mark == 3) out.insert(std::vector<std::string>());
@@ -1226,6 +1226,74 @@ TEST(RandomGrammars, TableAcceptsTheGrammarsSentences) {
   EXPECT_LT(orphans, 20);
   RecordProperty("refused", refused);
   RecordProperty("orphans", orphans);
+}
+
+// Random trees of nets: the top net references [n1] and [n2], [n1] may
+// reference [n2]; the table of the top net accepts every sentence.
+TEST(RandomGrammars, NetTreesLoseNoSentence) {
+  unsigned seed = 777;
+  auto rnd = [&](int n) {
+    seed = seed * 1103515245u + 12345u;
+    return (int)((seed >> 16) % (unsigned)n);
+  };
+  const char *words[] = {"a", "b", "c", "d"};
+  int checked = 0, orphans = 0;
+  for (int g = 0; g < 150; g++) {
+    TempDir d;
+    std::vector<GRule> nets(3);
+    nets[0].name = "[g]";
+    nets[1].name = "[n1]";
+    nets[2].name = "[n2]";
+    for (int r = 0; r < 3; r++) {
+      int nAlts = 1 + rnd(2);
+      for (int a = 0; a < nAlts; a++) {
+        GAlt alt;
+        int n = 1 + rnd(3);
+        bool mandatory = false;
+        for (int k = 0; k < n; k++) {
+          GTerm t;
+          t.mark = rnd(4);
+          if (r < 2 && rnd(3) == 0)
+            t.name = nets[r + 1 + rnd(2 - r)].name;
+          else
+            t.name = words[rnd(4)];
+          if (t.mark == 0 || t.mark == 1) mandatory = true;
+          alt.push_back(t);
+        }
+        if (!mandatory) alt[rnd(n)].mark = 0;
+        nets[r].alts.push_back(alt);
+      }
+    }
+    std::string all;
+    for (int r = 0; r < 3; r++) {
+      std::string text = Text({nets[r]});
+      text.replace(0, 3, nets[r].name);  // Text() heads every grammar "[g]"
+      Write(nets[r].name.substr(1, nets[r].name.size() - 2) + ".gra", text);
+      all += text;
+    }
+    Created c("g", RS_GRA);
+    ASSERT_TRUE(c.net) << all << c.pc->pres;
+    EXPECT_TRUE(DanglingArcs(*c.net).empty()) << all;
+    // A terminal outside its groups in any net of the tree is not imported
+    // either (see ContextGroups below).
+    bool orphan = !OrphanTerminals(*c.net).empty();
+    for (int k = 1; k < c.net->InternalNet->count && !orphan; k++)
+      if (CntrObj *o = c.net->InternalNet->entries[k].object)
+        orphan = !OrphanTerminals(*static_cast<ParserControl *>(o->data)).empty();
+    if (orphan) {
+      orphans++;
+      continue;
+    }
+    std::map<std::string, std::set<std::vector<std::string>>> memo;
+    auto want = Language(nets, "[g]", memo);
+    want.erase(std::vector<std::string>{});
+    auto got = Accepted(*c.net);
+    std::set<std::vector<std::string>> missing;
+    std::set_difference(want.begin(), want.end(), got.begin(), got.end(), std::inserter(missing, missing.end()));
+    EXPECT_TRUE(missing.empty()) << all << "missing:\n" << Sentences(missing) << ArcsOf(*c.net);
+    checked++;
+  }
+  EXPECT_GT(checked, 100);
 }
 
 // Two alternatives of a rule whose first terms both may end the reference
