@@ -1307,3 +1307,14 @@ TEST(ContextGroups, DISABLED_EveryArcTerminalIsOfferedByAGroup) {
   ASSERT_EQ(0, c.rc) << c.pc.pres;
   EXPECT_TRUE(OrphanTerminals(c.pc).empty()) << ::testing::PrintToString(OrphanTerminals(c.pc));
 }
+
+TEST(Driver, NameWithADotDoesNotMatchItsNet) {
+  TempDir d;
+  Write("one.gra", "[one]\n(a)\n");
+  Created c("./one", RS_GRA);
+  EXPECT_EQ(nullptr, c.net);
+  EXPECT_NE(std::string::npos,
+            c.pc->pres.find("RTN_Create: the top-level net's name([one]) does not match the name of its "
+                            "definition file() in RTN_Create: file(grammarDefinitionParserControl) line("))
+      << c.pc->pres;
+}
