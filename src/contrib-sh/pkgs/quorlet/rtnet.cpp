@@ -966,7 +966,7 @@ int StampGroupFirst(ParserControl *pc, InputParserControl *ipc, int32_t x) {
 }
 
 // Stamps the elements of node n from `from` on as matched by label l,
-// candidate cand, and enrols their states ("PAC").
+// candidate cand, and enrols the state of each group's first ("PAC").
 int Stamp(ParserControl *pc, InputParserControl *ipc, int32_t n, int32_t from, int l, int cand) {
   int32_t prevGroup = 0;
   bool firstSeen = false;
@@ -978,7 +978,8 @@ int Stamp(ParserControl *pc, InputParserControl *ipc, int32_t n, int32_t from, i
     bool groupFirst = !firstSeen || e.prevGroup != prevGroup;
     firstSeen = true;
     prevGroup = e.prevGroup;
-    if (groupFirst && StampGroupFirst(pc, ipc, x)) return 1;
+    if (!groupFirst) continue;
+    if (StampGroupFirst(pc, ipc, x)) return 1;
     bool isNew = false;
     GDH_HashEntry *pac = Create(pc, ipc, PacKey(n, ipc->ptoa[x]), &isNew,
                                 "UL_CreateHashEntry failure for ", "szPrevActiveCheck(", __LINE__);
