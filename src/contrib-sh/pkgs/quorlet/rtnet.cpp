@@ -1155,8 +1155,11 @@ int RTN_GetPossibilities(ParserControl *pc, int32_t *inputIndex, int32_t *labelC
                          const char *const *labels, const float *scores, InputParserControl *ipc) {
   (void)scores;
   const Form f{false, -1, 0, kGPCreate, kGPFind, "RTN_GetPossibilities"};
-  if (!pc->From || !pc->plht || IsPreparedMark(pc->plht) || !pc->pht || IsPreparedMark(pc->pht))
+  if (!pc->From || !pc->plht || IsPreparedMark(pc->plht) || !pc->pht || IsPreparedMark(pc->pht) ||
+      !pc->SymbolTable || !pc->TerminalTable || !pc->NetTable)
     return FAIL(pc, "Error: no compiled network in RTN_GetPossibilities: ");
+  if (ipc->ptoa.Capacity() == 0 || ipc->beamItem.empty())
+    return FAIL(pc, "Error: the parse state has not been initialised in RTN_GetPossibilities: ");
   if (*inputIndex == 0) {
     std::string stem = NetName0(pc);
     size_t u = stem.rfind('_');
@@ -1193,7 +1196,7 @@ int RTN_GetPossibilities(ParserControl *pc, int32_t *inputIndex, int32_t *labelC
     int startIdx = -1;
     const int32_t side = PhtValue(pc, std::string(ipc->upper ? "U " : "L ") + label);
     const StringTable *sideTable = ipc->upper ? pc->UpperTable : pc->LowerTable;
-    if (side >= 0 && sideTable && side < sideTable->count) {
+    if (side >= 0 && sideTable && side < sideTable->count && pc->ptlist && pc->ptindex) {
       int32_t tl = sideTable->tlist[side];
       if (tl >= 0 && tl < pc->ptlist->count)
         for (int32_t k = (*pc->ptlist)[tl].first; k >= 0 && k < pc->ptindex->count; k = (*pc->ptindex)[k].next)
@@ -1228,6 +1231,8 @@ int RTN_GetPossibilities(ParserControl *pc, int32_t *inputIndex, int32_t *labelC
       const int32_t tv = PhtValue(pc, names[ci]);
       if (tv < 0)
         return FAIL(pc, "GDPC_FindHashEntry failure for pszTermArray[i](" + names[ci] + ") in RTN_GetPossibilities: ");
+      if (cell.item.size() >= 0x7FFF)  // candidate indices are 16-bit
+        return FAIL(pc, Spf("Error: more than %d candidates for (%s) in RTN_GetPossibilities: ", 0x7FFF - 1, label));
       cell.item.push_back(names[ci]);
       cell.value.push_back(tv);
       const PpnEntry pn = ipc->ppn[n];
@@ -1284,6 +1289,7 @@ int RTN_GetPossibilities(ParserControl *pc, int32_t *inputIndex, int32_t *labelC
         GDH_HashEntry *pt =
             Find(pc, Spf("%s %d PT", names[ci].c_str(), ipc->ppn[n].position - ipc->ppn[n].skipped));
         if (!pt || (int32_t)pt->value == cur) continue;
+        if (cell.item.size() >= 0x7FFF) break;  // candidate indices are 16-bit
         cell.item.push_back(names[ci]);
         cell.value.push_back(PhtValue(pc, names[ci]));
         take(names[ci], n, (int)cell.item.size() - 1);

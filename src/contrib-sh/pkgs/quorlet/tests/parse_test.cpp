@@ -936,3 +936,25 @@ TEST(Fixtures, CompiledFilesParseTheSame) {
   EXPECT_EQ(g.Parse(in), best);
   EXPECT_EQ(g.Parse("i want to fly to boston please"), "flights:[i,want,to,fly,to,city_fs:[BOS],please]");
 }
+
+TEST(ParseStep, RefusesAnUnpreparedState) {
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  int32_t index = 0, count = 1;
+  const char *labels[1] = {""};
+  EXPECT_EQ(RTN_GetPossibilities(&h.pc, &index, &count, labels, nullptr, &h.ipc), 1);
+  EXPECT_EQ(h.pc.pres.rfind("Error: the parse state has not been initialised in RTN_GetPossibilities: file(rtnet) "
+                            "line(",
+                            0),
+            0u)
+      << h.pc.pres;
+  ParserControl empty;
+  h.pc.pres.clear();
+  ASSERT_EQ(h.Start(), 0);
+  EXPECT_EQ(RTN_GetPossibilities(&empty, &index, &count, labels, nullptr, &h.ipc), 1);
+  EXPECT_EQ(empty.pres.rfind("Error: no compiled network in RTN_GetPossibilities: file(rtnet) line(", 0), 0u);
+  // Nothing parsed: nothing finished, an empty result.
+  h.pc.pres = "old text";
+  EXPECT_EQ(RTN_PrintFinished(&h.pc, &h.ipc, 1), 0);
+  EXPECT_EQ(h.pc.pres, "");
+}
