@@ -958,3 +958,68 @@ TEST(ParseStep, RefusesAnUnpreparedState) {
   EXPECT_EQ(RTN_PrintFinished(&h.pc, &h.ipc, 1), 0);
   EXPECT_EQ(h.pc.pres, "");
 }
+
+TEST(Prediction, SkippedWordsAdvanceTheOlderPrediction) {
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  ASSERT_EQ(h.Start(), 0);
+  h.ipc.lookback = 0;
+  EXPECT_EQ(h.Parse("anna um um bob"), "greet:[anna,bob]");
+  GDH_HashEntry *t = GDH_FindHashEntry(h.plht, "bob T");
+  ASSERT_TRUE(t);
+  const PpnEntry &newest = h.ipc.ppn[(int)t->value];
+  EXPECT_EQ(newest.position, 4);
+  ASSERT_GE(newest.older, 0);
+  const PpnEntry &older = h.ipc.ppn[newest.older];
+  EXPECT_EQ(older.skipped, 2);
+  EXPECT_EQ(older.position, 1 + 2);
+  EXPECT_EQ(older.newer, (int)t->value);
+  // Its node is still found under the position it was made for.
+  EXPECT_TRUE(GDH_FindHashEntry(h.plht, "bob 1 PT"));
+}
+
+TEST(Prediction, TermsOfOneGroupShareOneNode) {
+  HandNet h({"[greet]"});
+  h.Arc("0:0", "0:0", "anna", "0", 1, 7);
+  h.Arc("0:0", "0:0", "bob", "0", 1, 7);
+  ASSERT_EQ(h.Start(), 0);
+  RTN_ResetParserControls(&h.ipc, &h.pc);
+  int32_t index = 0, count = 1;
+  const char *labels[1] = {""};
+  ASSERT_EQ(RTN_GetPossibilities(&h.pc, &index, &count, labels, nullptr, &h.ipc), 0);
+  GDH_HashEntry *a = GDH_FindHashEntry(h.plht, "anna 0 PT"), *b = GDH_FindHashEntry(h.plht, "bob 0 PT");
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->value, b->value);
+  EXPECT_EQ(h.ipc.terminal.count, 1);
+  EXPECT_EQ(h.ipc.terminal[0].count, 1);  // one element: the group's one arc
+  EXPECT_EQ(h.ipc.pstn.count, 2);
+}
+
+TEST(ParseStep, TracesOfBeamAndDots) {
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  ASSERT_EQ(h.Start(), 0);
+  g_channel.clear();
+  h.ipc.dots = 1;
+  EXPECT_EQ(h.Parse("anna um bob"), "greet:[anna,bob]");
+  EXPECT_EQ(g_channel, "anna um bob \n");
+  g_channel.clear();
+  h.ipc.dots = 0;
+  h.ipc.beam = 2;
+  h.Parse("anna um bob");
+  EXPECT_EQ(g_channel, "Processing Beam (anna\nProcessing Beam (um\n\n");
+}
+
+TEST(NBest, ZeroTakesEveryFinishingPositionLongestFirst) {
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  ASSERT_EQ(h.Start(), 0);
+  EXPECT_EQ(h.Parse("anna bob"), "greet:[anna,bob]");
+  // Every path is printed, best first: "bob" alone (a path that starts at
+  // the second word) ranks below "anna bob", and the paths that finished at
+  // the first word come last.
+  h.ipc.nbest = 0;
+  EXPECT_EQ(h.Parse("anna bob"), "greet:[anna,bob]\ngreet:[bob]\ngreet:[anna]");
+  h.ipc.lookback = 0;
+  EXPECT_EQ(h.Parse("anna bob"), "greet:[anna,bob]\ngreet:[anna]");
+}
