@@ -1023,3 +1023,27 @@ TEST(NBest, ZeroTakesEveryFinishingPositionLongestFirst) {
   h.ipc.lookback = 0;
   EXPECT_EQ(h.Parse("anna bob"), "greet:[anna,bob]\ngreet:[anna]");
 }
+
+TEST(Robustness, LongInputsStayQuick) {
+  // Long inputs, every older prediction joined: the looping net joins each
+  // word's older predictions, so its cost grows with the square of the length.
+  Grammar g("flights", "flights");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  std::string in;
+  for (int i = 0; i < 35; i++) in += "i want to fly to new york ";
+  g.Options("");
+  clock_t c0 = clock();
+  std::string r = g.Parse(in);
+  if (getenv("PARSE_TEST_SHOW")) fprintf(stderr, "flights %ld ms, %d elements\n", (long)((clock() - c0) * 1000 / CLOCKS_PER_SEC), g.ipc().ptoa.count);
+  EXPECT_EQ(r.find("ERROR"), std::string::npos) << r.substr(0, 300);
+  Grammar greet("greet", "greet");
+  ASSERT_TRUE(greet.ok()) << greet.pres();
+  in = "hello";
+  for (int i = 0; i < 120; i++) in += " bob";
+  greet.Options("");
+  c0 = clock();
+  r = greet.Parse(in);
+  if (getenv("PARSE_TEST_SHOW")) fprintf(stderr, "greet %ld ms, %d elements\n", (long)((clock() - c0) * 1000 / CLOCKS_PER_SEC), greet.ipc().ptoa.count);
+  EXPECT_EQ(r.find("ERROR"), std::string::npos) << r.substr(0, 300);
+  EXPECT_EQ(r.substr(0, 20), "greet:[hello,bob,bob");
+}
