@@ -353,6 +353,7 @@ int GDPC_NewNonTermTable(ParserControl *pc) {
 }
 
 static void MakeTables(ParserControl *pc) {
+  GDPC_Dot(pc);
   pc->ContextObjectStructure = new ContextObjectStructure();
   pc->ContextObjectStructure->ownsPacks = 0;
   pc->ContextObjectStructure->unpacked = 1;
@@ -473,9 +474,11 @@ int GDPC_Init(ParserControl *pc) {
     pc->pszNextNet = nextNet;
     pc->pszContainerPath = containerPath;
   }
-  pc->fPrintAllocs = fPrintAllocs;
-  pc->fLogAllocs = fLogAllocs;
-  pc->fRebuild = fRebuild;
+  if (!fresh) {
+    pc->fPrintAllocs = fPrintAllocs;
+    pc->fLogAllocs = fLogAllocs;
+    pc->fRebuild = fRebuild;
+  }
   if (GDPC_DotsOn()) pc->fDots = 1;
   return 0;
 }
@@ -509,9 +512,27 @@ static void DropPack(PackedObject &po) {
   po.length = 0;
 }
 
-void GDPC_Free(ParserControl *pc) {
-  if (!pc) return;
-  std::string res;  // failures met on the way; only what is printed survives
+// Every packed copy that a record and the records it owns own, each once:
+// records of a tree share copies after linking, so they are gathered before
+// the release and freed once after it. Copies owned elsewhere stay.
+static void CollectPacks(ParserControl *r, std::vector<ParserControl *> &seen, std::vector<PackedObject *> &packs) {
+  if (!r) return;
+  for (ParserControl *x : seen)
+    if (x == r) return;
+  seen.push_back(r);
+  if (!r->InternalNet) return;
+  for (InternalNetEntry &e : r->InternalNet->entries) {
+    if (e.packed && e.packOwned) {
+      bool known = false;
+      for (PackedObject *q : packs) known = known || q == e.packed;
+      if (!known) packs.push_back(e.packed);
+    }
+    if (e.owned && e.object && e.object->data)
+      CollectPacks(static_cast<ParserControl *>(e.object->data), seen, packs);
+  }
+}
+
+static void FreeRecord(ParserControl *pc, std::string &res) {
 
   // 1. The context objects own their tables.
   if (ContextObjectStructure *cos = pc->ContextObjectStructure) {
@@ -561,18 +582,15 @@ void GDPC_Free(ParserControl *pc) {
         GDPC_Dot(pc);
         CntrObj *o = e.object;
         if (o->data == pc) {
-          o->data = nullptr;  // this very record: its owner releases it
+          // This very record wraps itself: only the wrapper goes.
+          DB_FREE(o);
         } else {
-          GDPC_Free(static_cast<ParserControl *>(o->data));
+          FreeRecord(static_cast<ParserControl *>(o->data), res);
+          DestroyObject(o, res);
         }
-        DestroyObject(o, res);
         e.object = nullptr;
       }
-      if (e.packed && e.packOwned) {
-        DropPack(*e.packed);
-        delete e.packed;
-      }
-      e.packed = nullptr;
+      e.packed = nullptr;  // freed once for the whole tree by GDPC_Free
       e.hasPacked = 0;
       e.owned = e.linked = e.packOwned = 0;
     }
@@ -620,6 +638,19 @@ void GDPC_Free(ParserControl *pc) {
 
   // 7. Nothing of the record is left.
   *pc = ParserControl();
+}
+
+void GDPC_Free(ParserControl *pc) {
+  if (!pc) return;
+  std::vector<ParserControl *> seen;
+  std::vector<PackedObject *> packs;
+  CollectPacks(pc, seen, packs);
+  std::string res;  // failures met on the way; only what is printed survives
+  FreeRecord(pc, res);
+  for (PackedObject *po : packs) {
+    DropPack(*po);
+    delete po;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -1825,6 +1856,7 @@ int GDPC_AddTerminalArc(ParserControl *pc, int rule, int alt, int term, Rewrite 
             if (o < 0) return 1;
             pc->pht->entry[fe].value = o;
             (*pc->From)[o].symbol = sym;
+            (*pc->From)[o].depth = (uint8_t)CountChar(copy, '_');
             if (KeySymbol(pc, fe) < 0) return 1;
           }
         }

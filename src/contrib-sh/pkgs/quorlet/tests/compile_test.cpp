@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "container.h"
 #include "pc.h"
 
 using namespace rtn;
@@ -292,6 +293,22 @@ TEST(Dots, a_line_holds_sixteen_dots) {
   GDPC_Dot(&pc);
   GDPC_SetDotWriter(nullptr);
   EXPECT_EQ(gDots, std::string(16, '.') + "\r\t\t\t\t\t\t\t\t\t\t\r.");
+}
+
+TEST(Dots, making_a_record_writes_thirteen_and_turns_its_switch_on) {
+  gDots.clear();
+  GDPC_SetDotWriter(CollectDots);
+  GDPC_SetDots(false);
+  ParserControl pc;
+  pc.fDots = 1;
+  pc.fPrintAllocs = 1;  // a fresh record starts from nothing
+  ASSERT_EQ(GDPC_Init(&pc), 0);
+  GDPC_SetDots(false);
+  GDPC_SetDotWriter(nullptr);
+  EXPECT_EQ(gDots, std::string(13, '.'));
+  EXPECT_EQ(pc.fDots, 1);
+  EXPECT_EQ(pc.fPrintAllocs, 0);
+  GDPC_Free(&pc);
 }
 
 TEST(Init, a_prepared_record_keeps_its_links_and_gets_empty_hash_tables) {
@@ -709,6 +726,158 @@ TEST_F(Net, failure_texts_name_the_key_and_end_in_the_trailer) {
             0u)
       << pc.pres;
   EXPECT_EQ(pc.pres.back(), '\n');
+}
+
+// ---------------------------------------------------------------------------
+// Arcs of a referenced net, as the non-terminal pass hands them over
+
+// This net "[g]" (net 0) references net 1 with its term 0 of rule 0; the
+// referenced net's rule 0 is the single terminal "hi" from 0 to 1. The work
+// record describes that terminal seen from here: levels hi -> the reference
+// -> the net, origin name "0:0_1:0".
+class Import : public Net {
+ protected:
+  Rewrite sub;
+  int i0 = -1, i1 = -1, i2 = -1;
+
+  void Build(int refFrom, int refTo, int refCorner) {
+    SetRule(0, {{TermSpec{"[sub]", TK_NET, refFrom, refTo}, Word("end", refTo, 1)}});
+    ASSERT_EQ(GDPC_AppendString(&pc, pc.NetTable, "[sub]", -1), 1);
+    pc.NetTable->flags[0] = 0;
+    sub.netName = "[g]";
+    sub.rhb.table.resize(1);
+    sub.rhb.count = sub.rhb.capacity = 1;
+    sub.rhb[0].rhs.table.resize(1);
+    sub.rhb[0].rhs.count = 1;
+    RhsTerm hi;
+    hi.name = "hi";
+    hi.kind = TK_TERMINAL;
+    hi.from = 0;
+    hi.to = 1;
+    hi.cornerStatus = hi.patternCornerStatus = 3;
+    sub.rhb[0].rhs[0].term.table.push_back(hi);
+    sub.rhb[0].rhs[0].term.count = 1;
+
+    HierarchyLevel levels[3] = {{1, 0, 0, 0, 0, 1, 3, 3},
+                                {0, 0, 0, 0, refFrom, refTo, refCorner, refCorner},
+                                {0, -1, -1, -1, 0, 1, 3, 3}};
+    int idx[3];
+    for (int k = 0; k < 3; k++) {
+      int h = pc.phl->count++;
+      (*pc.phl)[h] = levels[k];
+      idx[k] = pc.phli->count++;
+      (*pc.phli)[idx[k]] = HierarchyLevelIndex{h, -1, k ? idx[k - 1] : -1};
+      if (k) (*pc.phli)[idx[k - 1]].next = idx[k];
+    }
+    i0 = idx[0], i1 = idx[1], i2 = idx[2];
+
+    int32_t foi = 0;
+    ASSERT_EQ(GDPC_MakeOrigin(&pc, "0:0_1:0", &foi, nullptr), 0);
+    int ct = pc.pct->count++;
+    (*pc.pct)[ct] = ContextTerm{"hi", -1, 0, -1};
+    WorkRecord &w = *pc.p;
+    w.text = "hi";
+    w.symbol = pc.pht->entry[Pht("0:0_1:0")].key;
+    w.foi = foi;
+    w.depth = 1;
+    w.groupNumber = 5;
+    w.fInitialGroupInstance = 1;
+    w.rewrite[0] = &sub;
+    w.rewrite[1] = w.rewrite[2] = pc.Rewrite;
+    w.firstLevel = i0;
+    w.endLevel = i2;
+    w.hCount = 3;
+    w.firstTerm = w.lastTerm = ct;
+    w.contextTermCount = 1;
+  }
+
+  int ImportArc(int selfLoop = 0) {
+    return GDPC_AddTerminalArc(&pc, 0, 0, 0, &sub, MODE_NONTERMS, 3, 3, "_", selfLoop, 1, 0, 0, 0, 0, 0);
+  }
+};
+
+TEST_F(Import, an_initial_and_final_terminal_of_a_referenced_net) {
+  Build(0, 2, CORNER_INITIAL);
+  ASSERT_EQ(ImportArc(), 0) << pc.pres;
+  // Leaving the referenced net at its end leads to the reference's to-state.
+  EXPECT_EQ(Arcs(OriginOf("0:0_1:0")), "0:0_1:0>0:2[0]\n");
+  EXPECT_EQ(pc.TerminalTable->strings[0], "hi");
+  EXPECT_EQ((*pc.pct)[pc.p->firstTerm].terminal, 0);
+  // The net entered was marked, its instance's origin is known.
+  EXPECT_EQ(pc.NetTable->flags[1], 3);
+  // Its start is reached from the enclosing state by a null transition.
+  ASSERT_EQ(pc.nullTo->count, 1);
+  EXPECT_EQ(Sym((*pc.nullTo)[0].destination), "0:0_1:0");
+  EXPECT_EQ((*pc.nullTo)[0].foi[0], OriginOf("0:0"));
+  // The context entry is the work record's.
+  ASSERT_EQ(pc.pcontext->count, 1);
+  const ContextEntry &c = (*pc.pcontext)[0];
+  EXPECT_EQ(c.mode, MODE_NONTERMS);
+  EXPECT_EQ(c.depth, 1);
+  EXPECT_EQ(c.hCount, 3);
+  EXPECT_EQ(c.groupNumber, 5);
+  EXPECT_EQ(c.firstLevel, i0);
+  EXPECT_EQ(c.endLevel, i2);
+  EXPECT_EQ((*pc.From)[OriginOf("0:0_1:0")].group[0].groupNumber, 5);
+  // Back-tracing gives the enclosing state the arc into the net.
+  ASSERT_EQ(GDPC_BackProcessNulls(&pc), 0) << pc.pres;
+  EXPECT_EQ(Arcs(OriginOf("0:0")), "0:0_1:0>0:2[0]\n");
+}
+
+TEST_F(Import, a_reference_that_ends_its_net_also_ends_this_one) {
+  Build(0, 2, CORNER_INITIAL | CORNER_FINAL);
+  ASSERT_EQ(ImportArc(), 0) << pc.pres;
+  EXPECT_EQ(Arcs(OriginOf("0:0_1:0")), "0:0_1:0>0:2[0]\n0:0_1:0>0:1[0]\n");
+}
+
+TEST_F(Import, a_self_loop_depth_must_match_the_nets_left) {
+  Build(2, 2, CORNER_FINAL);
+  EXPECT_EQ(ImportArc(2), 1);
+  EXPECT_EQ(pc.pres.rfind("Error: fSelfLoopPattern(2) not equal to ppc->p->depth(1)-rightDepth(0) = 1 in "
+                          "GDPC_AddTerminalArc: file(grammarDefinitionParserControl) line(",
+                          0),
+            0u)
+      << pc.pres;
+  pc.pres.clear();
+  ASSERT_EQ(ImportArc(1), 0) << pc.pres;
+  const Origin &o = (*pc.From)[OriginOf("0:0_1:0")];
+  EXPECT_EQ(o.prefix[0].arc[0].selfLoopDepth, 1);
+}
+
+// A net linked into another shares its packed copy with it; releasing the
+// tree frees the copy once and the linked record with its object.
+void FreeTestNet(void *record) {
+  ParserControl *pc = static_cast<ParserControl *>(record);
+  GDPC_Free(pc);
+  delete pc;
+}
+
+TEST(Free, a_linked_tree_releases_each_record_and_packed_copy_once) {
+  static const CntrType type = {"test/compileNet", nullptr, nullptr, FreeTestNet, nullptr, nullptr, nullptr, nullptr};
+  Cntr_RegisterType(&type);
+  ParserControl top;
+  ASSERT_EQ(GDPC_Init(&top), 0);
+  ParserControl *sub = new ParserControl();
+  sub->depth = 1;
+  ASSERT_EQ(GDPC_Init(sub), 0);
+  GS_Result *r = GS_CreateResult();
+  CntrObj *obj = Cntr_ObjCreate(r, Cntr_TypeFind("test/compileNet"), sub);
+  GS_DeleteResult(r);
+  ASSERT_NE(obj, nullptr);
+  PackedObject *pack = new PackedObject();
+  pack->buffer = static_cast<char *>(malloc(16));
+  pack->length = 16;
+  InternalNetEntry &own = sub->InternalNet->entries[0];
+  own.packed = pack;
+  own.hasPacked = own.packOwned = 1;
+  InternalNetEntry &e = top.InternalNet->entries[1];
+  e.object = obj;
+  e.packed = pack;
+  e.hasPacked = e.owned = e.packOwned = 1;
+  top.InternalNet->count = 2;
+  GDPC_Free(&top);  // no double free, nothing left (checked by the sanitizers)
+  EXPECT_EQ(top.InternalNet, nullptr);
+  EXPECT_EQ(top.pht, nullptr);
 }
 
 }  // namespace

@@ -57,12 +57,58 @@ std::string Read(const std::string &path) {
   return s.str();
 }
 
+// Arcs of an origin table, "ORIGIN -> TOTAG:TOSTATE term,term" per arc,
+// sorted, one a line.
+std::string ArcsOf(const ParserControl &pc) {
+  auto sym = [&](int s) { return pc.SymbolTable->strings[s]; };
+  std::vector<std::string> lines;
+  for (int o = 0; o < pc.From->count; o++) {
+    const Origin &org = (*pc.From)[o];
+    for (int f = 0; f < org.prefix.count; f++) {
+      const OriginPrefix &pre = org.prefix[f];
+      for (int a = 0; a < pre.arc.count; a++) {
+        const PrefixArc &arc = pre.arc[a];
+        std::vector<std::string> terms;
+        for (int t = 0; t < arc.terminal.count; t++)
+          terms.push_back(pc.TerminalTable->strings[arc.terminal[t]]);
+        std::sort(terms.begin(), terms.end());
+        terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
+        std::string line = sym(org.symbol) + " -> " + sym(arc.symbol) + ":" + std::to_string(arc.ToState) + " ";
+        for (size_t i = 0; i < terms.size(); i++) line += (i ? "," : "") + terms[i];
+        lines.push_back(line);
+      }
+    }
+  }
+  std::sort(lines.begin(), lines.end());
+  lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+  std::string out;
+  for (auto &l : lines) out += l + "\n";
+  return out;
+}
+
+// Destinations of arcs that do not end the net but lead to no active origin.
+std::vector<std::string> DanglingArcs(const ParserControl &pc) {
+  std::vector<std::string> bad;
+  for (int o = 0; o < pc.From->count; o++) {
+    const Origin &org = (*pc.From)[o];
+    for (int f = 0; f < org.prefix.count; f++)
+      for (int a = 0; a < org.prefix[f].arc.count; a++) {
+        const PrefixArc &arc = org.prefix[f].arc[a];
+        if (arc.ToState == 1) continue;
+        std::string key = pc.SymbolTable->strings[arc.symbol] + ":" + std::to_string(arc.ToState) + " FO";
+        int e = GDPC_StringFind(*pc.pht, key.c_str(), key.size());
+        if (e < 0 || !(*pc.From)[pc.pht->entry[e].value].fActive) bad.push_back(key);
+      }
+  }
+  return bad;
+}
+
 // The compile of one grammar file up to (not including) the packing of the
-// net: what this source builds.
+// net: what this source builds, nets referenced excepted.
 struct Compiled {
   ParserControl pc;
   int rc = -1;
-  Compiled(const std::string &name) {
+  explicit Compiled(const std::string &name) {
     RTN_InitPC(&pc);
     pc.inputBuf.clear();
     if (GDPC_Init(&pc)) return;
@@ -85,73 +131,452 @@ struct Compiled {
   Compiled(const Compiled &) = delete;
   Compiled &operator=(const Compiled &) = delete;
 
-  std::string Symbol(int s) const { return pc.SymbolTable->strings[s]; }
-  std::string Terminal(int t) const { return pc.TerminalTable->strings[t]; }
-
-  // "ORIGIN -> TOTAG:TOSTATE term,term" per arc, sorted, one per line.
-  std::string Arcs() const {
-    std::vector<std::string> lines;
-    for (int o = 0; o < pc.From->count; o++) {
-      const Origin &org = (*pc.From)[o];
-      for (int f = 0; f < org.prefix.count; f++) {
-        const OriginPrefix &pre = org.prefix[f];
-        for (int a = 0; a < pre.arc.count; a++) {
-          const PrefixArc &arc = pre.arc[a];
-          std::vector<std::string> terms;
-          for (int t = 0; t < arc.terminal.count; t++) terms.push_back(Terminal(arc.terminal[t]));
-          std::sort(terms.begin(), terms.end());
-          std::string line = Symbol(org.symbol) + " -> " + Symbol(arc.symbol) + ":" +
-                             std::to_string(arc.ToState) + " ";
-          for (size_t i = 0; i < terms.size(); i++) line += (i ? "," : "") + terms[i];
-          lines.push_back(line);
-        }
-      }
-    }
-    std::sort(lines.begin(), lines.end());
-    std::string out;
-    for (auto &l : lines) out += l + "\n";
-    return out;
-  }
-
-  // Every arc that does not end the net leads to an active origin.
-  std::vector<std::string> DanglingArcs() const {
-    std::vector<std::string> bad;
-    for (int o = 0; o < pc.From->count; o++) {
-      const Origin &org = (*pc.From)[o];
-      for (int f = 0; f < org.prefix.count; f++)
-        for (int a = 0; a < org.prefix[f].arc.count; a++) {
-          const PrefixArc &arc = org.prefix[f].arc[a];
-          if (arc.ToState == 1) continue;
-          std::string key = Symbol(arc.symbol) + ":" + std::to_string(arc.ToState) + " FO";
-          int e = GDPC_StringFind(*pc.pht, key.c_str(), key.size());
-          if (e < 0 || !(*pc.From)[pc.pht->entry[e].value].fActive) bad.push_back(key);
-        }
-    }
-    return bad;
-  }
+  std::string Arcs() const { return ArcsOf(pc); }
 };
 
 }  // namespace
 
-TEST(Smoke, Greet) {
+// A grammar compiled by the driver, nets referenced included.
+struct Created {
+  ParserControl *pc = new ParserControl();
+  ParserControl *net = nullptr;
+  Created(const std::string &name, int status = RS_RTN) {
+    RTN_InitPC(pc);
+    net = RTN_Create(pc, name.c_str(), ".gra", status);
+  }
+  ~Created() {
+    if (net && net != pc) {
+      GS_DeleteResult(RTN_Free(net));
+      delete net;
+    }
+    GS_DeleteResult(RTN_Free(pc));
+    delete pc;
+  }
+  Created(const Created &) = delete;
+  Created &operator=(const Created &) = delete;
+};
+
+// One net and its rules: the origin tables worked out by hand. States: 0 the
+// net's start, 1 its end, then 2, 3 ... in the order the expansion makes them.
+struct TableCase {
+  const char *what;
+  const char *grammar;
+  const char *arcs;
+};
+
+class OriginTable : public ::testing::TestWithParam<TableCase> {};
+
+TEST_P(OriginTable, AsWorkedOut) {
   TempDir d;
-  Write("greet.gra", "[greet]\n(*HELLO +NAME)\nHELLO (hello) (hi there)\nNAME (anna) (bob)\n");
-  Compiled c("greet");
+  Write("t.gra", GetParam().grammar);
+  Compiled c("t");
   ASSERT_EQ(0, c.rc) << c.pc.pres;
-  std::cout << c.Arcs();
-  EXPECT_TRUE(c.DanglingArcs().empty());
+  EXPECT_EQ(GetParam().arcs, c.Arcs());
+  EXPECT_TRUE(DanglingArcs(c.pc).empty());
 }
 
-TEST(Smoke, Flights) {
+INSTANTIATE_TEST_SUITE_P(
+    Nets, OriginTable,
+    ::testing::Values(
+        TableCase{"one net", "[t]\n(a b)\n", "0:0 -> 0:2 a\n0:2 -> 0:1 b\n"},
+        // A rule expands between the states of its reference; (hi there)
+        // gets a state of its own.
+        TableCase{"a rule", "[t]\n(HELLO bob)\nHELLO (hello) (hi there)\n",
+                  "0:0 -> 0:2 hello\n0:0 -> 0:3 hi\n0:2 -> 0:1 bob\n0:3 -> 0:2 there\n"},
+        // '+' first in an alternative: a null arc to a state of its own,
+        // which carries the loop.
+        TableCase{"+ first", "[t]\n(+a b)\n",
+                  "0:0 -> 0:2 a\n0:0 -> 0:3 a\n0:2 -> 0:2 a\n0:2 -> 0:3 a\n0:3 -> 0:1 b\n"},
+        // Everything after a is optional: a may end the net at once, and b
+        // may too; *b may be skipped.
+        TableCase{"* after", "[t]\n(a *b *c)\n",
+                  "0:0 -> 0:1 a\n0:0 -> 0:2 a\n0:2 -> 0:1 b\n0:2 -> 0:1 c\n0:2 -> 0:3 b\n"
+                  "0:3 -> 0:1 c\n"},
+        // +* inside: loop, skip, and the arc itself.
+        TableCase{"+* inside", "[t]\n(a +*b c)\n",
+                  "0:0 -> 0:2 a\n0:2 -> 0:1 c\n0:2 -> 0:2 b\n0:2 -> 0:3 b\n0:3 -> 0:1 c\n"},
+        // A repeated rule: R+ with R = x | x y | z+. The repetition re-enters
+        // the states of the first expansion: x and y lead back to 2.
+        TableCase{"repeated rule", "[t]\n(+R)\nR (x *y) (+z)\n",
+                  "0:0 -> 0:1 x\n0:0 -> 0:1 z\n0:0 -> 0:2 x\n0:0 -> 0:2 z\n0:0 -> 0:3 x\n"
+                  "0:0 -> 0:4 z\n0:2 -> 0:1 x\n0:2 -> 0:1 z\n0:2 -> 0:2 x\n0:2 -> 0:2 z\n"
+                  "0:2 -> 0:3 x\n0:2 -> 0:4 z\n0:3 -> 0:1 y\n0:3 -> 0:2 y\n0:4 -> 0:1 z\n"
+                  "0:4 -> 0:2 z\n0:4 -> 0:4 z\n"},
+        // Shared beginning: c and d leave from the same state.
+        TableCase{"prefix", "[t]\n(R)\nR (a b c) (a b d)\n",
+                  "0:0 -> 0:2 a\n0:2 -> 0:3 b\n0:3 -> 0:1 c,d\n"},
+        // Shared ending: y ends where x ends, and both share c.
+        TableCase{"suffix", "[t]\n(R)\nR (x c) (y c)\n", "0:0 -> 0:2 x,y\n0:2 -> 0:1 c\n"},
+        // Two equal single-term alternatives give one set of arcs.
+        TableCase{"duplicate", "[t]\n(R z)\nR (a) (a)\n", "0:0 -> 0:2 a\n0:2 -> 0:1 z\n"},
+        // A rule referenced twice: the second reference is a copy with new
+        // states after the highest used.
+        TableCase{"copy", "[t]\n(R R)\nR (a b)\n",
+                  "0:0 -> 0:3 a\n0:2 -> 0:4 a\n0:3 -> 0:2 b\n0:4 -> 0:1 b\n"}),
+    [](const ::testing::TestParamInfo<TableCase> &i) {
+      std::string n = i.param.what;
+      for (char &ch : n)
+        if (!isalnum((unsigned char)ch)) ch = '_';
+      return n;
+    });
+
+// A net that references another: the sub-net's first word may start a path
+// at the state of the reference (0:2), and its last word returns to the
+// referencing net (0:3).
+TEST(NetReference, SubNetLinkedAndImported) {
   TempDir d;
-  Write("flights.gra", "[flights]\n(*WANT [city_fs] *PLEASE)\nWANT (i want to fly to) (i want to go to) (show me flights to)\nPLEASE (please)\n");
-  Write("city_fs.gra", "[city_fs]\n(CITY)\nCITY (boston:BOS) (denver) (new york) (san francisco)\n");
-  ParserControl *pc = new ParserControl();
-  RTN_InitPC(pc);
-  ParserControl *r = RTN_Create(pc, "flights", ".gra", RS_RTN);
-  ASSERT_TRUE(r) << pc->pres;
-  RTN_Print(r, PRINT_ORIGINS | PRINT_NETS);
-  RTN_Free(r);
-  if (r != pc) delete r;
-  delete pc;
+  Write("top.gra", "[top]\n(a [sub] b)\n");
+  Write("sub.gra", "[sub]\n(c d)\n");
+  Created c("top");
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_EQ("0:0 -> 0:2 a\n"
+            "0:2 -> 0:2_1:2 c\n"
+            "0:2_1:0 -> 0:2_1:2 c\n"
+            "0:2_1:2 -> 0:3 d\n"
+            "0:3 -> 0:1 b\n",
+            ArcsOf(*c.net));
+  EXPECT_TRUE(DanglingArcs(*c.net).empty());
+  ASSERT_EQ(2, c.net->NetTable->count);
+  EXPECT_EQ("[top]", c.net->NetTable->strings[0]);
+  EXPECT_EQ("[sub]", c.net->NetTable->strings[1]);
+  EXPECT_EQ(2, c.net->InternalNet->count);
+  const InternalNetEntry &e = c.net->InternalNet->entries[1];
+  ASSERT_TRUE(e.object);
+  EXPECT_TRUE(e.packed && e.packed->length > 0);
+  EXPECT_TRUE(e.owned);
+  ParserControl *sub = static_cast<ParserControl *>(e.object->data);
+  EXPECT_EQ(1, sub->depth);
+  EXPECT_EQ(c.net, sub->pParent);
+  EXPECT_EQ("[sub]", sub->NetTable->strings[0]);
+  EXPECT_EQ("sub", sub->szRTNName);
+}
+
+// Two nets reference one sub-net: it is compiled once and both are linked
+// to the same record.
+TEST(NetReference, SharedSubNetCompiledOnce) {
+  TempDir d;
+  Write("top.gra", "[top]\n([left] [right])\n");
+  Write("left.gra", "[left]\n(l [leaf])\n");
+  Write("right.gra", "[right]\n(r [leaf])\n");
+  Write("leaf.gra", "[leaf]\n(x)\n");
+  Created c("top");
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_TRUE(DanglingArcs(*c.net).empty());
+  std::vector<std::string> names(c.net->NetTable->strings.begin(),
+                                 c.net->NetTable->strings.begin() + c.net->NetTable->count);
+  EXPECT_EQ(1, std::count(names.begin(), names.end(), "[leaf]"));
+  EXPECT_EQ(4, c.net->NetTable->count);
+  // Every net is known to the tree once, and every net below the top has
+  // its object there.
+  for (int k = 1; k < c.net->InternalNet->count; k++)
+    EXPECT_TRUE(c.net->InternalNet->entries[k].object) << names[k];
+  // The leaf's words start paths inside both sub-nets.
+  std::string arcs = ArcsOf(*c.net);
+  EXPECT_NE(std::string::npos, arcs.find(" x")) << arcs;
+}
+
+TEST(NetReference, NextNetIsTheFollowingReference) {
+  TempDir d;
+  Write("top.gra", "[top]\n([one] [two])\n");
+  Write("one.gra", "[one]\n(a)\n");
+  Write("two.gra", "[two]\n(b)\n");
+  Created c("top");
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_TRUE(DanglingArcs(*c.net).empty());
+  // a ends [one]; the path goes on into [two] at the state between them.
+  std::string arcs = ArcsOf(*c.net);
+  EXPECT_NE(std::string::npos, arcs.find("0:0_1:0 -> 0:2 a")) << arcs;
+  EXPECT_NE(std::string::npos, arcs.find("0:2_2:0 -> 0:1 b")) << arcs;
+}
+
+// ---------------------------------------------------------------------------
+// The compile driver
+
+namespace {
+
+void SetTime(const std::string &path, long seconds) {
+  struct timeval tv[2] = {{seconds, 0}, {seconds, 0}};
+  ASSERT_EQ(0, utimes(path.c_str(), tv)) << path;
+}
+
+bool Exists(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// Compiles one.gra and writes one.rtn and one.net beside it.
+void MakeCompiledFiles() {
+  Write("one.gra", "[one]\n(hello WHO)\nWHO (anna) (bob)\n");
+  Created c("one", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  ASSERT_EQ(0, RTN_Write(c.net, 0)) << c.net->pres;
+  ASSERT_TRUE(Exists("one.rtn"));
+  ASSERT_TRUE(Exists("one.net"));
+}
+
+struct TimeCase {
+  const char *what;
+  int status;
+  long gra, rtn, net;  // modification times; 0: the file is absent
+  const char *expect;  // "compiled", "rtn", "net", or a failure text
+};
+
+class FileTimes : public ::testing::TestWithParam<TimeCase> {};
+
+}  // namespace
+
+TEST_P(FileTimes, ChooseTheSource) {
+  const TimeCase &tc = GetParam();
+  TempDir d;
+  MakeCompiledFiles();
+  const char *files[3] = {"one.gra", "one.rtn", "one.net"};
+  long times[3] = {tc.gra, tc.rtn, tc.net};
+  for (int i = 0; i < 3; i++) {
+    if (times[i])
+      SetTime(files[i], 1000000000L + times[i]);
+    else
+      remove(files[i]);
+  }
+  Created c("one", tc.status);
+  std::string expect = tc.expect;
+  if (expect == "compiled") {
+    ASSERT_TRUE(c.net) << c.pc->pres;
+    EXPECT_EQ(c.pc, c.net);
+    EXPECT_EQ("0:0 -> 0:2 hello\n0:2 -> 0:1 anna,bob\n", ArcsOf(*c.net));
+  } else if (expect == "rtn" || expect == "net") {
+    ASSERT_TRUE(c.net) << c.pc->pres;
+    EXPECT_NE(c.pc, c.net);
+    ASSERT_TRUE(c.net->ContextObjectStructure);
+    EXPECT_EQ(expect == "rtn", c.net->ContextObjectStructure->contextAvailable != 0);
+    EXPECT_EQ("0:0 -> 0:2 hello\n0:2 -> 0:1 anna,bob\n", ArcsOf(*c.net));
+  } else {
+    EXPECT_FALSE(c.net);
+    EXPECT_NE(std::string::npos, c.pc->pres.find(expect)) << c.pc->pres;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Driver, FileTimes,
+    ::testing::Values(
+        TimeCase{"rtn newer", RS_RTN, 100, 200, 0, "rtn"},
+        TimeCase{"gra newer", RS_RTN, 200, 100, 0, "compiled"},
+        TimeCase{"gra as old as rtn", RS_RTN, 200, 200, 0, "compiled"},
+        TimeCase{"no rtn", RS_RTN, 100, 0, 200, "compiled"},
+        TimeCase{"net asked, none there, rtn newer", RS_NET, 100, 200, 0, "rtn"},
+        TimeCase{"net asked, none there, rtn older", RS_NET, 200, 100, 0, "compiled"},
+        TimeCase{"net newer", RS_NET, 100, 200, 200, "net"},
+        TimeCase{"net older, rtn not tried", RS_NET, 200, 300, 100, "compiled"},
+        TimeCase{"net as old as gra", RS_NET, 200, 300, 200, "compiled"},
+        TimeCase{"gra asked", RS_GRA, 100, 200, 200, "compiled"},
+        TimeCase{"rtn without gra", RS_RTN, 0, 200, 0,
+                 "There was no grammar definition file found for one.gra in RTN_Create: "},
+        TimeCase{"net without gra", RS_NET, 0, 0, 200,
+                 "There was no grammar definition file found for one.gra in RTN_Create: "}),
+    [](const ::testing::TestParamInfo<TimeCase> &i) {
+      std::string n = i.param.what;
+      for (char &ch : n)
+        if (!isalnum((unsigned char)ch)) ch = '_';
+      return n;
+    });
+
+TEST(Driver, UnpreparedRecordIsRefused) {
+  TempDir d;
+  Write("one.gra", "[one]\n(a)\n");
+  ParserControl pc;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(nullptr, RTN_Create(&pc, "one", ".gra", RS_GRA));
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, err.find("RTN_Create: Useage error.")) << err;
+}
+
+TEST(Driver, SecondCallOnOneRecordIsRefused) {
+  TempDir d;
+  Write("one.gra", "[one]\n(a)\n");
+  Created c("one", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(nullptr, RTN_Create(c.pc, "one", ".gra", RS_GRA));
+  EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("Useage error"));
+}
+
+TEST(Driver, ExtensionMustBeGra) {
+  ParserControl pc;
+  RTN_InitPC(&pc);
+  EXPECT_EQ(nullptr, RTN_Create(&pc, "one", ".txt", RS_GRA));
+  EXPECT_EQ(0u, pc.pres.find("Error: szGraFileName(")) << pc.pres;
+  EXPECT_NE(std::string::npos, pc.pres.find(") does not have a .gra extension in RTN_Create: file("));
+}
+
+TEST(Driver, ReadyNetHasItsStartActiveAndIsMarkedForWriting) {
+  TempDir d;
+  Write("one.gra", "[one]\n(a)\n");
+  SetTime("one.gra", 1234567890L);
+  Created c("one", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_EQ("one", c.net->szRTNName);
+  EXPECT_EQ(1234567890, c.net->graTimeStamp);
+  EXPECT_EQ(1234567890, c.net->InternalNet->entries[0].timeStamp);
+  EXPECT_TRUE(c.net->InternalNet->fWrite[0]);
+  int e = GDPC_StringFind(*c.net->pht, "0:0 FO", 6);
+  ASSERT_GE(e, 0);
+  EXPECT_TRUE((*c.net->From)[c.net->pht->entry[e].value].fActive);
+  // Compile-time members are gone.
+  EXPECT_EQ(nullptr, c.net->nonTerm);
+  EXPECT_TRUE(c.net->inputBuf.empty());
+}
+
+// ---------------------------------------------------------------------------
+// Splitting a file of several nets
+
+TEST(Filize, OneFilePerNet) {
+  TempDir d;
+  GS_Result *r = GS_CreateResult();
+  EXPECT_EQ(0, RTN_Filize(r, "[a]\n(x A)\nA (y)\n[b]\n(z)\n"));
+  EXPECT_EQ("[a]\n(x A)\nA (y)", Read("a.gra"));
+  EXPECT_EQ("[b]\n(z)\n", Read("b.gra"));
+  GS_DeleteResult(r);
+}
+
+TEST(Filize, BadSegmentsAreRefused) {
+  struct {
+    const char *text;
+    const char *message;
+  } cases[] = {
+      {" [a]\n(x)\n", "\rError: sscanf failure for szFileName in pszFileContent:\n [a]\n(x)\n\nin RTN_Filize: file("},
+      {"/* c */\n[a]\n(x)\n", "Error: sscanf failure for szFileName in pszFileContent:\n/* c */"},
+      {"[]\n(x)\n", "Error: sscanf failure"},
+      {"[../up]\n(x)\n", "may not name a file outside the current folder"},
+      {"[a/b]\n(x)\n", "may not name a file outside the current folder"},
+      {"[.hidden]\n(x)\n", "may not name a file outside the current folder"},
+  };
+  for (auto &c : cases) {
+    TempDir d;
+    GS_Result *r = GS_CreateResult();
+    EXPECT_EQ(1, RTN_Filize(r, c.text)) << c.text;
+    EXPECT_NE(std::string::npos, std::string(r->text).find(c.message)) << r->text;
+    GS_DeleteResult(r);
+  }
+}
+
+TEST(Filize, FilesBeforeABadSegmentStay) {
+  TempDir d;
+  GS_Result *r = GS_CreateResult();
+  EXPECT_EQ(1, RTN_Filize(r, "[a]\n(x)\n[b/c]\n(y)\n"));
+  EXPECT_EQ("[a]\n(x)", Read("a.gra"));
+  GS_DeleteResult(r);
+}
+
+// ---------------------------------------------------------------------------
+// Grammar files the compiler refuses, with what it says
+
+namespace {
+
+struct BadCase {
+  const char *what;
+  const char *grammar;  // t.gra
+  const char *message;  // part of pres
+};
+
+class BadGrammar : public ::testing::TestWithParam<BadCase> {};
+
+}  // namespace
+
+TEST_P(BadGrammar, RefusedWithItsText) {
+  TempDir d;
+  Write("t.gra", GetParam().grammar);
+  Write("sub.gra", "[sub]\n(s)\n");
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  Created c("t", RS_GRA);
+  testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(nullptr, c.net);
+  EXPECT_NE(std::string::npos, c.pc->pres.find(GetParam().message)) << c.pc->pres;
+  // The innermost text comes first and the driver's own line last.
+  EXPECT_NE(std::string::npos, c.pc->pres.find("in RTN_Create: file(grammarDefinitionParserControl) line("))
+      << c.pc->pres;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Grammars, BadGrammar,
+    ::testing::Values(
+        BadCase{"undefined rule", "[t]\n(a X)\n",
+                "Error: an rwCount of 0 for arc 0 of X was found (is X defined?) in "
+                "GDPC_ProcessNonTerms: file(grammarDefinitionParserControl) line("},
+        BadCase{"rule never referenced", "[t]\n(a)\nY (b)\n",
+                "GDH_FindHashEntry failure for Y: file(grammarDefinitionParserControl) line("},
+        BadCase{"rule defined before its reference", "[t]\n(A)\nB (b)\nA (B)\n",
+                "GDH_FindHashEntry failure for B: file("},
+        BadCase{"rule includes itself", "[t]\n(X)\nX (a X)\n",
+                "Error: A net has been found which includes itself. This program requires that "
+                "recursion be dealt with by each recursive level of the same net having a unique "
+                "name: file(grammarDefinitionParserControl) line("},
+        BadCase{"net includes itself", "[t]\n(a [t])\n", "Error: A net has been found which includes itself."},
+        BadCase{"only optional terms", "[t]\n(a)\nX (*b *c)\n",
+                "Error: an alternative of X in net([t]) line(4) has only optional terms in GD_lex: "
+                "file(GD_lex) line("},
+        BadCase{"only optional terms at the top", "[t]\n(*a)\n", "has only optional terms"},
+        BadCase{"nameless term after the first", "[t]\n(a 1 b)\n",
+                "Error: improper NULL string found in pRewrite  in GDPC_RewritePattern: file("},
+        BadCase{"comment not closed", "[t]\n(a)\n/* open\nX (b)\n",
+                "Error: a comment is not closed (no */ after its /*) in net([t])"},
+        BadCase{"reference without ]", "[t]\n(a [sub b)\n", "Error: a net reference has no closing ']'"},
+        BadCase{"header without ]", "[t\n(a)\n", "Error: the net header has no closing ']'"},
+        BadCase{"text ends inside an alternative", "[t]\n(a b", "Error: the text ends inside an alternative of [t]"},
+        BadCase{"reference followed by a letter", "[t]\n([sub]x)\n",
+                "Lexical Error: Missing space after [sub] in net([t]) line(2).\nThe character(x)"},
+        BadCase{"second header", "[t]\n(a)\n[u]\n(b)\n", "parse error"},
+        BadCase{"blank line before the header", "\n[t]\n(a)\n", "parse error"},
+        BadCase{"empty file", "", "parse error: the text holds no net header or rule"},
+        BadCase{"byte above 127 where a token starts", "[t]\n(a)\n\xc3\xa9X (b)\n",
+                "Error: a byte of 128 or above stands where a token should start"},
+        BadCase{"header names another net", "[u]\n(a)\n",
+                "RTN_Create: GDPC_FindHashEntry failure for [t] in RTN_Create: file("},
+        BadCase{"undefined sub-net", "[t]\n(a [nosuch])\n",
+                "fopen failure for nosuch.gra in GDPC_BufferizeFile: file(grammarDefinitionParserControl) at line("},
+        BadCase{"sub-net name leaves the folder", "[t]\n(a [../up])\n",
+                "may not name a file outside the grammar's folder"}),
+    [](const ::testing::TestParamInfo<BadCase> &i) {
+      std::string n = i.param.what;
+      for (char &ch : n)
+        if (!isalnum((unsigned char)ch)) ch = '_';
+      return n;
+    });
+
+TEST(BadGrammar, NetsThatReferenceEachOther) {
+  TempDir d;
+  // Below the top: [b] is met again while it is being compiled.
+  Write("t.gra", "[t]\n(x [b])\n");
+  Write("b.gra", "[b]\n(y [c])\n");
+  Write("c.gra", "[c]\n(z [b])\n");
+  {
+    Created c("t", RS_GRA);
+    EXPECT_EQ(nullptr, c.net);
+    EXPECT_NE(std::string::npos,
+              c.pc->pres.find("Error (in GDPC_AddNTArc): non-term net found in ptlpc->pht with no object "
+                              "or PackedObject: line("))
+        << c.pc->pres;
+    EXPECT_NE(std::string::npos, c.pc->pres.find("RTN_Create failure in GDPC_AddNetArc: file("));
+  }
+  // Back to the top net: its name is the top record's own.
+  Write("a.gra", "[a]\n(x [e])\n");
+  Write("e.gra", "[e]\n(y [a])\n");
+  Created c("a", RS_GRA);
+  EXPECT_EQ(nullptr, c.net);
+  EXPECT_NE(std::string::npos,
+            c.pc->pres.find("Error: {[a]} does not exist in ppc->ptlpc->plht but [a] does --- in GDPC_AddNTArc: "))
+      << c.pc->pres;
+}
+
+TEST(BadGrammar, NestingIsBounded) {
+  TempDir d;
+  // n0 -> n1 -> ... -> n30: deeper than the parse can follow.
+  for (int i = 0; i < 30; i++)
+    Write("n" + std::to_string(i) + ".gra",
+          "[n" + std::to_string(i) + "]\n(w [n" + std::to_string(i + 1) + "])\n");
+  Write("n30.gra", "[n30]\n(w)\n");
+  Created c("n0", RS_GRA);
+  EXPECT_EQ(nullptr, c.net);
+  EXPECT_NE(std::string::npos, c.pc->pres.find("Error: nets are nested deeper than 24 at [n25]"))
+      << c.pc->pres;
 }
