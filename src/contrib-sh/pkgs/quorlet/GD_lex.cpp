@@ -92,6 +92,7 @@ static int ReadAlternatives(ParserControl *pc, int c) {
       if (alt.term.count >= alt.term.capacity && GDPC_AllocRhsTerms(pc, &alt))
         return Fail(pc, "GDPC_AllocRhsTerms failed in FD_lex: " + RTN_TRAILER);
       RhsTerm &t = alt.term[alt.term.count++];
+      t = RhsTerm();
       if (c == '+') {
         t.plus = 1;
         if (At(pc, pc->index) == '*') {

@@ -16,9 +16,11 @@
 #include <vector>
 
 #include "container.h"
+#include "container_file.h"
 #include "gd.h"
 #include "rtn_io.h"
 #include "trailer.h"
+#include "yastro.h"
 
 namespace rtn {
 
@@ -191,10 +193,25 @@ void LinkBelow(ParserControl *net, ParserControl *parent) {
   net->pnht = parent->pnht;
 }
 
-// Releases a record made for a nested compile.
+// Releases a record made for a nested compile, or read for one.
 void ReleaseNested(ParserControl *c) {
   if (!c) return;
   c->inputBuf.clear();
+  // A record read from its compiled file wraps itself in the object of its
+  // entry 0, which the release of its tables does not reach once the file
+  // kept for it is closed: the wrapper goes here.
+  if (c->InternalNet && !c->InternalNet->entries.empty()) {
+    InternalNetEntry &e0 = c->InternalNet->entries[0];
+    if (e0.object && e0.object->data == c) {
+      if (!c->InternalNet->cntrfile.empty() && c->InternalNet->cntrfile[0]) {
+        Cntr_ObjFClose(nullptr, c->InternalNet->cntrfile[0]);
+        c->InternalNet->cntrfile[0] = nullptr;
+      }
+      DB_FREE(e0.object);
+      e0.object = nullptr;
+      e0.owned = 0;
+    }
+  }
   GDPC_Free(c);
   delete c;
 }
@@ -399,7 +416,7 @@ int CompileReferencedNet(ParserControl *pc, const std::string &name, const char 
     return 1;
   }
   int len = own.packed->length;
-  char *copy = static_cast<char *>(malloc((size_t)len));
+  char *copy = static_cast<char *>(DB_MALLOC((size_t)len));
   memcpy(copy, own.packed->buffer, (size_t)len);
   TempResult tr;
   int pos = 0;
@@ -407,13 +424,17 @@ int CompileReferencedNet(ParserControl *pc, const std::string &name, const char 
   if (!obj || !obj->data) {
     tr.MoveTo(pc->pres);
     pc->pres += "Cntr_ObjUnpack failure in GDPC_AddNTArc: " + TLineFirst(__LINE__);
-    free(copy);
+    DB_FREE(copy);
     if (r != c) ReleaseNested(r);
     ReleaseNested(c);
     return 1;
   }
   ParserControl *s = static_cast<ParserControl *>(obj->data);
   InternalNetEntry &se = s->InternalNet->entries[0];
+  if (se.packed && se.packOwned) {
+    if (se.packed->buffer) DB_FREE(se.packed->buffer);
+    delete se.packed;
+  }
   se.object = nullptr;
   se.timeStamp = r->graTimeStamp;
   se.owned = 0;
@@ -435,22 +456,26 @@ int CompileReferencedNet(ParserControl *pc, const std::string &name, const char 
   s->szRTNName.swap(r->szRTNName);
   s->pres.swap(r->pres);
   s->pszNextNet.clear();
-  // The context tables as they were compiled (or read), ready for import.
-  delete s->pcontext;
-  delete s->pct;
-  delete s->pnn;
-  delete s->phl;
-  delete s->phli;
-  s->pcontext = CopyTable(r->pcontext, CONTEXT_TABLESIZE);
-  s->pct = CopyTable(r->pct, CONTEXTTERM_TABLESIZE);
-  s->pnn = CopyTable(r->pnn, NEXTNET_TABLESIZE);
-  s->phl = CopyTable(r->phl, HIERARCHY_TABLESIZE);
-  s->phli = CopyTable(r->phli, HLINDEX_TABLESIZE);
+  // The context tables as they were compiled, ready for import. A net read
+  // from its compiled file has them packed only: the non-terminal pass
+  // unpacks them from s's own copies when it needs them.
+  if (r->pcontext) {
+    delete s->pcontext;
+    delete s->pct;
+    delete s->pnn;
+    delete s->phl;
+    delete s->phli;
+    s->pcontext = CopyTable(r->pcontext, CONTEXT_TABLESIZE);
+    s->pct = CopyTable(r->pct, CONTEXTTERM_TABLESIZE);
+    s->pnn = CopyTable(r->pnn, NEXTNET_TABLESIZE);
+    s->phl = CopyTable(r->phl, HIERARCHY_TABLESIZE);
+    s->phli = CopyTable(r->phli, HLINDEX_TABLESIZE);
+  }
   if (s->ContextObjectStructure) {
     ContextObjectStructure &cos = *s->ContextObjectStructure;
     cos.contextObject = cos.contextTermObject = cos.hlIndexObject = cos.hierarchyLevelObject =
         cos.nextNetObject = nullptr;
-    cos.unpacked = 1;
+    cos.unpacked = s->pcontext ? 1 : 0;
   }
   if (r != c) ReleaseNested(r);
   ReleaseNested(c);
@@ -550,6 +575,18 @@ int MakeNetAvailable(ParserControl *pc, const std::string &name, const char *nex
         src = SourceOf(s, k, nullptr);
       }
       LinkBelow(rr, s);
+      // Only the top-level record owns the nets of the tree: s's entry
+      // shares the object and the packed copy that the tree keeps.
+      InternalNetEntry &own = s->InternalNet->entries[k];
+      if (own.packed && own.packed != src.entry.packed && own.packOwned) {
+        if (own.packed->buffer) DB_FREE(own.packed->buffer);
+        delete own.packed;
+      }
+      own.packed = src.entry.packed;
+      own.hasPacked = src.entry.hasPacked;
+      if (!own.object) own.object = src.entry.object;
+      own.packOwned = 0;
+      own.owned = 0;
     }
     int levels = rr->depth - (foundInTree ? 1 : 0);
     if (RegisterAbove(pc, rr, levels, kname, k == 0, src)) return 1;

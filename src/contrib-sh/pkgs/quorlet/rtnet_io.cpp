@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "container_file.h"
+#include "gd.h"
 #include "pc.h"
 #include "trailer.h"
 #include "yastro.h"
@@ -734,10 +735,9 @@ static ParserControl *UnpackNet(In &in) {
     inet->count = in.index(0, nets + 1, "net count");
     int32_t stored = in.index(0, std::max(nets, 1) + 1, "stored nets");
     int32_t slots = std::max(stored, nets);
+    // No files and no write flags: a record unpacked here has none of its
+    // own (whoever links it reads that as "write it").
     inet->entries.resize(slots);
-    inet->rewrites.assign(slots, nullptr);
-    inet->cntrfile.assign(slots, nullptr);
-    inet->fWrite.assign(slots, 0);
     inet->capacity = slots;
     inet->step = 2;
     for (int i = 0; i < stored && in.ok(); i++) {
@@ -843,6 +843,18 @@ void NetRelease(void *rec) {
   GS_DeleteResult(r);
   delete pc;
 }
+// A record that was never handed out: its packed copies are its own.
+void DiscardNet(ParserControl *pc) {
+  std::vector<PackedObject *> packs;
+  if (pc->InternalNet)
+    for (auto &e : pc->InternalNet->entries)
+      if (e.packed) packs.push_back(e.packed), e.packed = nullptr;
+  NetRelease(pc);
+  for (PackedObject *po : packs) {
+    if (po->buffer) DB_FREE(po->buffer);
+    delete po;
+  }
+}
 int NetLength(GS_Result *, const void *rec, size_t *len) {
   Out o;
   PackNet(o, static_cast<const ParserControl *>(rec));
@@ -860,7 +872,7 @@ void *NetUnpack(GS_Result *r, const unsigned char *buffer, size_t len) {
   ParserControl *pc = UnpackNet(in);
   if (!in.ok()) {
     GS_AppendResult(r, "damaged compiled network: ", in.why.c_str(), "\n", (char *)nullptr);
-    NetRelease(pc);
+    DiscardNet(pc);
     return nullptr;
   }
   return pc;
@@ -1098,7 +1110,7 @@ GS_Result *RTN_FreeObject(CntrObj *obj) {
   return nullptr;
 }
 
-void RTN_FreeObjectProc(CntrObj *obj) { RTN_FreeObject(obj); }
+void RTN_FreeObjectProc(CntrObj *obj) { GS_DeleteResult(RTN_FreeObject(obj)); }
 
 int RTN_FreeLocalRTN(ParserControl *owner, ParserControl *net) {
   if (!owner || !net) return 0;
@@ -1759,9 +1771,6 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
 // ---------------------------------------------------------------------------
 // The printed listing
 
-// Prints the context-entry table of a net (the non-terminal pass's).
-int GDPC_PrintContextEntries(ParserControl *pc, FILE *out) __attribute__((weak));
-
 namespace {
 
 const std::string &StringAt(const StringTable *t, int i) {
@@ -1955,7 +1964,7 @@ int RTN_Print(ParserControl *pc, int mask) {
     return code;
   };
   if (mask & PRINT_CONTEXTS) {
-    if (pc->ContextObjectStructure && pc->ContextObjectStructure->contextAvailable && GDPC_PrintContextEntries) {
+    if (pc->ContextObjectStructure && pc->ContextObjectStructure->contextAvailable) {
       if (GDPC_PrintContextEntries(pc, out)) return done(1);
     } else {
       fprintf(out, "Context entries are not available. Try an rp init command with the \"rebuild\" flag set to 1.\n");

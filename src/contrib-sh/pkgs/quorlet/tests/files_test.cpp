@@ -6,15 +6,21 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 
 #include "container.h"
 #include "container_file.h"
+#include "gd.h"
+#include "ipc.h"
+#include "mem.h"
 #include "pc.h"
 #include "rtn_io.h"
+#include "ul_hash.h"
 #include "yastro.h"
 
 using namespace rtn;
@@ -366,7 +372,10 @@ TEST_F(Files, ReadRefusesWrongArguments) {
 }
 
 TEST_F(Files, ReleasingIsSafeTwiceAndClosesAKeptFileOnce) {
-  EXPECT_NE(RTN_Free(nullptr), nullptr);
+  GS_Result *empty = RTN_Free(nullptr);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_STREQ(empty->text, "");
+  GS_DeleteResult(empty);
   ParserControl *pc = MakeNet("t", {"hello"});
   ASSERT_EQ(RTN_Containerize(pc), 0);
   ASSERT_EQ(RTN_Write(pc, 0), 0);
@@ -489,6 +498,318 @@ TEST_F(Files, LocalTableAndStatisticsSections) {
   EXPECT_NE(s.find("Term/Group Serializable Hash Table Statistics:\n"), std::string::npos);
   EXPECT_NE(s.find("Local Hash Table Statistics:\n"), std::string::npos);
   Release(pc);
+}
+
+// A grammar of two nets, compiled by the driver, written, and read back.
+class Tree : public Files {
+ protected:
+  void SetUp() override {
+    Files::SetUp();
+    WriteText("flights.gra", "[flights]\n(*WANT [city_fs] *PLEASE)\nWANT (i want to fly to) (show me flights to)\n"
+                             "PLEASE (please)\n", 1000);
+    WriteText("city_fs.gra", "[city_fs]\n(CITY)\nCITY (boston:BOS) (denver) (new york)\n", 1000);
+  }
+  // RTN_Create on a prepared top-level record; null with the text in *why.
+  ParserControl *Create(ParserControl *top, int status, std::string *why) {
+    RTN_InitPC(top);
+    top->fRebuild = 1;
+    ParserControl *net = RTN_Create(top, "flights", ".gra", status);
+    if (!net) *why = top->pres;
+    return net;
+  }
+  // Writes what the compile marked, as rp uninit does.
+  void WriteAll(ParserControl *net) {
+    for (int i = 0; i < std::max(net->InternalNet->count, 1); i++)
+      if (net->InternalNet->fWrite[i]) ASSERT_EQ(RTN_Write(net, i), 0) << net->pres;
+  }
+  void Finish(ParserControl *top, ParserControl *net) {
+    RTN_Free(net);
+    if (net != top) {
+      delete net;
+      RTN_Free(top);
+    }
+  }
+};
+
+TEST_F(Tree, CompiledTreeIsWrittenAndReadBackWithItsSubNet) {
+  ParserControl top;
+  std::string why;
+  ParserControl *net = Create(&top, RS_RTN, &why);
+  ASSERT_EQ(net, &top) << why;
+  ASSERT_EQ(net->NetTable->count, 2);
+  WriteAll(net);
+  Finish(&top, net);
+  for (const char *f : {"flights.rtn", "flights.net", "city_fs.rtn", "city_fs.net"})
+    EXPECT_EQ(access(f, R_OK), 0) << f;
+  for (const char *f : {"flights.rtn", "flights.net", "city_fs.rtn", "city_fs.net"}) SetTime(f, 2000);
+
+  // The .rtn holds the sub-net's copy; the .net does not.
+  EXPECT_GT(ReadFile("flights.rtn").size(), ReadFile("flights.net").size() + 100);
+
+  ParserControl top2;
+  ParserControl *read = Create(&top2, RS_RTN, &why);
+  ASSERT_NE(read, nullptr) << why;
+  EXPECT_NE(read, &top2);  // the record read from the file
+  EXPECT_EQ(read->NetTable->strings, (std::vector<std::string>{"[flights]", "[city_fs]"}));
+  EXPECT_EQ(read->InternalNet->count, 2);
+  EXPECT_TRUE(read->InternalNet->entries[1].hasPacked);
+  EXPECT_EQ(read->ContextObjectStructure->contextAvailable, 1);
+  // Every arc of the origin table leads to an active origin.
+  ASSERT_EQ(RTN_Print(read, PRINT_ORIGINS | PRINT_TOFILE), 0) << read->pres;
+  // The context entries are unpacked on demand.
+  ASSERT_EQ(RTN_Print(read, PRINT_CONTEXTS | PRINT_TOFILE), 0) << read->pres;
+  EXPECT_GT(ReadFile("fromtable.txt").size(), 200u);
+  Finish(&top2, read);
+
+  ParserControl top3;
+  top3.fRebuild = 0;
+  RTN_InitPC(&top3);
+  ParserControl *fromNet = RTN_Create(&top3, "flights", ".gra", RS_NET);
+  ASSERT_NE(fromNet, nullptr) << top3.pres;
+  EXPECT_EQ(fromNet->ContextObjectStructure->contextAvailable, 0);
+  Finish(&top3, fromNet);
+}
+
+TEST_F(Tree, TouchedSubNetGrammarCompilesTheTreeAgain) {
+  ParserControl top;
+  std::string why;
+  ParserControl *net = Create(&top, RS_RTN, &why);
+  ASSERT_EQ(net, &top) << why;
+  WriteAll(net);
+  Finish(&top, net);
+  for (const char *f : {"flights.rtn", "flights.net", "city_fs.rtn", "city_fs.net"}) SetTime(f, 2000);
+  SetTime("city_fs.gra", 3000);
+  ParserControl top2;
+  ParserControl *again = Create(&top2, RS_RTN, &why);
+  ASSERT_EQ(again, &top2) << why;  // compiled, not read
+  Finish(&top2, again);
+}
+
+TEST_F(Tree, DamagedTopFileIsCompiledAgain) {
+  ParserControl top;
+  std::string why;
+  ParserControl *net = Create(&top, RS_RTN, &why);
+  ASSERT_EQ(net, &top) << why;
+  WriteAll(net);
+  Finish(&top, net);
+  std::string good = ReadFile("flights.rtn");
+  good[30] ^= 0x11;
+  std::ofstream("flights.rtn", std::ios::binary) << good;
+  for (const char *f : {"flights.rtn", "flights.net", "city_fs.rtn", "city_fs.net"}) SetTime(f, 2000);
+  ParserControl top2;
+  ParserControl *again = Create(&top2, RS_RTN, &why);
+  ASSERT_EQ(again, &top2) << why;
+  EXPECT_EQ(again->NetTable->count, 2);
+  Finish(&top2, again);
+}
+
+// Mutated grammar texts: each is refused with a text or compiles to a net
+// that packs, unpacks, prints and parses.
+TEST_F(Files, MutatedGrammarsCompileOrFailCleanly) {
+  const std::string seeds[] = {
+      "[g]\n(*HELLO +NAME)\nHELLO (hello) (hi there)\nNAME (anna) (bob)\n",
+      "[g]\n(A *B)\nA (x y:Y) (x z)\nB (+*w n)\n/* c */C (c)\n",
+  };
+  const char alphabet[] = "[]()*+:_- \n\r\tAaZz/\x80";
+  std::mt19937 rng(3);
+  const char *words[] = {"", "hello", "anna", "x", "y", "w", "c", "bob"};
+  for (int k = 0; k < 1500; k++) {
+    std::string s = seeds[k % 2];
+    int edits = 1 + rng() % 6;
+    for (int e = 0; e < edits; e++) {
+      size_t at = rng() % (s.size() + 1);
+      switch (rng() % 3) {
+        case 0: if (at < s.size()) s.erase(at, 1); break;
+        case 1: s.insert(at, 1, alphabet[rng() % (sizeof alphabet - 1)]); break;
+        case 2: if (at < s.size()) s[at] = alphabet[rng() % (sizeof alphabet - 1)]; break;
+      }
+    }
+    std::ofstream("g.gra", std::ios::binary) << s;
+    ParserControl top;
+    RTN_InitPC(&top);
+    testing::internal::CaptureStdout();
+    ParserControl *net = RTN_Create(&top, "g", ".gra", RS_GRA);
+    testing::internal::GetCapturedStdout();
+    if (!net) {
+      EXPECT_FALSE(top.pres.empty()) << s;
+      RTN_Free(&top);
+      continue;
+    }
+    ParserControl *back = RoundTrip(net);
+    ASSERT_NE(back, nullptr) << s;
+    Release(back);
+    EXPECT_EQ(RTN_Print(net, PRINT_ALL_STRINGS | PRINT_ORIGINS | PRINT_CONTEXTS | PRINT_TOFILE), 0)
+        << net->pres << s;
+    InputParserControl *ipc = new InputParserControl();
+    RTN_ZeroInputParserControl(ipc);
+    ipc->probbeam = 1;
+    ipc->nbest = 1, ipc->prune = 2, ipc->upper = 1, ipc->lookback = -1, ipc->framewindow = 255, ipc->tcl = 1;
+    ipc->maxfi = 1;
+    ASSERT_EQ(RTN_InitParse(net, ipc), 0) << net->pres;
+    int32_t index = 0, labels = 1;
+    for (const char *w : words) {
+      const char *label[1] = {w};
+      if (RTN_GetPossibilities(net, &index, &labels, label, nullptr, ipc)) break;
+      index++;
+    }
+    const char *end[1] = {"cq"};
+    RTN_GetPossibilities(net, &index, &labels, end, nullptr, ipc);
+    EXPECT_EQ(RTN_PrintFinished(net, ipc, 1), 0) << net->pres << s;
+    RTN_FreeInputParserControl(ipc, net);
+    delete ipc;
+    RTN_Free(&top);
+  }
+}
+
+// The hash tables that compiled files store, and the item pool of the
+// parse.
+TEST(HashTable, GrowsAlongTheSizeSeries) {
+  struct Case { int hint, buckets, grownAtEntry, grownBuckets; } cases[] = {
+      {128, 257, 129, 1031},
+      {120, 257, 129, 1031},
+      {2, 5, 3, 17},
+  };
+  for (auto &c : cases) {
+    GDPC_HashTable t;
+    GDPC_InitHashTable(t, c.hint);
+    EXPECT_EQ((int)t.buckets.size(), c.buckets) << c.hint;
+    for (int i = 1; i <= c.grownAtEntry; i++) {
+      EXPECT_EQ((int)t.buckets.size(), c.buckets) << "before entry " << i;
+      bool isNew;
+      std::string k = "key" + std::to_string(i);
+      GDPC_StringCreate(t, k.data(), k.size(), &isNew);
+      EXPECT_TRUE(isNew);
+    }
+    EXPECT_EQ((int)t.buckets.size(), c.grownBuckets) << c.hint;
+    EXPECT_EQ(t.growAt, (c.grownBuckets + 1) / 2);
+    std::string why;
+    EXPECT_TRUE(GDPC_CheckTable(t, why)) << why;
+    for (int i = 1; i <= c.grownAtEntry; i++) {
+      std::string k = "key" + std::to_string(i);
+      EXPECT_EQ(GDPC_StringFind(t, k.data(), k.size()), i - 1) << k;
+    }
+  }
+}
+
+TEST(HashTable, KeysAndStatistics) {
+  GDPC_HashTable t;
+  GDPC_InitHashTable(t, 128);
+  EXPECT_EQ(GDPC_HashStats(t),
+            "0 entries in table, 257 buckets\n"
+            "number of buckets with 0 entries: 257\n"
+            "number of buckets with 1 entries: 0\nnumber of buckets with 2 entries: 0\n"
+            "number of buckets with 3 entries: 0\nnumber of buckets with 4 entries: 0\n"
+            "number of buckets with 5 entries: 0\nnumber of buckets with 6 entries: 0\n"
+            "number of buckets with 7 entries: 0\nnumber of buckets with 8 entries: 0\n"
+            "number of buckets with 9 entries: 0\n"
+            "number of buckets with 10 or more entries: 0\n"
+            "average search distance for entry: 0.000");
+  bool isNew;
+  int empty = GDPC_StringCreate(t, "", 0, &isNew);
+  EXPECT_EQ(t.buckets[0], empty);  // the empty key hashes to bucket 0
+  int ab = GDPC_StringCreate(t, "ab", 2, &isNew);
+  int a = GDPC_StringCreate(t, "a", 1, &isNew);
+  EXPECT_NE(a, ab);  // a prefix is another key
+  size_t keyBytes = t.key.size();
+  EXPECT_EQ(GDPC_StringCreate(t, "ab", 2, &isNew), ab);
+  EXPECT_FALSE(isNew);
+  EXPECT_EQ(t.key.size(), keyBytes);  // an existing key adds nothing
+  EXPECT_STREQ(GDPC_Key(t, ab), "ab");
+  EXPECT_EQ(GDPC_StringFind(t, "abc", 3), -1);
+  // Signed bytes hash the same on every machine: a key of high bytes is found.
+  std::string high = "\xe9t\xe9";
+  int h = GDPC_StringCreate(t, high.data(), high.size(), &isNew);
+  EXPECT_EQ(GDPC_StringFind(t, high.data(), high.size()), h);
+}
+
+TEST(HashTable, DamagedTablesAreRefused) {
+  GDPC_HashTable good;
+  GDPC_InitHashTable(good, 2);
+  bool isNew;
+  GDPC_StringCreate(good, "a", 1, &isNew);
+  GDPC_StringCreate(good, "b", 1, &isNew);
+  std::string why;
+  ASSERT_TRUE(GDPC_CheckTable(good, why));
+  std::vector<std::function<void(GDPC_HashTable &)>> damage = {
+      [](GDPC_HashTable &t) { t.entry[0].next = 0; },  // a chain onto itself
+      [](GDPC_HashTable &t) { t.entry[1].key = 1000; },
+      [](GDPC_HashTable &t) { t.buckets[0] = 7; },
+      [](GDPC_HashTable &t) { t.key.back() = 'x'; },
+      [](GDPC_HashTable &t) { t.sizeLevel = 40; },
+      [](GDPC_HashTable &t) { t.buckets.pop_back(); },
+  };
+  for (size_t i = 0; i < damage.size(); i++) {
+    GDPC_HashTable t = good;
+    damage[i](t);
+    EXPECT_FALSE(GDPC_CheckTable(t, why)) << i;
+  }
+}
+
+TEST(HashTable, PairAndChainedTables) {
+  UL_HashTable u;
+  UL_InitHashTable(u, 128);
+  EXPECT_EQ(u.buckets.size(), 257u);
+  EXPECT_EQ(u.shift, 25);
+  bool isNew;
+  for (int i = 0; i < 600; i++) EXPECT_EQ(UL_KeyCreate(u, i, -i, &isNew), i);
+  EXPECT_EQ(u.buckets.size(), 4099u);  // 257 -> 1031 at 129 -> 4099 at 516
+  EXPECT_EQ(u.shift, 25);              // growth keeps the shift
+  for (int i = 0; i < 600; i++) EXPECT_EQ(UL_KeyFind(u, i, -i), i);
+  EXPECT_EQ(UL_KeyFind(u, -1, 1), -1);
+  EXPECT_EQ(UL_KeyCreate(u, 7, -7, &isNew), 7);
+  EXPECT_FALSE(isNew);
+
+  GDH_HashTable h;
+  GDH_InitHashTable(h, 0, 2);
+  EXPECT_EQ(h.bucketCount, 5);
+  GDH_CreateHashEntry(h, "a", &isNew);
+  GDH_CreateHashEntry(h, "b", &isNew);
+  EXPECT_EQ(h.bucketCount, 5);
+  GDH_HashEntry *c = GDH_CreateHashEntry(h, "c", &isNew);
+  EXPECT_EQ(h.bucketCount, 17);  // grows on the third entry
+  c->value = 42;
+  EXPECT_EQ(GDH_FindHashEntry(h, "c")->value, 42);
+  GDH_DeleteHashEntry(GDH_FindHashEntry(h, "a"));
+  EXPECT_EQ(GDH_FindHashEntry(h, "a"), nullptr);
+  EXPECT_NE(GDH_FindHashEntry(h, "b"), nullptr);
+  HashWalk w;
+  int n = 0;
+  for (GDH_HashEntry *e = GDH_FirstHashEntry(h, w); e; e = GDH_NextHashEntry(w)) n++;
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(GDH_HashStats(h).substr(0, 31), "2 entries in table, 17 buckets\n");
+  GDH_DeleteHashTable(h);
+  EXPECT_DEATH(GDH_FindHashEntry(h, "b"), "called GDH_FindHashEntry on deleted table");
+}
+
+TEST(ItemPool, ChunksResetAndFreeList) {
+  MemPool *p = mem_Init(512, 20, 0);
+  for (int i = 0; i < 512; i++) mem_Alloc(p, 1);
+  EXPECT_EQ(mem_Size(p), 512);
+  char *s = (char *)mem_Alloc(p, 1);  // the 513th starts a second chunk
+  EXPECT_EQ(mem_Size(p), 1024);
+  memset(s, 0x5a, 20);
+  mem_Alloc(p, 600);  // larger than a chunk: a chunk of exactly that size
+  EXPECT_EQ(mem_Size(p), 1624);
+  mem_Reset(p);
+  EXPECT_EQ(mem_Size(p), 512);
+  EXPECT_EQ(mem_Used(p), 0);
+  char *z = (char *)mem_Alloc(p, 3);
+  for (int i = 0; i < 60; i++) EXPECT_EQ(z[i], 0);
+  // A request that does not fit in what is left starts a new chunk.
+  mem_Alloc(p, 500);
+  mem_Alloc(p, 10);
+  EXPECT_EQ(mem_Size(p), 1024);
+  // Items come back zeroed, first freed first.
+  char *a = (char *)mem_AllocItem(p), *b = (char *)mem_AllocItem(p);
+  memset(a, 1, 8);
+  memset(b, 2, 8);
+  mem_FreeItem(p, a);
+  mem_FreeItem(p, b);
+  EXPECT_EQ(mem_AllocItem(p), a);
+  EXPECT_EQ(mem_AllocItem(p), b);
+  EXPECT_EQ(a[0], 0);
+  EXPECT_EQ(b[7], 0);
+  mem_Nuke(p);
 }
 
 }  // namespace

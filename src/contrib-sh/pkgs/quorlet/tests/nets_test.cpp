@@ -195,6 +195,12 @@ INSTANTIATE_TEST_SUITE_P(
         // +* inside: loop, skip, and the arc itself.
         TableCase{"+* inside", "[t]\n(a +*b c)\n",
                   "0:0 -> 0:2 a\n0:2 -> 0:1 c\n0:2 -> 0:2 b\n0:2 -> 0:3 b\n0:3 -> 0:1 c\n"},
+        // A rule with every mark: +a loops on a state of its own, *b and +*c
+        // may be skipped, and the skips carry the arcs that follow them.
+        TableCase{"rule with + * +*", "[t]\n(R)\nR (+a *b +*c d)\n",
+                  "0:0 -> 0:2 a\n0:0 -> 0:3 a\n0:2 -> 0:2 a\n0:2 -> 0:3 a\n0:3 -> 0:1 d\n"
+                  "0:3 -> 0:4 b\n0:3 -> 0:4 c\n0:3 -> 0:5 c\n0:4 -> 0:1 d\n0:4 -> 0:4 c\n"
+                  "0:4 -> 0:5 c\n0:5 -> 0:1 d\n"},
         // A repeated rule: R+ with R = x | x y | z+. The repetition re-enters
         // the states of the first expansion: x and y lead back to 2.
         TableCase{"repeated rule", "[t]\n(+R)\nR (x *y) (+z)\n",
@@ -212,7 +218,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A rule referenced twice: the second reference is a copy with new
         // states after the highest used.
         TableCase{"copy", "[t]\n(R R)\nR (a b)\n",
-                  "0:0 -> 0:3 a\n0:2 -> 0:4 a\n0:3 -> 0:2 b\n0:4 -> 0:1 b\n"}),
+                  "0:0 -> 0:3 a\n0:2 -> 0:4 a\n0:3 -> 0:2 b\n0:4 -> 0:1 b\n"},
+        // Referenced twice from the same state: the copy reuses the states
+        // and only its ending differs.
+        TableCase{"copy from the same state", "[t]\n(R a) (R)\nR (c d)\n",
+                  "0:0 -> 0:3 c\n0:2 -> 0:1 a\n0:3 -> 0:1 d\n0:3 -> 0:2 d\n"}),
     [](const ::testing::TestParamInfo<TableCase> &i) {
       std::string n = i.param.what;
       for (char &ch : n)
@@ -579,4 +589,336 @@ TEST(BadGrammar, NestingIsBounded) {
   EXPECT_EQ(nullptr, c.net);
   EXPECT_NE(std::string::npos, c.pc->pres.find("Error: nets are nested deeper than 24 at [n25]"))
       << c.pc->pres;
+}
+
+// ---------------------------------------------------------------------------
+// The lexer
+
+namespace {
+
+struct Token {
+  int code;
+  std::string rule;  // the rule the token completed (its lhs)
+  int alternatives;
+};
+
+// The tokens of a text, until the end or a failure.
+std::vector<Token> Tokens(const std::string &text, ParserControl &pc, bool *failed) {
+  RTN_InitPC(&pc);
+  pc.inputBuf.clear();
+  GDPC_Init(&pc);
+  GDH_InitHashTable(*pc.plht, 0, 128);
+  GDPC_InitHashTable(*pc.pht, 128);
+  UL_InitHashTable(*pc.pulht, 128);
+  Write("lex.gra", text);
+  GDPC_BufferizeFile(&pc, "lex.gra");
+  std::vector<Token> out;
+  *failed = false;
+  for (int guard = 0; guard < 100; guard++) {
+    Rewrite *rw = nullptr;
+    int tok = GD_lex(&rw, &pc);
+    EXPECT_EQ(pc.Rewrite, rw);
+    if (GD_LexFailed()) *failed = true;
+    if (tok == TOK_END) break;
+    Token t{tok, "", 0};
+    if (tok == TOK_NET || tok == TOK_RULE) {
+      int r = rw->rhb.count - 1;
+      t.rule = rw->lhs[r];
+      t.alternatives = rw->rhb[r].rhs.count;
+    }
+    out.push_back(t);
+    if (tok != TOK_NET && tok != TOK_RULE) break;
+  }
+  return out;
+}
+
+std::string Terms(const Rhs &alt) {
+  std::string s;
+  for (int k = 0; k < alt.term.count; k++) {
+    const RhsTerm &t = alt.term[k];
+    if (k) s += " ";
+    if (t.plus) s += "+";
+    if (t.star) s += "*";
+    s += std::to_string(t.kind) + ":" + t.name;
+  }
+  return s;
+}
+
+}  // namespace
+
+TEST(Lexer, TermsMarksAndKinds) {
+  TempDir d;
+  ParserControl pc;
+  bool failed;
+  auto toks = Tokens("[n]\n(a +B *[ sub ] +*c_d *+-e)\nB (x)\n", pc, &failed);
+  ASSERT_FALSE(failed) << pc.pres;
+  ASSERT_EQ(3u, toks.size());
+  EXPECT_EQ(TOK_NET, toks[0].code);
+  EXPECT_EQ("[n]", toks[0].rule);
+  EXPECT_EQ(TOK_RULE, toks[1].code);
+  EXPECT_EQ("[n]", toks[1].rule);
+  EXPECT_EQ(TOK_RULE, toks[2].code);
+  EXPECT_EQ("B", toks[2].rule);
+  EXPECT_EQ("10:a +6:B *2:[sub] +*10:c_d +*10:-e", Terms(pc.Rewrite->rhb[0].rhs[0]));
+  EXPECT_EQ("[n]", pc.Rewrite->netName);
+  GDPC_Free(&pc);
+}
+
+TEST(Lexer, LinesCommentsAndLineEnds) {
+  struct {
+    const char *text;
+    bool ok;
+    int tokens;
+  } cases[] = {
+      // Where a token starts, the token must follow the comment at once.
+      {"[n]\n/* c */(a B)\nB (b)\n", true, 3},
+      {"[n]\n/* c */\n(a B)\nB (b)\n", true, 1},
+      // After an alternative the comment is passed with the white space
+      // around it.
+      {"[n]\n(a B)\n/* c */B (b)\n", true, 3},
+      {"[n]\n(a B)\n/* c */\nB (b)\n", true, 3},
+      // A comment with * and / inside ends at its first */.
+      {"[n]\n(a B)\n/* a*b/c */B (b)\n", true, 3},
+      // CR LF reads as LF.
+      {"[n]\r\n(a B)\r\nB (b)\r\n(c)\r\n", true, 3},
+  };
+  for (auto &c : cases) {
+    TempDir d;
+    ParserControl pc;
+    bool failed;
+    auto toks = Tokens(c.text, pc, &failed);
+    EXPECT_EQ(!c.ok, failed) << c.text << pc.pres;
+    int good = 0;
+    for (auto &t : toks)
+      if (t.code == TOK_NET || t.code == TOK_RULE) good++;
+    EXPECT_EQ(c.tokens, good) << c.text;
+    GDPC_Free(&pc);
+  }
+}
+
+TEST(Lexer, OneAlternativeOnOneLineOrTwo) {
+  TempDir d;
+  ParserControl a, b;
+  bool fa, fb;
+  Tokens("[n]\n(a b c)\n", a, &fa);
+  Tokens("[n]\n(a b\n c)\n", b, &fb);
+  ASSERT_FALSE(fa || fb);
+  EXPECT_EQ(Terms(a.Rewrite->rhb[0].rhs[0]), Terms(b.Rewrite->rhb[0].rhs[0]));
+  // Line feeds inside an alternative are not counted.
+  EXPECT_EQ(a.line, b.line);
+  GDPC_Free(&a);
+  GDPC_Free(&b);
+}
+
+TEST(Lexer, OddTermsAreKept) {
+  TempDir d;
+  ParserControl pc;
+  bool failed;
+  // A mark and a blank: a nameless term carrying the mark, then the name.
+  Tokens("[n]\n(a + b)\n", pc, &failed);
+  ASSERT_FALSE(failed) << pc.pres;
+  EXPECT_EQ("10:a +0: 10:b", Terms(pc.Rewrite->rhb[0].rhs[0]));
+  GDPC_Free(&pc);
+}
+
+TEST(Lexer, ParenthesisTestSwitchesSharing) {
+  TempDir d;
+  ParserControl pc;
+  bool failed;
+  // The last rule has a single ')' after its name: no sharing for it.
+  Tokens("[n]\n(A B)\nA (a b) (a c)\nB (x y)\n", pc, &failed);
+  ASSERT_FALSE(failed) << pc.pres;
+  EXPECT_EQ(1, pc.Rewrite->rhb[0].flag);
+  EXPECT_EQ(1, pc.Rewrite->rhb[1].flag);
+  EXPECT_EQ(0, pc.Rewrite->rhb[2].flag);
+  GDPC_Free(&pc);
+}
+
+TEST(Parser, TextBeginningWithARuleIsAccepted) {
+  TempDir d;
+  Write("t.gra", "X (a)\n");
+  ParserControl pc;
+  RTN_InitPC(&pc);
+  pc.inputBuf.clear();
+  GDPC_Init(&pc);
+  GDH_InitHashTable(*pc.plht, 0, 128);
+  GDPC_InitHashTable(*pc.pht, 128);
+  UL_InitHashTable(*pc.pulht, 128);
+  ASSERT_EQ(0, GDPC_BufferizeFile(&pc, "t.gra"));
+  // The rule stands in rule 0 where the header would; nothing referenced it.
+  EXPECT_EQ(1, GD_parse(&pc));
+  EXPECT_EQ("X", pc.Rewrite->lhs[0]);
+  EXPECT_NE(std::string::npos, pc.pres.find("GDH_FindHashEntry failure for X: file(")) << pc.pres;
+  GDPC_Free(&pc);
+}
+
+TEST(Bufferize, MissingFile) {
+  TempDir d;
+  ParserControl pc;
+  RTN_InitPC(&pc);
+  pc.inputBuf.clear();
+  GDPC_Init(&pc);
+  EXPECT_EQ(1, GDPC_BufferizeFile(&pc, "none.gra"));
+  EXPECT_EQ("fopen failure for none.gra in GDPC_BufferizeFile: file(grammarDefinitionParserControl) at line(",
+            pc.pres.substr(0, pc.pres.find("at line(") + 8));
+  GDPC_Free(&pc);
+}
+
+// ---------------------------------------------------------------------------
+// The non-terminal pass
+
+TEST(NonTerms, EveryEntryIsClearedAfterThePass) {
+  TempDir d;
+  Write("t.gra", "[t]\n(A b)\nA (a) (c A2)\nA2 (z)\n");
+  Compiled c("t");
+  ASSERT_EQ(0, c.rc) << c.pc.pres;
+  EXPECT_EQ(0, c.pc.nonTerm->count);
+  for (const NT_Array &nt : c.pc.nonTerm->table) {
+    EXPECT_EQ(-1, nt.value);
+    EXPECT_EQ(0, nt.kind);
+    EXPECT_TRUE(nt.name.empty());
+    EXPECT_EQ(0, nt.arcs.count);
+  }
+  // The net's own name keeps its NetTable index.
+  GDH_HashEntry *e = GDH_FindHashEntry(*c.pc.plht, "[t]");
+  ASSERT_TRUE(e);
+  EXPECT_EQ(0, e->value);
+}
+
+TEST(NonTerms, SubNetReferencedTwiceIsKnownOnce) {
+  TempDir d;
+  Write("t.gra", "[t]\n([s] [s])\n");
+  Write("s.gra", "[s]\n(a)\n");
+  Created c("t");
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_EQ(2, c.net->NetTable->count);
+  EXPECT_TRUE(DanglingArcs(*c.net).empty());
+  EXPECT_EQ("0:0 -> 0:2 a\n"
+            "0:0_1:0 -> 0:2 a\n"
+            "0:2 -> 0:1 a\n"
+            "0:2_1:0 -> 0:1 a\n",
+            ArcsOf(*c.net));
+}
+
+TEST(NonTerms, ContextEntriesPrintInTheirLayout) {
+  TempDir d;
+  Write("t.gra", "[t]\n(*B a)\nB (b c)\n");
+  Created c("t", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  FILE *f = tmpfile();
+  ASSERT_EQ(0, GDPC_PrintContextEntries(c.net, f));
+  rewind(f);
+  std::string text;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  fclose(f);
+  std::vector<std::string> lines;
+  std::stringstream ss(text);
+  for (std::string l; std::getline(ss, l);) lines.push_back(l);
+  ASSERT_GE(lines.size(), 7u);
+  EXPECT_EQ("key:", lines[0]);
+  for (int i = 1; i <= 5; i++) EXPECT_EQ(204u, lines[i].size()) << i;
+  EXPECT_EQ(std::string(204, '-'), lines[1]);
+  EXPECT_EQ(std::string(204, '-'), lines[5]);
+  EXPECT_EQ("", lines[6]);
+  // One line per context entry; the null arc that skips B has no terminal.
+  size_t entries = lines.size() - 7;
+  EXPECT_EQ((size_t)c.net->pcontext->count, entries);
+  EXPECT_NE(std::string::npos, text.find("NULL ")) << text;
+  EXPECT_NE(std::string::npos, text.find(" a 0 0 1 ")) << text;
+}
+
+TEST(NonTerms, ContextsOfANetReadWithoutThem) {
+  TempDir d;
+  MakeCompiledFiles();
+  SetTime("one.gra", 1000000100L);
+  SetTime("one.rtn", 1000000200L);
+  SetTime("one.net", 1000000200L);
+  Created c("one", RS_NET);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  ASSERT_NE(c.pc, c.net);
+  FILE *f = tmpfile();
+  EXPECT_EQ(1, GDPC_PrintContextEntries(c.net, f));
+  fclose(f);
+  EXPECT_NE(std::string::npos,
+            c.net->pres.find("Context info is not available. Try starting your grammar with the rebuild "
+                             "flag set to 1. This will force the .rtn file to be read-in which does "
+                             "contain contextual info.\n"))
+      << c.net->pres;
+}
+
+// ---------------------------------------------------------------------------
+// The grammars of the package's fixtures compile, and every arc leads on.
+
+TEST(Fixtures, CompileWithoutDanglingArcs) {
+  std::string here = __FILE__;
+  std::string fixtures = here.substr(0, here.find_last_of('/')) + "/fixtures/";
+  struct {
+    const char *dir, *top;
+  } cases[] = {{"greet", "greet"}, {"flights", "flights"}, {"repair", "order"},
+               {"oog", "ask"},     {"window", "window"},   {"resume", "resume"}};
+  for (auto &f : cases) {
+    TempDir d;
+    std::string cmd = "cp '" + fixtures + f.dir + "'/*.gra .";
+    ASSERT_EQ(0, system(cmd.c_str()));
+    Created c(f.top, RS_GRA);
+    ASSERT_TRUE(c.net) << f.dir << "\n" << c.pc->pres;
+    EXPECT_TRUE(DanglingArcs(*c.net).empty()) << f.dir;
+  }
+}
+
+// A sub-net whose compiled file is newer than its grammar is read, not
+// compiled, and gives the referencing net the same table.
+TEST(NetReference, SubNetReadFromItsCompiledFile) {
+  TempDir d;
+  Write("top.gra", "[top]\n(a [sub] b)\n");
+  Write("sub.gra", "[sub]\n(c *D)\nD (d e)\n");
+  std::string compiled;
+  {
+    Created c("top", RS_GRA);
+    ASSERT_TRUE(c.net) << c.pc->pres;
+    compiled = ArcsOf(*c.net);
+    ASSERT_EQ(0, RTN_Write(c.net, 1)) << c.net->pres;
+  }
+  ASSERT_TRUE(Exists("sub.rtn"));
+  SetTime("sub.gra", 1000000100L);
+  SetTime("sub.rtn", 1000000200L);
+  // Would the grammar be compiled again, this text would refuse it.
+  Write("sub.gra", "[sub]\n(this is not read\n");
+  SetTime("sub.gra", 1000000100L);
+  Created c("top", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_EQ(compiled, ArcsOf(*c.net));
+  EXPECT_TRUE(DanglingArcs(*c.net).empty());
+}
+
+// A record that loads a second file before the first made any origin takes
+// back the first file's rule names.
+TEST(Bufferize, SecondFileCleansTheFirstOnesNames) {
+  TempDir d;
+  Write("a.gra", "[a]\n(X)\n");
+  Write("b.gra", "[b]\n(y)\n");
+  ParserControl pc;
+  RTN_InitPC(&pc);
+  pc.inputBuf.clear();
+  GDPC_Init(&pc);
+  GDH_InitHashTable(*pc.plht, 0, 128);
+  GDPC_InitHashTable(*pc.pht, 128);
+  UL_InitHashTable(*pc.pulht, 128);
+  ASSERT_EQ(0, GDPC_BufferizeFile(&pc, "a.gra"));
+  ASSERT_EQ(0, GD_parse(&pc)) << pc.pres;
+  ASSERT_EQ(2, pc.nonTerm->count);
+  ASSERT_EQ(0, pc.From->count);
+  ASSERT_TRUE(GDH_FindHashEntry(*pc.plht, "X"));
+  ASSERT_EQ(0, GDPC_BufferizeFile(&pc, "b.gra"));
+  EXPECT_EQ(nullptr, GDH_FindHashEntry(*pc.plht, "X"));
+  GDH_HashEntry *a = GDH_FindHashEntry(*pc.plht, "[a]");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(0, a->value);  // its NetTable index again
+  EXPECT_EQ(0, pc.nonTerm->count);
+  EXPECT_EQ(0, pc.state);
+  EXPECT_EQ(1, pc.line);
+  EXPECT_EQ("[b]\n(y)\n", pc.inputBuf);
+  GDPC_Free(&pc);
 }
