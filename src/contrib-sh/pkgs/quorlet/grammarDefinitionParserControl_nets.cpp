@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "container.h"
+#include "container_file.h"
 #include "gd.h"
 #include "rtn_io.h"
 #include "trailer.h"
@@ -192,10 +193,25 @@ void LinkBelow(ParserControl *net, ParserControl *parent) {
   net->pnht = parent->pnht;
 }
 
-// Releases a record made for a nested compile.
+// Releases a record made for a nested compile, or read for one.
 void ReleaseNested(ParserControl *c) {
   if (!c) return;
   c->inputBuf.clear();
+  // A record read from its compiled file wraps itself in the object of its
+  // entry 0, which the release of its tables does not reach once the file
+  // kept for it is closed: the wrapper goes here.
+  if (c->InternalNet && !c->InternalNet->entries.empty()) {
+    InternalNetEntry &e0 = c->InternalNet->entries[0];
+    if (e0.object && e0.object->data == c) {
+      if (!c->InternalNet->cntrfile.empty() && c->InternalNet->cntrfile[0]) {
+        Cntr_ObjFClose(nullptr, c->InternalNet->cntrfile[0]);
+        c->InternalNet->cntrfile[0] = nullptr;
+      }
+      DB_FREE(e0.object);
+      e0.object = nullptr;
+      e0.owned = 0;
+    }
+  }
   GDPC_Free(c);
   delete c;
 }
@@ -440,22 +456,26 @@ int CompileReferencedNet(ParserControl *pc, const std::string &name, const char 
   s->szRTNName.swap(r->szRTNName);
   s->pres.swap(r->pres);
   s->pszNextNet.clear();
-  // The context tables as they were compiled (or read), ready for import.
-  delete s->pcontext;
-  delete s->pct;
-  delete s->pnn;
-  delete s->phl;
-  delete s->phli;
-  s->pcontext = CopyTable(r->pcontext, CONTEXT_TABLESIZE);
-  s->pct = CopyTable(r->pct, CONTEXTTERM_TABLESIZE);
-  s->pnn = CopyTable(r->pnn, NEXTNET_TABLESIZE);
-  s->phl = CopyTable(r->phl, HIERARCHY_TABLESIZE);
-  s->phli = CopyTable(r->phli, HLINDEX_TABLESIZE);
+  // The context tables as they were compiled, ready for import. A net read
+  // from its compiled file has them packed only: the non-terminal pass
+  // unpacks them from s's own copies when it needs them.
+  if (r->pcontext) {
+    delete s->pcontext;
+    delete s->pct;
+    delete s->pnn;
+    delete s->phl;
+    delete s->phli;
+    s->pcontext = CopyTable(r->pcontext, CONTEXT_TABLESIZE);
+    s->pct = CopyTable(r->pct, CONTEXTTERM_TABLESIZE);
+    s->pnn = CopyTable(r->pnn, NEXTNET_TABLESIZE);
+    s->phl = CopyTable(r->phl, HIERARCHY_TABLESIZE);
+    s->phli = CopyTable(r->phli, HLINDEX_TABLESIZE);
+  }
   if (s->ContextObjectStructure) {
     ContextObjectStructure &cos = *s->ContextObjectStructure;
     cos.contextObject = cos.contextTermObject = cos.hlIndexObject = cos.hierarchyLevelObject =
         cos.nextNetObject = nullptr;
-    cos.unpacked = 1;
+    cos.unpacked = s->pcontext ? 1 : 0;
   }
   if (r != c) ReleaseNested(r);
   ReleaseNested(c);

@@ -2,6 +2,7 @@
 #include "ipc.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -965,7 +966,7 @@ int StampGroupFirst(ParserControl *pc, InputParserControl *ipc, int32_t x) {
 }
 
 // Stamps the elements of node n from `from` on as matched by label l,
-// candidate cand, and enrols their states ("PAC").
+// candidate cand, and enrols the state of each group's first ("PAC").
 int Stamp(ParserControl *pc, InputParserControl *ipc, int32_t n, int32_t from, int l, int cand) {
   int32_t prevGroup = 0;
   bool firstSeen = false;
@@ -977,7 +978,8 @@ int Stamp(ParserControl *pc, InputParserControl *ipc, int32_t n, int32_t from, i
     bool groupFirst = !firstSeen || e.prevGroup != prevGroup;
     firstSeen = true;
     prevGroup = e.prevGroup;
-    if (groupFirst && StampGroupFirst(pc, ipc, x)) return 1;
+    if (!groupFirst) continue;
+    if (StampGroupFirst(pc, ipc, x)) return 1;
     bool isNew = false;
     GDH_HashEntry *pac = Create(pc, ipc, PacKey(n, ipc->ptoa[x]), &isNew,
                                 "UL_CreateHashEntry failure for ", "szPrevActiveCheck(", __LINE__);
@@ -1153,8 +1155,11 @@ int RTN_GetPossibilities(ParserControl *pc, int32_t *inputIndex, int32_t *labelC
                          const char *const *labels, const float *scores, InputParserControl *ipc) {
   (void)scores;
   const Form f{false, -1, 0, kGPCreate, kGPFind, "RTN_GetPossibilities"};
-  if (!pc->From || !pc->plht || IsPreparedMark(pc->plht) || !pc->pht || IsPreparedMark(pc->pht))
+  if (!pc->From || !pc->plht || IsPreparedMark(pc->plht) || !pc->pht || IsPreparedMark(pc->pht) ||
+      !pc->SymbolTable || !pc->TerminalTable || !pc->NetTable)
     return FAIL(pc, "Error: no compiled network in RTN_GetPossibilities: ");
+  if (ipc->ptoa.Capacity() == 0 || ipc->beamItem.empty())
+    return FAIL(pc, "Error: the parse state has not been initialised in RTN_GetPossibilities: ");
   if (*inputIndex == 0) {
     std::string stem = NetName0(pc);
     size_t u = stem.rfind('_');
@@ -1191,7 +1196,7 @@ int RTN_GetPossibilities(ParserControl *pc, int32_t *inputIndex, int32_t *labelC
     int startIdx = -1;
     const int32_t side = PhtValue(pc, std::string(ipc->upper ? "U " : "L ") + label);
     const StringTable *sideTable = ipc->upper ? pc->UpperTable : pc->LowerTable;
-    if (side >= 0 && sideTable && side < sideTable->count) {
+    if (side >= 0 && sideTable && side < sideTable->count && pc->ptlist && pc->ptindex) {
       int32_t tl = sideTable->tlist[side];
       if (tl >= 0 && tl < pc->ptlist->count)
         for (int32_t k = (*pc->ptlist)[tl].first; k >= 0 && k < pc->ptindex->count; k = (*pc->ptindex)[k].next)
@@ -1226,6 +1231,8 @@ int RTN_GetPossibilities(ParserControl *pc, int32_t *inputIndex, int32_t *labelC
       const int32_t tv = PhtValue(pc, names[ci]);
       if (tv < 0)
         return FAIL(pc, "GDPC_FindHashEntry failure for pszTermArray[i](" + names[ci] + ") in RTN_GetPossibilities: ");
+      if (cell.item.size() >= 0x7FFF)  // candidate indices are 16-bit
+        return FAIL(pc, Spf("Error: more than %d candidates for (%s) in RTN_GetPossibilities: ", 0x7FFF - 1, label));
       cell.item.push_back(names[ci]);
       cell.value.push_back(tv);
       const PpnEntry pn = ipc->ppn[n];
@@ -1282,6 +1289,7 @@ int RTN_GetPossibilities(ParserControl *pc, int32_t *inputIndex, int32_t *labelC
         GDH_HashEntry *pt =
             Find(pc, Spf("%s %d PT", names[ci].c_str(), ipc->ppn[n].position - ipc->ppn[n].skipped));
         if (!pt || (int32_t)pt->value == cur) continue;
+        if (cell.item.size() >= 0x7FFF) break;  // candidate indices are 16-bit
         cell.item.push_back(names[ci]);
         cell.value.push_back(PhtValue(pc, names[ci]));
         take(names[ci], n, (int)cell.item.size() - 1);
@@ -1825,6 +1833,41 @@ int ScorePath(ParserControl *pc, InputParserControl *ipc, int32_t e, PathScore &
   return b.Run(path, start, s);
 }
 
+// The trace lines of a node's list from element `from` to the end of the
+// group that holds `upTo` (-1: the whole list), with "Error" where the
+// group links disagree.
+std::string TraceList(const InputParserControl *ipc, int32_t n, int32_t from, int32_t upTo) {
+  std::string t;
+  const int32_t stopGroup = upTo >= 0 ? ipc->ptoa[upTo].prevGroup : INT32_MIN;
+  bool inStop = false;
+  int32_t groupFirst = -1;
+  for (int32_t e = from; e >= 0; e = ipc->ptoa[e].next) {
+    const PtoaEntry &x = ipc->ptoa[e];
+    const bool boundary = e != from && x.prevGroup != ipc->ptoa[x.prev >= 0 ? x.prev : e].prevGroup;
+    if (upTo >= 0 && inStop && boundary) break;
+    if (boundary) {
+      if (!(groupFirst >= 0 && ipc->ptoa[groupFirst].nextGroup == e && x.prevGroup == groupFirst)) t += "Error\n";
+      groupFirst = e;
+    } else if (e == from) {
+      groupFirst = e;
+    }
+    if (x.prevGroup == stopGroup) inStop = true;
+    t += Spf("%d: %d %d %d %d %d\n", n, x.prevGroup, x.prev, e, x.next, x.nextGroup);
+  }
+  return t;
+}
+
+// Trace of one path before it is scored: its text and the list around it.
+void TracePath(ParserControl *pc, InputParserControl *ipc, int32_t n, int32_t e) {
+  RTN_PrintPath(pc, ipc, e, n, (uint8_t)ipc->prolog, (uint8_t)ipc->prettyprint, 0, 0);
+  Out(pc, "\n");
+  int32_t g = GroupFirstOf(ipc, e);
+  int32_t from = g;
+  for (int k = 0; k < 2 && from >= 0 && ipc->ptoa[from].prevGroup >= 0; k++) from = ipc->ptoa[from].prevGroup;
+  if (from < 0) from = ipc->terminal[n].first;
+  Out(pc, TraceList(ipc, n, from, e) + "\n");
+}
+
 }  // namespace
 
 int RTN_PruneActiveGroup(ParserControl *pc, InputParserControl *ipc, int32_t ptOffset, int32_t element,
@@ -1908,6 +1951,7 @@ int RTN_PruneActive(ParserControl *pc, InputParserControl *ipc, int32_t ptOffset
     rElement = -1;
     if (ptoaos.size() > 1) {
       R.maxLevel = runningMax;
+      if (ipc->debug == 1) TracePath(pc, ipc, ptOffset, ptoaos[0]);
       if (ScorePath(pc, ipc, ptoaos[0], R)) return 1;
       runningMax = std::max(runningMax, R.maxLevel);
       rElement = ptoaos[0];
@@ -1921,23 +1965,32 @@ int RTN_PruneActive(ParserControl *pc, InputParserControl *ipc, int32_t ptOffset
         if (std::find(removed.begin(), removed.end(), k) != removed.end()) continue;
         g_survivors.push_back(k);
         K.maxLevel = runningMax;
+        if (ipc->debug == 1) TracePath(pc, ipc, ptOffset, k);
         if (ScorePath(pc, ipc, k, K)) return 1;
         runningMax = std::max(runningMax, K.maxLevel);
         Verdict v = ComparePaths(ipc, K, ipc->ptoa[k], R, ipc->ptoa[rElement]);
         if (v == WIN) {
-          if (ipc->debug == 1) Out(pc, Spf("PrunePrevious(%d): start\n", k));
+          if (ipc->debug == 1)
+            Out(pc, Spf("PrunePrevious(%d): start\n", k) + TraceList(ipc, ptOffset, ipc->terminal[ptOffset].first, -1) +
+                        Spf("Count: %d\n", ipc->terminal[ptOffset].count));
           for (size_t i = 0; i + 1 < g_survivors.size(); i++)
             if (RemoveGroup(pc, ipc, ptOffset, g_survivors[i], false, &removed)) return 1;
           g_survivors.assign(1, k);
           R = K;
           rElement = k;
           if (ipc->prune >= 2) StoreScore(ipc, K, ipc->prunePath[0]);
-          if (ipc->debug == 1) Out(pc, Spf("PrunePrevious(%d): end\nCount: %d\n", k, ipc->terminal[ptOffset].count));
+          if (ipc->debug == 1)
+            Out(pc, Spf("PrunePrevious(%d): end\n", k) + TraceList(ipc, ptOffset, ipc->terminal[ptOffset].first, -1) +
+                        Spf("Count: %d\n", ipc->terminal[ptOffset].count));
         } else if (v == LOSE) {
-          if (ipc->debug == 1) Out(pc, Spf("PruneCurrent(%d): start\n", k));
+          if (ipc->debug == 1)
+            Out(pc, Spf("PruneCurrent(%d): start\n", k) + TraceList(ipc, ptOffset, ipc->terminal[ptOffset].first, -1) +
+                        Spf("Count: %d\n", ipc->terminal[ptOffset].count));
           if (RemoveGroup(pc, ipc, ptOffset, k, false, &removed)) return 1;
           g_survivors.pop_back();
-          if (ipc->debug == 1) Out(pc, Spf("PruneCurrent(%d): end\nCount: %d\n", k, ipc->terminal[ptOffset].count));
+          if (ipc->debug == 1)
+            Out(pc, Spf("PruneCurrent(%d): end\n", k) + TraceList(ipc, ptOffset, ipc->terminal[ptOffset].first, -1) +
+                        Spf("Count: %d\n", ipc->terminal[ptOffset].count));
         } else if (ipc->prune >= 2) {
           R = K;
           rElement = k;
@@ -1955,6 +2008,14 @@ int RTN_PruneActive(ParserControl *pc, InputParserControl *ipc, int32_t ptOffset
       k = ipc->pon[k].next;
     }
     if (lastKept >= 0) ipc->pon[lastKept].next = -1;
+    if (ipc->debug == 1) {
+      Out(pc, Spf("Current Un-Pruned Finished Paths for finished node(%d):\n", origin));
+      for (size_t i = 0; i < g_survivors.size(); i++) {
+        Out(pc, Spf("\nIndex(%d)", (int)i + 1));
+        RTN_PrintPath(pc, ipc, g_survivors[i], ptOffset, (uint8_t)ipc->prolog, (uint8_t)ipc->prettyprint, 0, 0);
+        Out(pc, "\n");
+      }
+    }
     if (ipc->debug == 1) {
       std::string t = Spf("END ****** ptOffset(%d) PruneNode(%d) FinishedNode(%d)\n********** initialCount(%d) "
                           "finishedCount(%d)\n********** ptoaos:\t",

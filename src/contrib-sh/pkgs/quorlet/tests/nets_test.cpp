@@ -861,3 +861,28 @@ TEST(Fixtures, CompileWithoutDanglingArcs) {
     EXPECT_TRUE(DanglingArcs(*c.net).empty()) << f.dir;
   }
 }
+
+// A sub-net whose compiled file is newer than its grammar is read, not
+// compiled, and gives the referencing net the same table.
+TEST(NetReference, SubNetReadFromItsCompiledFile) {
+  TempDir d;
+  Write("top.gra", "[top]\n(a [sub] b)\n");
+  Write("sub.gra", "[sub]\n(c *D)\nD (d e)\n");
+  std::string compiled;
+  {
+    Created c("top", RS_GRA);
+    ASSERT_TRUE(c.net) << c.pc->pres;
+    compiled = ArcsOf(*c.net);
+    ASSERT_EQ(0, RTN_Write(c.net, 1)) << c.net->pres;
+  }
+  ASSERT_TRUE(Exists("sub.rtn"));
+  SetTime("sub.gra", 1000000100L);
+  SetTime("sub.rtn", 1000000200L);
+  // Would the grammar be compiled again, this text would refuse it.
+  Write("sub.gra", "[sub]\n(this is not read\n");
+  SetTime("sub.gra", 1000000100L);
+  Created c("top", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_EQ(compiled, ArcsOf(*c.net));
+  EXPECT_TRUE(DanglingArcs(*c.net).empty());
+}

@@ -548,16 +548,35 @@ class Grammar {
     }
   }
   ~Grammar() {
-    RTN_FreeInputParserControl(&ipc_, net_);
-    if (net_) RTN_Free(net_);
-    if (net_ && net_ != pc_) delete net_;
-    delete pc_;
+    Release();
     RTN_SetChannelWriter(nullptr);
     if (chdir(old_.c_str())) {
     }
     std::string cmd = "rm -rf '" + dir_ + "'";
     if (system(cmd.c_str())) {
     }
+  }
+  void Release() {
+    RTN_FreeInputParserControl(&ipc_, net_);
+    if (net_) GS_DeleteResult(RTN_Free(net_));
+    if (net_ && net_ != pc_) delete net_;
+    delete pc_;
+    net_ = pc_ = nullptr;
+  }
+  // Writes the compiled nets as `rp uninit` does, releases everything and
+  // makes the grammar again from what is in the folder.
+  std::string WriteAndReload(const std::string &top, bool dropGrammarFiles = false) {
+    std::string errors;
+    for (int i = 0; net_ && i < std::max(1, net_->InternalNet->count); i++)
+      if (net_->InternalNet->fWrite[i] && RTN_Write(net_, i)) errors += net_->pres;
+    Release();
+    // Grammar files that cannot be compiled, older than the compiled ones:
+    // only the compiled files can give the net now.
+    if (dropGrammarFiles &&
+        system("for f in *.gra; do printf 'not a grammar' > $f; touch -d 2000-01-01 $f; done"))
+      errors += "cannot spoil the grammar files";
+    Compile(top);
+    return errors;
   }
   bool ok() const { return net_ != nullptr; }
   InputParserControl &ipc() { return ipc_; }
@@ -884,4 +903,58 @@ TEST(Robustness, RandomWordSequencesParseWithoutFailure) {
     std::string r = g.Parse(in);
     EXPECT_EQ(r.find("ERROR"), std::string::npos) << in << " / " << o << "\n" << r;
   }
+}
+
+TEST(Pruning, DebugTraceTellsWhatWasPruned) {
+  Grammar g("flights", "flights");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  g.ipc().debug = 1;
+  g_channel.clear();
+  EXPECT_EQ(g.Parse("uh i want to fly to um new york"), "flights:[i,want,to,fly,to,city_fs:[new,york]]");
+  for (const char *line : {"Entering RTN_PruneActive ----", "BEGIN **** ptOffset(", "PruneCurrent(",
+                           "Current Un-Pruned Finished Paths for finished node(",
+                           "\nIndex(1)flights:[i,want,to,fly,to,city_fs:[new,york]]\n", "END ****** ptOffset(",
+                           "\nLeaving RTN_PruneActive ----", "\nFinished Paths Scored(1)\n"})
+    EXPECT_NE(g_channel.find(line), std::string::npos) << line << "\n" << g_channel;
+  EXPECT_EQ(g_channel.find("Error\n"), std::string::npos) << g_channel;
+  if (getenv("PARSE_TEST_SHOW")) fputs(g_channel.c_str(), stderr);
+}
+
+TEST(Fixtures, CompiledFilesParseTheSame) {
+  Grammar g("flights", "flights");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  const char *in = "uh i want to fly to um new york";
+  const std::string best = "flights:[i,want,to,fly,to,city_fs:[new,york]]";
+  EXPECT_EQ(g.Parse(in), best);
+  EXPECT_EQ(g.WriteAndReload("flights", true), "");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  struct stat st;
+  EXPECT_EQ(stat("flights.rtn", &st), 0);
+  g.Options("");
+  EXPECT_EQ(g.Parse(in), best);
+  EXPECT_EQ(g.Parse("i want to fly to boston please"), "flights:[i,want,to,fly,to,city_fs:[BOS],please]");
+}
+
+TEST(ParseStep, RefusesAnUnpreparedState) {
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  int32_t index = 0, count = 1;
+  const char *labels[1] = {""};
+  EXPECT_EQ(RTN_GetPossibilities(&h.pc, &index, &count, labels, nullptr, &h.ipc), 1);
+  EXPECT_EQ(h.pc.pres.rfind("Error: the parse state has not been initialised in RTN_GetPossibilities: file(rtnet) "
+                            "line(",
+                            0),
+            0u)
+      << h.pc.pres;
+  ParserControl empty;
+  h.pc.pres.clear();
+  ASSERT_EQ(h.Start(), 0);
+  EXPECT_EQ(RTN_GetPossibilities(&empty, &index, &count, labels, nullptr, &h.ipc), 1);
+  EXPECT_EQ(empty.pres.rfind("Error: no compiled network in RTN_GetPossibilities: file(rtnet) line(", 0), 0u);
+  // Nothing parsed: nothing finished, an empty result.
+  h.pc.pres = "old text";
+  EXPECT_EQ(RTN_PrintFinished(&h.pc, &h.ipc, 1), 0);
+  EXPECT_EQ(h.pc.pres, "");
 }
