@@ -67,7 +67,13 @@ const uint16_t kFormatVersion = 1;
 
 struct Out {
   std::string b;
-  void u8(uint8_t v) { b.push_back((char)v); }
+  bool counting = false;  // only count the bytes (a length query)
+  size_t n = 0;
+  size_t size() const { return counting ? n : b.size(); }
+  void u8(uint8_t v) {
+    if (counting) n++;
+    else b.push_back((char)v);
+  }
   void u16(uint16_t v) {
     u8(v & 0xff);
     u8(v >> 8);
@@ -76,10 +82,13 @@ struct Out {
     uint32_t u = (uint32_t)v;
     for (int i = 0; i < 4; i++) u8((u >> (8 * i)) & 0xff);
   }
-  void bytes(const void *p, size_t n) { b.append((const char *)p, n); }
+  void bytes(const void *p, size_t k) {
+    if (counting) n += k;
+    else b.append((const char *)p, k);
+  }
   void str(const std::string &s) {
     i32((int32_t)s.size());
-    b.append(s);
+    bytes(s.data(), s.size());
   }
   void marker(const char m[4]) {
     bytes(m, 4);
@@ -806,8 +815,9 @@ struct TableType {
   static void release(void *rec) { delete static_cast<T *>(rec); }
   static int length(GS_Result *, const void *rec, size_t *len) {
     Out o;
+    o.counting = true;
     P(o, *static_cast<const T *>(rec));
-    *len = o.b.size();
+    *len = o.size();
     return 0;
   }
   static int pack(GS_Result *, const void *rec, unsigned char *buffer) {
@@ -857,8 +867,9 @@ void DiscardNet(ParserControl *pc) {
 }
 int NetLength(GS_Result *, const void *rec, size_t *len) {
   Out o;
+  o.counting = true;
   PackNet(o, static_cast<const ParserControl *>(rec));
-  *len = o.b.size();
+  *len = o.size();
   return 0;
 }
 int NetPack(GS_Result *, const void *rec, unsigned char *buffer) {
