@@ -1047,3 +1047,21 @@ TEST(Robustness, LongInputsStayQuick) {
   EXPECT_EQ(r.find("ERROR"), std::string::npos) << r.substr(0, 300);
   EXPECT_EQ(r.substr(0, 20), "greet:[hello,bob,bob");
 }
+
+TEST(Text, NetsEnteredAndLeftSeveralAtOnce) {
+  Grammar g(Files{{"t", "[t]\n([a] z)\n(w [a])\n"}, {"a", "[a]\n([b])\n"}, {"b", "[b]\n(x y)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  const struct {
+    const char *input, *options, *expected;
+  } cases[] = {
+      {"x y z", "", "t:[a:[b:[x,y]],z]"},
+      {"w x y", "", "t:[w,a:[b:[x,y]]]"},
+      {"w x y", "tail 1", "t:[w,a:[b:[x,y|_]|_]|_]"},
+      {"x y z", "transcript 1", "x y z"},
+      {"um x um y z", "", "t:[a:[b:[x,y]],z]"},
+  };
+  for (const auto &c : cases) {
+    g.Options(c.options);
+    EXPECT_EQ(g.Parse(c.input), c.expected) << c.input << " / " << c.options;
+  }
+}
