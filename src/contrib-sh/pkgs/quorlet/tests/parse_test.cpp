@@ -883,25 +883,38 @@ TEST(ParseState, GrowthLogThatCannotBeWrittenFails) {
 TEST(Robustness, RandomWordSequencesParseWithoutFailure) {
   // Words of the grammar in any order, with unknown ones among them: every
   // input either parses or gives no parse; none fails, whatever the options.
-  Grammar g("flights", "flights");
-  ASSERT_TRUE(g.ok()) << g.pres();
-  const char *vocab[] = {"i", "want", "to", "fly", "go", "show", "me", "flights", "boston", "denver",
-                         "new", "york", "san", "francisco", "please", "um", "uh"};
+  const struct {
+    const char *fixture, *top;
+    std::vector<const char *> vocab;
+  } grammars[] = {
+      {"flights", "flights", {"i", "want", "to", "fly", "go", "show", "me", "flights", "boston", "denver", "new",
+                              "york", "san", "francisco", "please", "um", "uh"}},
+      {"repair", "order", {"give", "me", "i", "want", "coffee", "tea", "a", "beer", "no", "mean", "um"}},
+      {"oog", "ask", {"where", "is", "the", "bank", "station", "blah", "uh", "um"}},
+      {"window", "window", {"a", "b", "c", "d", "um"}},
+  };
   const char *options[] = {"", "prune 0", "prune 1", "lookback 0", "lookback 2", "nbest 0", "framewindow 3",
-                           "showoog 1 hide 1", "tail 1 canonical 1"};
+                           "showoog 1 hide 1", "tail 1 canonical 1", "nbest 3 transcript 1"};
   unsigned seed = 12345;
   auto rnd = [&](unsigned n) {
     seed = seed * 1103515245u + 12345u;
     return (seed >> 16) % n;
   };
-  for (int round = 0; round < 150; round++) {
-    std::string in;
-    int len = 1 + (int)rnd(40);
-    for (int k = 0; k < len; k++) in += std::string(k ? " " : "") + vocab[rnd(sizeof vocab / sizeof *vocab)];
-    const char *o = options[rnd(sizeof options / sizeof *options)];
-    g.Options(o);
-    std::string r = g.Parse(in);
-    EXPECT_EQ(r.find("ERROR"), std::string::npos) << in << " / " << o << "\n" << r;
+  for (const auto &gr : grammars) {
+    Grammar g(gr.fixture, gr.top);
+    ASSERT_TRUE(g.ok()) << g.pres();
+    int parsed = 0;
+    for (int round = 0; round < 80; round++) {
+      std::string in;
+      int len = 1 + (int)rnd(30);
+      for (int k = 0; k < len; k++) in += std::string(k ? " " : "") + gr.vocab[rnd((unsigned)gr.vocab.size())];
+      const char *o = options[rnd(sizeof options / sizeof *options)];
+      g.Options(o);
+      std::string r = g.Parse(in);
+      EXPECT_EQ(r.find("ERROR"), std::string::npos) << in << " / " << o << "\n" << r;
+      parsed += !r.empty();
+    }
+    EXPECT_GT(parsed, 0) << gr.fixture;
   }
 }
 
