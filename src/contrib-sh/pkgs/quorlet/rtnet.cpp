@@ -450,7 +450,9 @@ int EnterPruneOrigin(ParserControl *pc, InputParserControl *ipc, int32_t n, int3
   if (ipc->pon.count >= ipc->pon.Capacity() && RTN_AllocPONodeTableMemory(pc, ipc)) return 1;
   int32_t pn = ipc->pon.count++;
   ipc->ptoa[e].poNode = pn;
-  if (isNew) {
+  // A key whose origin was emptied by a group removal starts again.
+  if (isNew || po->value < 0 || (po->value & 0x1FFFF) >= pn ||
+      ((po->value >> 17) & 0x7FFF) >= ipc->ponl.count) {
     if (ipc->ponl.count >= ipc->ponl.Capacity() && RTN_AllocPONLNodeTableMemory(pc, ipc)) return 1;
     int32_t nl = ipc->ponl.count++;
     if (pn > 0x1FFFF || nl > 0x7FFF)
