@@ -624,11 +624,15 @@ class Grammar {
       word = next < words.size() ? words[next++] : "cq";
       index++;
     }
+    stepText_ = net_->pres;
     if (RTN_PrintFinished(net_, &ipc_, 1)) return "ERROR: " + net_->pres;
     return net_->pres;
   }
+  // What the steps of the last input left in the result (warnings).
+  const std::string &stepText() const { return stepText_; }
 
  private:
+  std::string stepText_;
   std::string dir_, old_;
   ParserControl *pc_ = nullptr;
   ParserControl *net_ = nullptr;
