@@ -533,11 +533,11 @@ class Grammar {
     char buf[4096];
     old_ = getcwd(buf, sizeof buf);
   }
-  void Compile(const std::string &top) {
+  void Compile(const std::string &top, int readStatus = RS_RTN) {
     if (chdir(dir_.c_str())) ADD_FAILURE() << dir_;
     pc_ = new ParserControl();
     RTN_InitPC(pc_);
-    net_ = RTN_Create(pc_, top.c_str(), ".gra", RS_RTN);
+    net_ = RTN_Create(pc_, top.c_str(), ".gra", readStatus);
     RTN_ZeroInputParserControl(&ipc_);
     RTN_SetChannelWriter(CaptureWriter);
     if (!net_) return;
@@ -565,7 +565,7 @@ class Grammar {
   }
   // Writes the compiled nets as `rp uninit` does, releases everything and
   // makes the grammar again from what is in the folder.
-  std::string WriteAndReload(const std::string &top, bool dropGrammarFiles = false) {
+  std::string WriteAndReload(const std::string &top, bool dropGrammarFiles = false, int readStatus = RS_RTN) {
     std::string errors;
     for (int i = 0; net_ && i < std::max(1, net_->InternalNet->count); i++)
       if (net_->InternalNet->fWrite[i] && RTN_Write(net_, i)) errors += net_->pres;
@@ -575,7 +575,7 @@ class Grammar {
     if (dropGrammarFiles &&
         system("for f in *.gra; do printf 'not a grammar' > $f; touch -d 2000-01-01 $f; done"))
       errors += "cannot spoil the grammar files";
-    Compile(top);
+    Compile(top, readStatus);
     return errors;
   }
   bool ok() const { return net_ != nullptr; }
@@ -1081,4 +1081,17 @@ TEST(Text, NetsEnteredAndLeftSeveralAtOnce) {
     g.Options(c.options);
     EXPECT_EQ(g.Parse(c.input), c.expected) << c.input << " / " << c.options;
   }
+}
+
+TEST(Fixtures, NetFilesParseTheSame) {
+  // The files without context tables (`rebuild 0`) give the same parses.
+  Grammar g("flights", "flights");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  EXPECT_EQ(g.Parse("denver please"), "flights:[city_fs:[denver],please]");
+  EXPECT_EQ(g.WriteAndReload("flights", true, RS_NET), "");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  EXPECT_EQ(g.Parse("denver please"), "flights:[city_fs:[denver],please]");
+  EXPECT_EQ(g.Parse("uh i want to fly to um new york"), "flights:[i,want,to,fly,to,city_fs:[new,york]]");
 }
