@@ -1095,3 +1095,45 @@ TEST(Fixtures, NetFilesParseTheSame) {
   EXPECT_EQ(g.Parse("denver please"), "flights:[city_fs:[denver],please]");
   EXPECT_EQ(g.Parse("uh i want to fly to um new york"), "flights:[i,want,to,fly,to,city_fs:[new,york]]");
 }
+
+TEST(NBest, ScoreHeaderWithPrettyPrint) {
+  Grammar g(Files{{"cmd_type", "[cmd_type]\n(go [dir_fs] now)\n"}, {"dir_fs", "[dir_fs]\n(left)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  g.ipc().prolog = 1;
+  g.ipc().prettyprint = 1;
+  g.ipc().score = 1;
+  std::string r = g.Parse("go left now");
+  EXPECT_EQ(r.rfind("\nIndex(0:0:", 0), 0u) << r;
+  EXPECT_NE(r.find("):\tWordScore(3) RepairScore(0) oogScore(0) FScore(0) NetScore(0)\n\t\tFsLevelScore(1:1) \n\n"
+                   "[fsType:cmd_type,\ngo,dir_fs:\n\t[left],\nnow]\n"),
+            std::string::npos)
+      << r;
+}
+
+TEST(Prediction, PruneOriginLimit) {
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  ASSERT_EQ(h.Start(), 0);
+  RTN_ResetParserControls(&h.ipc, &h.pc);
+  while (h.ipc.pon.Capacity() <= 0x20001) ASSERT_EQ(RTN_AllocPONodeTableMemory(&h.pc, &h.ipc), 0);
+  h.ipc.pon.count = 0x20000;
+  int32_t index = 0, count = 1;
+  const char *labels[1] = {""};
+  EXPECT_EQ(RTN_GetPossibilities(&h.pc, &index, &count, labels, nullptr, &h.ipc), 1);
+  EXPECT_EQ(h.pc.pres.rfind("Error: ponc > 0x1FFFF or ponlnc > 0x7FFF in RTN_GetPossibilities: file(rtnet) line(", 0),
+            0u)
+      << h.pc.pres;
+}
+
+TEST(ParseState, FreeWithoutRecordOrNet) {
+  RTN_FreeInputParserControl(nullptr, nullptr);
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  ASSERT_EQ(h.Start(), 0);
+  EXPECT_EQ(h.Parse("anna"), "greet:[anna]");
+  RTN_FreeInputParserControl(&h.ipc, nullptr);
+  EXPECT_EQ(h.ipc.ptoa.Capacity(), 0);
+  EXPECT_EQ(h.ipc.itemPool, nullptr);
+  EXPECT_TRUE(h.ipc.beamItem.empty());
+}
