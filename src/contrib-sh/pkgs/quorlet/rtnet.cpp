@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "GDPC_Hash.h"
 #include "trailer.h"
@@ -108,7 +109,11 @@ int GrowBy(ParserControl *pc, InputParserControl *ipc, IpcTable<T> &t, int step,
            const char *constant, int line) {
   int prevSize = t.Capacity();
   int size = prevSize + step;
-  t.table.resize((size_t)size);
+  try {
+    t.table.resize((size_t)size);
+  } catch (const std::bad_alloc &) {
+    return Fail(pc, std::string("dbrealloc failed in ") + fn + ": ", line);
+  }
   for (int i = t.count; i < size; i++) memset(&t.table[i], 0, sizeof(T));
   return ReportGrowth(pc, ipc, fn, constant, prevSize, step, size, line);
 }
@@ -222,6 +227,7 @@ void RTN_ZeroInputParserControl(InputParserControl *ipc) {
 }
 
 namespace {
+void MakeTables(InputParserControl *ipc);
 void MakeBeam(InputParserControl *ipc, int width) {
   if (width < 1) width = 1;
   ipc->beamItem.assign((size_t)width, std::vector<BeamCell>(CURRENTPATHARRAY_SIZE));
@@ -230,10 +236,24 @@ void MakeBeam(InputParserControl *ipc, int width) {
 }  // namespace
 
 int RTN_InitInputParserControl(ParserControl *pc, InputParserControl *ipc) {
-  (void)pc;
   int8_t probbeam = ipc->probbeam;
   RTN_ZeroInputParserControl(ipc);
   ipc->probbeam = probbeam;
+  try {
+    MakeTables(ipc);
+  } catch (const std::bad_alloc &) {
+    RTN_ZeroInputParserControl(ipc);
+    return FAIL(pc, "dbmalloc failed in RTN_InitInputParserControl: ");
+  }
+  for (int i = 0; i < CURRENTPATHARRAY_SIZE; i++) {
+    ipc->finishedTokenListArrray[i] = -1;
+    ipc->expectHead[i] = -1;
+  }
+  return 0;
+}
+
+namespace {
+void MakeTables(InputParserControl *ipc) {
   MakeTable(ipc->ptoa, PTOATABLE_MEMSIZE);
   MakeTable(ipc->terminal, TERMINALTABLE_MEMSIZE);
   MakeTable(ipc->ppn, PPN_TABLE_SIZE);
@@ -250,12 +270,8 @@ int RTN_InitInputParserControl(ParserControl *pc, InputParserControl *ipc) {
   ipc->terminalEntry.size = TERMINALENTRY_SIZE;
   ipc->terminalEntry.incr = TERMINALENTRY_SIZE;
   ipc->terminalEntry.count = 0;
-  for (int i = 0; i < CURRENTPATHARRAY_SIZE; i++) {
-    ipc->finishedTokenListArrray[i] = -1;
-    ipc->expectHead[i] = -1;
-  }
-  return 0;
 }
+}  // namespace
 
 int RTN_InitParse(ParserControl *pc, InputParserControl *ipc) {
   if (RTN_InitInputParserControl(pc, ipc))
@@ -268,7 +284,11 @@ int RTN_InitParse(ParserControl *pc, InputParserControl *ipc) {
 int RTN_ResetProbBeam(ParserControl *pc, InputParserControl *ipc, int8_t width) {
   if (width < 1) return FAIL(pc, Spf("Error: bad value for probbeam(%d) in RTN_ResetProbBeam: ", width));
   ipc->probbeam = width;
-  MakeBeam(ipc, width);
+  try {
+    MakeBeam(ipc, width);
+  } catch (const std::bad_alloc &) {
+    return FAIL(pc, "dbmalloc failed in RTN_InitInputParserControl: ");
+  }
   return 0;
 }
 
@@ -300,9 +320,12 @@ int RTN_AllocActivePaths(ParserControl *pc, InputParserControl *ipc, IpcTable<Ac
                 __LINE__);
 }
 int RTN_AllocEntries(ParserControl *pc, InputParserControl *ipc) {
-  (void)pc;
   auto &te = ipc->terminalEntry;
-  te.pointer.resize((size_t)(te.size + te.incr), nullptr);
+  try {
+    te.pointer.resize((size_t)(te.size + te.incr), nullptr);
+  } catch (const std::bad_alloc &) {
+    return FAIL(pc, "dbrealloc failed for terminal.table.entry in RTN_AllocEntries: ");
+  }
   te.size += te.incr;
   return 0;
 }
