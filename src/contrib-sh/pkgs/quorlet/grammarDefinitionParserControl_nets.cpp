@@ -1146,11 +1146,10 @@ int Expansion::ExpandAlternative() {
         if (j == 0) {
           if (Term(0).plus) {
             if (SelfInsert()) return 1;
-            j = 0;  // the loop goes on with the moved term
-            // Fall through to the moved term's arcs below.
+            // The moved term's arcs follow below; the loop goes on after it.
             n = N();
-            last = 1 == n - 1;
             j = 1;
+            last = j == n - 1;
           } else if (n == 1) {
             Term(0).to = arc.end;
             Term(0).rightState = arc.end;
@@ -1482,7 +1481,7 @@ struct Import {
     return x;
   }
 
-  int Run(NT_Array &nt, int ntIndex);
+  int Run(int ntIndex);
   int One(int ntIndex, int j, const ContextEntry &k, bool firstForArc, int *levels);
 };
 
@@ -1667,8 +1666,7 @@ int Import::One(int ntIndex, int j, const ContextEntry &k, bool firstForArc, int
   return 0;
 }
 
-int Import::Run(NT_Array &nt0, int ntIndex) {
-  (void)nt0;
+int Import::Run(int ntIndex) {
   int arcCount = (*pc->nonTerm)[ntIndex].arcs.count;
   int notedState = -1, notedArc = -1, notedH = -1;
   bool haveState = false;
@@ -1755,7 +1753,7 @@ int GDPC_ProcessNonTerms(ParserControl *pc) {
         return 1;
       }
       Import im{pc, ref, n};
-      if (im.Run(nt, i)) {
+      if (im.Run(i)) {
         if (unpackedHere) ReleaseUnpacked(ref);
         return 1;
       }
@@ -1893,9 +1891,8 @@ ParserControl *RTN_Create(ParserControl *pc, const char *name, const char *ext, 
     pc->pres += "There was no grammar definition file found for " + gra + " in RTN_Create: " + T(line);
     return nullptr;
   };
-  auto read = [&](const std::string &path, int *st) -> ParserControl * {
+  auto read = [&](int *st) -> ParserControl * {
     readTried = true;
-    (void)path;
     return RTN_Read(pc, name, st);
   };
   if (status == RS_NET) {
@@ -1910,7 +1907,7 @@ ParserControl *RTN_Create(ParserControl *pc, const char *name, const char *ext, 
         status = RS_GRA;
       } else {
         int st = RS_NET;
-        ParserControl *got = read(net, &st);
+        ParserControl *got = read(&st);
         if (got) return got;
         if (st == 0) {
           pc->pres += "RTN_Create: RTN_Read failure for " + net + "in RTN_Create: " + T(__LINE__);
@@ -1936,7 +1933,7 @@ ParserControl *RTN_Create(ParserControl *pc, const char *name, const char *ext, 
         status = RS_GRA;
       } else {
         int st = RS_RTN;
-        ParserControl *got = read(rtnp, &st);
+        ParserControl *got = read(&st);
         if (got) return got;
         if (st == 0) {
           pc->pres += "RTN_Create: RTN_Read failure for " + rtnp + "in RTN_Create: " + T(__LINE__);

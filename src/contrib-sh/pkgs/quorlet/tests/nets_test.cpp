@@ -211,8 +211,17 @@ INSTANTIATE_TEST_SUITE_P(
         // Shared beginning: c and d leave from the same state.
         TableCase{"prefix", "[t]\n(R)\nR (a b c) (a b d)\n",
                   "0:0 -> 0:2 a\n0:2 -> 0:3 b\n0:3 -> 0:1 c,d\n"},
+        // Both alternatives loop on a first: the loop state is shared too.
+        TableCase{"prefix of a loop", "[t]\n(R)\nR (+a b) (+a c)\n",
+                  "0:0 -> 0:2 a\n0:0 -> 0:3 a\n0:2 -> 0:2 a\n0:2 -> 0:3 a\n0:3 -> 0:1 b,c\n"},
         // Shared ending: y ends where x ends, and both share c.
         TableCase{"suffix", "[t]\n(R)\nR (x c) (y c)\n", "0:0 -> 0:2 x,y\n0:2 -> 0:1 c\n"},
+        TableCase{"longer suffix", "[t]\n(R)\nR (x b c) (y b c)\n",
+                  "0:0 -> 0:2 x,y\n0:2 -> 0:3 b\n0:3 -> 0:1 c\n"},
+        // An alternative that shares its beginning shares no ending: z has
+        // a state of its own.
+        TableCase{"prefix before suffix", "[t]\n(R)\nR (a b c) (a z c)\n",
+                  "0:0 -> 0:2 a\n0:2 -> 0:3 b\n0:2 -> 0:4 z\n0:3 -> 0:1 c\n0:4 -> 0:1 c\n"},
         // Two equal single-term alternatives give one set of arcs.
         TableCase{"duplicate", "[t]\n(R z)\nR (a) (a)\n", "0:0 -> 0:2 a\n0:2 -> 0:1 z\n"},
         // A rule referenced twice: the second reference is a copy with new
@@ -921,4 +930,47 @@ TEST(Bufferize, SecondFileCleansTheFirstOnesNames) {
   EXPECT_EQ(1, pc.line);
   EXPECT_EQ("[b]\n(y)\n", pc.inputBuf);
   GDPC_Free(&pc);
+}
+
+// A repeated net reference: the sub-net's last word leads back to the
+// state before it, one net out, which the arc records as its self-loop depth.
+TEST(NetReference, RepeatedSubNetLoopsBack) {
+  TempDir d;
+  Write("t.gra", "[t]\n(a +[s])\n");
+  Write("s.gra", "[s]\n(b)\n");
+  Created c("t", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_EQ("0:0 -> 0:2 a\n0:2 -> 0:1 b\n0:2 -> 0:2 b\n0:2_1:0 -> 0:1 b\n0:2_1:0 -> 0:2 b\n", ArcsOf(*c.net));
+  EXPECT_TRUE(DanglingArcs(*c.net).empty());
+  int e = GDPC_StringFind(*c.net->pht, "0:2_1:0 FO", 10);
+  ASSERT_GE(e, 0);
+  const Origin &o = (*c.net->From)[c.net->pht->entry[e].value];
+  int loops = 0;
+  for (int f = 0; f < o.prefix.count; f++)
+    for (int a = 0; a < o.prefix[f].arc.count; a++) {
+      const PrefixArc &arc = o.prefix[f].arc[a];
+      EXPECT_EQ(arc.ToState == 2 ? 1 : 0, arc.selfLoopDepth) << arc.ToState;
+      loops += arc.ToState == 2;
+    }
+  EXPECT_EQ(1, loops);
+}
+
+// Two arcs of one net reference leave the same state: the first imports
+// every context entry of the sub-net, the second only those that end it
+// (c), since the beginnings are the same origins.
+TEST(NonTerms, SecondArcFromTheSameStateImportsTheEndings) {
+  TempDir d;
+  Write("t.gra", "[t]\n([s] a) ([s])\n");
+  Write("s.gra", "[s]\n(b c)\n");
+  Created c("t", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_EQ("0:0 -> 0:0_1:2 b\n0:0_1:0 -> 0:0_1:2 b\n0:0_1:2 -> 0:1 c\n0:0_1:2 -> 0:2 c\n0:2 -> 0:1 a\n",
+            ArcsOf(*c.net));
+  std::vector<std::string> imported;
+  for (int k = 0; k < c.net->pcontext->count; k++) {
+    const ContextEntry &e = (*c.net->pcontext)[k];
+    const HierarchyLevel &l0 = (*c.net->phl)[(*c.net->phli)[e.firstLevel].level];
+    if (l0.net == 1) imported.push_back((*c.net->pct)[e.firstTerm].text);
+  }
+  EXPECT_EQ((std::vector<std::string>{"b", "c", "c"}), imported);
 }
