@@ -151,10 +151,12 @@ struct In {
     return true;
   }
   // A value that must lie in [lo, hi).
+  // On failure the answer is lo, so that nothing is sized or indexed by a
+  // value that was refused.
   int32_t index(int32_t lo, int32_t hi, const char *what) {
     int32_t v = i32();
     if (ok() && (v < lo || v >= hi)) fail(std::string(what) + " " + std::to_string(v) + " out of range");
-    return v;
+    return ok() ? v : lo;
   }
 };
 
@@ -743,7 +745,7 @@ static ParserControl *UnpackNet(In &in) {
     InternalNet *inet = pc->InternalNet = new InternalNet();
     inet->count = in.index(0, nets + 1, "net count");
     int32_t stored = in.index(0, std::max(nets, 1) + 1, "stored nets");
-    int32_t slots = std::max(stored, nets);
+    int32_t slots = in.ok() ? std::max(stored, nets) : 0;
     // No files and no write flags: a record unpacked here has none of its
     // own (whoever links it reads that as "write it").
     inet->entries.resize(slots);
