@@ -16,9 +16,12 @@
 
 #include "cmds.h"
 #include "container.h"
+#include "gd.h"
+#include "ipc.h"
 #include "obj.h"
-#include "rtn.h"
-
+#include "pc.h"
+#include "rtn_io.h"
+#include "trailer.h"
 
 namespace {
 
@@ -34,14 +37,18 @@ struct Options {
 
 struct ParserState {
   bool initialised = false;
-  rtn::Grammar grammar;
-  std::unique_ptr<rtn::Parser> parser;
+  rtn::ParserControl top;             // the record rp init prepares
+  rtn::ParserControl *net = nullptr;  // the top net: top itself, or the record read
+  rtn::InputParserControl ipc;
   Options opt;
-  std::string base;
+  std::string containerPath;
   Tcl_Channel out = nullptr;
 };
 
-ParserState gState;
+ParserState &State() {
+  static ParserState *s = new ParserState();  // lives as long as the process
+  return *s;
+}
 std::mutex gMutex;  // interpreters of several threads share the one parser
 
 enum { CTX_INIT = 1, CTX_PARSE = 2 };
@@ -85,7 +92,7 @@ const OptionWord kOptions[] = {
     {"transcript", V_INT, CTX_INIT | CTX_PARSE, -128, 127},
     {"tcl", V_INT, CTX_INIT | CTX_PARSE, -128, 127},
     {"debug", V_INT, CTX_INIT | CTX_PARSE, -128, 127},
-    {"gdebug", V_INT, CTX_PARSE, -128, 127},
+    {"gdebug", V_INT, CTX_PARSE, INT32_MIN, INT32_MAX},
     {"rebuild", V_INT, CTX_INIT, -128, 127},
     {"upper", V_INT, CTX_INIT | CTX_PARSE, -128, 127},
     {"lower", V_INT, CTX_INIT | CTX_PARSE, -128, 127},
@@ -102,8 +109,7 @@ struct CallWords {
   std::string file, string;
 };
 
-void Store(Options &o, CallWords &cw, const std::string &name, int iv, double dv,
-           const std::string &tv) {
+void Store(Options &o, CallWords &cw, const std::string &name, int iv, double dv, const std::string &tv) {
   if (name == "printallocs") o.printallocs = 1;
   else if (name == "logallocs") o.logallocs = 1;
   else if (name == "print") o.printmask = 20;
@@ -143,8 +149,8 @@ void Store(Options &o, CallWords &cw, const std::string &name, int iv, double dv
 
 // Applies the option words argv[first..]. Unknown words are skipped one at a
 // time, so a value after one is examined as a word in its turn.
-int ApplyOptions(Tcl_Interp *interp, int ctx, int argc, const char **argv, int first,
-                 Options &o, CallWords &cw) {
+int ApplyOptions(Tcl_Interp *interp, int ctx, int argc, const char **argv, int first, Options &o,
+                 CallWords &cw) {
   for (int i = first; i < argc; i++) {
     const OptionWord *w = nullptr;
     for (auto &k : kOptions)
@@ -163,8 +169,8 @@ int ApplyOptions(Tcl_Interp *interp, int ctx, int argc, const char **argv, int f
       if (w->kind == V_INT) {
         if (Tcl_GetInt(interp, v, &iv) != TCL_OK) return TCL_ERROR;
         if (iv < w->lo || iv > w->hi) {
-          Tcl_SetObjResult(interp, Tcl_ObjPrintf("bad value for %s: \"%s\" (must be %d to %d)",
-                                                 w->name, v, w->lo, w->hi));
+          Tcl_SetObjResult(interp, Tcl_ObjPrintf("bad value for %s: \"%s\" (must be %d to %d)", w->name, v,
+                                                 w->lo, w->hi));
           return TCL_ERROR;
         }
       } else if (w->kind == V_REAL) {
@@ -178,34 +184,33 @@ int ApplyOptions(Tcl_Interp *interp, int ctx, int argc, const char **argv, int f
   return TCL_OK;
 }
 
-rtn::ParseOptions ToParse(const Options &o) {
-  rtn::ParseOptions p;
-  p.prune = o.prune;
-  p.nbest = o.nbest;
-  p.maxfi = o.maxfi;
-  p.framewindow = o.framewindow;
-  p.lookback = o.lookback;
-  p.upper = o.upper;
-  p.canonical = o.canonical;
-  p.tail = o.tail;
-  p.hide = o.hide;
-  p.transcript = o.transcript;
-  p.showoog = o.showoog;
-  p.prolog = o.prolog;
-  p.prettyprint = o.prettyprint;
-  p.score = o.score;
-  p.input = o.input;
-  p.debug = o.debug;
-  p.printallocs = o.printallocs;
-  p.logallocs = o.logallocs;
-  return p;
+// The option values the parse reads, kept in the parse state.
+void StoreInParse(const Options &o) {
+  rtn::InputParserControl &p = State().ipc;
+  p.prolog = (int8_t)o.prolog, p.prettyprint = (int8_t)o.prettyprint, p.nbest = (int8_t)o.nbest;
+  p.tail = (int8_t)o.tail, p.hide = (int8_t)o.hide, p.input = (int8_t)o.input, p.score = (int8_t)o.score;
+  p.canonical = (int8_t)o.canonical, p.transcript = (int8_t)o.transcript, p.tcl = (int8_t)o.tcl;
+  p.showoog = (int8_t)o.showoog, p.maxfi = (int8_t)o.maxfi, p.prune = (int8_t)o.prune;
+  p.lookback = (int8_t)o.lookback, p.beam = (int8_t)o.beam, p.debug = (int8_t)o.debug;
+  p.printallocs = (int8_t)o.printallocs, p.logallocs = (int8_t)o.logallocs, p.upper = (int8_t)o.upper;
+  p.dots = (int8_t)o.dots, p.time = (int8_t)o.time;
+  p.framewindow = (uint16_t)o.framewindow;
+  p.gdebug = o.gdebug;
+  p.probfactor = o.probfactor;
 }
 
 void Write(const std::string &s) {
-  if (gState.out && !s.empty()) {
-    Tcl_Write(gState.out, s.data(), (int)s.size());
-    Tcl_Flush(gState.out);
+  if (State().out && !s.empty()) {
+    Tcl_Write(State().out, s.data(), (int)s.size());
+    Tcl_Flush(State().out);
   }
+}
+
+// Text of the engine "to the channel": the channel is the record's.
+void ChannelWriter(void *channel, const char *text) {
+  if (!channel || !text) return;
+  Tcl_Write(static_cast<Tcl_Channel>(channel), text, -1);
+  Tcl_Flush(static_cast<Tcl_Channel>(channel));
 }
 
 const char kCover[] = "\r\t\t\t\t\t\t\t\t\t\t\r";
@@ -214,27 +219,28 @@ double Seconds(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// Prints the tables the mask selects to standard output, or with bit 0x20
-// to "fromtable.txt" (replacing it).
-int PrintNets(Tcl_Interp *interp, int mask) {
-  std::string text, res;
-  rtn::RTN_Print(gState.grammar, mask, text, res);
-  if ((mask & 0x20) == 0) {
-    Write(text);
-    return TCL_OK;
+// Text of a trailer with ") at line(" in place of ") line(".
+std::string AtLine(std::string t) {
+  size_t k = t.find(") line(");
+  if (k != std::string::npos) t.replace(k, 7, ") at line(");
+  return t;
+}
+
+void SetResult(Tcl_Interp *interp, const std::string &s) { Tcl_SetObjResult(interp, Tcl_NewStringObj(s.c_str(), -1)); }
+
+// Releases the grammar and the parse state, and marks the parser
+// uninitialised.
+void ReleaseAll() {
+  ParserState &st = State();
+  rtn::RTN_FreeInputParserControl(&st.ipc, st.net);
+  if (st.net && st.net != &st.top) {
+    rtn::RTN_Free(st.net);
+    delete st.net;
   }
-  FILE *f = fopen("fromtable.txt", "w");
-  bool ok = f && fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (f) ok = fclose(f) == 0 && ok;
-  if (!ok) {
-    std::string t = RTN_TRAILER;
-    std::string m = "fopen failure for fromtable.txt in RTN_Print: " +
-                    t.replace(t.find(") line("), 7, ") at line(") + "\rRTN_Print failure in main: " +
-                    RTN_TRAILER;
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(m.c_str(), -1));
-    return TCL_ERROR;
-  }
-  return TCL_OK;
+  rtn::RTN_Free(&st.top);
+  st.top = rtn::ParserControl();
+  st.net = nullptr;
+  st.initialised = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -243,30 +249,29 @@ int PrintNets(Tcl_Interp *interp, int mask) {
 // Compiles the grammar NAME (or loads its current compiled files) and makes
 // it the parser's grammar. Empty result.
 int InitCmd(Tcl_Interp *interp, int argc, const char **argv) {
-  if (gState.initialised) {
-    Tcl_SetResult(interp,
-                  (char *)"\"rp init\" call has already been made for this session. Please continue.\n",
-                  TCL_STATIC);
+  ParserState &st = State();
+  if (st.initialised) {
+    SetResult(interp, "\"rp init\" call has already been made for this session. Please continue.\n");
     return TCL_OK;
   }
+  st.top.tclChannel = st.out;
+  rtn::RTN_ZeroInputParserControl(&st.ipc);
+  st.net = nullptr;
   if (argc < 3) {
-    Tcl_SetResult(interp,
-                  (char *)"Format error: The first argument after \"rp init\" must specify a "
-                          "top-level input grammar definition file\n(with extension \".gra\"), "
-                          "followed by any appropriate flags.\n",
-                  TCL_STATIC);
+    SetResult(interp,
+              "Format error: The first argument after \"rp init\" must specify a top-level input grammar "
+              "definition file\n(with extension \".gra\"), followed by any appropriate flags.\n");
     return TCL_ERROR;
   }
   std::string name = argv[2];
   std::string ext = name.size() >= 4 ? name.substr(name.size() - 4) : "";
   if (ext != ".gra" && ext != ".frm") {
-    Tcl_SetResult(interp,
-                  (char *)"Format error: The first argument must specify a top-level input "
-                          "grammar definition file\nwhose extension is either \".gra\" or "
-                          "\".frm\" (i.e., net or form definition files respectively).\n",
-                  TCL_STATIC);
+    SetResult(interp,
+              "Format error: The first argument must specify a top-level input grammar definition file\nwhose "
+              "extension is either \".gra\" or \".frm\" (i.e., net or form definition files respectively).\n");
     return TCL_ERROR;
   }
+  std::string base = name.substr(0, name.size() - 4);
   Options o;
   CallWords cw;
   if (ApplyOptions(interp, CTX_INIT, argc, argv, 3, o, cw) != TCL_OK) return TCL_ERROR;
@@ -274,135 +279,75 @@ int InitCmd(Tcl_Interp *interp, int argc, const char **argv) {
     const char *prefix = getenv("TOVIK_EXEC_PREFIX");
     o.containerPath = std::string(prefix ? prefix : ".") + "/containers";
   }
-  // The container types are compiled in; the path is kept for the library.
-  Cntr_PathSet(o.containerPath.c_str(), 0);
+  st.containerPath = o.containerPath;
   auto t0 = std::chrono::steady_clock::now();
-  gState.out = Tcl_GetChannel(interp, "stdout", nullptr);
+  st.top = rtn::ParserControl();
+  st.top.fDots = (uint8_t)(o.dots != 0);
+  rtn::RTN_InitPC(&st.top);
+  st.out = Tcl_GetChannel(interp, "stdout", nullptr);
+  st.top.tclChannel = st.out;
+  st.top.pszContainerPath = st.containerPath;
   if (o.printallocs || o.logallocs) {
     FILE *f = fopen("allocLog.txt", "w");
     if (!f) {
-      Tcl_SetObjResult(interp, Tcl_ObjPrintf("Error: fopen failure for allocLog.txt in Rp_init: %s",
-                                             RTN_TRAILER.c_str()));
+      SetResult(interp, "Error: fopen failure for allocLog.txt in Rp_init: " + RTN_TRAILER);
+      ReleaseAll();
       return TCL_ERROR;
     }
     fclose(f);
   }
-  // The path may name a directory; nets are looked up beside the top grammar.
-  std::string base = name.substr(0, name.size() - 4);
-  std::string dir;
-  size_t slash = base.find_last_of('/');
-  if (slash != std::string::npos) {
-    dir = base.substr(0, slash + 1);
-    base = base.substr(slash + 1);
-  }
-  rtn::CompileOptions co;
-  co.readStatus = o.rebuild ? rtn::RS_RTN : rtn::RS_NET;
-  co.rebuild = o.rebuild != 0;
-  co.dir = dir;
-  co.alloc.print = o.printallocs != 0;
-  co.alloc.log = o.logallocs != 0;
-  co.alloc.out = Write;
-  co.dots = o.dots != 0;
-  co.dotsOut = Write;
-  std::string res;
-  rtn::Grammar g;
-  if (rtn::RTN_Create(g, base, co, res)) {
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
+  st.top.fPrintAllocs = (uint8_t)(o.printallocs != 0);
+  st.top.fLogAllocs = (uint8_t)(o.logallocs != 0);
+  st.top.fRebuild = (uint8_t)(o.rebuild != 0);
+  st.net = rtn::RTN_Create(&st.top, base.c_str(), ".gra", o.rebuild ? rtn::RS_RTN : rtn::RS_NET);
+  if (!st.net) {
+    SetResult(interp, st.top.pres);
+    ReleaseAll();
     return TCL_ERROR;
   }
-  gState.grammar = std::move(g);
-  gState.base = dir + base;
   if (o.time) {
     double s = Seconds(t0);
     int minutes = (int)s / 60;
     char buf[256];
-    snprintf(buf, sizeof buf, "\rCompilation Time for %s: %d %s %2.19f seconds\n", base.c_str(),
-             minutes, minutes == 1 ? "minute" : "minutes", s - 60.0 * minutes);
+    snprintf(buf, sizeof buf, "\rCompilation Time for %s: %d %s %2.19f seconds\n", base.c_str(), minutes,
+             minutes == 1 ? "minute" : "minutes", s - 60.0 * minutes);
     Write(buf);
   } else {
     Write(kCover);
   }
-  if (o.printmask && PrintNets(interp, o.printmask) != TCL_OK) {
-    gState.grammar = rtn::Grammar();
+  if (o.printmask && rtn::RTN_Print(st.net, o.printmask)) {
+    st.net->pres += "RTN_Print failure in main: " + RTN_TRAILER;
+    SetResult(interp, st.net->pres);
+    ReleaseAll();
     return TCL_ERROR;
   }
-  gState.parser.reset(new rtn::Parser(gState.grammar));
-  gState.parser->SetAllocOutput(Write);
-  gState.opt = o;
-  gState.initialised = true;
+  st.ipc.probbeam = (int8_t)(o.probbeam == 1 ? 1 : o.probbeam + 1);
+  if (rtn::RTN_InitParse(st.net, &st.ipc)) {
+    st.net->pres += "RTN_InitParse failure in main: " + RTN_TRAILER;
+    SetResult(interp, st.net->pres);
+    ReleaseAll();
+    return TCL_ERROR;
+  }
+  StoreInParse(o);
+  st.ipc.probbeam = 1;
+  st.opt = o;
+  st.initialised = true;
   Tcl_ResetResult(interp);
   return TCL_OK;
 }
 
-// Prints the n best texts of the input just parsed (with tcl, collects them
-// in `text` and makes them the result), then the input trailer. Nothing at
-// all when nothing finished.
-void Emit(Tcl_Interp *interp, const rtn::Parser &p, const std::vector<std::string> &best,
-          std::string &text) {
-  const Options &o = gState.opt;
-  text.clear();
-  if (best.empty()) {
-    if (o.tcl) Tcl_ResetResult(interp);
-    return;
-  }
-  for (size_t i = 0; i < best.size(); i++) {
-    if (o.tcl) text += (i ? "\n" : "") + best[i];
-    else Write(o.prettyprint ? best[i] : best[i] + "\n\n");
-  }
-  if (o.input) {
-    // A matched word shows the side of its first terminal, an unmatched
-    // one as it came.
-    const rtn::Grammar &g = gState.grammar;
-    std::string in = "\n\nInput[0]: ";
-    for (size_t i = 0; i < p.Words().size(); i++) {
-      const std::string &w = p.Words()[i];
-      if (!p.Matched()[i]) {
-        in += w + " ";
-        continue;
-      }
-      int t = g.FirstBySide(o.upper != 0, w);
-      if (t < 0) t = g.FindTerminal(w);
-      std::string shown = t < 0 ? w : o.upper ? g.Upper(t) : g.Lower(t);
-      in += "[" + shown + "] ";
-    }
-    char tail[96];
-    snprintf(tail, sizeof tail, "\nNBest(%d) Number of finished path(s) printed: %zu\n\n", o.nbest,
-             best.size());
-    Write(in + tail);
-  }
-  Write("\n");
-  if (o.tcl) Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
-}
+// Where the words of one input come from; false when the source is spent.
+typedef bool (*NextWord)(void *source, std::string &word);
 
-// Parses one input given as words; leaves the n-best text in `text` (tcl) or
-// writes it to the stdout channel.
-int ParseWords(Tcl_Interp *interp, const std::vector<std::string> &words, std::string &text,
-               bool console = false) {
-  Options &o = gState.opt;
-  rtn::ParseOptions po = ToParse(o);
-  rtn::Parser &p = *gState.parser;
-  p.Reset();
-  std::string res;
-  int step = 0;
-  for (auto &w : words) {
-    if (w == "cq") break;
-    step++;
-    if (o.beam && step <= o.beam && o.beam <= step + 6) Write("Processing Beam (" + w + "\n");
-    if (o.dots) Write(w + " ");
-    if (p.Word(w, po, res)) {
-      Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
-      return TCL_ERROR;
-    }
-  }
-  if (o.dots) Write("\n\n");
-  std::vector<std::string> best;
-  if (p.Finished(po, best, res)) {
-    res += std::string(console ? "\r" : "") + "RTN_PrintFinished error: " + RTN_TRAILER;
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
-    return TCL_ERROR;
-  }
-  Emit(interp, p, best, text);
-  return TCL_OK;
+struct WordList {
+  std::vector<std::string> words;
+  size_t at = 0;
+};
+bool NextFromList(void *source, std::string &word) {
+  WordList *l = static_cast<WordList *>(source);
+  if (l->at >= l->words.size()) return false;
+  word = l->words[l->at++];
+  return true;
 }
 
 std::vector<std::string> SplitWords(const std::string &s) {
@@ -413,53 +358,132 @@ std::vector<std::string> SplitWords(const std::string &s) {
   return w;
 }
 
-int ReadAnswer() {
-  int c = getchar();
-  return c;
+// Parses one input: the set-up step, then one step per word, then "cq".
+// `keepOnFinish`: a word is passed again when the step before finished
+// every path (the file source's rule). *steps receives the index of the
+// last step. With `console` failures of the output begin with "\r".
+int ParseInput(Tcl_Interp *interp, NextWord next, void *source, bool keepOnFinish, bool console, int *steps,
+               bool stream = false) {
+  ParserState &st = State();
+  rtn::ParserControl *net = st.net;
+  rtn::InputParserControl &ipc = st.ipc;
+  int32_t index = 0, labels = 1;
+  std::string word;
+  bool advance = true;
+  for (;;) {
+    if (ipc.fFinished) {
+      if (word == "cq") break;
+      ipc.fFinished = 0;
+    }
+    const char *label[1] = {word.c_str()};
+    if (rtn::RTN_GetPossibilities(net, &index, &labels, label, nullptr, &ipc)) {
+      SetResult(interp, net->pres);
+      return TCL_ERROR;
+    }
+    if (stream && !ipc.fFinished) {
+      std::vector<std::string> exp = rtn::RTN_Expectations(net, &ipc, ipc.inputCount);
+      if (exp.empty()) {
+        net->pres += "\rError: an empty prediction set has been encountered in RTN_PrintFinished: " + RTN_TRAILER;
+        SetResult(interp, net->pres);
+        return TCL_ERROR;
+      }
+      printf("%sExpectations:\n", index ? "\n" : "");
+      for (size_t i = 0; i < exp.size(); i++) printf("%s%s", exp[i].c_str(), i + 1 < exp.size() ? " " : "");
+      printf("\n\nInput: ");
+      fflush(stdout);
+    }
+    if (stream && ipc.fFinished && index > 0) {
+      // The step that finished every path ends a typed input at once.
+      word = "cq";
+    } else {
+      advance = !(keepOnFinish && ipc.fFinished && word != "cq");
+      if (advance && !next(source, word)) word = "cq";
+    }
+    index++;
+  }
+  *steps = index - 1;
+  if (st.opt.dots) Write("\n\n");
+  if (rtn::RTN_PrintFinished(net, &ipc, st.opt.tcl)) {
+    net->pres += std::string(console ? "\r" : "") + "RTN_PrintFinished error: " + RTN_TRAILER;
+    SetResult(interp, net->pres);
+    return TCL_ERROR;
+  }
+  if (st.opt.tcl) SetResult(interp, net->pres);
+  rtn::RTN_ResetParserControls(&ipc, net);
+  return TCL_OK;
 }
 
-// Parses the words of one file. `number` > 0 names a numbered test file,
-// which has its own timing line.
-int ParseFile(Tcl_Interp *interp, const std::string &path, std::string &text, bool *opened,
-              int number = 0) {
+// Words of a text file, one fscanf-like word at a time.
+struct FileWords {
+  FILE *f;
+};
+bool NextFromFile(void *source, std::string &word) {
+  FILE *f = static_cast<FileWords *>(source)->f;
+  int c;
+  while ((c = fgetc(f)) != EOF && isspace(c)) {
+  }
+  if (c == EOF) return false;
+  word.clear();
+  do word.push_back((char)c);
+  while ((c = fgetc(f)) != EOF && !isspace(c));
+  return true;
+}
+
+// One word typed on standard input: empty when the line is empty.
+bool NextTyped(void *, std::string &word) {
+  std::string line;
+  if (!std::getline(std::cin, line)) return false;
+  std::vector<std::string> w = SplitWords(line);
+  word = w.empty() ? "" : w[0];
+  return true;
+}
+
+// Parses the words of one file; *opened tells whether it could be read.
+int ParseFile(Tcl_Interp *interp, const std::string &path, bool *opened, int number) {
   FILE *f = fopen(path.c_str(), "r");
   *opened = f != nullptr;
   if (!f) return TCL_OK;
-  std::string all;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, n);
-  fclose(f);
   auto t0 = std::chrono::steady_clock::now();
-  std::vector<std::string> words = SplitWords(all);
-  int rc = ParseWords(interp, words, text, number > 0);
-  if (rc == TCL_OK && gState.opt.time) {
+  FileWords fw{f};
+  int steps = 0;
+  int rc = ParseInput(interp, NextFromFile, &fw, true, number > 0, &steps);
+  fclose(f);
+  if (rc == TCL_OK && State().opt.time) {
     char line[160];
-    if (number > 0) {
-      // The step count: the set-up step and one per word up to an end word.
-      size_t steps = 1;
-      while (steps - 1 < words.size() && words[steps - 1] != "cq") steps++;
-      snprintf(line, sizeof line, "\r\nParse Time(file[%d],words[%zu]):\t\t%2.19f seconds\n\n\n",
-               number, steps, Seconds(t0));
-    } else {
+    if (number > 0)
+      snprintf(line, sizeof line, "\r\nParse Time(file[%d],words[%d]):\t\t%2.19f seconds\n\n\n", number, steps,
+               Seconds(t0));
+    else
       snprintf(line, sizeof line, "\r\nParse Time:\t\t%2.19f seconds\n", Seconds(t0));
-    }
     Write(line);
   }
   return rc;
+}
+
+// The "Again?" answer of the console dialogue: continue, and whether in
+// stream mode.
+bool AskAgain(bool *stream) {
+  printf("\nAgain? (y|n), Stream? (y|n): ");
+  fflush(stdout);
+  std::string ans;
+  if (!std::getline(std::cin, ans) || ans.empty() || ans[0] != 'y') return false;
+  *stream = ans.size() > 1 && ans[1] == 'y';
+  return true;
 }
 
 // rp parse ?option value ...? ?string TEXT? ?file PREFIX ?test N?? ?stream N?
 // Parses each input and prints its n best parses, or with "tcl 1" answers
 // them (one per line).
 int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
-  if (!gState.initialised) {
-    Tcl_SetResult(interp, (char *)"Error: \"rp init\" must be called before this function can be called.",
-                  TCL_STATIC);
+  ParserState &st = State();
+  if (!st.initialised) {
+    SetResult(interp, "Error: \"rp init\" must be called before this function can be called.");
     return TCL_ERROR;
   }
   Tcl_ResetResult(interp);
-  Options o = gState.opt;
+  st.net->pres.clear();
+  rtn::RTN_ResetParserControls(&st.ipc, st.net);
+  Options o = st.opt;
   // Per-call defaults.
   o.printallocs = o.logallocs = o.printmask = o.dots = o.debug = 0;
   o.prune = 2;
@@ -467,81 +491,47 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
   CallWords cw;
   if (ApplyOptions(interp, CTX_PARSE, argc, argv, 2, o, cw) != TCL_OK) return TCL_ERROR;
   if (cw.haveContainerPath) {
-    Tcl_SetResult(interp, (char *)"Error: containerPath can only be used with \"rp init.\"\n",
-                  TCL_STATIC);
+    SetResult(interp, "Error: containerPath can only be used with \"rp init.\"\n");
     return TCL_ERROR;
   }
-  gState.opt = o;
-  if (o.printmask && PrintNets(interp, o.printmask) != TCL_OK) return TCL_ERROR;
-  std::string text;
+  st.opt = o;
+  StoreInParse(o);
+  st.ipc.probbeam = 1;
+  st.net->fDots = (uint8_t)(o.dots != 0);
+  if (o.printmask && rtn::RTN_Print(st.net, o.printmask)) {
+    st.net->pres += "\rRTN_Print failure in main: " + RTN_TRAILER;
+    SetResult(interp, st.net->pres);
+    return TCL_ERROR;
+  }
+  int steps = 0;
+  bool stream = cw.stream != 0;
   for (;;) {
-    if (cw.stream) {
-      printf("\n--------------------------------------------------------------\n\n"
-             "Type in your input pressing <Enter> after each word,\n"
-             "or type \"cq\" [i.e., (c)ommand (q)uit] to quit.\n\n");
-      rtn::ParseOptions po = ToParse(o);
-      rtn::Parser &p = *gState.parser;
-      p.Reset();
-      std::string res;
-      for (int step = 0;; step++) {
-        std::vector<std::string> exp = p.Expectations(po);
-        if (exp.empty()) {
-          std::string m = "\rError: an empty prediction set has been encountered in "
-                          "RTN_PrintFinished: " + RTN_TRAILER;
-          Tcl_SetObjResult(interp, Tcl_NewStringObj(m.c_str(), -1));
-          return TCL_ERROR;
-        }
-        printf("%sExpectations:\n", step ? "\n" : "");
-        for (size_t i = 0; i < exp.size(); i++)
-          printf("%s%s", exp[i].c_str(), i + 1 < exp.size() ? " " : "");
-        printf("\n\nInput: ");
-        fflush(stdout);
-        std::string w;
-        // An empty line is an empty word, which nothing matches.
-        if (!std::getline(std::cin, w)) break;
-        w = SplitWords(w).empty() ? "" : SplitWords(w)[0];
-        if (w == "cq") break;
-        if (p.Word(w, po, res)) {
-          Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
-          return TCL_ERROR;
-        }
-      }
-      std::vector<std::string> best;
-      if (p.Finished(po, best, res)) {
-        res += "\rRTN_PrintFinished error: " + RTN_TRAILER;
-        Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
-        return TCL_ERROR;
-      }
-      Emit(interp, p, best, text);
-      printf("\nAgain? (y|n), Stream? (y|n): ");
-      fflush(stdout);
-      std::string ans;
-      if (!std::getline(std::cin, ans) || ans.empty() || ans[0] != 'y') break;
-      cw.stream = ans.size() > 1 && ans[1] == 'y';
+    if (stream) {
+      printf("\n--------------------------------------------------------------\n\nType in your input pressing "
+             "<Enter> after each word,\nor type \"cq\" [i.e., (c)ommand (q)uit] to quit.\n\n");
+      if (ParseInput(interp, NextTyped, nullptr, false, true, &steps, true) != TCL_OK) return TCL_ERROR;
+      if (!AskAgain(&stream)) break;
       continue;
     }
     if (cw.haveFile) {
       if (cw.test) {
         for (int n = 1; n <= 39; n++) {
           bool opened;
-          std::string path = cw.file + std::to_string(n) + ".txt";
-          if (ParseFile(interp, path, text, &opened, n) != TCL_OK) return TCL_ERROR;
+          if (ParseFile(interp, cw.file + std::to_string(n) + ".txt", &opened, n) != TCL_OK) return TCL_ERROR;
           if (!opened) break;
         }
       } else {
         for (;;) {
           bool opened;
-          if (ParseFile(interp, cw.file + ".txt", text, &opened) != TCL_OK) return TCL_ERROR;
+          if (ParseFile(interp, cw.file + ".txt", &opened, 0) != TCL_OK) return TCL_ERROR;
           if (!opened) {
-            std::string t = RTN_TRAILER;
-            std::string m = "\rfopen failure for " + cw.file + ": in " +
-                            t.replace(t.find(") line("), 7, ") at line(");
-            Tcl_SetObjResult(interp, Tcl_NewStringObj(m.c_str(), -1));
+            st.net->pres += "\rfopen failure for " + cw.file + ": in " + AtLine(RTN_TRAILER);
+            SetResult(interp, st.net->pres);
             return TCL_ERROR;
           }
           printf("\nYou may change and resave the input file if you like.\nAgain? (y|n): ");
           fflush(stdout);
-          int c = ReadAnswer();
+          int c = getchar();
           if (c != 'y') break;
           while (c != '\n' && c != EOF) c = getchar();
         }
@@ -550,33 +540,29 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
     }
     if (cw.haveString) break;
     // Console sentences.
-    Write("\n\nType in your input sentence and press <Enter>.\n(... or type \"cq\" "
-          "[(c)ommand (q)uit] to quit) --- READY:\n");
+    Write("\n\nType in your input sentence and press <Enter>.\n(... or type \"cq\" [(c)ommand (q)uit] to quit) "
+          "--- READY:\n");
     std::string line;
     if (!std::getline(std::cin, line)) {
-      std::string m = "scanf error: file(quorlet), line(" + std::to_string(__LINE__) + ")\n";
-      Tcl_SetObjResult(interp, Tcl_NewStringObj(m.c_str(), -1));
+      SetResult(interp, "scanf error: file(quorlet), line(" + std::to_string(__LINE__) + ")\n" + st.net->pres);
       return TCL_ERROR;
     }
     if (line.compare(0, 2, "cq") == 0) break;
-    if (ParseWords(interp, SplitWords(line), text, true) != TCL_OK) return TCL_ERROR;
-    printf("\nAgain? (y|n), Stream? (y|n): ");
-    fflush(stdout);
-    std::string ans;
-    if (!std::getline(std::cin, ans) || ans.empty() || ans[0] != 'y') break;
-    cw.stream = ans.size() > 1 && ans[1] == 'y';
+    WordList wl{SplitWords(line), 0};
+    if (ParseInput(interp, NextFromList, &wl, false, true, &steps) != TCL_OK) return TCL_ERROR;
+    if (!AskAgain(&stream)) break;
   }
   if (cw.haveString) {
     auto t0 = std::chrono::steady_clock::now();
-    if (ParseWords(interp, SplitWords(cw.string), text) != TCL_OK) return TCL_ERROR;
+    WordList wl{SplitWords(cw.string), 0};
+    if (ParseInput(interp, NextFromList, &wl, false, false, &steps) != TCL_OK) return TCL_ERROR;
     if (o.time) {
       char line[128];
       snprintf(line, sizeof line, "\r\nParse Time:\t\t%2.19f seconds\n", Seconds(t0));
       Write(line);
     }
   }
-  if (o.tcl) Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
-  else Tcl_ResetResult(interp);
+  if (!o.tcl) Tcl_ResetResult(interp);
   return TCL_OK;
 }
 
@@ -584,31 +570,31 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
 // Writes back the nets compiled in this session (NAME.rtn, NAME.net) and
 // releases the grammar. A failed write is reported after everything is
 // released.
-int UninitCmd(Tcl_Interp *interp, int argc, const char **argv) {
-  if (!gState.initialised) {
-    Tcl_SetResult(interp,
-                  (char *)"An \"rp init\" call has not yet been made for this session. Please continue.\n",
-                  TCL_STATIC);
+int UninitCmd(Tcl_Interp *interp, int, const char **) {
+  ParserState &st = State();
+  if (!st.initialised) {
+    SetResult(interp, "An \"rp init\" call has not yet been made for this session. Please continue.\n");
     return TCL_OK;
   }
+  rtn::RTN_FreeInputParserControl(&st.ipc, st.net);
   std::string errors;
-  const rtn::Grammar &g = gState.grammar;
-  std::string dir;
-  size_t slash = gState.base.find_last_of('/');
-  if (slash != std::string::npos) dir = gState.base.substr(0, slash + 1);
-  for (size_t i = 0; i < g.nets.size(); i++) {
-    if (!g.nets[i].fWrite) continue;
-    if (!gState.opt.rebuild && i != 0) continue;
-    std::string res;
-    if (rtn::RTN_Write(g, (int)i, dir, res)) errors += "RTN_Write error: " + res;
+  if (rtn::ParserControl *net = st.net) {
+    rtn::InternalNet *inet = net->InternalNet;
+    int last = !net->fRebuild ? 1 : inet ? std::max(inet->count, 1) : 0;
+    for (int i = 0; inet && i < last; i++) {
+      if (i >= (int)inet->fWrite.size() || !inet->fWrite[i]) continue;
+      net->pres.clear();
+      if (rtn::RTN_Write(net, i)) {
+        fprintf(stderr, "RTN_Write error: %s", net->pres.c_str());
+        errors += "RTN_Write error: " + net->pres;
+      }
+    }
   }
-  if (gState.opt.dots) Write(kCover);
-  gState.parser.reset();
-  gState.grammar = rtn::Grammar();
-  gState.initialised = false;
-  gState.opt = Options();
+  ReleaseAll();
+  if (st.opt.dots) Write(kCover);
+  st.opt = Options();
   if (!errors.empty()) {
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(errors.c_str(), -1));
+    SetResult(interp, errors);
     return TCL_ERROR;
   }
   Tcl_ResetResult(interp);
@@ -619,16 +605,14 @@ int UninitCmd(Tcl_Interp *interp, int argc, const char **argv) {
 // Writes one NAME.gra per net definition found in FILE.
 int FilizeCmd(Tcl_Interp *interp, int argc, const char **argv) {
   if (argc < 3) {
-    Tcl_SetResult(interp,
-                  (char *)"Format error: The second argument after \"rp filize\" must be the "
-                          "name of a file\ncontaining the grammar tag definitions to be filized.\n",
-                  TCL_STATIC);
+    SetResult(interp,
+              "Format error: The second argument after \"rp filize\" must be the name of a file\ncontaining the "
+              "grammar tag definitions to be filized.\n");
     return TCL_ERROR;
   }
   FILE *f = fopen(argv[2], "r");
   if (!f) {
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("Error: cannot open \"%s\" in rp filize: %s", argv[2],
-                                           RTN_TRAILER.c_str()));
+    SetResult(interp, std::string("Error: cannot open \"") + argv[2] + "\" in rp filize: " + RTN_TRAILER);
     return TCL_ERROR;
   }
   std::string text;
@@ -638,19 +622,18 @@ int FilizeCmd(Tcl_Interp *interp, int argc, const char **argv) {
   bool bad = ferror(f);
   fclose(f);
   if (bad) {
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("Error: fread failure: %s", RTN_TRAILER.c_str()));
+    SetResult(interp, "Error: fread failure: " + RTN_TRAILER);
     return TCL_ERROR;
   }
   std::string clean;
   for (size_t i = 0; i < text.size(); i++)
     if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) clean += text[i];
-  std::string res;
-  if (rtn::RTN_Filize(res, clean)) {
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(res.c_str(), -1));
-    return TCL_ERROR;
-  }
-  Tcl_ResetResult(interp);
-  return TCL_OK;
+  GS_Result *res = GS_CreateResult();
+  int rc = rtn::RTN_Filize(res, clean.c_str());
+  if (rc) SetResult(interp, res->text);
+  else Tcl_ResetResult(interp);
+  GS_DeleteResult(res);
+  return rc ? TCL_ERROR : TCL_OK;
 }
 
 // rp help
@@ -663,42 +646,48 @@ int HelpCmd(Tcl_Interp *interp, int, const char **) {
 // Prints the tables of the loaded grammar that the words select; words that
 // select nothing are ignored. Without a word, answers the usage text.
 int PrintCmd(Tcl_Interp *interp, int argc, const char **argv) {
-  if (!gState.initialised) {
-    Tcl_SetResult(interp, (char *)"Error: \"rp init\" must be called before this function can be called.",
-                  TCL_STATIC);
+  ParserState &st = State();
+  if (!st.initialised) {
+    SetResult(interp, "Error: \"rp init\" must be called before this function can be called.");
     return TCL_ERROR;
   }
-  static const struct { const char *word; int bit; } kWords[] = {
-      {"stats", 0x2},    {"origins", 0x4},     {"symbols", 0x8},          {"nets", 0x10},
-      {"tofile", 0x20},  {"contexts", 0x40},   {"terms", 0x80},           {"uppers", 0x100},
-      {"lowers", 0x200}, {"origincount", 0x800}, {"localhashtable", 0x1000},
-      {"upperlowerhashtable", 0x2000}, {"leftcorners", 0x4000},
+  Tcl_ResetResult(interp);
+  st.net->pres.clear();
+  static const struct {
+    const char *word;
+    int bit;
+  } kWords[] = {
+      {"stats", 0x2},     {"origins", 0x4},       {"symbols", 0x8},          {"nets", 0x10},
+      {"tofile", 0x20},   {"contexts", 0x40},     {"terms", 0x80},           {"uppers", 0x100},
+      {"lowers", 0x200},  {"origincount", 0x800}, {"localhashtable", 0x1000}, {"upperlowerhashtable", 0x2000},
+      {"leftcorners", 0x4000},
   };
   if (argc < 3) {
-    Tcl_SetResult(interp,
-                  (char *)"\rFormat: rp print [nets|symbols|terms|uppers|lowers|stats|origins|"
-                          "origincount|contexts|memory|map|string|localhashtable|"
-                          "upperlowerhashtable] [tofile]\n",
-                  TCL_STATIC);
+    SetResult(interp,
+              "\rFormat: rp print [nets|symbols|terms|uppers|lowers|stats|origins|origincount|contexts|memory|map|"
+              "string|localhashtable|upperlowerhashtable] [tofile]\n");
     return TCL_OK;
   }
   int mask = 0x400;
   for (int i = 2; i < argc; i++)
     for (auto &w : kWords)
       if (strcmp(argv[i], w.word) == 0) mask |= w.bit;
-  if (PrintNets(interp, mask) != TCL_OK) return TCL_ERROR;
+  if (rtn::RTN_Print(st.net, mask)) {
+    st.net->pres += "\rRTN_Print failure in main: " + RTN_TRAILER;
+    SetResult(interp, st.net->pres);
+    return TCL_ERROR;
+  }
   Tcl_ResetResult(interp);
   return TCL_OK;
 }
 
 // rp search obfile F ...: frame search is not part of this build.
 int SearchCmd(Tcl_Interp *interp, int, const char **) {
-  if (!gState.initialised) {
-    Tcl_SetResult(interp, (char *)"Error: \"rp init\" must be called before this function can be called.",
-                  TCL_STATIC);
+  if (!State().initialised) {
+    SetResult(interp, "Error: \"rp init\" must be called before this function can be called.");
     return TCL_ERROR;
   }
-  Tcl_SetResult(interp, (char *)"Error: rp search is not available in this build", TCL_STATIC);
+  SetResult(interp, "Error: rp search is not available in this build");
   return TCL_ERROR;
 }
 
@@ -725,6 +714,8 @@ int Init(Tcl_Interp *interp, bool safe) {
   int code = Tcl_PkgProvide(interp, "Quorlet", "1.0");
   if (code != TCL_OK) return code;
   rtn::RTN_RegisterTypes();
+  rtn::GDPC_SetDotWriter(ChannelWriter);
+  rtn::RTN_SetChannelWriter(ChannelWriter);
   Cmds_CreateSwitchCmd(interp, "rp", nullptr, nullptr);
   Cmds_CreateSubCmds(interp, "rp", safe ? kSafeSubs : kSubs);
   return Obj_Init(interp);

@@ -67,7 +67,13 @@ const uint16_t kFormatVersion = 1;
 
 struct Out {
   std::string b;
-  void u8(uint8_t v) { b.push_back((char)v); }
+  bool counting = false;  // only count the bytes (a length query)
+  size_t n = 0;
+  size_t size() const { return counting ? n : b.size(); }
+  void u8(uint8_t v) {
+    if (counting) n++;
+    else b.push_back((char)v);
+  }
   void u16(uint16_t v) {
     u8(v & 0xff);
     u8(v >> 8);
@@ -76,10 +82,13 @@ struct Out {
     uint32_t u = (uint32_t)v;
     for (int i = 0; i < 4; i++) u8((u >> (8 * i)) & 0xff);
   }
-  void bytes(const void *p, size_t n) { b.append((const char *)p, n); }
+  void bytes(const void *p, size_t k) {
+    if (counting) n += k;
+    else b.append((const char *)p, k);
+  }
   void str(const std::string &s) {
     i32((int32_t)s.size());
-    b.append(s);
+    bytes(s.data(), s.size());
   }
   void marker(const char m[4]) {
     bytes(m, 4);
@@ -142,10 +151,12 @@ struct In {
     return true;
   }
   // A value that must lie in [lo, hi).
+  // On failure the answer is lo, so that nothing is sized or indexed by a
+  // value that was refused.
   int32_t index(int32_t lo, int32_t hi, const char *what) {
     int32_t v = i32();
     if (ok() && (v < lo || v >= hi)) fail(std::string(what) + " " + std::to_string(v) + " out of range");
-    return v;
+    return ok() ? v : lo;
   }
 };
 
@@ -734,7 +745,7 @@ static ParserControl *UnpackNet(In &in) {
     InternalNet *inet = pc->InternalNet = new InternalNet();
     inet->count = in.index(0, nets + 1, "net count");
     int32_t stored = in.index(0, std::max(nets, 1) + 1, "stored nets");
-    int32_t slots = std::max(stored, nets);
+    int32_t slots = in.ok() ? std::max(stored, nets) : 0;
     // No files and no write flags: a record unpacked here has none of its
     // own (whoever links it reads that as "write it").
     inet->entries.resize(slots);
@@ -806,8 +817,9 @@ struct TableType {
   static void release(void *rec) { delete static_cast<T *>(rec); }
   static int length(GS_Result *, const void *rec, size_t *len) {
     Out o;
+    o.counting = true;
     P(o, *static_cast<const T *>(rec));
-    *len = o.b.size();
+    *len = o.size();
     return 0;
   }
   static int pack(GS_Result *, const void *rec, unsigned char *buffer) {
@@ -857,8 +869,9 @@ void DiscardNet(ParserControl *pc) {
 }
 int NetLength(GS_Result *, const void *rec, size_t *len) {
   Out o;
+  o.counting = true;
   PackNet(o, static_cast<const ParserControl *>(rec));
-  *len = o.b.size();
+  *len = o.size();
   return 0;
 }
 int NetPack(GS_Result *, const void *rec, unsigned char *buffer) {

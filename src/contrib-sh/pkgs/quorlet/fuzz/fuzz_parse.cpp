@@ -1,45 +1,36 @@
 // libFuzzer target: any bytes as words to parse against a small grammar
-// with nested nets, optional and repeated terms. The first byte picks options.
+// with a sub-net, optional and repeated terms. The first byte picks options.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <sstream>
 
-#include "rtn.h"
+#include "fuzz_session.h"
 
-static const rtn::Grammar &TheGrammar() {
-  static rtn::Grammar g = [] {
-    // One file cannot reference other files, so the sub-nets are folded in
-    // as rules; the test grammar still exercises loops and optional paths.
-    rtn::Grammar x;
-    std::string res;
-    rtn::RTN_CompileText(x, "g",
-                         "[g]\n(*WANT +CITY *PLEASE) (+AGAIN)\n"
-                         "WANT (i want to fly to) (show me flights to)\n"
-                         "CITY (boston:BOS) (new york) (denver)\n"
-                         "PLEASE (please)\nAGAIN (a +b) (a c) (*d e)\n",
-                         res);
-    if (x.nets.empty()) __builtin_trap();
-    return x;
+static rtn::ParserControl *TheNet() {
+  static rtn::ParserControl top;
+  static rtn::ParserControl *net = [] {
+    fuzz::EnterScratch();
+    fuzz::WriteFile("g.gra", "[g]\n(*WANT +[city_fs] *PLEASE) (+AGAIN)\n"
+                             "WANT (i want to fly to) (show me flights to)\n"
+                             "PLEASE (please)\nAGAIN (a +b) (a c) (*d e)\n");
+    fuzz::WriteFile("city_fs.gra", "[city_fs]\n(CITY)\nCITY (boston:BOS) (new york) (denver)\n");
+    rtn::RTN_InitPC(&top);
+    rtn::ParserControl *n = rtn::RTN_Create(&top, "g", ".gra", rtn::RS_GRA);
+    if (!n) __builtin_trap();
+    return n;
   }();
-  return g;
+  return net;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  static bool quiet = freopen("/dev/null", "w", stdout) != nullptr;
+  (void)quiet;
   if (size == 0) return 0;
-  rtn::ParseOptions o;
-  o.nbest = data[0] & 3;
-  o.upper = (data[0] >> 2) & 1;
-  o.transcript = (data[0] >> 3) & 1;
-  o.tail = (data[0] >> 4) & 1;
-  o.lookback = (data[0] >> 5) & 1 ? 1 : -1;
-  o.framewindow = (data[0] >> 6) & 1 ? 3 : 255;
-  o.prettyprint = data[0] >> 7;
   std::istringstream in(std::string((const char *)data + 1, size - 1));
-  rtn::Parser p(TheGrammar());
-  std::string w, res;
-  while (in >> w)
-    if (p.Word(w, o, res)) break;
-  std::vector<std::string> out;
-  p.Finished(o, out, res);
+  std::vector<std::string> words;
+  std::string w;
+  while (in >> w) words.push_back(w);
+  fuzz::Parse(TheNet(), words, data[0]);
   return 0;
 }
