@@ -1209,7 +1209,8 @@ int Expansion::ExpandAlternative() {
       Rhs &ra = rw->rhb[refR].rhs[refA];
       if (refT + 1 < ra.term.count && ra.term[refT + 1].kind == TK_NET) nn = ra.term[refT + 1].name;
     }
-    if (t.to == 1 && !outerNext.empty()) nn = outerNext;
+    // A reference that ends the net is followed by the net that follows it.
+    if (t.to == 1 && !outerNext.empty() && (t.kind == TK_RULE || t.kind == TK_NET)) nn = outerNext;
     t.rhbi = refR;
     t.rhsi = refA;
     t.rti = refT;
