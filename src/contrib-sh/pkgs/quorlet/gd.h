@@ -13,8 +13,11 @@
 // - Faults the lexer refuses with a message where a looser reader would go
 //   on: an alternative of optional terms only, a text that ends inside an
 //   alternative or a comment, a '[' without its ']', a net reference
-//   followed by anything but white space or ')', and a byte of 128 or above
-//   where a token should start.
+//   followed by anything but white space or ')', a byte of 128 or above
+//   where a token should start, and a NUL byte anywhere in the file.
+// - Net names that would name a file outside the grammar's folder (empty,
+//   holding '/' or '\\', or beginning with '.') are refused, and nets nest
+//   at most 24 deep.
 #ifndef QUORLET_GD_H
 #define QUORLET_GD_H
 
