@@ -955,7 +955,7 @@ enum ReleaseKind { REL_FREE, REL_OBJECT, REL_LOCAL };
 // texts of failures; REL_LOCAL stops at the first one (answer 1).
 int Release(ParserControl *r, GS_Result *res, ReleaseKind kind) {
   if (!r) return 0;
-  // 2. Context objects and their packed buffers.
+  // Context objects and their packed buffers.
   ContextObjectStructure *cos = r->ContextObjectStructure;
   if (cos) {
     struct {
@@ -985,7 +985,7 @@ int Release(ParserControl *r, GS_Result *res, ReleaseKind kind) {
     }
     Drop(r->ContextObjectStructure);
   }
-  // 3. Nets known to the record.
+  // Nets known to the record.
   InternalNet *inet = r->InternalNet;
   CntrObj *self = nullptr;
   bool selfReleased = false;
@@ -1054,12 +1054,12 @@ int Release(ParserControl *r, GS_Result *res, ReleaseKind kind) {
     }
   }
   if (self && !selfReleased && kind == REL_FREE) DB_FREE(self);
-  // 4 to 6.
+  // Name, texts and the tree's net table.
   r->szRTNName.clear();
   if (kind != REL_LOCAL) r->pres.clear();
   if (r->depth == 0) DropHash(r->pnht);
   r->pnht = nullptr;
-  // 7. The plain tables.
+  // The plain tables.
   Drop(r->NetTable);
   Drop(r->TerminalTable);
   Drop(r->UpperTable);
@@ -1436,7 +1436,7 @@ int LinkNets(ParserControl *n, ParserControl *pc, std::vector<PackedObject *> &o
     const std::string bname = n->NetTable->strings[m];
     const std::string key = "{" + bname + "}";
     InternalNetEntry &em = inet->entries[m];
-    // 1. Shared: the top-level net holds the net already.
+    // Shared: the top-level net holds the net already.
     bool shared = false;
     int idx = -1;
     GDH_HashEntry *he = nullptr;
@@ -1464,7 +1464,7 @@ int LinkNets(ParserControl *n, ParserControl *pc, std::vector<PackedObject *> &o
       inet->rewrites[m] = static_cast<ParserControl *>(te.object->data)->Rewrite;
       shared = true;
     }
-    // 2. A private copy of a net that the tree does not hold yet.
+    // A private copy of a net that the tree does not hold yet.
     if (m >= 1 && !shared) {
       if (!em.packed || !em.packed->buffer) {
         pc->pres += "Cntr_ObjUnpack failure in RTN_Read: " + LineFile(__LINE__);
@@ -1486,7 +1486,7 @@ int LinkNets(ParserControl *n, ParserControl *pc, std::vector<PackedObject *> &o
       sub->tclChannel = n->tclChannel;
       inet->rewrites[m] = sub->Rewrite;
     }
-    // 3. Register net m in the ancestors.
+    // Register net m in the ancestors.
     int steps = shared ? n->depth - 1 : n->depth;
     ParserControl *A = n->pParent;
     InternalNetEntry *src = shared ? &T->InternalNet->entries[idx] : &em;
@@ -1547,7 +1547,7 @@ int LinkNets(ParserControl *n, ParserControl *pc, std::vector<PackedObject *> &o
         pc->pres += "GDPC_CreateHashEntry failure for " + key + " in RTN_Read: " + FileCommaLine(__LINE__);
         return 1;
       }
-      // 3.3 The tree's net table learns a new net.
+      // The tree's net table learns a new net.
       if (m >= 1 && !shared && T->pnht && !IsPreparedMark(T->pnht)) {
         GDH_HashEntry *ne = GDH_CreateHashEntry(*T->pnht, bname.c_str(), nullptr);
         if (!ne) {
@@ -1650,7 +1650,7 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
     FreePacks(packs);
     return nullptr;
   };
-  // 8. What the caller's record gives.
+  // What the caller's record gives.
   n->pnht = pc->pnht, n->ptlpc = pc->ptlpc, n->pParent = pc->pParent, n->pszNextNet = pc->pszNextNet;
   n->depth = pc->depth;
   n->tclChannel = pc->tclChannel, n->dotCount = pc->dotCount;
@@ -1662,7 +1662,7 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
   if (!n->InternalNet) {
     n->InternalNet = new InternalNet();
   }
-  // 10-11. Entries: no objects; sized to the net table.
+  // Entries: no objects; sized to the net table.
   InternalNet *inet = n->InternalNet;
   int nets = n->NetTable->count;
   if ((int)inet->entries.size() < nets) inet->entries.resize(nets);
@@ -1695,7 +1695,7 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
   inet->step = 2;
   n->NetTable->capacity = nets;
   n->NetTable->step = 2;
-  // 13-14.
+  // Entry 0 is the net itself, with the file it was read from.
   inet->entries[0].object = obj;
   inet->entries[0].owned = 1;
   inet->entries[0].linked = 1;
@@ -1705,7 +1705,7 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
     e.owned = 0, e.packOwned = 0;
     if (want == RS_RTN) e.linked = 1, e.hasPacked = e.packed ? 1 : 0;
   }
-  // 15. Every net's grammar file against its compiled file.
+  // Every net's grammar file against its compiled file.
   for (int m = 0; m < nets; m++) {
     if (!n->fRebuild) continue;
     std::string bare = BareName(n->NetTable->strings[m]);
@@ -1732,9 +1732,18 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
       return failure();
     }
   }
-  // 17. Tables read back have room for exactly what they hold.
+  // Tape-string tables keep room for two strings even when empty.
+  for (StringTable *t : {n->UpperTable, n->LowerTable})
+    if (t && t->count == 0) {
+      t->strings.assign(2, std::string());
+      t->offsets.assign(2, -1);
+      t->tlist.assign(2, -1);
+      t->capacity = 2;
+      t->step = 2;
+    }
+  // Tables read back have room for exactly what they hold.
   n->pht->entry.reserve(n->pht->entry.size());
-  // 18.
+  // No context objects until the tables are unpacked.
   ContextObjectStructure *cos = n->ContextObjectStructure;
   if (!cos) cos = n->ContextObjectStructure = new ContextObjectStructure();
   cos->contextObject = cos->contextTermObject = cos->hlIndexObject = cos->hierarchyLevelObject =
@@ -1742,7 +1751,7 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
   cos->unpacked = 0;
   cos->ownsPacks = 1;  // the buffers came with the record read
   inet->entries[0].timeStamp = n->graTimeStamp;
-  // 19. A packed copy of itself, for the nets that reference it.
+  // A packed copy of itself, for the nets that reference it.
   if (!(want == RS_NET && IsTopLevel(n))) {
     PackedObject *po = new PackedObject();
     int length = 0;
@@ -1766,10 +1775,10 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
     inet->entries[0].packOwned = 1;
   }
   inet->rewrites[0] = n->Rewrite;
-  // 21. A fresh local table.
+  // A fresh local table.
   n->plht = new GDH_HashTable();
   GDH_InitHashTable(*n->plht, 0, 128);
-  // 23.
+  // Only NAME.rtn carries context tables and copies of the nets below.
   if (want == RS_NET) {
     cos->contextAvailable = 0;
   } else {
