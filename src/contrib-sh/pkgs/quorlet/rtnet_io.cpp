@@ -1319,10 +1319,14 @@ struct Detached {
 // Opens an object file for writing. A file that is there but cannot be
 // read as one (damaged, or of an older format) is replaced.
 CntrFile *OpenForWrite(ParserControl *pc, const std::string &path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    pc->pres += "Error: " + path + " is there but is not a file: " + TRAILER;
+    return nullptr;
+  }
   GS_Result *r = GS_CreateResult();
   CntrFile *f = Cntr_ObjFOpen(r, path.c_str(), 1);
   if (!f) {
-    struct stat st;
     if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && remove(path.c_str()) == 0) {
       GS_ResetResult(r);
       f = Cntr_ObjFOpen(r, path.c_str(), 1);
