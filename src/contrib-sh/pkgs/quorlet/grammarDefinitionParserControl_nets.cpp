@@ -918,13 +918,18 @@ int Expansion::PrefixSearch(int sufCount, bool sufAll, bool *shared) {
       length = L + 1;
       start = 1;
     }
-    bool refuse = pa.term.count == 1;
+    // p alone is its start term (behind the nameless term of a loop).
+    bool refuse = pa.term.count - start == 1;
     for (int k = 1; !refuse && k < length; k++)
       if (HasKey(pc, Mark("PSM", r, p, k))) refuse = true;
     if (refuse) {
       pe->value = m;
       return 0;
     }
+    // The state after p's last term is the end of the reference: this
+    // alternative cannot go on from there, so it shares one term less.
+    int mCount = n + (Term(0).plus ? 1 : 0);
+    if (length >= pa.term.count && mCount > pa.term.count) length = pa.term.count - 1;
     for (const std::string &mk : {Mark("PPM", r, m, 0), Mark("PPM", r, p, 0)})
       if (!Create(pc->plht, mk, nullptr))
         return Fail("GDH_CreateHashEntry failure in GDPC_RewritePattern for " + mk + ": " +
@@ -1146,11 +1151,10 @@ int Expansion::ExpandAlternative() {
         if (j == 0) {
           if (Term(0).plus) {
             if (SelfInsert()) return 1;
-            j = 0;  // the loop goes on with the moved term
-            // Fall through to the moved term's arcs below.
+            // The moved term's arcs follow below; the loop goes on after it.
             n = N();
-            last = 1 == n - 1;
             j = 1;
+            last = j == n - 1;
           } else if (n == 1) {
             Term(0).to = arc.end;
             Term(0).rightState = arc.end;
@@ -1205,7 +1209,8 @@ int Expansion::ExpandAlternative() {
       Rhs &ra = rw->rhb[refR].rhs[refA];
       if (refT + 1 < ra.term.count && ra.term[refT + 1].kind == TK_NET) nn = ra.term[refT + 1].name;
     }
-    if (t.to == 1 && !outerNext.empty()) nn = outerNext;
+    // A reference that ends the net is followed by the net that follows it.
+    if (t.to == 1 && !outerNext.empty() && (t.kind == TK_RULE || t.kind == TK_NET)) nn = outerNext;
     t.rhbi = refR;
     t.rhsi = refA;
     t.rti = refT;
@@ -1482,7 +1487,7 @@ struct Import {
     return x;
   }
 
-  int Run(NT_Array &nt, int ntIndex);
+  int Run(int ntIndex);
   int One(int ntIndex, int j, const ContextEntry &k, bool firstForArc, int *levels);
 };
 
@@ -1667,8 +1672,7 @@ int Import::One(int ntIndex, int j, const ContextEntry &k, bool firstForArc, int
   return 0;
 }
 
-int Import::Run(NT_Array &nt0, int ntIndex) {
-  (void)nt0;
+int Import::Run(int ntIndex) {
   int arcCount = (*pc->nonTerm)[ntIndex].arcs.count;
   int notedState = -1, notedArc = -1, notedH = -1;
   bool haveState = false;
@@ -1755,7 +1759,7 @@ int GDPC_ProcessNonTerms(ParserControl *pc) {
         return 1;
       }
       Import im{pc, ref, n};
-      if (im.Run(nt, i)) {
+      if (im.Run(i)) {
         if (unpackedHere) ReleaseUnpacked(ref);
         return 1;
       }
@@ -1893,9 +1897,8 @@ ParserControl *RTN_Create(ParserControl *pc, const char *name, const char *ext, 
     pc->pres += "There was no grammar definition file found for " + gra + " in RTN_Create: " + T(line);
     return nullptr;
   };
-  auto read = [&](const std::string &path, int *st) -> ParserControl * {
+  auto read = [&](int *st) -> ParserControl * {
     readTried = true;
-    (void)path;
     return RTN_Read(pc, name, st);
   };
   if (status == RS_NET) {
@@ -1910,7 +1913,7 @@ ParserControl *RTN_Create(ParserControl *pc, const char *name, const char *ext, 
         status = RS_GRA;
       } else {
         int st = RS_NET;
-        ParserControl *got = read(net, &st);
+        ParserControl *got = read(&st);
         if (got) return got;
         if (st == 0) {
           pc->pres += "RTN_Create: RTN_Read failure for " + net + "in RTN_Create: " + T(__LINE__);
@@ -1936,7 +1939,7 @@ ParserControl *RTN_Create(ParserControl *pc, const char *name, const char *ext, 
         status = RS_GRA;
       } else {
         int st = RS_RTN;
-        ParserControl *got = read(rtnp, &st);
+        ParserControl *got = read(&st);
         if (got) return got;
         if (st == 0) {
           pc->pres += "RTN_Create: RTN_Read failure for " + rtnp + "in RTN_Create: " + T(__LINE__);

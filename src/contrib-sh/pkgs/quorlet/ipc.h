@@ -20,8 +20,21 @@
 //   through the writer installed with RTN_SetChannelWriter (standard output
 //   when none is installed).
 // - Limits: 254 input positions, 24 nesting levels, 4096 paths at one prune
-//   origin, 8191 finished paths printed from one input. Texts and words have
-//   no length limit.
+//   origin, 8191 finished paths printed from one input, 32766 candidate
+//   terminals of one word. Texts and words have no length limit.
+// - Choices made here:
+//   - A path element whose arc ends the net has nextOrigin ARC_ENDS_NET; the
+//     walk finishes exactly those paths.
+//   - A dot-origin key that a matched element or a join looks for and that
+//     the walk did not make is made with the word 0 (the join then decides
+//     on the other tests); it is not a failure.
+//   - The canonical form drops a "_c" net's whole bracket, nested nets
+//     included, so that the text stays balanced.
+//   - The input trailer shows a word without ':' whole, whichever side is
+//     asked for.
+//   - The repair net is looked up anew for every parse; a grammar without
+//     one has none.
+//   - The trace of a path in the pruning goes to the channel whole.
 #ifndef QUORLET_IPC_H
 #define QUORLET_IPC_H
 

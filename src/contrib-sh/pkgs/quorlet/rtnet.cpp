@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "GDPC_Hash.h"
 #include "trailer.h"
@@ -18,17 +19,27 @@ namespace {
 // Small helpers
 
 std::string Spf(const char *fmt, ...) {
+  // Keys are short: one pass into a buffer on the stack, a second only for
+  // a long text.
+  char buf[256];
   va_list ap;
   va_start(ap, fmt);
   va_list ap2;
   va_copy(ap2, ap);
-  int n = vsnprintf(nullptr, 0, fmt, ap);
+  int n = vsnprintf(buf, sizeof buf, fmt, ap);
   va_end(ap);
-  std::string s(n > 0 ? (size_t)n : 0, '\0');
-  if (n > 0) vsnprintf(&s[0], (size_t)n + 1, fmt, ap2);
+  std::string s;
+  if (n < (int)sizeof buf) {
+    s.assign(buf, n > 0 ? (size_t)n : 0);
+  } else {
+    s.assign((size_t)n, '\0');
+    vsnprintf(&s[0], (size_t)n + 1, fmt, ap2);
+  }
   va_end(ap2);
   return s;
 }
+
+void ForgetLevels();  // the per-parse cache of symbol levels and net kinds
 
 // Appends a failure line: head + "file(rtnet) line(N)\n".
 int Fail(ParserControl *pc, const std::string &head, int line) {
@@ -98,7 +109,11 @@ int GrowBy(ParserControl *pc, InputParserControl *ipc, IpcTable<T> &t, int step,
            const char *constant, int line) {
   int prevSize = t.Capacity();
   int size = prevSize + step;
-  t.table.resize((size_t)size);
+  try {
+    t.table.resize((size_t)size);
+  } catch (const std::bad_alloc &) {
+    return Fail(pc, std::string("dbrealloc failed in ") + fn + ": ", line);
+  }
   for (int i = t.count; i < size; i++) memset(&t.table[i], 0, sizeof(T));
   return ReportGrowth(pc, ipc, fn, constant, prevSize, step, size, line);
 }
@@ -212,6 +227,7 @@ void RTN_ZeroInputParserControl(InputParserControl *ipc) {
 }
 
 namespace {
+void MakeTables(InputParserControl *ipc);
 void MakeBeam(InputParserControl *ipc, int width) {
   if (width < 1) width = 1;
   ipc->beamItem.assign((size_t)width, std::vector<BeamCell>(CURRENTPATHARRAY_SIZE));
@@ -220,10 +236,24 @@ void MakeBeam(InputParserControl *ipc, int width) {
 }  // namespace
 
 int RTN_InitInputParserControl(ParserControl *pc, InputParserControl *ipc) {
-  (void)pc;
   int8_t probbeam = ipc->probbeam;
   RTN_ZeroInputParserControl(ipc);
   ipc->probbeam = probbeam;
+  try {
+    MakeTables(ipc);
+  } catch (const std::bad_alloc &) {
+    RTN_ZeroInputParserControl(ipc);
+    return FAIL(pc, "dbmalloc failed in RTN_InitInputParserControl: ");
+  }
+  for (int i = 0; i < CURRENTPATHARRAY_SIZE; i++) {
+    ipc->finishedTokenListArrray[i] = -1;
+    ipc->expectHead[i] = -1;
+  }
+  return 0;
+}
+
+namespace {
+void MakeTables(InputParserControl *ipc) {
   MakeTable(ipc->ptoa, PTOATABLE_MEMSIZE);
   MakeTable(ipc->terminal, TERMINALTABLE_MEMSIZE);
   MakeTable(ipc->ppn, PPN_TABLE_SIZE);
@@ -240,24 +270,25 @@ int RTN_InitInputParserControl(ParserControl *pc, InputParserControl *ipc) {
   ipc->terminalEntry.size = TERMINALENTRY_SIZE;
   ipc->terminalEntry.incr = TERMINALENTRY_SIZE;
   ipc->terminalEntry.count = 0;
-  for (int i = 0; i < CURRENTPATHARRAY_SIZE; i++) {
-    ipc->finishedTokenListArrray[i] = -1;
-    ipc->expectHead[i] = -1;
-  }
-  return 0;
 }
+}  // namespace
 
 int RTN_InitParse(ParserControl *pc, InputParserControl *ipc) {
   if (RTN_InitInputParserControl(pc, ipc))
     return FAIL(pc, "RTN_InitInputParserControl failure in RTN_InitParse: ");
   ipc->symbolCount = pc->SymbolTable ? pc->SymbolTable->count : 0;
+  ForgetLevels();
   return 0;
 }
 
 int RTN_ResetProbBeam(ParserControl *pc, InputParserControl *ipc, int8_t width) {
   if (width < 1) return FAIL(pc, Spf("Error: bad value for probbeam(%d) in RTN_ResetProbBeam: ", width));
   ipc->probbeam = width;
-  MakeBeam(ipc, width);
+  try {
+    MakeBeam(ipc, width);
+  } catch (const std::bad_alloc &) {
+    return FAIL(pc, "dbmalloc failed in RTN_InitInputParserControl: ");
+  }
   return 0;
 }
 
@@ -289,9 +320,12 @@ int RTN_AllocActivePaths(ParserControl *pc, InputParserControl *ipc, IpcTable<Ac
                 __LINE__);
 }
 int RTN_AllocEntries(ParserControl *pc, InputParserControl *ipc) {
-  (void)pc;
   auto &te = ipc->terminalEntry;
-  te.pointer.resize((size_t)(te.size + te.incr), nullptr);
+  try {
+    te.pointer.resize((size_t)(te.size + te.incr), nullptr);
+  } catch (const std::bad_alloc &) {
+    return FAIL(pc, "dbrealloc failed for terminal.table.entry in RTN_AllocEntries: ");
+  }
   te.size += te.incr;
   return 0;
 }
@@ -315,6 +349,7 @@ void DeleteListedEntries(InputParserControl *ipc) {
 }  // namespace
 
 int RTN_ResetParserControls(InputParserControl *ipc, ParserControl *pc) {
+  ForgetLevels();
   int held = pc->plht && !IsPreparedMark(pc->plht) ? pc->plht->entryCount : 0;
   if (pc->plht && !IsPreparedMark(pc->plht)) {
     DeleteListedEntries(ipc);
@@ -363,6 +398,7 @@ int RTN_ResetParserControls(InputParserControl *ipc, ParserControl *pc) {
 
 void RTN_FreeInputParserControl(InputParserControl *ipc, ParserControl *pc) {
   if (!ipc) return;
+  ForgetLevels();
   if (pc && pc->plht && !IsPreparedMark(pc->plht)) DeleteListedEntries(ipc);
   if (pc && pc->SymbolTable && ipc->symbolCount <= pc->SymbolTable->count)
     pc->SymbolTable->count = ipc->symbolCount;
@@ -450,7 +486,9 @@ int EnterPruneOrigin(ParserControl *pc, InputParserControl *ipc, int32_t n, int3
   if (ipc->pon.count >= ipc->pon.Capacity() && RTN_AllocPONodeTableMemory(pc, ipc)) return 1;
   int32_t pn = ipc->pon.count++;
   ipc->ptoa[e].poNode = pn;
-  if (isNew) {
+  // A key whose origin was emptied by a group removal starts again.
+  if (isNew || po->value < 0 || (po->value & 0x1FFFF) >= pn ||
+      ((po->value >> 17) & 0x7FFF) >= ipc->ponl.count) {
     if (ipc->ponl.count >= ipc->ponl.Capacity() && RTN_AllocPONLNodeTableMemory(pc, ipc)) return 1;
     int32_t nl = ipc->ponl.count++;
     if (pn > 0x1FFFF || nl > 0x7FFF)
@@ -1404,6 +1442,56 @@ std::vector<std::string> SplitLevels(const std::string &sym) {
   return out;
 }
 
+// The levels of a prefix symbol and the kind of each net, worked out once
+// per parse: scoring reads them for every word of every path.
+struct SymbolLevels {
+  bool made = false;
+  int depth = 0;                // '_' characters
+  std::vector<int32_t> nets;    // net index of each level
+};
+enum NetKind { NK_PLAIN, NK_FS, NK_REPAIR, NK_OOG, NK_FI };
+struct LevelCache {
+  const ParserControl *pc = nullptr;
+  std::vector<SymbolLevels> symbols;
+  std::vector<int8_t> kinds;  // -1: not yet known
+} g_levelCache;
+
+void ForgetLevels() { g_levelCache = LevelCache(); }
+
+const SymbolLevels &LevelsOf(const ParserControl *pc, int32_t sym) {
+  if (g_levelCache.pc != pc) {
+    g_levelCache = LevelCache();
+    g_levelCache.pc = pc;
+  }
+  if ((int)g_levelCache.symbols.size() <= sym) g_levelCache.symbols.resize((size_t)sym + 1);
+  SymbolLevels &l = g_levelCache.symbols[sym];
+  if (!l.made) {
+    const std::string &name = Sym(pc, sym);
+    l.depth = CountChar(name, '_');
+    for (const std::string &part : SplitLevels(name)) l.nets.push_back(atoi(part.c_str()));
+    l.made = true;
+  }
+  return l;
+}
+
+int KindOf(const ParserControl *pc, int32_t net) {
+  if (net < 0 || net >= pc->NetTable->count) return NK_PLAIN;
+  if (g_levelCache.pc != pc) {
+    g_levelCache = LevelCache();
+    g_levelCache.pc = pc;
+  }
+  if ((int)g_levelCache.kinds.size() <= net) g_levelCache.kinds.resize((size_t)net + 1, -1);
+  int8_t &k = g_levelCache.kinds[net];
+  if (k < 0) {
+    const std::string &name = pc->NetTable->strings[net];
+    size_t u = name.rfind('_');
+    const std::string suffix = u == std::string::npos ? std::string() : name.substr(u + 1);
+    k = suffix == "fs]" ? NK_FS : suffix == "repair]" ? NK_REPAIR : suffix == "oog]" ? NK_OOG
+        : suffix == "fi]" ? NK_FI : NK_PLAIN;
+  }
+  return k;
+}
+
 // Builds the scores (and, when asked, the text) of a path word by word.
 class PathBuilder {
  public:
@@ -1493,38 +1581,35 @@ class PathBuilder {
   }
 
   int Classify(int level, int32_t net, bool later, PathScore &s) {
-    const std::string name = NetName(net);
-    size_t u = name.rfind('_');
-    const std::string suffix = u == std::string::npos ? std::string() : name.substr(u + 1);
-    if (suffix == "fs]") {
-      if (level >= PARENTSIZE) return DepthFail(level);
-      s.fsCount[level]++;
-      s.entered[level]++;
-      s.maxLevel = std::max(s.maxLevel, level);
-      Open(net, later);
-      if (later) s.W = 1;
-      s.lastPlain = false;
-      return ipc_->showoog ? Special(level, net, later, s, false) : 0;
+    switch (KindOf(pc_, net)) {
+      case NK_FS:
+        if (level >= PARENTSIZE) return DepthFail(level);
+        s.fsCount[level]++;
+        s.entered[level]++;
+        s.maxLevel = std::max(s.maxLevel, level);
+        Open(net, later);
+        if (later) s.W = 1;
+        s.lastPlain = false;
+        return ipc_->showoog ? Special(level, net, later, s, false) : 0;
+      case NK_REPAIR:
+        s.RepairScore++;
+        s.W = 0;
+        s.lastPlain = false;
+        return ipc_->showoog ? Special(level, net, later, s, false) : 0;
+      case NK_OOG:
+        s.oogScore++;
+        s.W = ipc_->showoog ? 1 : 0;
+        s.lastPlain = false;
+        return ipc_->showoog ? Special(level, net, later, s, false) : 0;
+      case NK_FI:
+        if (later) s.W = 1;
+        s.lastPlain = false;
+        return Special(level, net, later, s, false);
+      default:
+        if (later) s.W = 1;
+        s.lastPlain = true;
+        return Special(level, net, later, s, true);
     }
-    if (suffix == "repair]") {
-      s.RepairScore++;
-      s.W = 0;
-      s.lastPlain = false;
-      return ipc_->showoog ? Special(level, net, later, s, false) : 0;
-    }
-    if (suffix == "oog]") {
-      s.oogScore++;
-      s.W = ipc_->showoog ? 1 : 0;
-      s.lastPlain = false;
-      return ipc_->showoog ? Special(level, net, later, s, false) : 0;
-    }
-    if (later) s.W = 1;
-    if (suffix == "fi]") {
-      s.lastPlain = false;
-      return Special(level, net, later, s, false);
-    }
-    s.lastPlain = true;
-    return Special(level, net, later, s, true);
   }
 
   // Writes a counted word (or hides it); answers whether it was written.
@@ -1536,12 +1621,12 @@ class PathBuilder {
     return true;
   }
 
-  const std::string &PrefixSymbol(int32_t origin, int32_t prefix) const {
-    return Sym(pc_, (*pc_->From)[origin].prefix[prefix].symbol);
+  const SymbolLevels &PrefixLevels(int32_t origin, int32_t prefix) const {
+    return LevelsOf(pc_, (*pc_->From)[origin].prefix[prefix].symbol);
   }
 
-  int CheckDepth(const std::string &sym, int *D) {
-    *D = CountChar(sym, '_');
+  int CheckDepth(const SymbolLevels &sym, int *D) {
+    *D = sym.depth;
     if (*D > PARENTSIZE)
       return Fail(pc_, Spf("PARENTSIZE (%d) is less than opiDepth (%d) in %s: ", PARENTSIZE, *D, routine_),
                   __LINE__);
@@ -1550,22 +1635,22 @@ class PathBuilder {
 
   int Word(const std::vector<int32_t> &path, size_t w, PathScore &s) {
     const PtoaEntry E = ipc_->ptoa[path[w]];
-    const std::string &curSym = PrefixSymbol(E.net, E.prefix);
+    const SymbolLevels &curSym = PrefixLevels(E.net, E.prefix);
     int D;
     if (CheckDepth(curSym, &D)) return 1;
     if (!s.counted) {
       firstWord_ = true;
       const bool useFrom = w == 0 && E.prevPosition != NO_POSITION;
       for (int pass = useFrom ? 0 : 1; pass < 2; pass++) {
-        const std::string &sym = pass == 0 ? PrefixSymbol(E.fromNet, E.fromPrefix) : curSym;
+        const SymbolLevels &sym = pass == 0 ? PrefixLevels(E.fromNet, E.fromPrefix) : curSym;
         int Dp;
         if (CheckDepth(sym, &Dp)) return 1;
-        std::vector<std::string> nets = SplitLevels(sym);
+        const std::vector<int32_t> &nets = sym.nets;
         int startLevel = 0;
         if (ipc_->prolog) {
           startLevel = 1;
           if (w == 0 && pass == (useFrom ? 0 : 1)) {
-            const std::string top = NetName(atoi(nets[0].c_str()));
+            const std::string top = NetName(nets[0]);
             if (AfterLast(top, '_') != "type]" || top.find('_') == std::string::npos)
               return Fail(pc_, std::string("Error: The top-level net suffix is not \"_type\" as called for by the "
                                            "conventions of Prolog mode in ") + routine_ + ": ",
@@ -1580,7 +1665,7 @@ class PathBuilder {
         s.W = 1;
         s.lastPlain = false;
         for (int l = startLevel; l <= Dp; l++)
-          if (Classify(l, atoi(nets[l].c_str()), false, s)) return 1;
+          if (Classify(l, nets[l], false, s)) return 1;
         if (s.W == 0 && pass == 0) continue;
         if (s.W == 1) {
           const int32_t t = pass == 0 ? FromTerminal(E) : OwnTerminal(E);
@@ -1594,11 +1679,11 @@ class PathBuilder {
       firstWord_ = false;
       return 0;
     }
-    const std::string &fromSym = PrefixSymbol(E.fromNet, E.fromPrefix);
+    const SymbolLevels &fromSym = PrefixLevels(E.fromNet, E.fromPrefix);
     int P;
     if (CheckDepth(fromSym, &P)) return 1;
     const int B = (*pc_->From)[E.net].depth;
-    std::vector<std::string> nets = SplitLevels(curSym);
+    const std::vector<int32_t> &nets = curSym.nets;
     for (int l = std::min(P, kLevels - 1); l >= B + 1; l--) {
       if (l == P && l == s.lastDepth && s.left[l] < s.entered[l]) {
         if (withText_ && !TranscriptOnlyNow()) {
@@ -1616,7 +1701,7 @@ class PathBuilder {
     if (withText_ && !ipc_->transcript && D == B && B != P && (text.empty() || text.back() != ','))
       text += ",";
     for (int l = B + 1; l <= D; l++)
-      if (Classify(l, atoi(nets[l].c_str()), true, s)) return 1;
+      if (Classify(l, nets[l], true, s)) return 1;
     if (s.W == 1) {
       s.WordScore++;
       if (PutWord(OwnTerminal(E), s) || !withText_) s.lastDepth = D;
@@ -1807,26 +1892,37 @@ void DropLink(InputParserControl *ipc, int32_t n, int32_t o) {
 }
 
 int ScorePath(ParserControl *pc, InputParserControl *ipc, int32_t e, PathScore &s) {
+  // The path back to the latest step whose score is cached (prune 2 and
+  // more), or to its first step.
   std::vector<int32_t> path;
-  if (PathOf(ipc, e, path)) return Fail(pc, "Error: a path without a start in RTN_PruneActive: ", __LINE__);
-  s.ZeroKeepMax();
-  size_t start = 0;
-  if (ipc->prune >= 2) {
-    for (int i = (int)path.size() - 2; i >= 0; i--) {
-      int32_t ap = ipc->ptoa[path[i]].activePath;
-      if (ap < 0 || ap >= ipc->activePath.count) continue;
-      LoadScore(ipc->activePath[ap], s);
-      s.counted = true;
-      s.W = 1;
-      s.resumedFrom = ap;
-      start = (size_t)i + 1;
-      if (ipc->debug >= 1 && ipc->debug <= 3) Out(pc, Spf("\n\tSaved prevPtoaoCount(%d)\n", i));
+  int32_t cached = -1;
+  for (int32_t x = e; x >= 0; x = ipc->ptoa[x].prevStep) {
+    path.push_back(x);
+    if ((int)path.size() > ipc->ptoa.count)
+      return Fail(pc, "Error: a path without a start in RTN_PruneActive: ", __LINE__);
+    const int32_t ap = ipc->ptoa[x].activePath;
+    if (x != e && ipc->prune >= 2 && ap >= 0 && ap < ipc->activePath.count) {
+      cached = ap;
       break;
     }
   }
+  std::reverse(path.begin(), path.end());
+  s.ZeroKeepMax();
+  size_t start = 0;
+  if (cached >= 0) {
+    LoadScore(ipc->activePath[cached], s);
+    s.counted = true;
+    s.W = 1;
+    s.resumedFrom = cached;
+    start = 1;
+    if (ipc->debug >= 1 && ipc->debug <= 3)
+      Out(pc, Spf("\n\tSaved prevPtoaoCount(%d)\n", ipc->ptoa[path[0]].steps - 1));
+  }
   if (ipc->debug == 1 || ipc->debug == 2) {
-    std::string t = Spf("%d(-1) ", path.back());
-    for (int i = (int)path.size() - 2; i >= 0; i--) t += Spf("%d(%d)  ", path[i], ipc->ptoa[path[i]].activePath);
+    std::vector<int32_t> whole;
+    if (PathOf(ipc, e, whole)) return Fail(pc, "Error: a path without a start in RTN_PruneActive: ", __LINE__);
+    std::string t = Spf("%d(-1) ", whole.back());
+    for (int i = (int)whole.size() - 2; i >= 0; i--) t += Spf("%d(%d)  ", whole[i], ipc->ptoa[whole[i]].activePath);
     Out(pc, t + "\n");
   }
   PathBuilder b(pc, ipc, "RTN_PruneActive", false, false);

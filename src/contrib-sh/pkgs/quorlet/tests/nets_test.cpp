@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
+#include <iterator>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -195,6 +197,12 @@ INSTANTIATE_TEST_SUITE_P(
         // +* inside: loop, skip, and the arc itself.
         TableCase{"+* inside", "[t]\n(a +*b c)\n",
                   "0:0 -> 0:2 a\n0:2 -> 0:1 c\n0:2 -> 0:2 b\n0:2 -> 0:3 b\n0:3 -> 0:1 c\n"},
+        // A rule with every mark: +a loops on a state of its own, *b and +*c
+        // may be skipped, and the skips carry the arcs that follow them.
+        TableCase{"rule with + * +*", "[t]\n(R)\nR (+a *b +*c d)\n",
+                  "0:0 -> 0:2 a\n0:0 -> 0:3 a\n0:2 -> 0:2 a\n0:2 -> 0:3 a\n0:3 -> 0:1 d\n"
+                  "0:3 -> 0:4 b\n0:3 -> 0:4 c\n0:3 -> 0:5 c\n0:4 -> 0:1 d\n0:4 -> 0:4 c\n"
+                  "0:4 -> 0:5 c\n0:5 -> 0:1 d\n"},
         // A repeated rule: R+ with R = x | x y | z+. The repetition re-enters
         // the states of the first expansion: x and y lead back to 2.
         TableCase{"repeated rule", "[t]\n(+R)\nR (x *y) (+z)\n",
@@ -205,8 +213,24 @@ INSTANTIATE_TEST_SUITE_P(
         // Shared beginning: c and d leave from the same state.
         TableCase{"prefix", "[t]\n(R)\nR (a b c) (a b d)\n",
                   "0:0 -> 0:2 a\n0:2 -> 0:3 b\n0:3 -> 0:1 c,d\n"},
+        // A beginning that is a whole earlier alternative: that one ends the
+        // rule there, so the longer one shares all but its last term.
+        TableCase{"prefix is a whole alternative", "[t]\n(R)\nR (a b) (a b c)\n",
+                  "0:0 -> 0:2 a\n0:2 -> 0:1 b\n0:2 -> 0:3 b\n0:3 -> 0:1 c\n"},
+        TableCase{"prefix is a whole loop", "[t]\n(+d) (+d b)\n",
+                  "0:0 -> 0:1 d\n0:0 -> 0:2 d\n0:0 -> 0:3 d\n0:0 -> 0:4 d\n0:2 -> 0:1 d\n"
+                  "0:2 -> 0:2 d\n0:3 -> 0:3 d\n0:3 -> 0:4 d\n0:4 -> 0:1 b\n"},
+        // Both alternatives loop on a first: the loop state is shared too.
+        TableCase{"prefix of a loop", "[t]\n(R)\nR (+a b) (+a c)\n",
+                  "0:0 -> 0:2 a\n0:0 -> 0:3 a\n0:2 -> 0:2 a\n0:2 -> 0:3 a\n0:3 -> 0:1 b,c\n"},
         // Shared ending: y ends where x ends, and both share c.
         TableCase{"suffix", "[t]\n(R)\nR (x c) (y c)\n", "0:0 -> 0:2 x,y\n0:2 -> 0:1 c\n"},
+        TableCase{"longer suffix", "[t]\n(R)\nR (x b c) (y b c)\n",
+                  "0:0 -> 0:2 x,y\n0:2 -> 0:3 b\n0:3 -> 0:1 c\n"},
+        // An alternative that shares its beginning shares no ending: z has
+        // a state of its own.
+        TableCase{"prefix before suffix", "[t]\n(R)\nR (a b c) (a z c)\n",
+                  "0:0 -> 0:2 a\n0:2 -> 0:3 b\n0:2 -> 0:4 z\n0:3 -> 0:1 c\n0:4 -> 0:1 c\n"},
         // Two equal single-term alternatives give one set of arcs.
         TableCase{"duplicate", "[t]\n(R z)\nR (a) (a)\n", "0:0 -> 0:2 a\n0:2 -> 0:1 z\n"},
         // A rule referenced twice: the second reference is a copy with new
@@ -885,4 +909,412 @@ TEST(NetReference, SubNetReadFromItsCompiledFile) {
   ASSERT_TRUE(c.net) << c.pc->pres;
   EXPECT_EQ(compiled, ArcsOf(*c.net));
   EXPECT_TRUE(DanglingArcs(*c.net).empty());
+}
+
+// A record that loads a second file before the first made any origin takes
+// back the first file's rule names.
+TEST(Bufferize, SecondFileCleansTheFirstOnesNames) {
+  TempDir d;
+  Write("a.gra", "[a]\n(X)\n");
+  Write("b.gra", "[b]\n(y)\n");
+  ParserControl pc;
+  RTN_InitPC(&pc);
+  pc.inputBuf.clear();
+  GDPC_Init(&pc);
+  GDH_InitHashTable(*pc.plht, 0, 128);
+  GDPC_InitHashTable(*pc.pht, 128);
+  UL_InitHashTable(*pc.pulht, 128);
+  ASSERT_EQ(0, GDPC_BufferizeFile(&pc, "a.gra"));
+  ASSERT_EQ(0, GD_parse(&pc)) << pc.pres;
+  ASSERT_EQ(2, pc.nonTerm->count);
+  ASSERT_EQ(0, pc.From->count);
+  ASSERT_TRUE(GDH_FindHashEntry(*pc.plht, "X"));
+  ASSERT_EQ(0, GDPC_BufferizeFile(&pc, "b.gra"));
+  EXPECT_EQ(nullptr, GDH_FindHashEntry(*pc.plht, "X"));
+  GDH_HashEntry *a = GDH_FindHashEntry(*pc.plht, "[a]");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(0, a->value);  // its NetTable index again
+  EXPECT_EQ(0, pc.nonTerm->count);
+  EXPECT_EQ(0, pc.state);
+  EXPECT_EQ(1, pc.line);
+  EXPECT_EQ("[b]\n(y)\n", pc.inputBuf);
+  GDPC_Free(&pc);
+}
+
+// A repeated net reference: the sub-net's last word leads back to the
+// state before it, one net out, which the arc records as its self-loop depth.
+TEST(NetReference, RepeatedSubNetLoopsBack) {
+  TempDir d;
+  Write("t.gra", "[t]\n(a +[s])\n");
+  Write("s.gra", "[s]\n(b)\n");
+  Created c("t", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_EQ("0:0 -> 0:2 a\n0:2 -> 0:1 b\n0:2 -> 0:2 b\n0:2_1:0 -> 0:1 b\n0:2_1:0 -> 0:2 b\n", ArcsOf(*c.net));
+  EXPECT_TRUE(DanglingArcs(*c.net).empty());
+  int e = GDPC_StringFind(*c.net->pht, "0:2_1:0 FO", 10);
+  ASSERT_GE(e, 0);
+  const Origin &o = (*c.net->From)[c.net->pht->entry[e].value];
+  int loops = 0;
+  for (int f = 0; f < o.prefix.count; f++)
+    for (int a = 0; a < o.prefix[f].arc.count; a++) {
+      const PrefixArc &arc = o.prefix[f].arc[a];
+      EXPECT_EQ(arc.ToState == 2 ? 1 : 0, arc.selfLoopDepth) << arc.ToState;
+      loops += arc.ToState == 2;
+    }
+  EXPECT_EQ(1, loops);
+}
+
+// Two arcs of one net reference leave the same state: the first imports
+// every context entry of the sub-net, the second only those that end it
+// (c), since the beginnings are the same origins.
+TEST(NonTerms, SecondArcFromTheSameStateImportsTheEndings) {
+  TempDir d;
+  Write("t.gra", "[t]\n([s] a) ([s])\n");
+  Write("s.gra", "[s]\n(b c)\n");
+  Created c("t", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  EXPECT_EQ("0:0 -> 0:0_1:2 b\n0:0_1:0 -> 0:0_1:2 b\n0:0_1:2 -> 0:1 c\n0:0_1:2 -> 0:2 c\n0:2 -> 0:1 a\n",
+            ArcsOf(*c.net));
+  std::vector<std::string> imported;
+  for (int k = 0; k < c.net->pcontext->count; k++) {
+    const ContextEntry &e = (*c.net->pcontext)[k];
+    const HierarchyLevel &l0 = (*c.net->phl)[(*c.net->phli)[e.firstLevel].level];
+    if (l0.net == 1) imported.push_back((*c.net->pct)[e.firstTerm].text);
+  }
+  EXPECT_EQ((std::vector<std::string>{"b", "c", "c"}), imported);
+}
+
+// ---------------------------------------------------------------------------
+// Random one-net grammars: the origin table accepts exactly the sentences
+// of the grammar (up to a length), and every arc leads on.
+
+namespace {
+
+struct GTerm {
+  int mark;          // 0 plain, 1 '+', 2 '*', 3 '+*'
+  std::string name;  // a word, or a rule name (upper case)
+};
+typedef std::vector<GTerm> GAlt;
+struct GRule {
+  std::string name;
+  std::vector<GAlt> alts;
+};
+
+const size_t kMaxLen = 5;
+
+// Sentences of a symbol up to kMaxLen words.
+std::set<std::vector<std::string>> Language(const std::vector<GRule> &rules, const std::string &sym,
+                                            std::map<std::string, std::set<std::vector<std::string>>> &memo);
+
+std::set<std::vector<std::string>> Concat(const std::set<std::vector<std::string>> &a,
+                                          const std::set<std::vector<std::string>> &b) {
+  std::set<std::vector<std::string>> out;
+  for (auto &x : a)
+    for (auto &y : b)
+      if (x.size() + y.size() <= kMaxLen) {
+        auto z = x;
+        z.insert(z.end(), y.begin(), y.end());
+        out.insert(z);
+      }
+  return out;
+}
+
+std::set<std::vector<std::string>> TermLanguage(const std::vector<GRule> &rules, const GTerm &t,
+                                                std::map<std::string, std::set<std::vector<std::string>>> &memo) {
+  std::set<std::vector<std::string>> one =
+      (isupper((unsigned char)t.name[0]) || t.name[0] == '[') ? Language(rules, t.name, memo)
+                                        : std::set<std::vector<std::string>>{{t.name}};
+  std::set<std::vector<std::string>> out;
+  if (t.mark == 2 || t.mark == 3) out.insert(std::vector<std::string>());
+  if (t.mark == 1 || t.mark == 3) {
+    std::set<std::vector<std::string>> rep = one, all = one;
+    for (size_t i = 0; i < kMaxLen; i++) {
+      rep = Concat(rep, one);
+      all.insert(rep.begin(), rep.end());
+    }
+    out.insert(all.begin(), all.end());
+  } else {
+    out.insert(one.begin(), one.end());
+  }
+  return out;
+}
+
+std::set<std::vector<std::string>> Language(const std::vector<GRule> &rules, const std::string &sym,
+                                            std::map<std::string, std::set<std::vector<std::string>>> &memo) {
+  auto m = memo.find(sym);
+  if (m != memo.end()) return m->second;
+  std::set<std::vector<std::string>> out;
+  for (auto &r : rules)
+    if (r.name == sym)
+      for (auto &alt : r.alts) {
+        std::set<std::vector<std::string>> acc{{}};
+        for (auto &t : alt) acc = Concat(acc, TermLanguage(rules, t, memo));
+        out.insert(acc.begin(), acc.end());
+      }
+  memo[sym] = out;
+  return out;
+}
+
+// Sentences the origin table accepts, up to kMaxLen words, read as the parse
+// reads it: at an origin, each context group's terms may take each arc that
+// the group lists.
+std::set<std::vector<std::string>> Accepted(const ParserControl &pc) {
+  std::set<std::vector<std::string>> out;
+  std::function<void(const std::string &, std::vector<std::string> &)> walk =
+      [&](const std::string &origin, std::vector<std::string> &words) {
+        if (words.size() >= kMaxLen) return;
+        std::string key = origin + " FO";
+        int e = GDPC_StringFind(*pc.pht, key.c_str(), key.size());
+        if (e < 0) return;
+        const Origin &o = (*pc.From)[pc.pht->entry[e].value];
+        std::set<std::pair<std::string, std::pair<std::string, int>>> steps;
+        for (int g = 0; g < o.group.count; g++) {
+          const ContextGroup &G = o.group[g];
+          for (int p = 0; p < G.tpa.count; p++)
+            for (int a = 0; a < G.tpa[p].arc.count; a++) {
+              const PrefixArc &arc = o.prefix[G.tpa[p].prefix].arc[G.tpa[p].arc[a]];
+              for (int t = 0; t < G.term.count; t++)
+                steps.insert({pc.TerminalTable->strings[G.term[t]],
+                              {pc.SymbolTable->strings[arc.symbol], arc.ToState}});
+            }
+        }
+        for (auto &st : steps) {
+          words.push_back(st.first);
+          if (st.second.second == 1)
+            out.insert(words);
+          else
+            walk(st.second.first + ":" + std::to_string(st.second.second), words);
+          words.pop_back();
+        }
+      };
+  std::vector<std::string> words;
+  walk("0:0", words);
+  return out;
+}
+
+// Terminals of an arc that no context group of its origin offers on it: a
+// parse cannot take the arc with them.
+std::vector<std::string> OrphanTerminals(const ParserControl &pc) {
+  std::vector<std::string> out;
+  for (int o = 0; o < pc.From->count; o++) {
+    const Origin &org = (*pc.From)[o];
+    for (int f = 0; f < org.prefix.count; f++)
+      for (int a = 0; a < org.prefix[f].arc.count; a++) {
+        const PrefixArc &arc = org.prefix[f].arc[a];
+        for (int t = 0; t < arc.terminal.count; t++) {
+          bool offered = false;
+          for (int g = 0; g < org.group.count && !offered; g++) {
+            const ContextGroup &G = org.group[g];
+            bool hasTerm = false;
+            for (int k = 0; k < G.term.count; k++) hasTerm = hasTerm || G.term[k] == arc.terminal[t];
+            if (!hasTerm) continue;
+            for (int p = 0; p < G.tpa.count && !offered; p++)
+              if (G.tpa[p].prefix == f)
+                for (int k = 0; k < G.tpa[p].arc.count; k++) offered = offered || G.tpa[p].arc[k] == a;
+          }
+          if (!offered)
+            out.push_back(pc.SymbolTable->strings[org.symbol] + " " + pc.TerminalTable->strings[arc.terminal[t]]);
+        }
+      }
+  }
+  return out;
+}
+
+std::string Text(const std::vector<GRule> &rules) {
+  std::string s = "[g]\n";
+  for (size_t r = 0; r < rules.size(); r++) {
+    if (r) s += rules[r].name + " ";
+    for (auto &alt : rules[r].alts) {
+      s += "(";
+      for (size_t k = 0; k < alt.size(); k++) {
+        static const char *marks[] = {"", "+", "*", "+*"};
+        s += (k ? " " : "") + std::string(marks[alt[k].mark]) + alt[k].name;
+      }
+      s += ")";
+    }
+    s += "\n";
+  }
+  return s;
+}
+
+std::string Sentences(const std::set<std::vector<std::string>> &s) {
+  std::string out;
+  for (auto &v : s) {
+    for (auto &w : v) out += w + " ";
+    out += "\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+// Random grammars of up to three rules, each with up to three alternatives
+// of up to three marked terms: they compile, every arc leads on, and the
+// table, read as the parse reads it, accepts every sentence of the grammar.
+// (Sharing states between alternatives may let it accept more.)
+TEST(RandomGrammars, TableAcceptsTheGrammarsSentences) {
+  TempDir d;
+  unsigned seed = 12345;
+  auto rnd = [&](int n) {
+    seed = seed * 1103515245u + 12345u;
+    return (int)((seed >> 16) % (unsigned)n);
+  };
+  const char *words[] = {"a", "b", "c", "d"};
+  int compiled = 0, refused = 0, orphans = 0;
+  for (int g = 0; g < 400; g++) {
+    int nRules = 1 + rnd(3);
+    std::vector<GRule> rules(nRules);
+    rules[0].name = "[g]";
+    for (int r = 1; r < nRules; r++) rules[r].name = std::string(1, (char)('Q' + r));
+    for (int r = 0; r < nRules; r++) {
+      int nAlts = 1 + rnd(3);
+      for (int a = 0; a < nAlts; a++) {
+        GAlt alt;
+        int n = 1 + rnd(3);
+        bool mandatory = false;
+        for (int k = 0; k < n; k++) {
+          GTerm t;
+          t.mark = rnd(4);
+          // Rules reference only rules defined after them.
+          if (r + 1 < nRules && rnd(3) == 0)
+            t.name = rules[r + 1 + rnd(nRules - r - 1)].name;
+          else
+            t.name = words[rnd(4)];
+          if (t.mark == 0 || t.mark == 1) mandatory = true;
+          alt.push_back(t);
+        }
+        if (!mandatory) alt[rnd(n)].mark = 0;
+        rules[r].alts.push_back(alt);
+      }
+    }
+    // Every rule is referenced before its definition.
+    for (int r = 1; r < nRules; r++) {
+      bool used = false;
+      for (int q = 0; q < r; q++)
+        for (auto &alt : rules[q].alts)
+          for (auto &t : alt) used = used || t.name == rules[r].name;
+      if (!used) rules[r - 1].alts[0].push_back(GTerm{0, rules[r].name});
+    }
+    std::string text = Text(rules);
+    Write("g.gra", text);
+    Compiled c("g");
+    // A looping first term whose ending another alternative already has,
+    // with another length, is refused by design.
+    if (c.rc == 2 && c.pc.pres.find("Error: An initial SELF term(") != std::string::npos) {
+      refused++;
+      continue;
+    }
+    ASSERT_EQ(0, c.rc) << text << c.pc.pres;
+    compiled++;
+    EXPECT_TRUE(DanglingArcs(c.pc).empty()) << text;
+    // A terminal that joins a context of another alternative may miss the
+    // group (see ContextGroups below); its sentences are not looked for.
+    if (!OrphanTerminals(c.pc).empty()) {
+      orphans++;
+      continue;
+    }
+    std::map<std::string, std::set<std::vector<std::string>>> memo;
+    auto want = Language(rules, "[g]", memo);
+    want.erase(std::vector<std::string>{});
+    auto got = Accepted(c.pc);
+    std::set<std::vector<std::string>> missing;
+    std::set_difference(want.begin(), want.end(), got.begin(), got.end(), std::inserter(missing, missing.end()));
+    EXPECT_TRUE(missing.empty()) << text << "missing:\n" << Sentences(missing) << c.Arcs();
+  }
+  EXPECT_EQ(400, compiled + refused);
+  EXPECT_LT(refused, 40);
+  EXPECT_LT(orphans, 20);
+  RecordProperty("refused", refused);
+  RecordProperty("orphans", orphans);
+}
+
+// Random trees of nets: the top net references [n1] and [n2], [n1] may
+// reference [n2]; the table of the top net accepts every sentence.
+TEST(RandomGrammars, NetTreesLoseNoSentence) {
+  unsigned seed = 777;
+  auto rnd = [&](int n) {
+    seed = seed * 1103515245u + 12345u;
+    return (int)((seed >> 16) % (unsigned)n);
+  };
+  const char *words[] = {"a", "b", "c", "d"};
+  int checked = 0, orphans = 0;
+  for (int g = 0; g < 150; g++) {
+    TempDir d;
+    std::vector<GRule> nets(3);
+    nets[0].name = "[g]";
+    nets[1].name = "[n1]";
+    nets[2].name = "[n2]";
+    for (int r = 0; r < 3; r++) {
+      int nAlts = 1 + rnd(2);
+      for (int a = 0; a < nAlts; a++) {
+        GAlt alt;
+        int n = 1 + rnd(3);
+        bool mandatory = false;
+        for (int k = 0; k < n; k++) {
+          GTerm t;
+          t.mark = rnd(4);
+          if (r < 2 && rnd(3) == 0)
+            t.name = nets[r + 1 + rnd(2 - r)].name;
+          else
+            t.name = words[rnd(4)];
+          if (t.mark == 0 || t.mark == 1) mandatory = true;
+          alt.push_back(t);
+        }
+        if (!mandatory) alt[rnd(n)].mark = 0;
+        nets[r].alts.push_back(alt);
+      }
+    }
+    std::string all;
+    for (int r = 0; r < 3; r++) {
+      std::string text = Text({nets[r]});
+      text.replace(0, 3, nets[r].name);  // Text() heads every grammar "[g]"
+      Write(nets[r].name.substr(1, nets[r].name.size() - 2) + ".gra", text);
+      all += text;
+    }
+    Created c("g", RS_GRA);
+    ASSERT_TRUE(c.net) << all << c.pc->pres;
+    EXPECT_TRUE(DanglingArcs(*c.net).empty()) << all;
+    // A terminal outside its groups in any net of the tree is not imported
+    // either (see ContextGroups below).
+    bool orphan = !OrphanTerminals(*c.net).empty();
+    for (int k = 1; k < c.net->InternalNet->count && !orphan; k++)
+      if (CntrObj *o = c.net->InternalNet->entries[k].object)
+        orphan = !OrphanTerminals(*static_cast<ParserControl *>(o->data)).empty();
+    if (orphan) {
+      orphans++;
+      continue;
+    }
+    std::map<std::string, std::set<std::vector<std::string>>> memo;
+    auto want = Language(nets, "[g]", memo);
+    want.erase(std::vector<std::string>{});
+    auto got = Accepted(*c.net);
+    std::set<std::vector<std::string>> missing;
+    std::set_difference(want.begin(), want.end(), got.begin(), got.end(), std::inserter(missing, missing.end()));
+    EXPECT_TRUE(missing.empty()) << all << "missing:\n" << Sentences(missing) << ArcsOf(*c.net);
+    checked++;
+  }
+  EXPECT_GT(checked, 100);
+}
+
+// Two alternatives of a rule whose first terms both may end the reference
+// (R (a *b)(d *c)): the arcs that end it at once share one context, whose
+// group is a's. d must still be offered on its arc, or "d" alone cannot be
+// parsed. Enable once contexts keep their terminals in a group.
+TEST(ContextGroups, DISABLED_EveryArcTerminalIsOfferedByAGroup) {
+  TempDir d;
+  Write("g.gra", "[g]\n(*x R)\nR (a *b)(d *c)\n");
+  Compiled c("g");
+  ASSERT_EQ(0, c.rc) << c.pc.pres;
+  EXPECT_TRUE(OrphanTerminals(c.pc).empty()) << ::testing::PrintToString(OrphanTerminals(c.pc));
+}
+
+TEST(Driver, NameWithADotDoesNotMatchItsNet) {
+  TempDir d;
+  Write("one.gra", "[one]\n(a)\n");
+  Created c("./one", RS_GRA);
+  EXPECT_EQ(nullptr, c.net);
+  EXPECT_NE(std::string::npos,
+            c.pc->pres.find("RTN_Create: the top-level net's name([one]) does not match the name of its "
+                            "definition file() in RTN_Create: file(grammarDefinitionParserControl) line("))
+      << c.pc->pres;
 }

@@ -533,11 +533,11 @@ class Grammar {
     char buf[4096];
     old_ = getcwd(buf, sizeof buf);
   }
-  void Compile(const std::string &top) {
+  void Compile(const std::string &top, int readStatus = RS_RTN) {
     if (chdir(dir_.c_str())) ADD_FAILURE() << dir_;
     pc_ = new ParserControl();
     RTN_InitPC(pc_);
-    net_ = RTN_Create(pc_, top.c_str(), ".gra", RS_RTN);
+    net_ = RTN_Create(pc_, top.c_str(), ".gra", readStatus);
     RTN_ZeroInputParserControl(&ipc_);
     RTN_SetChannelWriter(CaptureWriter);
     if (!net_) return;
@@ -565,7 +565,7 @@ class Grammar {
   }
   // Writes the compiled nets as `rp uninit` does, releases everything and
   // makes the grammar again from what is in the folder.
-  std::string WriteAndReload(const std::string &top, bool dropGrammarFiles = false) {
+  std::string WriteAndReload(const std::string &top, bool dropGrammarFiles = false, int readStatus = RS_RTN) {
     std::string errors;
     for (int i = 0; net_ && i < std::max(1, net_->InternalNet->count); i++)
       if (net_->InternalNet->fWrite[i] && RTN_Write(net_, i)) errors += net_->pres;
@@ -575,7 +575,7 @@ class Grammar {
     if (dropGrammarFiles &&
         system("for f in *.gra; do printf 'not a grammar' > $f; touch -d 2000-01-01 $f; done"))
       errors += "cannot spoil the grammar files";
-    Compile(top);
+    Compile(top, readStatus);
     return errors;
   }
   bool ok() const { return net_ != nullptr; }
@@ -624,11 +624,15 @@ class Grammar {
       word = next < words.size() ? words[next++] : "cq";
       index++;
     }
+    stepText_ = net_->pres;
     if (RTN_PrintFinished(net_, &ipc_, 1)) return "ERROR: " + net_->pres;
     return net_->pres;
   }
+  // What the steps of the last input left in the result (warnings).
+  const std::string &stepText() const { return stepText_; }
 
  private:
+  std::string stepText_;
   std::string dir_, old_;
   ParserControl *pc_ = nullptr;
   ParserControl *net_ = nullptr;
@@ -883,25 +887,38 @@ TEST(ParseState, GrowthLogThatCannotBeWrittenFails) {
 TEST(Robustness, RandomWordSequencesParseWithoutFailure) {
   // Words of the grammar in any order, with unknown ones among them: every
   // input either parses or gives no parse; none fails, whatever the options.
-  Grammar g("flights", "flights");
-  ASSERT_TRUE(g.ok()) << g.pres();
-  const char *vocab[] = {"i", "want", "to", "fly", "go", "show", "me", "flights", "boston", "denver",
-                         "new", "york", "san", "francisco", "please", "um", "uh"};
+  const struct {
+    const char *fixture, *top;
+    std::vector<const char *> vocab;
+  } grammars[] = {
+      {"flights", "flights", {"i", "want", "to", "fly", "go", "show", "me", "flights", "boston", "denver", "new",
+                              "york", "san", "francisco", "please", "um", "uh"}},
+      {"repair", "order", {"give", "me", "i", "want", "coffee", "tea", "a", "beer", "no", "mean", "um"}},
+      {"oog", "ask", {"where", "is", "the", "bank", "station", "blah", "uh", "um"}},
+      {"window", "window", {"a", "b", "c", "d", "um"}},
+  };
   const char *options[] = {"", "prune 0", "prune 1", "lookback 0", "lookback 2", "nbest 0", "framewindow 3",
-                           "showoog 1 hide 1", "tail 1 canonical 1"};
+                           "showoog 1 hide 1", "tail 1 canonical 1", "nbest 3 transcript 1"};
   unsigned seed = 12345;
   auto rnd = [&](unsigned n) {
     seed = seed * 1103515245u + 12345u;
     return (seed >> 16) % n;
   };
-  for (int round = 0; round < 150; round++) {
-    std::string in;
-    int len = 1 + (int)rnd(40);
-    for (int k = 0; k < len; k++) in += std::string(k ? " " : "") + vocab[rnd(sizeof vocab / sizeof *vocab)];
-    const char *o = options[rnd(sizeof options / sizeof *options)];
-    g.Options(o);
-    std::string r = g.Parse(in);
-    EXPECT_EQ(r.find("ERROR"), std::string::npos) << in << " / " << o << "\n" << r;
+  for (const auto &gr : grammars) {
+    Grammar g(gr.fixture, gr.top);
+    ASSERT_TRUE(g.ok()) << g.pres();
+    int parsed = 0;
+    for (int round = 0; round < 80; round++) {
+      std::string in;
+      int len = 1 + (int)rnd(30);
+      for (int k = 0; k < len; k++) in += std::string(k ? " " : "") + gr.vocab[rnd((unsigned)gr.vocab.size())];
+      const char *o = options[rnd(sizeof options / sizeof *options)];
+      g.Options(o);
+      std::string r = g.Parse(in);
+      EXPECT_EQ(r.find("ERROR"), std::string::npos) << in << " / " << o << "\n" << r;
+      parsed += !r.empty();
+    }
+    EXPECT_GT(parsed, 0) << gr.fixture;
   }
 }
 
@@ -957,4 +974,166 @@ TEST(ParseStep, RefusesAnUnpreparedState) {
   h.pc.pres = "old text";
   EXPECT_EQ(RTN_PrintFinished(&h.pc, &h.ipc, 1), 0);
   EXPECT_EQ(h.pc.pres, "");
+}
+
+TEST(Prediction, SkippedWordsAdvanceTheOlderPrediction) {
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  ASSERT_EQ(h.Start(), 0);
+  h.ipc.lookback = 0;
+  EXPECT_EQ(h.Parse("anna um um bob"), "greet:[anna,bob]");
+  GDH_HashEntry *t = GDH_FindHashEntry(h.plht, "bob T");
+  ASSERT_TRUE(t);
+  const PpnEntry &newest = h.ipc.ppn[(int)t->value];
+  EXPECT_EQ(newest.position, 4);
+  ASSERT_GE(newest.older, 0);
+  const PpnEntry &older = h.ipc.ppn[newest.older];
+  EXPECT_EQ(older.skipped, 2);
+  EXPECT_EQ(older.position, 1 + 2);
+  EXPECT_EQ(older.newer, (int)t->value);
+  // Its node is still found under the position it was made for.
+  EXPECT_TRUE(GDH_FindHashEntry(h.plht, "bob 1 PT"));
+}
+
+TEST(Prediction, TermsOfOneGroupShareOneNode) {
+  HandNet h({"[greet]"});
+  h.Arc("0:0", "0:0", "anna", "0", 1, 7);
+  h.Arc("0:0", "0:0", "bob", "0", 1, 7);
+  ASSERT_EQ(h.Start(), 0);
+  RTN_ResetParserControls(&h.ipc, &h.pc);
+  int32_t index = 0, count = 1;
+  const char *labels[1] = {""};
+  ASSERT_EQ(RTN_GetPossibilities(&h.pc, &index, &count, labels, nullptr, &h.ipc), 0);
+  GDH_HashEntry *a = GDH_FindHashEntry(h.plht, "anna 0 PT"), *b = GDH_FindHashEntry(h.plht, "bob 0 PT");
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->value, b->value);
+  EXPECT_EQ(h.ipc.terminal.count, 1);
+  EXPECT_EQ(h.ipc.terminal[0].count, 1);  // one element: the group's one arc
+  EXPECT_EQ(h.ipc.pstn.count, 2);
+}
+
+TEST(ParseStep, TracesOfBeamAndDots) {
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  ASSERT_EQ(h.Start(), 0);
+  g_channel.clear();
+  h.ipc.dots = 1;
+  EXPECT_EQ(h.Parse("anna um bob"), "greet:[anna,bob]");
+  EXPECT_EQ(g_channel, "anna um bob \n");
+  g_channel.clear();
+  h.ipc.dots = 0;
+  h.ipc.beam = 2;
+  h.Parse("anna um bob");
+  EXPECT_EQ(g_channel, "Processing Beam (anna\nProcessing Beam (um\n\n");
+}
+
+TEST(NBest, ZeroTakesEveryFinishingPositionLongestFirst) {
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  ASSERT_EQ(h.Start(), 0);
+  EXPECT_EQ(h.Parse("anna bob"), "greet:[anna,bob]");
+  // Every path is printed, best first: "bob" alone (a path that starts at
+  // the second word) ranks below "anna bob", and the paths that finished at
+  // the first word come last.
+  h.ipc.nbest = 0;
+  EXPECT_EQ(h.Parse("anna bob"), "greet:[anna,bob]\ngreet:[bob]\ngreet:[anna]");
+  h.ipc.lookback = 0;
+  EXPECT_EQ(h.Parse("anna bob"), "greet:[anna,bob]\ngreet:[anna]");
+}
+
+TEST(Robustness, LongInputsStayQuick) {
+  // Long inputs, every older prediction joined: the looping net joins each
+  // word's older predictions, so its cost grows with the square of the length.
+  Grammar g("flights", "flights");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  std::string in;
+  for (int i = 0; i < 35; i++) in += "i want to fly to new york ";
+  g.Options("");
+  clock_t c0 = clock();
+  std::string r = g.Parse(in);
+  if (getenv("PARSE_TEST_SHOW")) fprintf(stderr, "flights %ld ms, %d elements\n", (long)((clock() - c0) * 1000 / CLOCKS_PER_SEC), g.ipc().ptoa.count);
+  EXPECT_EQ(r.find("ERROR"), std::string::npos) << r.substr(0, 300);
+  Grammar greet("greet", "greet");
+  ASSERT_TRUE(greet.ok()) << greet.pres();
+  in = "hello";
+  for (int i = 0; i < (getenv("PARSE_TEST_LONG") ? 250 : 120); i++) in += " bob";
+  greet.Options("");
+  c0 = clock();
+  r = greet.Parse(in);
+  if (getenv("PARSE_TEST_SHOW")) fprintf(stderr, "greet %ld ms, %d elements\n", (long)((clock() - c0) * 1000 / CLOCKS_PER_SEC), greet.ipc().ptoa.count);
+  EXPECT_EQ(r.find("ERROR"), std::string::npos) << r.substr(0, 300);
+  EXPECT_EQ(r.substr(0, 20), "greet:[hello,bob,bob");
+}
+
+TEST(Text, NetsEnteredAndLeftSeveralAtOnce) {
+  Grammar g(Files{{"t", "[t]\n([a] z)\n(w [a])\n"}, {"a", "[a]\n([b])\n"}, {"b", "[b]\n(x y)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  const struct {
+    const char *input, *options, *expected;
+  } cases[] = {
+      {"x y z", "", "t:[a:[b:[x,y]],z]"},
+      {"w x y", "", "t:[w,a:[b:[x,y]]]"},
+      {"w x y", "tail 1", "t:[w,a:[b:[x,y|_]|_]|_]"},
+      {"x y z", "transcript 1", "x y z"},
+      {"um x um y z", "", "t:[a:[b:[x,y]],z]"},
+  };
+  for (const auto &c : cases) {
+    g.Options(c.options);
+    EXPECT_EQ(g.Parse(c.input), c.expected) << c.input << " / " << c.options;
+  }
+}
+
+TEST(Fixtures, NetFilesParseTheSame) {
+  // The files without context tables (`rebuild 0`) give the same parses.
+  Grammar g("flights", "flights");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  EXPECT_EQ(g.Parse("denver please"), "flights:[city_fs:[denver],please]");
+  EXPECT_EQ(g.WriteAndReload("flights", true, RS_NET), "");
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  EXPECT_EQ(g.Parse("denver please"), "flights:[city_fs:[denver],please]");
+  EXPECT_EQ(g.Parse("uh i want to fly to um new york"), "flights:[i,want,to,fly,to,city_fs:[new,york]]");
+}
+
+TEST(NBest, ScoreHeaderWithPrettyPrint) {
+  Grammar g(Files{{"cmd_type", "[cmd_type]\n(go [dir_fs] now)\n"}, {"dir_fs", "[dir_fs]\n(left)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  g.ipc().prolog = 1;
+  g.ipc().prettyprint = 1;
+  g.ipc().score = 1;
+  std::string r = g.Parse("go left now");
+  EXPECT_EQ(r.rfind("\nIndex(0:0:", 0), 0u) << r;
+  EXPECT_NE(r.find("):\tWordScore(3) RepairScore(0) oogScore(0) FScore(0) NetScore(0)\n\t\tFsLevelScore(1:1) \n\n"
+                   "[fsType:cmd_type,\ngo,dir_fs:\n\t[left],\nnow]\n"),
+            std::string::npos)
+      << r;
+}
+
+TEST(Prediction, PruneOriginLimit) {
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  ASSERT_EQ(h.Start(), 0);
+  RTN_ResetParserControls(&h.ipc, &h.pc);
+  while (h.ipc.pon.Capacity() <= 0x20001) ASSERT_EQ(RTN_AllocPONodeTableMemory(&h.pc, &h.ipc), 0);
+  h.ipc.pon.count = 0x20000;
+  int32_t index = 0, count = 1;
+  const char *labels[1] = {""};
+  EXPECT_EQ(RTN_GetPossibilities(&h.pc, &index, &count, labels, nullptr, &h.ipc), 1);
+  EXPECT_EQ(h.pc.pres.rfind("Error: ponc > 0x1FFFF or ponlnc > 0x7FFF in RTN_GetPossibilities: file(rtnet) line(", 0),
+            0u)
+      << h.pc.pres;
+}
+
+TEST(ParseState, FreeWithoutRecordOrNet) {
+  RTN_FreeInputParserControl(nullptr, nullptr);
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  ASSERT_EQ(h.Start(), 0);
+  EXPECT_EQ(h.Parse("anna"), "greet:[anna]");
+  RTN_FreeInputParserControl(&h.ipc, nullptr);
+  EXPECT_EQ(h.ipc.ptoa.Capacity(), 0);
+  EXPECT_EQ(h.ipc.itemPool, nullptr);
+  EXPECT_TRUE(h.ipc.beamItem.empty());
 }
