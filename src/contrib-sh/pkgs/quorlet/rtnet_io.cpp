@@ -285,7 +285,13 @@ bool UnpackContexts(In &in, Grow<ContextEntry> &t) {
 // index names an element of the table it points into, and every chain ends.
 bool CheckContextTables(const Grow<ContextEntry> &ce, const Grow<ContextTerm> &ct,
                         const Grow<HierarchyLevelIndex> &li, const Grow<HierarchyLevel> &hl,
-                        const Grow<char> &nn, int terminalCount, std::string &why) {
+                        const Grow<char> &nn, int terminalCount, int netCount, int originCount,
+                        std::string &why) {
+  for (int i = 0; i < hl.count; i++)
+    if (netCount >= 0 && hl[i].net >= netCount) {
+      why = "hierarchy level " + std::to_string(i) + " names no net";
+      return false;
+    }
   for (int i = 0; i < li.count; i++)
     if (li[i].level < 0 || li[i].level >= hl.count) {
       why = "level index " + std::to_string(i) + " names no level";
@@ -299,7 +305,8 @@ bool CheckContextTables(const Grow<ContextEntry> &ce, const Grow<ContextTerm> &c
   for (int i = 0; i < ce.count; i++) {
     const ContextEntry &c = ce[i];
     if (c.firstLevel >= li.count || c.endLevel >= li.count || c.firstTerm >= ct.count ||
-        c.lastTerm >= ct.count || (c.nextNet > 0 && c.nextNet >= nn.count)) {
+        c.lastTerm >= ct.count || (c.nextNet > 0 && c.nextNet >= nn.count) ||
+        (originCount >= 0 && c.foi > 0 && c.foi >= originCount)) {
       why = "context entry " + std::to_string(i) + " points outside its tables";
       return false;
     }
@@ -788,7 +795,7 @@ static ParserControl *UnpackNet(In &in) {
           !ProbeTable(cos->hlitpo, "rtn/HLIndexTable", li, why) ||
           !ProbeTable(cos->hltpo, "rtn/HierarchyLevelTable", hl, why) ||
           !ProbeTable(cos->nntpo, "rtn/NextNetTable", nn, why) ||
-          !CheckContextTables(ce, ct, li, hl, nn, terminals, why))
+          !CheckContextTables(ce, ct, li, hl, nn, terminals, nets, pc->From ? pc->From->count : -1, why))
         in.fail("context tables: " + why);
     }
   }

@@ -207,6 +207,10 @@ TEST_F(Files, StoredIndicesAreCheckedOnUnpacking) {
       {"context entry past its levels", [](ParserControl *pc) { (*pc->pcontext)[0].firstLevel = 9; },
        "context tables"},
       {"context terms running in a circle", [](ParserControl *pc) { (*pc->pct)[0].next = 0; }, "context tables"},
+      {"level naming a net the net does not know", [](ParserControl *pc) { (*pc->phl)[0].net = 3; },
+       "context tables"},
+      {"context of an origin past the origin table", [](ParserControl *pc) { (*pc->pcontext)[0].foi = 40; },
+       "context tables"},
   };
   for (auto &c : cases) {
     ParserControl *pc = MakeNet("t", {"hello", "anna", "bob"});
