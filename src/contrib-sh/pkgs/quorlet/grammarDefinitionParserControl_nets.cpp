@@ -153,6 +153,13 @@ int GDPC_BufferizeFile(ParserControl *pc, const char *path) {
     pc->pres += "fread failure: " + T(__LINE__);
     return 1;
   }
+  // A NUL byte would end the text there and drop the rest unseen.
+  size_t nul = text.find('\0');
+  if (nul != std::string::npos) {
+    pc->pres += std::string("Error: ") + path + " holds a NUL byte at offset " + std::to_string(nul) +
+                " in GDPC_BufferizeFile: " + T(__LINE__);
+    return 1;
+  }
   // Grammar files may come with CR LF line ends: read them as LF.
   std::string out;
   out.reserve(text.size());

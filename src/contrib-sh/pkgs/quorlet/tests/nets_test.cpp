@@ -770,6 +770,18 @@ TEST(Parser, TextBeginningWithARuleIsAccepted) {
   GDPC_Free(&pc);
 }
 
+TEST(Bufferize, NulByteIsRefused) {
+  TempDir d;
+  Write("t.gra", std::string("[t]\n(a)\n\0X (b)\n", 15));
+  ParserControl pc;
+  RTN_InitPC(&pc);
+  pc.inputBuf.clear();
+  GDPC_Init(&pc);
+  EXPECT_EQ(1, GDPC_BufferizeFile(&pc, "t.gra"));
+  EXPECT_EQ(0u, pc.pres.find("Error: t.gra holds a NUL byte at offset 8 in GDPC_BufferizeFile: file(")) << pc.pres;
+  GDPC_Free(&pc);
+}
+
 TEST(Bufferize, MissingFile) {
   TempDir d;
   ParserControl pc;
