@@ -166,7 +166,8 @@ CntrFile *Cntr_ObjFOpen(GS_Result *r, const char *path, int mode) {
   std::string b;
   if (fseek(in, 0, SEEK_END) == 0) {
     long size = ftell(in);
-    if (size > 0) b.reserve((size_t)size);
+    // A folder answers a size of no meaning; reading it fails below.
+    if (size > 0 && size < 0x7fffffffL) b.reserve((size_t)size);
     fseek(in, 0, SEEK_SET);
   }
   char buf[65536];

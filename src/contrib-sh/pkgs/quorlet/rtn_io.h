@@ -76,14 +76,21 @@ int RTN_Write(ParserControl *pc, int index);
 // ParserControl, which is returned; pc is the prepared, empty record that
 // RTN_Create was given and is not changed (its pres collects the texts).
 // Null on failure, with *fReadStatus 0 (error), RS_GRA (a grammar file is
-// newer than its compiled file) or RS_RTN (newer than the time stamp it
-// was compiled at).
+// newer than its compiled file, or the compiled file is damaged, truncated
+// or of another format: compile it again) or RS_RTN (the grammar file is
+// newer than the time stamp it was compiled at). The record returned is
+// the data of its own entry-0 object and keeps its file open until it is
+// written or released; the caller deletes it after RTN_Free.
 ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus);
 
-// Releases a whole net tree and zeroes pc. Null pc: a new empty result.
+// Releases a whole net tree and zeroes pc (the record itself stays the
+// caller's). Packed copies are shared by the records of a tree, so the
+// copies reachable from pc are gathered first and each freed once. Null
+// pc: a new empty result, which the caller deletes.
 GS_Result *RTN_Free(ParserControl *pc);
 // Free procedure of "rtn/RTNet" objects: releases the members of the
-// object's record and zeroes it (the record itself is the library's).
+// object's record and zeroes it (the record itself is the library's). Its
+// packed copies are forgotten, not freed: they may be shared.
 void RTN_FreeObjectProc(CntrObj *obj);
 GS_Result *RTN_FreeObject(CntrObj *obj);
 // Releases the members of `net` on behalf of `owner` (texts into owner's

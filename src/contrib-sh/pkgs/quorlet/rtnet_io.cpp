@@ -285,7 +285,13 @@ bool UnpackContexts(In &in, Grow<ContextEntry> &t) {
 // index names an element of the table it points into, and every chain ends.
 bool CheckContextTables(const Grow<ContextEntry> &ce, const Grow<ContextTerm> &ct,
                         const Grow<HierarchyLevelIndex> &li, const Grow<HierarchyLevel> &hl,
-                        const Grow<char> &nn, int terminalCount, std::string &why) {
+                        const Grow<char> &nn, int terminalCount, int netCount, int originCount,
+                        std::string &why) {
+  for (int i = 0; i < hl.count; i++)
+    if (netCount >= 0 && hl[i].net >= netCount) {
+      why = "hierarchy level " + std::to_string(i) + " names no net";
+      return false;
+    }
   for (int i = 0; i < li.count; i++)
     if (li[i].level < 0 || li[i].level >= hl.count) {
       why = "level index " + std::to_string(i) + " names no level";
@@ -299,7 +305,8 @@ bool CheckContextTables(const Grow<ContextEntry> &ce, const Grow<ContextTerm> &c
   for (int i = 0; i < ce.count; i++) {
     const ContextEntry &c = ce[i];
     if (c.firstLevel >= li.count || c.endLevel >= li.count || c.firstTerm >= ct.count ||
-        c.lastTerm >= ct.count || (c.nextNet > 0 && c.nextNet >= nn.count)) {
+        c.lastTerm >= ct.count || (c.nextNet > 0 && c.nextNet >= nn.count) ||
+        (originCount >= 0 && c.foi > 0 && c.foi >= originCount)) {
       why = "context entry " + std::to_string(i) + " points outside its tables";
       return false;
     }
@@ -788,7 +795,7 @@ static ParserControl *UnpackNet(In &in) {
           !ProbeTable(cos->hlitpo, "rtn/HLIndexTable", li, why) ||
           !ProbeTable(cos->hltpo, "rtn/HierarchyLevelTable", hl, why) ||
           !ProbeTable(cos->nntpo, "rtn/NextNetTable", nn, why) ||
-          !CheckContextTables(ce, ct, li, hl, nn, terminals, why))
+          !CheckContextTables(ce, ct, li, hl, nn, terminals, nets, pc->From ? pc->From->count : -1, why))
         in.fail("context tables: " + why);
     }
   }
@@ -955,7 +962,7 @@ enum ReleaseKind { REL_FREE, REL_OBJECT, REL_LOCAL };
 // texts of failures; REL_LOCAL stops at the first one (answer 1).
 int Release(ParserControl *r, GS_Result *res, ReleaseKind kind) {
   if (!r) return 0;
-  // 2. Context objects and their packed buffers.
+  // Context objects and their packed buffers.
   ContextObjectStructure *cos = r->ContextObjectStructure;
   if (cos) {
     struct {
@@ -985,7 +992,7 @@ int Release(ParserControl *r, GS_Result *res, ReleaseKind kind) {
     }
     Drop(r->ContextObjectStructure);
   }
-  // 3. Nets known to the record.
+  // Nets known to the record.
   InternalNet *inet = r->InternalNet;
   CntrObj *self = nullptr;
   bool selfReleased = false;
@@ -1054,12 +1061,12 @@ int Release(ParserControl *r, GS_Result *res, ReleaseKind kind) {
     }
   }
   if (self && !selfReleased && kind == REL_FREE) DB_FREE(self);
-  // 4 to 6.
+  // Name, texts and the tree's net table.
   r->szRTNName.clear();
   if (kind != REL_LOCAL) r->pres.clear();
   if (r->depth == 0) DropHash(r->pnht);
   r->pnht = nullptr;
-  // 7. The plain tables.
+  // The plain tables.
   Drop(r->NetTable);
   Drop(r->TerminalTable);
   Drop(r->UpperTable);
@@ -1319,10 +1326,14 @@ struct Detached {
 // Opens an object file for writing. A file that is there but cannot be
 // read as one (damaged, or of an older format) is replaced.
 CntrFile *OpenForWrite(ParserControl *pc, const std::string &path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    pc->pres += "Error: " + path + " is there but is not a file: " + TRAILER;
+    return nullptr;
+  }
   GS_Result *r = GS_CreateResult();
   CntrFile *f = Cntr_ObjFOpen(r, path.c_str(), 1);
   if (!f) {
-    struct stat st;
     if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && remove(path.c_str()) == 0) {
       GS_ResetResult(r);
       f = Cntr_ObjFOpen(r, path.c_str(), 1);
@@ -1436,7 +1447,7 @@ int LinkNets(ParserControl *n, ParserControl *pc, std::vector<PackedObject *> &o
     const std::string bname = n->NetTable->strings[m];
     const std::string key = "{" + bname + "}";
     InternalNetEntry &em = inet->entries[m];
-    // 1. Shared: the top-level net holds the net already.
+    // Shared: the top-level net holds the net already.
     bool shared = false;
     int idx = -1;
     GDH_HashEntry *he = nullptr;
@@ -1464,7 +1475,7 @@ int LinkNets(ParserControl *n, ParserControl *pc, std::vector<PackedObject *> &o
       inet->rewrites[m] = static_cast<ParserControl *>(te.object->data)->Rewrite;
       shared = true;
     }
-    // 2. A private copy of a net that the tree does not hold yet.
+    // A private copy of a net that the tree does not hold yet.
     if (m >= 1 && !shared) {
       if (!em.packed || !em.packed->buffer) {
         pc->pres += "Cntr_ObjUnpack failure in RTN_Read: " + LineFile(__LINE__);
@@ -1486,7 +1497,7 @@ int LinkNets(ParserControl *n, ParserControl *pc, std::vector<PackedObject *> &o
       sub->tclChannel = n->tclChannel;
       inet->rewrites[m] = sub->Rewrite;
     }
-    // 3. Register net m in the ancestors.
+    // Register net m in the ancestors.
     int steps = shared ? n->depth - 1 : n->depth;
     ParserControl *A = n->pParent;
     InternalNetEntry *src = shared ? &T->InternalNet->entries[idx] : &em;
@@ -1547,7 +1558,7 @@ int LinkNets(ParserControl *n, ParserControl *pc, std::vector<PackedObject *> &o
         pc->pres += "GDPC_CreateHashEntry failure for " + key + " in RTN_Read: " + FileCommaLine(__LINE__);
         return 1;
       }
-      // 3.3 The tree's net table learns a new net.
+      // The tree's net table learns a new net.
       if (m >= 1 && !shared && T->pnht && !IsPreparedMark(T->pnht)) {
         GDH_HashEntry *ne = GDH_CreateHashEntry(*T->pnht, bname.c_str(), nullptr);
         if (!ne) {
@@ -1650,7 +1661,7 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
     FreePacks(packs);
     return nullptr;
   };
-  // 8. What the caller's record gives.
+  // What the caller's record gives.
   n->pnht = pc->pnht, n->ptlpc = pc->ptlpc, n->pParent = pc->pParent, n->pszNextNet = pc->pszNextNet;
   n->depth = pc->depth;
   n->tclChannel = pc->tclChannel, n->dotCount = pc->dotCount;
@@ -1662,7 +1673,7 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
   if (!n->InternalNet) {
     n->InternalNet = new InternalNet();
   }
-  // 10-11. Entries: no objects; sized to the net table.
+  // Entries: no objects; sized to the net table.
   InternalNet *inet = n->InternalNet;
   int nets = n->NetTable->count;
   if ((int)inet->entries.size() < nets) inet->entries.resize(nets);
@@ -1695,7 +1706,7 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
   inet->step = 2;
   n->NetTable->capacity = nets;
   n->NetTable->step = 2;
-  // 13-14.
+  // Entry 0 is the net itself, with the file it was read from.
   inet->entries[0].object = obj;
   inet->entries[0].owned = 1;
   inet->entries[0].linked = 1;
@@ -1705,7 +1716,7 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
     e.owned = 0, e.packOwned = 0;
     if (want == RS_RTN) e.linked = 1, e.hasPacked = e.packed ? 1 : 0;
   }
-  // 15. Every net's grammar file against its compiled file.
+  // Every net's grammar file against its compiled file.
   for (int m = 0; m < nets; m++) {
     if (!n->fRebuild) continue;
     std::string bare = BareName(n->NetTable->strings[m]);
@@ -1732,9 +1743,18 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
       return failure();
     }
   }
-  // 17. Tables read back have room for exactly what they hold.
+  // Tape-string tables keep room for two strings even when empty.
+  for (StringTable *t : {n->UpperTable, n->LowerTable})
+    if (t && t->count == 0) {
+      t->strings.assign(2, std::string());
+      t->offsets.assign(2, -1);
+      t->tlist.assign(2, -1);
+      t->capacity = 2;
+      t->step = 2;
+    }
+  // Tables read back have room for exactly what they hold.
   n->pht->entry.reserve(n->pht->entry.size());
-  // 18.
+  // No context objects until the tables are unpacked.
   ContextObjectStructure *cos = n->ContextObjectStructure;
   if (!cos) cos = n->ContextObjectStructure = new ContextObjectStructure();
   cos->contextObject = cos->contextTermObject = cos->hlIndexObject = cos->hierarchyLevelObject =
@@ -1742,7 +1762,7 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
   cos->unpacked = 0;
   cos->ownsPacks = 1;  // the buffers came with the record read
   inet->entries[0].timeStamp = n->graTimeStamp;
-  // 19. A packed copy of itself, for the nets that reference it.
+  // A packed copy of itself, for the nets that reference it.
   if (!(want == RS_NET && IsTopLevel(n))) {
     PackedObject *po = new PackedObject();
     int length = 0;
@@ -1766,10 +1786,10 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
     inet->entries[0].packOwned = 1;
   }
   inet->rewrites[0] = n->Rewrite;
-  // 21. A fresh local table.
+  // A fresh local table.
   n->plht = new GDH_HashTable();
   GDH_InitHashTable(*n->plht, 0, 128);
-  // 23.
+  // Only NAME.rtn carries context tables and copies of the nets below.
   if (want == RS_NET) {
     cos->contextAvailable = 0;
   } else {

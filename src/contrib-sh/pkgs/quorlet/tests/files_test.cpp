@@ -207,6 +207,10 @@ TEST_F(Files, StoredIndicesAreCheckedOnUnpacking) {
       {"context entry past its levels", [](ParserControl *pc) { (*pc->pcontext)[0].firstLevel = 9; },
        "context tables"},
       {"context terms running in a circle", [](ParserControl *pc) { (*pc->pct)[0].next = 0; }, "context tables"},
+      {"level naming a net the net does not know", [](ParserControl *pc) { (*pc->phl)[0].net = 3; },
+       "context tables"},
+      {"context of an origin past the origin table", [](ParserControl *pc) { (*pc->pcontext)[0].foi = 40; },
+       "context tables"},
   };
   for (auto &c : cases) {
     ParserControl *pc = MakeNet("t", {"hello", "anna", "bob"});
@@ -398,6 +402,44 @@ TEST_F(Files, ReleasingIsSafeTwiceAndClosesAKeptFileOnce) {
   Prepare(&p);
   RTN_Free(&p);
   EXPECT_EQ(p.pht, nullptr);
+  Release(pc);
+}
+
+TEST_F(Files, ReadNetsKeepRoomForTapeStringsAndReleaseLocally) {
+  // Terminals without a colon have no tape strings.
+  ParserControl *pc = MakeNet("t", {"hello"});
+  pc->UpperTable->count = pc->LowerTable->count = 0;
+  pc->ptlist->count = pc->ptindex->count = 0;
+  ASSERT_EQ(RTN_Containerize(pc), 0);
+  ASSERT_EQ(RTN_Write(pc, 0), 0);
+  ParserControl in;
+  Prepare(&in);
+  int status = RS_RTN;
+  ParserControl *n = RTN_Read(&in, "t", &status);
+  ASSERT_NE(n, nullptr) << in.pres;
+  EXPECT_EQ(n->UpperTable->capacity, 2);
+  EXPECT_EQ(n->LowerTable->strings.size(), 2u);
+  // Released on behalf of another record: tables gone, the record and its
+  // net list kept, its own entry (and file) left alone.
+  ParserControl owner;
+  CntrObj *self = n->InternalNet->entries[0].object;
+  CntrFile *file = n->InternalNet->cntrfile[0];
+  PackedObject *own = n->InternalNet->entries[0].packed;
+  EXPECT_EQ(RTN_FreeLocalRTN(&owner, n), 0);
+  EXPECT_EQ(owner.pres, "");
+  EXPECT_EQ(n->TerminalTable, nullptr);
+  EXPECT_EQ(n->From, nullptr);
+  ASSERT_NE(n->InternalNet, nullptr);
+  EXPECT_TRUE(n->InternalNet->entries.empty());
+  EXPECT_EQ(RTN_FreeLocalRTN(&owner, n), 0);  // again: nothing left to do
+  EXPECT_EQ(RTN_FreeLocalRTN(nullptr, n), 0);
+  delete n->InternalNet;
+  n->InternalNet = nullptr;
+  Cntr_ObjFClose(nullptr, file);
+  DB_FREE(self);
+  DB_FREE(own->buffer);
+  delete own;
+  delete n;
   Release(pc);
 }
 
