@@ -776,6 +776,111 @@ static int ResolvePlace(ParserControl *pc, const char *origin, const char *prefi
   return 0;
 }
 
+// True when a context group of the origin lists the arc and has the
+// terminal among its terms: the parse predicts terminals only from groups.
+static bool Offered(ParserControl *pc, int foi, int fopi, int arc, int terminal) {
+  const Origin &o = (*pc->From)[foi];
+  for (int g = 0; g < o.group.count; g++) {
+    const ContextGroup &G = o.group[g];
+    bool hasTerm = false;
+    for (int k = 0; k < G.term.count && !hasTerm; k++) hasTerm = G.term[k] == terminal;
+    if (!hasTerm) continue;
+    for (int t = 0; t < G.tpa.count; t++) {
+      if (G.tpa[t].prefix != fopi) continue;
+      for (int k = 0; k < G.tpa[t].arc.count; k++)
+        if (G.tpa[t].arc[k] == arc) return true;
+    }
+  }
+  return false;
+}
+
+// The same for an arc known by its texts; false when the arc is not there.
+static bool OfferedAt(ParserControl *pc, const char *origin, const char *prefix, const char *toTag, int toState,
+                      int terminal) {
+  FromPlace at;
+  if (ResolvePlace(pc, origin, prefix, toTag, toState, 0, at)) return false;
+  return Offered(pc, at.foi, at.fopi, at.arc, terminal);
+}
+
+// A terminal that reaches an arc through a context whose group does not list
+// it (a context shared with another alternative, or a group met again) is
+// offered in a group of its own: one per group and terminal, so that the
+// terminal is offered on exactly the arcs that carry it and the group's other
+// arcs do not take it.
+static int OfferAlone(ParserControl *pc, const FromPlace &at, const std::string &arcKey, int contextGroup,
+                      int terminal) {
+  std::string sg = Sf("SG %d %d", contextGroup, terminal);
+  bool isNew = false;
+  GDH_HashEntry *se = PlhtCreate(pc, sg, &isNew);
+  if (!se) {
+    pc->pres += "GDH_CreateHashEntry failure for szSoleTermGroup(" + sg + "): " + TR;
+    return 1;
+  }
+  if (isNew) se->value = Top(pc)->group++;
+  int number = (int)se->value;
+
+  std::string oc = Sf("%d %d OC", at.foi, number);
+  bool newGroup = false;
+  GDH_HashEntry *ge = PlhtCreate(pc, oc, &newGroup);
+  if (!ge) {
+    pc->pres += "GDH_CreateHashEntry failure in RTN_UpdateFromTable for szOriginContextGroup(" + oc + "): " + TR;
+    return 1;
+  }
+  if (newGroup) {
+    Origin &o = (*pc->From)[at.foi];
+    if (Check16(pc, o.group.count, "context groups", "GDPC_UpdateFromTable", __LINE__)) return 1;
+    if (o.group.count >= o.group.capacity && GDPC_AllocOriginContextGroupArrays(pc, &o)) return 1;
+    int g = o.group.count++;
+    o.group[g].groupNumber = number;
+    ge->value = g;
+  }
+  int cgi = (int)ge->value;
+  std::string ocp = Sf("%d %d %d OCP", at.foi, number, at.fopi);
+  bool newEntry = false;
+  GDH_HashEntry *pe = PlhtCreate(pc, ocp, &newEntry);
+  if (!pe) {
+    pc->pres += "GDH_CreateHashEntry failure in RTN_UpdateFromTable for szOriginContextGroupPrefix(" + ocp + "): " + TR;
+    return 1;
+  }
+  int fonti;
+  if (newEntry) {
+    ContextGroup &g = (*pc->From)[at.foi].group[cgi];
+    if (g.tpa.count >= g.tpa.capacity && GDPC_AllocOriginTPA_Arrays(pc, &g)) return 1;
+    fonti = g.tpa.count++;
+    if (fonti > 65535) {
+      pc->pres += std::string("Error: \"fonti\" exceeds hValue limit of 65535 in GDPC_UpdateFromTable: ") + TR;
+      return 1;
+    }
+    if (at.fopi > 65535) {
+      pc->pres += std::string("Error: \"fopi\" exceeds hValue limit of 65535 in GDPC_UpdateFromTable: ") + TR;
+      return 1;
+    }
+    pe->value = ((intptr_t)fonti << 16) | (intptr_t)at.fopi;
+    g.tpa[fonti].prefix = at.fopi;
+  } else {
+    fonti = (int)((pe->value >> 16) & 0xFFFF);
+  }
+  ContextGroup &g = (*pc->From)[at.foi].group[cgi];
+  bool hasTerm = false;
+  for (int k = 0; k < g.term.count && !hasTerm; k++) hasTerm = g.term[k] == terminal;
+  if (!hasTerm) {
+    if (g.term.count >= g.term.capacity && GDPC_AllocOriginContextGroupTis(pc, &g)) return 1;
+    g.term[g.term.count++] = terminal;
+  }
+  std::string gk = Sf("%d %s", number, arcKey.c_str());
+  bool newGA = false;
+  if (!PlhtCreate(pc, gk, &newGA)) {
+    pc->pres += "GDH_CreateHashEntry failure for szFromOriginContextGroupPrefixArc(" + gk + "): " + TR;
+    return 1;
+  }
+  if (newGA) {
+    TermPrefixArc &t = g.tpa[fonti];
+    if (t.arc.count >= t.arc.capacity && GDPC_AllocOriginTPGA_Arcs(pc, &t)) return 1;
+    t.arc[t.arc.count++] = (uint16_t)at.arc;
+  }
+  return 0;
+}
+
 int GDPC_UpdateFromTable(ParserControl *pc, const char *origin, const char *prefix, int prefixValue1,
                          int /*fromState*/, int terminal, const char *toTag, int /*toNet*/, int toState,
                          int arcValue, int selfLoopDepth, int contextGroup, int withContextTerms,
@@ -978,6 +1083,9 @@ int GDPC_UpdateFromTable(ParserControl *pc, const char *origin, const char *pref
 
     // 8. The terminal in its slot.
     (*pc->From)[at.foi].prefix[at.fopi].arc[at.arc].terminal[slot] = term;
+
+    // Every terminal of an arc must be offered by a group that lists the arc.
+    if (!Offered(pc, at.foi, at.fopi, at.arc, term) && OfferAlone(pc, at, arcKey, contextGroup, term)) return 1;
   }
   return 0;
 }
@@ -1136,6 +1244,10 @@ static int ReenterArc(ParserControl *pc, const std::string &src, int state, int 
   bool fromArc = terms.empty();
   if (fromArc) terms.assign(arc.terminal.table.begin(), arc.terminal.table.begin() + arc.terminal.count);
   if (terms.empty()) return 0;
+  // A group that the source had already gets the terms with none of its
+  // arcs: those it does not offer yet are recorded one by one below.
+  std::vector<int> further;
+  if (!fromArc && !groupNew) further.assign(G.term.table.begin() + 1, G.term.table.begin() + G.term.count);
 
   WorkRecord saved = *pc->p;
   int base = pc->pct->count;
@@ -1168,6 +1280,11 @@ static int ReenterArc(ParserControl *pc, const std::string &src, int state, int 
   }
   DropTempTerms(pc, base);
   *pc->p = saved;
+  for (size_t k = 0; k < further.size() && !code; k++) {
+    if (further[k] < 0 || OfferedAt(pc, src.c_str(), prefixText.c_str(), toTag.c_str(), toState, further[k])) continue;
+    code = GDPC_UpdateFromTable(pc, src.c_str(), prefixText.c_str(), pv1, state, further[k], toTag.c_str(), toNet,
+                                toState, arcValue, sld, g, 0, pv2);
+  }
   return code;
 }
 
@@ -1656,6 +1773,24 @@ static void CutAtLast(std::string &s, char c) {
   if (i != std::string::npos) s.erase(i);
 }
 
+// The further terms of the work record's chain reach an arc only with the
+// first instance of the arc's group at its origin. For a later instance, each
+// term that no group offers on the arc yet is recorded on its own.
+static int OfferChainTerms(ParserControl *pc, const char *origin, const char *prefix, int prefixValue1, int from,
+                           const char *toTag, int toNet, int toState, int arcValue, int selfLoopDepth, int group,
+                           int prefixValue2) {
+  const WorkRecord &p = *pc->p;
+  int ct = p.firstTerm;
+  for (int k = 0; k < p.contextTermCount && ct >= 0 && ct < pc->pct->count; k++, ct = (*pc->pct)[ct].next) {
+    int t = (*pc->pct)[ct].terminal;
+    if (k == 0 || t < 0 || OfferedAt(pc, origin, prefix, toTag, toState, t)) continue;
+    if (GDPC_UpdateFromTable(pc, origin, prefix, prefixValue1, from, t, toTag, toNet, toState, arcValue,
+                             selfLoopDepth, group, 0, prefixValue2))
+      return 1;
+  }
+  return 0;
+}
+
 int GDPC_AddTerminalArc(ParserControl *pc, int rule, int alt, int term, Rewrite *rewrite, int mode,
                         int patternCorner, int corner, const char *nextNet, int selfLoop, int fromNonTerms,
                         int parentRule, int parentAlt, int parentTerm, int noRedundancy, int base) {
@@ -1920,13 +2055,18 @@ int GDPC_AddTerminalArc(ParserControl *pc, int rule, int alt, int term, Rewrite 
     // 12.5 The arc toward the state reached.
     if (GDPC_UpdateFromTable(pc, originName.c_str(), prefixName.c_str(), p.depth, from, terminal, tag.c_str(), curNet,
                              curTo, 0, curTo == 1 ? 0 : sld, ctx.groupNumber, ctx.fInitialGroupInstance,
-                             prefixValue2)) {
+                             prefixValue2) ||
+        (!ctx.fInitialGroupInstance &&
+         OfferChainTerms(pc, originName.c_str(), prefixName.c_str(), p.depth, from, tag.c_str(), curNet, curTo, 0,
+                         curTo == 1 ? 0 : sld, ctx.groupNumber, prefixValue2))) {
       pc->pres += std::string("GDPC_UpdateFromTable failure in GDPC_AddTerminalArc: ") + TR;
       return 1;
     }
     if (curTo != 1 && rightDepth == 0 && h && (h->cornerStatus & CORNER_FINAL)) {
       if (GDPC_UpdateFromTable(pc, originName.c_str(), prefixName.c_str(), p.depth, from, terminal, "0", 0, 1, 0, 0,
-                               ctx.groupNumber, 0, prefixValue2)) {
+                               ctx.groupNumber, 0, prefixValue2) ||
+          OfferChainTerms(pc, originName.c_str(), prefixName.c_str(), p.depth, from, "0", 0, 1, 0, 0,
+                          ctx.groupNumber, prefixValue2)) {
         pc->pres += std::string("GDPC_UpdateFromTable failure in GDPC_AddTerminalArc: ") + TR;
         return 1;
       }
@@ -1936,7 +2076,10 @@ int GDPC_AddTerminalArc(ParserControl *pc, int rule, int alt, int term, Rewrite 
   // 13. The arc itself.
   if (!(ctxDepth > 0 && to == 1)) {
     if (GDPC_UpdateFromTable(pc, originName.c_str(), prefixName.c_str(), p.depth, from, terminal, netString.c_str(),
-                             net, to, 0, selfLoop, ctx.groupNumber, ctx.fInitialGroupInstance, prefixValue2)) {
+                             net, to, 0, selfLoop, ctx.groupNumber, ctx.fInitialGroupInstance, prefixValue2) ||
+        (fromNonTerms && !ctx.fInitialGroupInstance &&
+         OfferChainTerms(pc, originName.c_str(), prefixName.c_str(), p.depth, from, netString.c_str(), net, to, 0,
+                         selfLoop, ctx.groupNumber, prefixValue2))) {
       pc->pres += std::string("GDPC_UpdateFromTable failure in GDPC_AddTerminalArc: ") + TR;
       return 1;
     }

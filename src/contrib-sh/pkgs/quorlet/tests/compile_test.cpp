@@ -435,6 +435,66 @@ TEST_F(Net, further_context_terms_of_the_work_record_join_the_arc_and_the_group)
   EXPECT_EQ(Arcs(0), "0:0>0:3[10,11,12]\n0:0>0:4[20]\n");
 }
 
+// A terminal entered under a group that does not list it (a context shared
+// with another alternative) is offered in a group of its own, on its arcs
+// only: the group's other arcs do not take it.
+TEST_F(Net, a_terminal_missing_from_its_group_is_offered_alone) {
+  ASSERT_EQ(From("0:0", 10, "0", 3, 2), 0);      // opens group 2 with term 10
+  ASSERT_EQ(From("0:0", 10, "0", 1, 2, 0), 0);   // term 10 again: group 2 offers it
+  EXPECT_EQ((*pc.From)[0].group.count, 1);
+  int next = pc.group;
+  ASSERT_EQ(From("0:0", 11, "0", 1, 2, 0), 0);   // 11 joins the shared context
+  EXPECT_EQ(Arcs(0), "0:0>0:3[10]\n0:0>0:1[10,11]\n");
+  const Origin &o = (*pc.From)[0];
+  ASSERT_EQ(o.group.count, 2);
+  EXPECT_EQ(o.group[0].term.count, 1);  // 11 is not offered toward 0:3
+  const ContextGroup &alone = o.group[1];
+  EXPECT_EQ(alone.groupNumber, next);
+  EXPECT_EQ(pc.group, next + 1);
+  EXPECT_EQ(PlhtValue("SG 2 11"), next);
+  ASSERT_EQ(alone.term.count, 1);
+  EXPECT_EQ(alone.term[0], 11);
+  ASSERT_EQ(alone.tpa.count, 1);
+  ASSERT_EQ(alone.tpa[0].arc.count, 1);
+  EXPECT_EQ(alone.tpa[0].arc[0], 1);
+  // Another arc with the same terminal and group shares that group.
+  ASSERT_EQ(From("0:0", 11, "0", 5, 2, 0), 0);
+  EXPECT_EQ((*pc.From)[0].group.count, 2);
+  EXPECT_EQ(pc.group, next + 1);
+  EXPECT_EQ((*pc.From)[0].group[1].term.count, 1);
+  EXPECT_EQ((*pc.From)[0].group[1].tpa[0].arc.count, 2);
+}
+
+// A source that has the destination's group already gets every term of it
+// on the arcs it receives, not only the first.
+TEST_F(Net, back_tracing_into_a_group_the_source_has_keeps_every_term) {
+  int a = pc.pct->count++, b = pc.pct->count++;
+  (*pc.pct)[a].terminal = 10;
+  (*pc.pct)[a].next = b;
+  (*pc.pct)[b].terminal = 11;
+  (*pc.pct)[b].next = -1;
+  pc.p->firstTerm = a;
+  pc.p->lastTerm = b;
+  pc.p->contextTermCount = 2;
+  ASSERT_EQ(From("0:2", 10, "0", 5, 3), 0);  // group 3 offers 10 and 11 toward 0:5
+  pc.p->contextTermCount = 0;
+  pc.pct->count = 0;
+  ASSERT_EQ(From("0:1", 10, "0", 6, 3), 0);  // the source's group 3 has 10 only
+  ASSERT_EQ(GDPC_UpdateNullToTable(&pc, "0:1", 1, "0", 0, 2), 0);
+  ASSERT_EQ(GDPC_BackProcessNulls(&pc), 0) << pc.pres;
+  int s = OriginOf("0:1");
+  EXPECT_EQ(Arcs(s), "0:1>0:6[10]\n0:2>0:5[10,11]\n");
+  const Origin &o = (*pc.From)[s];
+  ASSERT_EQ(o.group.count, 2);
+  EXPECT_EQ(o.group[0].groupNumber, 3);
+  EXPECT_EQ(o.group[0].term.count, 1);  // 11 is not offered toward 0:6
+  ASSERT_EQ(o.group[1].term.count, 1);
+  EXPECT_EQ(o.group[1].term[0], 11);
+  ASSERT_EQ(o.group[1].tpa.count, 1);
+  EXPECT_EQ(Sym(o.prefix[o.group[1].tpa[0].prefix].symbol), "0:2");
+  EXPECT_EQ(pc.pct->count, 0);
+}
+
 TEST_F(Net, prefix_entry_indices_beyond_sixteen_bits_fail) {
   ASSERT_EQ(From("0:0", 1, "0", 2, 0), 0);
   // The group already holds 65536 prefix entries: the next one is refused.

@@ -561,8 +561,11 @@ class Tree : public Files {
   }
   // Writes what the compile marked, as rp uninit does.
   void WriteAll(ParserControl *net) {
-    for (int i = 0; i < std::max(net->InternalNet->count, 1); i++)
-      if (net->InternalNet->fWrite[i]) ASSERT_EQ(RTN_Write(net, i), 0) << net->pres;
+    for (int i = 0; i < std::max(net->InternalNet->count, 1); i++) {
+      if (net->InternalNet->fWrite[i]) {
+        ASSERT_EQ(RTN_Write(net, i), 0) << net->pres;
+      }
+    }
   }
   void Finish(ParserControl *top, ParserControl *net) {
     RTN_Free(net);

@@ -1137,3 +1137,41 @@ TEST(ParseState, FreeWithoutRecordOrNet) {
   EXPECT_EQ(h.ipc.itemPool, nullptr);
   EXPECT_TRUE(h.ipc.beamItem.empty());
 }
+
+// Alternatives whose first terms may each end the rule share the context of
+// the arcs that end it at once. Each first word still starts a sentence on
+// its own, in the net itself and in a net that references it, and only the
+// word that an alternative follows with a word takes that word.
+TEST(Prediction, EveryFirstWordOfSharedContextsIsPredicted) {
+  const struct {
+    const char *name;
+    Files files;
+    const char *wrap;  // the text around a parse of R's words
+  } grammars[] = {
+      {"rule", Files{{"g", "[g]\n(*x R)\nR (a *b)(d *c)\n"}}, "g:[%s]"},
+      {"referenced net", Files{{"g", "[g]\n(*x [n])\n"}, {"n", "[n]\n(R)\nR (a *b)(d *c)\n"}}, "g:[n:[%s]]"},
+      {"net header", Files{{"g", "[g]\n(*x [n])\n"}, {"n", "[n]\n(a *b)(d *c)\n"}}, "g:[n:[%s]]"},
+  };
+  const struct {
+    const char *input, *words;
+  } cases[] = {
+      {"d", "d"}, {"a", "a"}, {"d c", "d,c"}, {"a b", "a,b"}, {"d b", "d"}, {"a c", "a"},
+  };
+  for (const auto &gr : grammars) {
+    Grammar g(gr.files);
+    ASSERT_TRUE(g.ok()) << gr.name << ": " << g.pres();
+    for (const auto &c : cases) {
+      g.Options("");
+      char want[64];
+      snprintf(want, sizeof want, gr.wrap, c.words);
+      EXPECT_EQ(g.Parse(c.input), want) << gr.name << ": " << c.input;
+    }
+    // The same from the compiled files.
+    EXPECT_EQ(g.WriteAndReload("g"), "") << gr.name;
+    ASSERT_TRUE(g.ok()) << gr.name << ": " << g.pres();
+    g.Options("");
+    char want[64];
+    snprintf(want, sizeof want, gr.wrap, "d");
+    EXPECT_EQ(g.Parse("d"), want) << gr.name;
+  }
+}
