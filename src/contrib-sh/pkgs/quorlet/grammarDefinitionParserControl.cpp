@@ -804,12 +804,11 @@ static bool OfferedAt(ParserControl *pc, const char *origin, const char *prefix,
 
 // A terminal that reaches an arc through a context whose group does not list
 // it (a context shared with another alternative, or a group met again) is
-// offered in a group of its own: one per group and terminal, so that the
-// terminal is offered on exactly the arcs that carry it and the group's other
-// arcs do not take it.
+// offered in a group of the arc's own, one per group and arc: every term of
+// such a group is on its one arc, so the group's other arcs do not take it.
 static int OfferAlone(ParserControl *pc, const FromPlace &at, const std::string &arcKey, int contextGroup,
                       int terminal) {
-  std::string sg = Sf("SG %d %d", contextGroup, terminal);
+  std::string sg = Sf("SG %d %s", contextGroup, arcKey.c_str());
   bool isNew = false;
   GDH_HashEntry *se = PlhtCreate(pc, sg, &isNew);
   if (!se) {

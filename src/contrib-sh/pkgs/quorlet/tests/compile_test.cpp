@@ -436,33 +436,38 @@ TEST_F(Net, further_context_terms_of_the_work_record_join_the_arc_and_the_group)
 }
 
 // A terminal entered under a group that does not list it (a context shared
-// with another alternative) is offered in a group of its own, on its arcs
-// only: the group's other arcs do not take it.
+// with another alternative) is offered in a group of the arc's own, on that
+// arc only: the group's other arcs do not take it.
 TEST_F(Net, a_terminal_missing_from_its_group_is_offered_alone) {
-  ASSERT_EQ(From("0:0", 10, "0", 3, 2), 0);      // opens group 2 with term 10
-  ASSERT_EQ(From("0:0", 10, "0", 1, 2, 0), 0);   // term 10 again: group 2 offers it
+  ASSERT_EQ(From("0:0", 10, "0", 3, 2), 0);     // opens group 2 with term 10
+  ASSERT_EQ(From("0:0", 10, "0", 1, 2, 0), 0);  // term 10 again: group 2 offers it
   EXPECT_EQ((*pc.From)[0].group.count, 1);
   int next = pc.group;
-  ASSERT_EQ(From("0:0", 11, "0", 1, 2, 0), 0);   // 11 joins the shared context
+  ASSERT_EQ(From("0:0", 11, "0", 1, 2, 0), 0);  // 11 joins the shared context
   EXPECT_EQ(Arcs(0), "0:0>0:3[10]\n0:0>0:1[10,11]\n");
-  const Origin &o = (*pc.From)[0];
-  ASSERT_EQ(o.group.count, 2);
-  EXPECT_EQ(o.group[0].term.count, 1);  // 11 is not offered toward 0:3
-  const ContextGroup &alone = o.group[1];
-  EXPECT_EQ(alone.groupNumber, next);
+  ASSERT_EQ((*pc.From)[0].group.count, 2);
+  EXPECT_EQ((*pc.From)[0].group[0].term.count, 1);  // 11 is not offered toward 0:3
+  EXPECT_EQ(PlhtValue("SG 2 0:0 0:0 0 1 FOPA"), next);
   EXPECT_EQ(pc.group, next + 1);
-  EXPECT_EQ(PlhtValue("SG 2 11"), next);
-  ASSERT_EQ(alone.term.count, 1);
-  EXPECT_EQ(alone.term[0], 11);
-  ASSERT_EQ(alone.tpa.count, 1);
-  ASSERT_EQ(alone.tpa[0].arc.count, 1);
-  EXPECT_EQ(alone.tpa[0].arc[0], 1);
-  // Another arc with the same terminal and group shares that group.
+  // A second such terminal of the arc joins the arc's group.
+  ASSERT_EQ(From("0:0", 12, "0", 1, 2, 0), 0);
+  {
+    const ContextGroup &alone = (*pc.From)[0].group[1];
+    EXPECT_EQ(alone.groupNumber, next);
+    ASSERT_EQ(alone.term.count, 2);
+    EXPECT_EQ(alone.term[0], 11);
+    EXPECT_EQ(alone.term[1], 12);
+    ASSERT_EQ(alone.tpa.count, 1);
+    ASSERT_EQ(alone.tpa[0].arc.count, 1);
+    EXPECT_EQ(alone.tpa[0].arc[0], 1);
+  }
+  // Another arc gets a group of its own.
   ASSERT_EQ(From("0:0", 11, "0", 5, 2, 0), 0);
-  EXPECT_EQ((*pc.From)[0].group.count, 2);
-  EXPECT_EQ(pc.group, next + 1);
-  EXPECT_EQ((*pc.From)[0].group[1].term.count, 1);
-  EXPECT_EQ((*pc.From)[0].group[1].tpa[0].arc.count, 2);
+  ASSERT_EQ((*pc.From)[0].group.count, 3);
+  EXPECT_EQ((*pc.From)[0].group[2].groupNumber, next + 1);
+  EXPECT_EQ((*pc.From)[0].group[2].term.count, 1);
+  EXPECT_EQ((*pc.From)[0].group[2].tpa[0].arc.count, 1);
+  EXPECT_EQ((*pc.From)[0].group[2].tpa[0].arc[0], 2);
 }
 
 // A source that has the destination's group already gets every term of it
