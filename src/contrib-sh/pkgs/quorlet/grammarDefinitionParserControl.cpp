@@ -532,7 +532,7 @@ static void CollectPacks(ParserControl *r, std::vector<ParserControl *> &seen, s
   }
 }
 
-static void FreeRecord(ParserControl *pc, std::string &res) {
+static void FreeRecord(ParserControl *pc, std::string &res, bool top) {
 
   // 1. The context objects own their tables.
   if (ContextObjectStructure *cos = pc->ContextObjectStructure) {
@@ -565,6 +565,12 @@ static void FreeRecord(ParserControl *pc, std::string &res) {
   // 2. The nets this record knows; only owned entries are released here.
   if (InternalNet *in = pc->InternalNet) {
     int n = (int)in->entries.size();
+    // A record read from its file wraps itself in entry 0's object and keeps
+    // the file there; closing the file clears the entry's mark, so the
+    // wrapper is noted first. Only the record being freed drops its own: the
+    // wrapper of a record below goes with the owner's destroy of it.
+    CntrObj *self = nullptr;
+    if (top && n > 0 && in->entries[0].object && in->entries[0].object->data == pc) self = in->entries[0].object;
     for (int i = n - 1; i >= 0; i--) {
       if (in->entries[i].owned && i < (int)in->cntrfile.size() && in->cntrfile[i]) {
         GS_Result *r = GS_CreateResult();
@@ -584,10 +590,15 @@ static void FreeRecord(ParserControl *pc, std::string &res) {
         if (o->data == pc) {
           // This very record wraps itself: only the wrapper goes.
           DB_FREE(o);
+          if (o == self) self = nullptr;
         } else {
-          FreeRecord(static_cast<ParserControl *>(o->data), res);
+          FreeRecord(static_cast<ParserControl *>(o->data), res, false);
           DestroyObject(o, res);
         }
+        e.object = nullptr;
+      } else if (i == 0 && self && e.object == self) {
+        DB_FREE(self);
+        self = nullptr;
         e.object = nullptr;
       }
       e.packed = nullptr;  // freed once for the whole tree by GDPC_Free
@@ -646,7 +657,7 @@ void GDPC_Free(ParserControl *pc) {
   std::vector<PackedObject *> packs;
   CollectPacks(pc, seen, packs);
   std::string res;  // failures met on the way; only what is printed survives
-  FreeRecord(pc, res);
+  FreeRecord(pc, res, true);
   for (PackedObject *po : packs) {
     DropPack(*po);
     delete po;
