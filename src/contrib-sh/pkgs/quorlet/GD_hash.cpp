@@ -13,14 +13,21 @@ namespace rtn {
 namespace {
 const int kWidth[] = {1, 2, 4, 6, 8, 10, 12, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23};
 
-uint32_t Hash(const char *s) {
+// Hash and length of a NUL-terminated key in one pass.
+uint32_t Hash(const char *s, size_t *len) {
   uint32_t h = 0;
-  for (; *s; s++) h = h * 9 + (uint32_t)(int32_t)(int8_t)*s;
+  const char *p = s;
+  for (; *p; p++) h = h * 9 + (uint32_t)(int32_t)(int8_t)*p;
+  *len = (size_t)(p - s);
   return h;
 }
 
-int32_t Index(const GDH_HashTable &t, const char *key) {
-  return (int32_t)((Hash(key) & t.mask) % (uint32_t)t.bucketCount);
+inline int32_t Index(const GDH_HashTable &t, uint32_t hash) {
+  return (int32_t)((hash & t.mask) % (uint32_t)t.bucketCount);
+}
+
+inline bool Same(const GDH_HashEntry *e, const char *key, size_t len, uint32_t hash) {
+  return e->hash == hash && e->length == len && memcmp(e->key, key, len) == 0;
 }
 
 void SetLevel(GDH_HashTable &t, int level) {
@@ -44,7 +51,7 @@ void Grow(GDH_HashTable &t) {
   for (int32_t b = 0; b < oldCount; b++)
     for (GDH_HashEntry *e = old[b]; e;) {
       GDH_HashEntry *next = e->next;
-      GDH_HashEntry **slot = &t.buckets[Index(t, e->key)];
+      GDH_HashEntry **slot = &t.buckets[Index(t, e->hash)];
       e->next = *slot;
       e->bucket = slot;
       *slot = e;
@@ -67,32 +74,47 @@ void GDH_InitHashTable(GDH_HashTable &t, int keyWords, int sizeHint) {
   t.shift = 33 - kWidth[level];
 }
 
-GDH_HashEntry *GDH_FindHashEntry(const GDH_HashTable &t, const char *key) {
+GDH_HashEntry *GDH_FindHashEntryHashed(const GDH_HashTable &t, const char *key, size_t len, uint32_t hash) {
   CheckLive(t, "GDH_FindHashEntry");
-  for (GDH_HashEntry *e = t.buckets[Index(t, key)]; e; e = e->next)
-    if (strcmp(e->key, key) == 0) return e;
+  for (GDH_HashEntry *e = t.buckets[Index(t, hash)]; e; e = e->next)
+    if (Same(e, key, len, hash)) return e;
   return nullptr;
 }
 
-GDH_HashEntry *GDH_CreateHashEntry(GDH_HashTable &t, const char *key, bool *isNew) {
+GDH_HashEntry *GDH_FindHashEntry(const GDH_HashTable &t, const char *key) {
+  size_t len;
+  uint32_t hash = Hash(key, &len);
+  return GDH_FindHashEntryHashed(t, key, len, hash);
+}
+
+GDH_HashEntry *GDH_CreateHashEntryHashed(GDH_HashTable &t, const char *key, size_t len, uint32_t hash,
+                                         bool *isNew) {
   CheckLive(t, "GDH_CreateHashEntry");
-  GDH_HashEntry **slot = &t.buckets[Index(t, key)];
+  GDH_HashEntry **slot = &t.buckets[Index(t, hash)];
   for (GDH_HashEntry *e = *slot; e; e = e->next)
-    if (strcmp(e->key, key) == 0) {
+    if (Same(e, key, len, hash)) {
       if (isNew) *isNew = false;
       return e;
     }
   if (isNew) *isNew = true;
-  size_t len = strlen(key);
   GDH_HashEntry *e = (GDH_HashEntry *)DB_MALLOC(offsetof(GDH_HashEntry, key) + len + 1);
   e->table = &t;
   e->bucket = slot;
   e->next = *slot;
   e->value = 0;
-  memcpy(e->key, key, len + 1);
+  e->hash = hash;
+  e->length = (uint32_t)len;
+  memcpy(e->key, key, len);
+  e->key[len] = '\0';
   *slot = e;
   if (++t.entryCount >= t.growAt) Grow(t);
   return e;
+}
+
+GDH_HashEntry *GDH_CreateHashEntry(GDH_HashTable &t, const char *key, bool *isNew) {
+  size_t len;
+  uint32_t hash = Hash(key, &len);
+  return GDH_CreateHashEntryHashed(t, key, len, hash, isNew);
 }
 
 void GDH_DeleteHashEntry(GDH_HashEntry *entry) {

@@ -19,6 +19,8 @@ struct GDH_HashEntry {
   GDH_HashTable *table;
   GDH_HashEntry **bucket;  // the chain-head slot of its chain
   intptr_t value;          // the caller's, 0 when created
+  uint32_t hash;           // of the key, kept so that lookups and growth need not hash again
+  uint32_t length;         // of the key, without its NUL
   char key[1];             // NUL-terminated, allocated to fit
 };
 
@@ -43,6 +45,17 @@ struct HashWalk {
 void GDH_InitHashTable(GDH_HashTable &t, int keyWords, int sizeHint);
 GDH_HashEntry *GDH_FindHashEntry(const GDH_HashTable &t, const char *key);
 GDH_HashEntry *GDH_CreateHashEntry(GDH_HashTable &t, const char *key, bool *isNew);
+// The hash of a key, and of a key that continues one whose hash is h; for
+// callers that make many keys with a common start.
+inline uint32_t GDH_HashMore(uint32_t h, const char *s, size_t len) {
+  for (size_t i = 0; i < len; i++) h = h * 9 + (uint32_t)(int32_t)(int8_t)s[i];
+  return h;
+}
+// As the two above, for a key of `len` bytes (NUL at key[len]) whose hash is
+// GDH_HashMore(0, key, len).
+GDH_HashEntry *GDH_FindHashEntryHashed(const GDH_HashTable &t, const char *key, size_t len, uint32_t hash);
+GDH_HashEntry *GDH_CreateHashEntryHashed(GDH_HashTable &t, const char *key, size_t len, uint32_t hash,
+                                         bool *isNew);
 void GDH_DeleteHashEntry(GDH_HashEntry *entry);
 void GDH_DeleteHashTable(GDH_HashTable &t);
 GDH_HashEntry *GDH_FirstHashEntry(const GDH_HashTable &t, HashWalk &walk);

@@ -2,6 +2,7 @@
 #include "ipc.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -40,6 +41,18 @@ std::string Spf(const char *fmt, ...) {
 }
 
 void ForgetLevels();  // the per-parse cache of symbol levels and net kinds
+
+// Keys are made by the thousand in every parse: they are put together in
+// reused buffers, numbers as "%d" writes them.
+inline std::string &AddInt(std::string &k, long v) {
+  char b[24];
+  auto r = std::to_chars(b, b + sizeof b, v);
+  k.append(b, r.ptr);
+  return k;
+}
+struct KeyBuffers {
+  std::string pt, t, fcg, dp, dor, dor2, ref, gd, pac, po, fo, misc;
+} g_k;
 
 // Appends a failure line: head + "file(rtnet) line(N)\n".
 int Fail(ParserControl *pc, const std::string &head, int line) {
@@ -876,9 +889,12 @@ int Predict(ParserControl *pc, InputParserControl *ipc, int32_t O, const Form &f
       const int32_t t = a.term[ti];
       if (t < 0 || t >= pc->TerminalTable->count) continue;
       const std::string &name = TermName(pc, t);
+      std::string &ptKey = g_k.pt;
+      ptKey.assign(name.c_str());
+      ptKey += ' ';
+      AddInt(ptKey, p) += " PT";
       bool ptNew = false;
-      GDH_HashEntry *pt = Create(pc, ipc, Spf("%s %d PT", name.c_str(), p), &ptNew, f.create,
-                                 "szPossibleTerminal(", __LINE__);
+      GDH_HashEntry *pt = Create(pc, ipc, ptKey, &ptNew, f.create, "szPossibleTerminal(", __LINE__);
       if (!pt) return 1;
       if (ptNew) {
         if (ipc->pstn.count >= ipc->pstn.Capacity() && RTN_AllocPSTNTableMemory(pc, ipc)) return 1;
@@ -887,7 +903,8 @@ int Predict(ParserControl *pc, InputParserControl *ipc, int32_t O, const Form &f
         if (ipc->expectHead[p] >= 0) ipc->pstn[ipc->expectHead[p]].prev = se;
         ipc->expectHead[p] = se;
         bool tNew = false;
-        GDH_HashEntry *tk = Create(pc, ipc, name + " T", &tNew, f.create, "szTerminal(", __LINE__);
+        g_k.t.assign(name) += " T";
+        GDH_HashEntry *tk = Create(pc, ipc, g_k.t, &tNew, f.create, "szTerminal(", __LINE__);
         if (!tk) return 1;
         if (ipc->ppn.count >= ipc->ppn.Capacity() && RTN_AllocPPNTableMemory(pc, ipc)) return 1;
         int32_t pn = ipc->ppn.count++;
@@ -930,8 +947,12 @@ int Predict(ParserControl *pc, InputParserControl *ipc, int32_t O, const Form &f
       }
       if (share && !f.walk && n0.origin != O) share = false;
       if (share) {
-        const std::string fcg = f.walk ? Spf("%d %d %d %d FCG", p, O, f.g, a.groupNumber)
-                                       : Spf("%d %d 0 %d FCG", p, O, a.groupNumber);
+        std::string &fcg = g_k.fcg;
+        fcg.clear();
+        AddInt(fcg, p) += ' ';
+        AddInt(fcg, O) += ' ';
+        AddInt(fcg, f.walk ? f.g : 0) += ' ';
+        AddInt(fcg, a.groupNumber) += " FCG";
         bool fNew = false;
         if (!Create(pc, ipc, fcg, &fNew, f.create, "szFoiContextGroup(", __LINE__)) return 1;
         if (fNew) {
