@@ -1,7 +1,9 @@
 // Chained string-keyed hash table; see GD_hash.h.
 #include "GD_hash.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -9,6 +11,11 @@
 #include "yastro.h"
 
 namespace rtn {
+
+struct GDH_Block {
+  GDH_Block *next;
+  void *align;  // entries start pointer-aligned after the header
+};
 
 namespace {
 const int kWidth[] = {1, 2, 4, 6, 8, 10, 12, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23};
@@ -60,6 +67,53 @@ void Grow(GDH_HashTable &t) {
   DB_FREE(old);
 }
 
+// Room of an entry whose key has len bytes, a multiple of 8.
+inline size_t EntrySize(size_t len) { return (offsetof(GDH_HashEntry, key) + len + 1 + 7) & ~(size_t)7; }
+
+const size_t kBlockBytes = 32768;
+
+GDH_HashEntry *NewEntry(GDH_HashTable &t, size_t len) {
+  const size_t size = EntrySize(len);
+  const size_t c = size / 8;
+  if (c < GDH_SIZE_CLASSES && t.freed[c]) {
+    GDH_HashEntry *e = t.freed[c];
+    t.freed[c] = e->next;
+    return e;
+  }
+  if (size > t.roomLeft) {
+    // A new block; what is left of the old one stays unused.
+    const size_t bytes = std::max(kBlockBytes, size + sizeof(GDH_Block));
+    GDH_Block *b = (GDH_Block *)DB_MALLOC(bytes);
+    b->next = t.blocks;
+    t.blocks = b;
+    t.room = (char *)b + sizeof(GDH_Block);
+    t.roomLeft = bytes - sizeof(GDH_Block);
+  }
+  GDH_HashEntry *e = (GDH_HashEntry *)t.room;
+  t.room += size;
+  t.roomLeft -= size;
+  return e;
+}
+
+void FreeEntry(GDH_HashTable &t, GDH_HashEntry *e) {
+  const size_t c = EntrySize(e->length) / 8;
+  if (c >= GDH_SIZE_CLASSES) return;  // a long key's room stays until the table goes
+  e->next = t.freed[c];
+  t.freed[c] = e;
+}
+
+void FreeBlocks(GDH_HashTable &t) {
+  for (GDH_Block *b = t.blocks; b;) {
+    GDH_Block *n = b->next;
+    DB_FREE(b);
+    b = n;
+  }
+  t.blocks = nullptr;
+  t.room = nullptr;
+  t.roomLeft = 0;
+  for (auto &f : t.freed) f = nullptr;
+}
+
 void CheckLive(const GDH_HashTable &t, const char *what) {
   if (t.deleted || !t.buckets) DB_Panic("called %s on deleted table", what);
 }
@@ -97,7 +151,7 @@ GDH_HashEntry *GDH_CreateHashEntryHashed(GDH_HashTable &t, const char *key, size
       return e;
     }
   if (isNew) *isNew = true;
-  GDH_HashEntry *e = (GDH_HashEntry *)DB_MALLOC(offsetof(GDH_HashEntry, key) + len + 1);
+  GDH_HashEntry *e = NewEntry(t, len);
   e->table = &t;
   e->bucket = slot;
   e->next = *slot;
@@ -129,19 +183,12 @@ void GDH_DeleteHashEntry(GDH_HashEntry *entry) {
     p->next = entry->next;
   }
   t.entryCount--;
-  DB_FREE(entry);
+  FreeEntry(t, entry);
 }
 
 void GDH_DeleteHashTable(GDH_HashTable &t) {
-  if (t.buckets) {
-    for (int32_t b = 0; b < t.bucketCount; b++)
-      for (GDH_HashEntry *e = t.buckets[b]; e;) {
-        GDH_HashEntry *n = e->next;
-        DB_FREE(e);
-        e = n;
-      }
-    DB_FREE(t.buckets);
-  }
+  FreeBlocks(t);
+  if (t.buckets) DB_FREE(t.buckets);
   t.buckets = nullptr;
   t.entryCount = 0;
   t.deleted = true;

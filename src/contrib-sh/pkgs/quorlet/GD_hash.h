@@ -1,9 +1,12 @@
-// String-keyed hash table with chained entries, each allocated on its own
-// with a copy of its key. For tables that live only in memory.
+// String-keyed hash table with chained entries, each holding a copy of its
+// key. For tables that live only in memory.
 //
 // Contract: the bucket series and growth rule are those of GDPC_Hash.h and
 // keys hash the same way; a growth re-chains every entry at the head of its
 // new chain. A deleted table stops the process on its next use.
+// Entries come from blocks the table owns (a parse makes thousands of them
+// and drops them all at once); a deleted entry's room is reused by a later
+// entry of the same size, and every block is freed with the table.
 #ifndef QUORLET_GD_HASH_H
 #define QUORLET_GD_HASH_H
 
@@ -24,8 +27,15 @@ struct GDH_HashEntry {
   char key[1];             // NUL-terminated, allocated to fit
 };
 
+struct GDH_Block;
+enum { GDH_SIZE_CLASSES = 40 };  // free lists by entry size in 8-byte steps
+
 struct GDH_HashTable {
   GDH_HashEntry **buckets = nullptr;
+  GDH_Block *blocks = nullptr;  // the entries' room, newest block first
+  char *room = nullptr;         // the unused end of the newest block
+  size_t roomLeft = 0;
+  GDH_HashEntry *freed[GDH_SIZE_CLASSES] = {};  // deleted entries, by size class
   int32_t bucketCount = 0;
   int32_t sizeLevel = 0;
   int32_t entryCount = 0;

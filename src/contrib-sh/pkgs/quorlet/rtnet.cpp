@@ -365,16 +365,24 @@ int RTN_ResetParserControls(InputParserControl *ipc, ParserControl *pc) {
   ForgetLevels();
   int held = pc->plht && !IsPreparedMark(pc->plht) ? pc->plht->entryCount : 0;
   if (pc->plht && !IsPreparedMark(pc->plht)) {
-    DeleteListedEntries(ipc);
+    // A table that held entries is made anew, sized by them: deleting it
+    // frees every entry, so the listed ones need no deleting one by one.
+    auto &te = ipc->terminalEntry;
+    if (held > 0) {
+      std::fill(te.pointer.begin(), te.pointer.begin() + te.count, nullptr);
+      te.count = 0;
+    } else {
+      DeleteListedEntries(ipc);
+    }
     if (pc->GDH_EntryTable && pc->GDH_EntryTable->count > 0) {
       for (int i = 0; i < pc->GDH_EntryTable->count; i++) {
-        if (pc->GDH_EntryTable->table[i]) GDH_DeleteHashEntry(pc->GDH_EntryTable->table[i]);
+        if (pc->GDH_EntryTable->table[i] && held == 0) GDH_DeleteHashEntry(pc->GDH_EntryTable->table[i]);
         pc->GDH_EntryTable->table[i] = nullptr;
       }
       pc->GDH_EntryTable->count = 0;
     }
     // The string tables hold their own copies of the names: nothing to
-    // re-point. A table that held entries is made anew, sized by them.
+    // re-point.
     if (held > 0) {
       GDH_DeleteHashTable(*pc->plht);
       *pc->plht = GDH_HashTable();
@@ -885,6 +893,12 @@ int Predict(ParserControl *pc, InputParserControl *ipc, int32_t O, const Form &f
   for (int ai = 0; ai < org.group.count; ai++) {
     const ContextGroup &a = org.group[ai];
     int32_t groupNode = -1;
+    // The group's "FCG" key is the same for every term: once made, later
+    // terms find it made. Neighbouring terms mostly lie in the same node, so
+    // the last comparison of term lists is kept.
+    bool fcgMade = false;
+    int32_t sameOrigin = -1, sameGroup = -1;
+    bool sameResult = false;
     for (int ti = 0; ti < a.term.count; ti++) {
       const int32_t t = a.term[ti];
       if (t < 0 || t >= pc->TerminalTable->count) continue;
@@ -941,20 +955,28 @@ int Predict(ParserControl *pc, InputParserControl *ipc, int32_t O, const Form &f
       if (!share && n0.origin >= 0 && n0.origin < pc->From->count) {
         const Origin &o0 = (*pc->From)[n0.origin];
         if (n0.groupIndex >= 0 && n0.groupIndex < o0.group.count) {
-          const ContextGroup &g0 = o0.group[n0.groupIndex];
-          share = (g0.term.count == 1 && a.term.count == 1) || SameTerms(g0, a);
+          if (n0.origin != sameOrigin || n0.groupIndex != sameGroup) {
+            const ContextGroup &g0 = o0.group[n0.groupIndex];
+            sameResult = (g0.term.count == 1 && a.term.count == 1) || SameTerms(g0, a);
+            sameOrigin = n0.origin;
+            sameGroup = n0.groupIndex;
+          }
+          share = sameResult;
         }
       }
       if (share && !f.walk && n0.origin != O) share = false;
       if (share) {
-        std::string &fcg = g_k.fcg;
-        fcg.clear();
-        AddInt(fcg, p) += ' ';
-        AddInt(fcg, O) += ' ';
-        AddInt(fcg, f.walk ? f.g : 0) += ' ';
-        AddInt(fcg, a.groupNumber) += " FCG";
         bool fNew = false;
-        if (!Create(pc, ipc, fcg, &fNew, f.create, "szFoiContextGroup(", __LINE__)) return 1;
+        if (!fcgMade) {
+          std::string &fcg = g_k.fcg;
+          fcg.clear();
+          AddInt(fcg, p) += ' ';
+          AddInt(fcg, O) += ' ';
+          AddInt(fcg, f.walk ? f.g : 0) += ' ';
+          AddInt(fcg, a.groupNumber) += " FCG";
+          if (!Create(pc, ipc, fcg, &fNew, f.create, "szFoiContextGroup(", __LINE__)) return 1;
+          fcgMade = true;
+        }
         if (fNew) {
           if (AddGroupElements(pc, ipc, O, ai, N0, f)) return 1;
         } else if (f.walk && ti == 0 && n0.contextGroup != a.groupNumber &&
