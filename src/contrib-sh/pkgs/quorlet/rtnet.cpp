@@ -54,6 +54,31 @@ struct KeyBuffers {
   std::string pt, t, fcg, dp, dor, dor2, ref, gd, pac, po, fo, misc;
 } g_k;
 
+// What the parse works out from a symbol's name alone, once per parse.
+struct SymbolFacts {
+  const ParserControl *pc = nullptr;
+  std::vector<int32_t> pruneNet;     // see FindPruneNet; -2: not yet known, -1: none
+  std::vector<int32_t> lastNumber;   // the number after the last '_'
+  std::vector<uint8_t> numberKnown;
+  // Per terminal: the hash of "NAME " (the start of its "PT" keys); 0 in
+  // `termState`: not yet known, 1: known, 2: the name holds a NUL.
+  std::vector<uint32_t> termHash;
+  std::vector<uint8_t> termState;
+} g_facts;
+
+void CheckFacts(const ParserControl *pc, int32_t sym) {
+  if (g_facts.pc != pc) {
+    g_facts = SymbolFacts();
+    g_facts.pc = pc;
+  }
+  if ((int32_t)g_facts.pruneNet.size() <= sym) {
+    size_t n = std::max<size_t>((size_t)sym + 1, pc->SymbolTable ? (size_t)pc->SymbolTable->count : 0);
+    g_facts.pruneNet.resize(n, -2);
+    g_facts.lastNumber.resize(n, 0);
+    g_facts.numberKnown.resize(n, 0);
+  }
+}
+
 // Appends a failure line: head + "file(rtnet) line(N)\n".
 int Fail(ParserControl *pc, const std::string &head, int line) {
   pc->pres += head + Trailer("rtnet", line);
@@ -168,6 +193,49 @@ GDH_HashEntry *Create(ParserControl *pc, InputParserControl *ipc, const std::str
   if (isNew) *isNew = n;
   return e;
 }
+// Creates the "NAME P PT" key of terminal t at position p.
+GDH_HashEntry *CreatePT(ParserControl *pc, InputParserControl *ipc, int32_t t, int p, bool *isNew,
+                        const char *head) {
+  const std::string &name = pc->TerminalTable->strings[t];
+  if (g_facts.pc != pc) {
+    g_facts = SymbolFacts();
+    g_facts.pc = pc;
+  }
+  if ((int32_t)g_facts.termState.size() <= t) {
+    g_facts.termHash.resize((size_t)pc->TerminalTable->count, 0);
+    g_facts.termState.resize((size_t)pc->TerminalTable->count, 0);
+  }
+  uint8_t &state = g_facts.termState[t];
+  if (state == 0) {
+    state = memchr(name.data(), 0, name.size()) ? 2 : 1;
+    g_facts.termHash[t] = GDH_HashMore(GDH_HashMore(0, name.data(), name.size()), " ", 1);
+  }
+  std::string &key = g_k.pt;
+  if (state == 2) {
+    key.assign(name.c_str()) += ' ';
+    AddInt(key, p) += " PT";
+    return Create(pc, ipc, key, isNew, head, "szPossibleTerminal(", __LINE__);
+  }
+  const size_t n = name.size();
+  if (key.size() < n + 32) key.resize(n + 32);
+  char *k = &key[0];
+  memcpy(k, name.data(), n);
+  k[n] = ' ';
+  char *end = std::to_chars(k + n + 1, k + n + 24, p).ptr;
+  memcpy(end, " PT", 4);
+  const size_t len = (size_t)(end + 3 - k);
+  const uint32_t h = GDH_HashMore(g_facts.termHash[t], k + n + 1, len - n - 1);
+  bool fresh = false;
+  GDH_HashEntry *e = GDH_CreateHashEntryHashed(*pc->plht, k, len, h, &fresh);
+  if (!e) {
+    Fail(pc, std::string(head) + "szPossibleTerminal(" + std::string(k, len) + "): ", __LINE__);
+    return nullptr;
+  }
+  if (fresh && Record(pc, ipc, e)) return nullptr;
+  if (isNew) *isNew = fresh;
+  return e;
+}
+
 GDH_HashEntry *Find(ParserControl *pc, const std::string &key) {
   return GDH_FindHashEntry(*pc->plht, key.c_str());
 }
@@ -181,7 +249,9 @@ bool DotWordNotNewer(intptr_t gdo, intptr_t dot) {
 int UpdateGDO(ParserControl *pc, InputParserControl *ipc, const std::string &name, intptr_t word,
               const char *head, int line) {
   bool isNew = false;
-  GDH_HashEntry *g = Create(pc, ipc, "GDO " + name, &isNew, head, "szGDotOrigin(", line);
+  std::string &key = g_k.dor2;
+  key.assign("GDO ") += name;
+  GDH_HashEntry *g = Create(pc, ipc, key, &isNew, head, "szGDotOrigin(", line);
   if (!g) return 1;
   if (isNew || DotWordNotNewer(g->value, word)) g->value = word;
   return 0;
@@ -500,7 +570,10 @@ void StartGroup(InputParserControl *ipc, int32_t n, int32_t e) {
 
 // Enters element e of node n under its prune origin "PO n NAME".
 int EnterPruneOrigin(ParserControl *pc, InputParserControl *ipc, int32_t n, int32_t e, const Form &f) {
-  const std::string key = Spf("PO %d ", n) + Sym(pc, (*pc->From)[ipc->ptoa[e].pruneNet].symbol);
+  std::string &key = g_k.po;
+  key.assign("PO ");
+  AddInt(key, n) += ' ';
+  key += Sym(pc, (*pc->From)[ipc->ptoa[e].pruneNet].symbol);
   bool isNew = false;
   GDH_HashEntry *po = Create(pc, ipc, key, &isNew, f.create, "szPruneOrigin(", __LINE__);
   if (!po) return 1;
@@ -542,20 +615,34 @@ int EnterPruneOrigin(ParserControl *pc, InputParserControl *ipc, int32_t n, int3
 // The origin whose name prunes the paths of prefix symbol S: the shortest
 // '_'-prefix of S that names an active origin; else the origin of the whole
 // name; else `fallback`.
-int32_t FindPruneNet(const ParserControl *pc, const std::string &S, int32_t fallback) {
+int32_t FindPruneNetOf(const ParserControl *pc, const std::string &S) {
+  std::string &key = g_k.fo;
   for (size_t pos = S.find('_'); pos != std::string::npos; pos = S.find('_', pos + 1)) {
-    int32_t o = PhtValue(pc, S.substr(0, pos) + " FO");
+    key.assign(S, 0, pos) += " FO";
+    int32_t o = PhtValue(pc, key);
     if (o >= 0 && o < pc->From->count && (*pc->From)[o].fActive) return o;
   }
-  int32_t o = PhtValue(pc, S + " FO");
+  key.assign(S) += " FO";
+  int32_t o = PhtValue(pc, key);
   if (o >= 0 && o < pc->From->count) return o;
-  return fallback;
+  return -1;
+}
+int32_t FindPruneNet(const ParserControl *pc, int32_t sym, int32_t fallback) {
+  CheckFacts(pc, sym);
+  int32_t &o = g_facts.pruneNet[sym];
+  if (o == -2) o = FindPruneNetOf(pc, Sym(pc, sym));
+  return o >= 0 ? o : fallback;
 }
 
 // Is prefix P of the repair net? (the number after its symbol's last '_')
-bool InRepairNet(const ParserControl *pc, int32_t repairNet, const std::string &S) {
+bool InRepairNet(const ParserControl *pc, int32_t repairNet, int32_t sym) {
   if (repairNet < 0) return false;
-  return atoi(AfterLast(S, '_').c_str()) == repairNet;
+  CheckFacts(pc, sym);
+  if (!g_facts.numberKnown[sym]) {
+    g_facts.lastNumber[sym] = atoi(AfterLast(Sym(pc, sym), '_').c_str());
+    g_facts.numberKnown[sym] = 1;
+  }
+  return g_facts.lastNumber[sym] == repairNet;
 }
 
 int32_t g_repairNet = -1;  // held between parses; looked up again by every set-up call
@@ -631,7 +718,7 @@ int CopyNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t ds
       ipc->ptoa[c].nextGroup = -1;
     }
     if (lateQ >= 0) {
-      const std::string &S = Sym(pc, (*pc->From)[ipc->ptoa[c].net].prefix[ipc->ptoa[c].prefix].symbol);
+      const int32_t S = (*pc->From)[ipc->ptoa[c].net].prefix[ipc->ptoa[c].prefix].symbol;
       LateMatchBits(ipc, ipc->ptoa[c], lateQ, -1, false, 0, 0, 0, InRepairNet(pc, g_repairNet, S));
     }
     if (ipc->ptoa[groupFirstSrc].pruneSource == s) {
@@ -649,17 +736,25 @@ int CopyNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t ds
 int WalkDotPrefix(ParserControl *pc, InputParserControl *ipc, int32_t O, const std::string &S,
                   const Form &f, GDH_HashEntry **dp, int *depth, std::string *firstDO) {
   const int32_t L = f.L;
-  const std::string dpName = UpToLast(S, ':');
+  const size_t colon = S.rfind(':');
+  const size_t dpLength = colon == std::string::npos ? S.size() : colon;  // of the name up to the last ':'
+  std::string &dpKey = g_k.dp;
+  dpKey.assign("DP ");
+  AddInt(dpKey, L) += ' ';
+  dpKey.append(S, 0, dpLength);
   bool isNew = false;
-  GDH_HashEntry *e = Create(pc, ipc, Spf("DP %d ", L) + dpName, &isNew, f.create, "szDotPrefix(", __LINE__);
+  GDH_HashEntry *e = Create(pc, ipc, dpKey, &isNew, f.create, "szDotPrefix(", __LINE__);
   if (!e) return 1;
-  const std::string oName = Sym(pc, (*pc->From)[O].symbol);
+  const std::string &oName = Sym(pc, (*pc->From)[O].symbol);
   int d;
   if (!isNew) {
-    *firstDO = Spf("DO %d ", L) + oName;
+    firstDO->assign("DO ");
+    AddInt(*firstDO, L) += ' ';
+    *firstDO += oName;
     if (!Create(pc, ipc, *firstDO, nullptr, f.create, "szDotOrigin(", __LINE__)) return 1;
     d = (int)e->value;
   } else {
+    const std::string dpName = S.substr(0, dpLength);
     const std::string N = UpToLast(oName, ':');
     const PtoaEntry Lx = ipc->ptoa[L];
     const std::string M = Lx.dotPrefix ? AfterLast(Lx.dotPrefix->key, ' ') : std::string();
@@ -713,7 +808,9 @@ int WalkDotPrefix(ParserControl *pc, InputParserControl *ipc, int32_t O, const s
     e->value = d;
   }
   bool gNew = false;
-  GDH_HashEntry *gdp = Create(pc, ipc, "GDP " + dpName, &gNew, f.create, "szGDotPrefix(", __LINE__);
+  std::string &gdpKey = g_k.gd;
+  gdpKey.assign("GDP ").append(S, 0, dpLength);
+  GDH_HashEntry *gdp = Create(pc, ipc, gdpKey, &gNew, f.create, "szGDotPrefix(", __LINE__);
   if (!gdp) return 1;
   if (gNew || gdp->value < d) gdp->value = d;
   *dp = e;
@@ -767,13 +864,14 @@ int AddGroupElements(ParserControl *pc, InputParserControl *ipc, int32_t O, int 
     const std::string &S = Sym(pc, prefix.symbol);
     GDH_HashEntry *dp = nullptr;
     int d = 0;
-    std::string firstDO;
+    std::string &firstDO = g_k.misc;
     if (f.walk ? WalkDotPrefix(pc, ipc, O, S, f, &dp, &d, &firstDO)
                : StartDotPrefix(pc, ipc, S, f, &dp, &firstDO))
       return 1;
-    int32_t pruneNet = FindPruneNet(pc, S, O);
-    const bool repair = InRepairNet(pc, g_repairNet, S);
-    const std::string sName = UpToLast(S, ':');
+    int32_t pruneNet = FindPruneNet(pc, prefix.symbol, O);
+    const bool repair = InRepairNet(pc, g_repairNet, prefix.symbol);
+    const size_t colon = S.rfind(':');
+    const size_t sLength = colon == std::string::npos ? S.size() : colon;  // of the name up to the last ':'
     const int32_t elementIndex = f.walk ? f.L : -1;
     int32_t groupFirst = -1;
     for (int k = 0; k < tpa.arc.count; k++) {
@@ -783,16 +881,24 @@ int AddGroupElements(ParserControl *pc, InputParserControl *ipc, int32_t O, int 
       const std::string &I = Sym(pc, pa.symbol);
       uint16_t nextOrigin = ARC_ENDS_NET;
       if (pa.ToState != 1) {
-        const std::string toName = Spf("%s:%d", I.c_str(), pa.ToState);
-        int32_t o = PhtValue(pc, toName + " FO");
+        std::string &toName = g_k.t;
+        toName.assign(I.c_str()) += ':';
+        AddInt(toName, pa.ToState);
+        std::string &foKey = g_k.fo;
+        foKey.assign(toName) += " FO";
+        int32_t o = PhtValue(pc, foKey);
         if (o < 0)
           return FAIL(pc, "GDPC_FindHashEntry failure for szNextOrigin (" + toName + " FO) in " + f.routine + ": ");
         nextOrigin = (uint16_t)o;
-        const std::string doKey = Spf("DO %d ", elementIndex) + toName;
+        std::string &doKey = g_k.dor;
+        doKey.assign("DO ");
+        AddInt(doKey, elementIndex) += ' ';
+        doKey += toName;
         bool doNew = false;
         GDH_HashEntry *dk = Create(pc, ipc, doKey, &doNew, f.create, "szDotOrigin(", __LINE__);
         if (!dk) return 1;
         if (doNew) {
+          const std::string sName = S.substr(0, sLength);
           if (sName.size() < I.size())
             return FAIL(pc, "Error: a step-down from a prefix(" + S + ") to an origin(" + toName +
                                 " FO) has been encountered\nRTN_WalkActivePaths: ");
@@ -813,7 +919,8 @@ int AddGroupElements(ParserControl *pc, InputParserControl *ipc, int32_t O, int 
           }
           dk->value = word;
           bool gNew = false;
-          GDH_HashEntry *gdo = Create(pc, ipc, "GDO " + toName, &gNew, f.create, "szGDotOrigin(", __LINE__);
+          g_k.gd.assign("GDO ") += toName;
+          GDH_HashEntry *gdo = Create(pc, ipc, g_k.gd, &gNew, f.create, "szGDotOrigin(", __LINE__);
           if (!gdo) return 1;
           gdo->value = word;
         }
@@ -903,12 +1010,8 @@ int Predict(ParserControl *pc, InputParserControl *ipc, int32_t O, const Form &f
       const int32_t t = a.term[ti];
       if (t < 0 || t >= pc->TerminalTable->count) continue;
       const std::string &name = TermName(pc, t);
-      std::string &ptKey = g_k.pt;
-      ptKey.assign(name.c_str());
-      ptKey += ' ';
-      AddInt(ptKey, p) += " PT";
       bool ptNew = false;
-      GDH_HashEntry *pt = Create(pc, ipc, ptKey, &ptNew, f.create, "szPossibleTerminal(", __LINE__);
+      GDH_HashEntry *pt = CreatePT(pc, ipc, t, p, &ptNew, f.create);
       if (!pt) return 1;
       if (ptNew) {
         if (ipc->pstn.count >= ipc->pstn.Capacity() && RTN_AllocPSTNTableMemory(pc, ipc)) return 1;
@@ -1016,8 +1119,14 @@ const std::string &DotSymbol(const ParserControl *pc, const PtoaEntry &x) {
   return Sym(pc, o.prefix[x.prevStep < 0 ? x.fromPrefix : x.prefix].symbol);
 }
 
-std::string PacKey(int32_t node, const PtoaEntry &x) {
-  return Spf("PAC %d %d %d %d %d %d", node, x.net, x.prefix, x.arc, x.steps, x.depth);
+const std::string &PacKey(std::string &k, int32_t node, const PtoaEntry &x) {
+  k.assign("PAC ");
+  AddInt(k, node) += ' ';
+  AddInt(k, x.net) += ' ';
+  AddInt(k, x.prefix) += ' ';
+  AddInt(k, x.arc) += ' ';
+  AddInt(k, x.steps) += ' ';
+  return AddInt(k, x.depth);
 }
 
 // The dot-origin word of an element's state ("DO prevStep SYMBOL"), made
@@ -1062,7 +1171,7 @@ int Stamp(ParserControl *pc, InputParserControl *ipc, int32_t n, int32_t from, i
     if (!groupFirst) continue;
     if (StampGroupFirst(pc, ipc, x)) return 1;
     bool isNew = false;
-    GDH_HashEntry *pac = Create(pc, ipc, PacKey(n, ipc->ptoa[x]), &isNew,
+    GDH_HashEntry *pac = Create(pc, ipc, PacKey(g_k.pac, n, ipc->ptoa[x]), &isNew,
                                 "UL_CreateHashEntry failure for ", "szPrevActiveCheck(", __LINE__);
     if (!pac) return 1;
     if (isNew) pac->value = x;
@@ -1139,14 +1248,14 @@ int JoinNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t cu
       if (NewElement(pc, ipc, &c)) return 1;
       ipc->ptoa[c] = ipc->ptoa[x];
       {
-        const std::string &S = Sym(pc, (*pc->From)[ipc->ptoa[c].net].prefix[ipc->ptoa[c].prefix].symbol);
+        const int32_t S = (*pc->From)[ipc->ptoa[c].net].prefix[ipc->ptoa[c].prefix].symbol;
         LateMatchBits(ipc, ipc->ptoa[c], m.position, limit, true, m.position, m.skipped, startPosition,
                       InRepairNet(pc, g_repairNet, S));
       }
       ipc->ptoa[c].label = (int8_t)l;
       ipc->ptoa[c].position = (int16_t)ic;
       ipc->ptoa[c].candidate = (int16_t)jp.cand;
-      const std::string key = PacKey(cur, ipc->ptoa[c]);
+      const std::string &key = PacKey(g_k.pac, cur, ipc->ptoa[c]);
       GDH_HashEntry *pac = Find(pc, key);
       bool keep = true;
       int32_t beaten = -1;
@@ -1499,7 +1608,10 @@ struct LevelCache {
   std::vector<int8_t> kinds;  // -1: not yet known
 } g_levelCache;
 
-void ForgetLevels() { g_levelCache = LevelCache(); }
+void ForgetLevels() {
+  g_levelCache = LevelCache();
+  g_facts = SymbolFacts();
+}
 
 const SymbolLevels &LevelsOf(const ParserControl *pc, int32_t sym) {
   if (g_levelCache.pc != pc) {
