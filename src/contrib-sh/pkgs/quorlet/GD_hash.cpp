@@ -29,8 +29,11 @@ uint32_t Hash(const char *s, size_t *len) {
   return h;
 }
 
+// (hash & mask) % bucketCount, the remainder taken by multiplying with a
+// stored reciprocal (exact for every 32-bit dividend and divisor).
 inline int32_t Index(const GDH_HashTable &t, uint32_t hash) {
-  return (int32_t)((hash & t.mask) % (uint32_t)t.bucketCount);
+  const uint64_t low = t.modMagic * (uint64_t)(hash & t.mask);
+  return (int32_t)(((unsigned __int128)low * (uint32_t)t.bucketCount) >> 64);
 }
 
 inline bool Same(const GDH_HashEntry *e, const char *key, size_t len, uint32_t hash) {
@@ -40,6 +43,7 @@ inline bool Same(const GDH_HashEntry *e, const char *key, size_t len, uint32_t h
 void SetLevel(GDH_HashTable &t, int level) {
   t.sizeLevel = level;
   t.bucketCount = GDPC_BucketCount(level);
+  t.modMagic = UINT64_C(0xFFFFFFFFFFFFFFFF) / (uint32_t)t.bucketCount + 1;
   t.buckets = (GDH_HashEntry **)DB_MALLOC(sizeof(GDH_HashEntry *) * t.bucketCount);
   memset(t.buckets, 0, sizeof(GDH_HashEntry *) * t.bucketCount);
   t.growAt = (t.bucketCount + 1) / 2;

@@ -42,6 +42,7 @@ struct GDH_HashTable {
   int32_t growAt = 0;
   int32_t shift = 0;
   uint32_t mask = 0;
+  uint64_t modMagic = 0;  // turns "% bucketCount" into multiplications
   int32_t keyWords = 0;  // 0: NUL-terminated string keys (the only kind made)
   bool deleted = false;
 };

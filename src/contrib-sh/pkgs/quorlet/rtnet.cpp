@@ -64,6 +64,11 @@ struct SymbolFacts {
   // `termState`: not yet known, 1: known, 2: the name holds a NUL.
   std::vector<uint32_t> termHash;
   std::vector<uint8_t> termState;
+  // Per terminal: its "PT" entry at position ptPosition (-1: none yet).
+  // Entries live until the reset, which forgets these facts too.
+  std::vector<GDH_HashEntry *> ptEntry;
+  std::vector<int32_t> ptPosition;
+  std::vector<GDH_HashEntry *> tEntry;  // per terminal: its "NAME T" entry once made
 } g_facts;
 
 void CheckFacts(const ParserControl *pc, int32_t sym) {
@@ -204,6 +209,15 @@ GDH_HashEntry *CreatePT(ParserControl *pc, InputParserControl *ipc, int32_t t, i
   if ((int32_t)g_facts.termState.size() <= t) {
     g_facts.termHash.resize((size_t)pc->TerminalTable->count, 0);
     g_facts.termState.resize((size_t)pc->TerminalTable->count, 0);
+    g_facts.ptEntry.resize((size_t)pc->TerminalTable->count, nullptr);
+    g_facts.ptPosition.resize((size_t)pc->TerminalTable->count, -1);
+    g_facts.tEntry.resize((size_t)pc->TerminalTable->count, nullptr);
+  }
+  // Every walk that reaches an origin predicts its terms again at the same
+  // position: the key made first is the one found.
+  if (g_facts.ptPosition[t] == p) {
+    if (isNew) *isNew = false;
+    return g_facts.ptEntry[t];
   }
   uint8_t &state = g_facts.termState[t];
   if (state == 0) {
@@ -233,6 +247,8 @@ GDH_HashEntry *CreatePT(ParserControl *pc, InputParserControl *ipc, int32_t t, i
   }
   if (fresh && Record(pc, ipc, e)) return nullptr;
   if (isNew) *isNew = fresh;
+  g_facts.ptEntry[t] = e;
+  g_facts.ptPosition[t] = p;
   return e;
 }
 
@@ -1019,10 +1035,16 @@ int Predict(ParserControl *pc, InputParserControl *ipc, int32_t O, const Form &f
         ipc->pstn[se] = PstnEntry{t, ipc->expectHead[p], -1};
         if (ipc->expectHead[p] >= 0) ipc->pstn[ipc->expectHead[p]].prev = se;
         ipc->expectHead[p] = se;
+        // The terminal's "T" key is made once a parse; CreatePT made room
+        // for it in the facts.
         bool tNew = false;
-        g_k.t.assign(name) += " T";
-        GDH_HashEntry *tk = Create(pc, ipc, g_k.t, &tNew, f.create, "szTerminal(", __LINE__);
-        if (!tk) return 1;
+        GDH_HashEntry *tk = g_facts.tEntry[t];
+        if (!tk) {
+          g_k.t.assign(name) += " T";
+          tk = Create(pc, ipc, g_k.t, &tNew, f.create, "szTerminal(", __LINE__);
+          if (!tk) return 1;
+          g_facts.tEntry[t] = tk;
+        }
         if (ipc->ppn.count >= ipc->ppn.Capacity() && RTN_AllocPPNTableMemory(pc, ipc)) return 1;
         int32_t pn = ipc->ppn.count++;
         PpnEntry &ne = ipc->ppn[pn];
