@@ -1154,7 +1154,10 @@ const std::string &PacKey(std::string &k, int32_t node, const PtoaEntry &x) {
 // The dot-origin word of an element's state ("DO prevStep SYMBOL"), made
 // with 0 when the walk left none.
 int DotWord(ParserControl *pc, InputParserControl *ipc, const PtoaEntry &x, GDH_HashEntry **out) {
-  const std::string key = Spf("DO %d ", x.prevStep) + DotSymbol(pc, x);
+  std::string &key = g_k.ref;
+  key.assign("DO ");
+  AddInt(key, x.prevStep) += ' ';
+  key += DotSymbol(pc, x);
   GDH_HashEntry *e = Find(pc, key);
   if (!e) e = Create(pc, ipc, key, nullptr, kGPCreate, "szDotOrigin(", __LINE__);
   *out = e;
@@ -1167,7 +1170,9 @@ int StampGroupFirst(ParserControl *pc, InputParserControl *ipc, int32_t x) {
   PtoaEntry &e = ipc->ptoa[x];
   if (e.dotPrefix) {
     e.dotPrefix->value = e.depth;
-    const std::string key = "GDP " + AfterLast(e.dotPrefix->key, ' ');
+    std::string &key = g_k.gd;
+    const char *space = strrchr(e.dotPrefix->key, ' ');
+    key.assign("GDP ") += space ? space + 1 : e.dotPrefix->key;
     GDH_HashEntry *g = Find(pc, key);
     if (!g) return FAIL(pc, std::string(kGPFind) + "szGDotPrefix(" + key + "): ");
     if (g->value < e.depth) g->value = e.depth;
@@ -1235,7 +1240,8 @@ int JoinNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t cu
   while (s >= 0 && visited < count) {
     // One group of src: s .. the element before the next group.
     const int32_t G = s;
-    std::vector<int32_t> members;
+    static std::vector<int32_t> members;  // reused: a join visits many groups
+    members.clear();
     int32_t pg = ipc->ptoa[G].prevGroup;
     for (int32_t x = G; x >= 0 && visited < count && ipc->ptoa[x].prevGroup == pg; x = ipc->ptoa[x].next) {
       members.push_back(x);
@@ -1245,7 +1251,9 @@ int JoinNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t cu
     const PtoaEntry g = ipc->ptoa[G];
     bool take = false;
     if (g.dotPrefix && g.depth >= g.dotPrefix->value) {
-      const std::string gdpKey = "GDP " + AfterLast(g.dotPrefix->key, ' ');
+      std::string &gdpKey = g_k.gd;
+      const char *space = strrchr(g.dotPrefix->key, ' ');
+      gdpKey.assign("GDP ") += space ? space + 1 : g.dotPrefix->key;
       GDH_HashEntry *gdp = Find(pc, gdpKey);
       if (gdp && gdp->value < g.depth) take = true;
       if (!take && m.position < CURRENTPATHARRAY_SIZE && !ipc->beamItem.empty()) {
@@ -1254,8 +1262,13 @@ int JoinNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t cu
           if (w == jp.name) take = true;
       }
       if (!take) {
-        GDH_HashEntry *dw = Find(pc, Spf("DO %d ", g.prevStep) + DotSymbol(pc, g));
-        GDH_HashEntry *gw = Find(pc, "GDO " + DotSymbol(pc, g));
+        std::string &doKey = g_k.ref;
+        doKey.assign("DO ");
+        AddInt(doKey, g.prevStep) += ' ';
+        doKey += DotSymbol(pc, g);
+        GDH_HashEntry *dw = Find(pc, doKey);
+        g_k.dor.assign("GDO ") += DotSymbol(pc, g);
+        GDH_HashEntry *gw = Find(pc, g_k.dor);
         if (dw && gw && !(dw->value & 0x8000)) {
           intptr_t gh = (gw->value >> 16) & 0x7FFF, dh = (dw->value >> 16) & 0x7FFF;
           if (gh < dh || (gh == dh && (gw->value & 0x7FFF) <= (dw->value & 0x7FFF))) take = true;
