@@ -50,6 +50,12 @@ inline std::string &AddInt(std::string &k, long v) {
   k.append(b, r.ptr);
   return k;
 }
+// "PREFIX N " + name, into k.
+inline std::string &NumberedKey(std::string &k, const char *prefix, long n, const std::string &name) {
+  k.assign(prefix);
+  AddInt(k, n) += ' ';
+  return k += name;
+}
 struct KeyBuffers {
   std::string pt, t, fcg, dp, dor, dor2, ref, gd, pac, po, fo, misc;
 } g_k;
@@ -776,7 +782,7 @@ int WalkDotPrefix(ParserControl *pc, InputParserControl *ipc, int32_t O, const s
     const std::string M = Lx.dotPrefix ? AfterLast(Lx.dotPrefix->key, ' ') : std::string();
     const bool up = ProperPrefix(N, M);
     const bool down = ProperPrefix(N, dpName);
-    *firstDO = Spf("DO %d ", L) + N;
+    NumberedKey(*firstDO, "DO ", L, N);
     bool doNew = false;
     GDH_HashEntry *dk = Create(pc, ipc, *firstDO, &doNew, f.create, "szDotOrigin(", __LINE__);
     if (!dk) return 1;
@@ -787,14 +793,14 @@ int WalkDotPrefix(ParserControl *pc, InputParserControl *ipc, int32_t O, const s
       size_t cut = S.find('_', N.size());
       std::string name = cut == std::string::npos ? S : S.substr(0, cut);
       for (int32_t X = L; X >= 0 && !ref; X = ipc->ptoa[X].prevStep) {
-        refKey = Spf("DO %d ", X) + name;
+        NumberedKey(refKey, "DO ", X, name);
         ref = Find(pc, refKey);
       }
     } else {
-      refKey = Spf("DO %d ", Lx.prevStep) +
-               Sym(pc, (*pc->From)[Lx.prevStep < 0 ? Lx.fromNet : Lx.net]
-                           .prefix[Lx.prevStep < 0 ? Lx.fromPrefix : Lx.prefix]
-                           .symbol);
+      NumberedKey(refKey, "DO ", Lx.prevStep,
+                  Sym(pc, (*pc->From)[Lx.prevStep < 0 ? Lx.fromNet : Lx.net]
+                              .prefix[Lx.prevStep < 0 ? Lx.fromPrefix : Lx.prefix]
+                              .symbol));
       ref = Find(pc, refKey);
     }
     intptr_t word = ref ? ref->value : 0;
@@ -813,7 +819,8 @@ int WalkDotPrefix(ParserControl *pc, InputParserControl *ipc, int32_t O, const s
         w <<= 16;
         w &= 0x7FFFFFFF;
         bool lvNew = false;
-        GDH_HashEntry *lv = Create(pc, ipc, Spf("DO %d ", L) + name, &lvNew, f.create, "szDotOrigin(", __LINE__);
+        GDH_HashEntry *lv =
+            Create(pc, ipc, NumberedKey(g_k.ref, "DO ", L, name), &lvNew, f.create, "szDotOrigin(", __LINE__);
         if (!lv) return 1;
         if (lvNew) lv->value = w;
         if (UpdateGDO(pc, ipc, name, lv->value, f.create, __LINE__)) return 1;
@@ -921,7 +928,7 @@ int AddGroupElements(ParserControl *pc, InputParserControl *ipc, int32_t O, int 
           std::string refKey = firstDO;
           if (I.size() < sName.size()) {
             size_t cut = sName.find('_', I.size());
-            refKey = Spf("DO %d ", elementIndex) + (cut == std::string::npos ? sName : sName.substr(0, cut));
+            NumberedKey(refKey, "DO ", elementIndex, cut == std::string::npos ? sName : sName.substr(0, cut));
           }
           GDH_HashEntry *ref = Find(pc, refKey);
           intptr_t word = ref ? ref->value : 0;
