@@ -776,10 +776,17 @@ int WalkDotPrefix(ParserControl *pc, InputParserControl *ipc, int32_t O, const s
     if (!Create(pc, ipc, *firstDO, nullptr, f.create, "szDotOrigin(", __LINE__)) return 1;
     d = (int)e->value;
   } else {
-    const std::string dpName = S.substr(0, dpLength);
-    const std::string N = UpToLast(oName, ':');
+    // Names of this step, in buffers kept between calls.
+    static std::string dpName, N, M, refKey, name;
+    dpName.assign(S, 0, dpLength);
+    const size_t oColon = oName.rfind(':');
+    N.assign(oName, 0, oColon == std::string::npos ? oName.size() : oColon);
     const PtoaEntry Lx = ipc->ptoa[L];
-    const std::string M = Lx.dotPrefix ? AfterLast(Lx.dotPrefix->key, ' ') : std::string();
+    M.clear();
+    if (Lx.dotPrefix) {
+      const char *space = strrchr(Lx.dotPrefix->key, ' ');
+      M.assign(space ? space + 1 : Lx.dotPrefix->key);
+    }
     const bool up = ProperPrefix(N, M);
     const bool down = ProperPrefix(N, dpName);
     NumberedKey(*firstDO, "DO ", L, N);
@@ -788,10 +795,9 @@ int WalkDotPrefix(ParserControl *pc, InputParserControl *ipc, int32_t O, const s
     if (!dk) return 1;
     // The word continues the one of the state the path came from.
     GDH_HashEntry *ref = nullptr;
-    std::string refKey;
     if (up) {
       size_t cut = S.find('_', N.size());
-      std::string name = cut == std::string::npos ? S : S.substr(0, cut);
+      name.assign(S, 0, cut == std::string::npos ? S.size() : cut);
       for (int32_t X = L; X >= 0 && !ref; X = ipc->ptoa[X].prevStep) {
         NumberedKey(refKey, "DO ", X, name);
         ref = Find(pc, refKey);
@@ -815,7 +821,7 @@ int WalkDotPrefix(ParserControl *pc, InputParserControl *ipc, int32_t O, const s
     if (down) {
       intptr_t w = dk->value;
       for (size_t pos = dpName.find('_', N.size() + 1);; pos = dpName.find('_', pos + 1)) {
-        std::string name = pos == std::string::npos ? dpName : dpName.substr(0, pos);
+        name.assign(dpName, 0, pos == std::string::npos ? dpName.size() : pos);
         w <<= 16;
         w &= 0x7FFFFFFF;
         bool lvNew = false;
