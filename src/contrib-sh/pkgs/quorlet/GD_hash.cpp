@@ -1,7 +1,9 @@
 // Chained string-keyed hash table; see GD_hash.h.
 #include "GD_hash.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -10,22 +12,38 @@
 
 namespace rtn {
 
+struct GDH_Block {
+  GDH_Block *next;
+  void *align;  // entries start pointer-aligned after the header
+};
+
 namespace {
 const int kWidth[] = {1, 2, 4, 6, 8, 10, 12, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23};
 
-uint32_t Hash(const char *s) {
+// Hash and length of a NUL-terminated key in one pass.
+uint32_t Hash(const char *s, size_t *len) {
   uint32_t h = 0;
-  for (; *s; s++) h = h * 9 + (uint32_t)(int32_t)(int8_t)*s;
+  const char *p = s;
+  for (; *p; p++) h = h * 9 + (uint32_t)(int32_t)(int8_t)*p;
+  *len = (size_t)(p - s);
   return h;
 }
 
-int32_t Index(const GDH_HashTable &t, const char *key) {
-  return (int32_t)((Hash(key) & t.mask) % (uint32_t)t.bucketCount);
+// (hash & mask) % bucketCount, the remainder taken by multiplying with a
+// stored reciprocal (exact for every 32-bit dividend and divisor).
+inline int32_t Index(const GDH_HashTable &t, uint32_t hash) {
+  const uint64_t low = t.modMagic * (uint64_t)(hash & t.mask);
+  return (int32_t)(((unsigned __int128)low * (uint32_t)t.bucketCount) >> 64);
+}
+
+inline bool Same(const GDH_HashEntry *e, const char *key, size_t len, uint32_t hash) {
+  return e->hash == hash && e->length == len && memcmp(e->key, key, len) == 0;
 }
 
 void SetLevel(GDH_HashTable &t, int level) {
   t.sizeLevel = level;
   t.bucketCount = GDPC_BucketCount(level);
+  t.modMagic = UINT64_C(0xFFFFFFFFFFFFFFFF) / (uint32_t)t.bucketCount + 1;
   t.buckets = (GDH_HashEntry **)DB_MALLOC(sizeof(GDH_HashEntry *) * t.bucketCount);
   memset(t.buckets, 0, sizeof(GDH_HashEntry *) * t.bucketCount);
   t.growAt = (t.bucketCount + 1) / 2;
@@ -44,13 +62,60 @@ void Grow(GDH_HashTable &t) {
   for (int32_t b = 0; b < oldCount; b++)
     for (GDH_HashEntry *e = old[b]; e;) {
       GDH_HashEntry *next = e->next;
-      GDH_HashEntry **slot = &t.buckets[Index(t, e->key)];
+      GDH_HashEntry **slot = &t.buckets[Index(t, e->hash)];
       e->next = *slot;
       e->bucket = slot;
       *slot = e;
       e = next;
     }
   DB_FREE(old);
+}
+
+// Room of an entry whose key has len bytes, a multiple of 8.
+inline size_t EntrySize(size_t len) { return (offsetof(GDH_HashEntry, key) + len + 1 + 7) & ~(size_t)7; }
+
+const size_t kBlockBytes = 32768;
+
+GDH_HashEntry *NewEntry(GDH_HashTable &t, size_t len) {
+  const size_t size = EntrySize(len);
+  const size_t c = size / 8;
+  if (c < GDH_SIZE_CLASSES && t.freed[c]) {
+    GDH_HashEntry *e = t.freed[c];
+    t.freed[c] = e->next;
+    return e;
+  }
+  if (size > t.roomLeft) {
+    // A new block; what is left of the old one stays unused.
+    const size_t bytes = std::max(kBlockBytes, size + sizeof(GDH_Block));
+    GDH_Block *b = (GDH_Block *)DB_MALLOC(bytes);
+    b->next = t.blocks;
+    t.blocks = b;
+    t.room = (char *)b + sizeof(GDH_Block);
+    t.roomLeft = bytes - sizeof(GDH_Block);
+  }
+  GDH_HashEntry *e = (GDH_HashEntry *)t.room;
+  t.room += size;
+  t.roomLeft -= size;
+  return e;
+}
+
+void FreeEntry(GDH_HashTable &t, GDH_HashEntry *e) {
+  const size_t c = EntrySize(e->length) / 8;
+  if (c >= GDH_SIZE_CLASSES) return;  // a long key's room stays until the table goes
+  e->next = t.freed[c];
+  t.freed[c] = e;
+}
+
+void FreeBlocks(GDH_HashTable &t) {
+  for (GDH_Block *b = t.blocks; b;) {
+    GDH_Block *n = b->next;
+    DB_FREE(b);
+    b = n;
+  }
+  t.blocks = nullptr;
+  t.room = nullptr;
+  t.roomLeft = 0;
+  for (auto &f : t.freed) f = nullptr;
 }
 
 void CheckLive(const GDH_HashTable &t, const char *what) {
@@ -67,32 +132,47 @@ void GDH_InitHashTable(GDH_HashTable &t, int keyWords, int sizeHint) {
   t.shift = 33 - kWidth[level];
 }
 
-GDH_HashEntry *GDH_FindHashEntry(const GDH_HashTable &t, const char *key) {
+GDH_HashEntry *GDH_FindHashEntryHashed(const GDH_HashTable &t, const char *key, size_t len, uint32_t hash) {
   CheckLive(t, "GDH_FindHashEntry");
-  for (GDH_HashEntry *e = t.buckets[Index(t, key)]; e; e = e->next)
-    if (strcmp(e->key, key) == 0) return e;
+  for (GDH_HashEntry *e = t.buckets[Index(t, hash)]; e; e = e->next)
+    if (Same(e, key, len, hash)) return e;
   return nullptr;
 }
 
-GDH_HashEntry *GDH_CreateHashEntry(GDH_HashTable &t, const char *key, bool *isNew) {
+GDH_HashEntry *GDH_FindHashEntry(const GDH_HashTable &t, const char *key) {
+  size_t len;
+  uint32_t hash = Hash(key, &len);
+  return GDH_FindHashEntryHashed(t, key, len, hash);
+}
+
+GDH_HashEntry *GDH_CreateHashEntryHashed(GDH_HashTable &t, const char *key, size_t len, uint32_t hash,
+                                         bool *isNew) {
   CheckLive(t, "GDH_CreateHashEntry");
-  GDH_HashEntry **slot = &t.buckets[Index(t, key)];
+  GDH_HashEntry **slot = &t.buckets[Index(t, hash)];
   for (GDH_HashEntry *e = *slot; e; e = e->next)
-    if (strcmp(e->key, key) == 0) {
+    if (Same(e, key, len, hash)) {
       if (isNew) *isNew = false;
       return e;
     }
   if (isNew) *isNew = true;
-  size_t len = strlen(key);
-  GDH_HashEntry *e = (GDH_HashEntry *)DB_MALLOC(offsetof(GDH_HashEntry, key) + len + 1);
+  GDH_HashEntry *e = NewEntry(t, len);
   e->table = &t;
   e->bucket = slot;
   e->next = *slot;
   e->value = 0;
-  memcpy(e->key, key, len + 1);
+  e->hash = hash;
+  e->length = (uint32_t)len;
+  memcpy(e->key, key, len);
+  e->key[len] = '\0';
   *slot = e;
   if (++t.entryCount >= t.growAt) Grow(t);
   return e;
+}
+
+GDH_HashEntry *GDH_CreateHashEntry(GDH_HashTable &t, const char *key, bool *isNew) {
+  size_t len;
+  uint32_t hash = Hash(key, &len);
+  return GDH_CreateHashEntryHashed(t, key, len, hash, isNew);
 }
 
 void GDH_DeleteHashEntry(GDH_HashEntry *entry) {
@@ -107,19 +187,12 @@ void GDH_DeleteHashEntry(GDH_HashEntry *entry) {
     p->next = entry->next;
   }
   t.entryCount--;
-  DB_FREE(entry);
+  FreeEntry(t, entry);
 }
 
 void GDH_DeleteHashTable(GDH_HashTable &t) {
-  if (t.buckets) {
-    for (int32_t b = 0; b < t.bucketCount; b++)
-      for (GDH_HashEntry *e = t.buckets[b]; e;) {
-        GDH_HashEntry *n = e->next;
-        DB_FREE(e);
-        e = n;
-      }
-    DB_FREE(t.buckets);
-  }
+  FreeBlocks(t);
+  if (t.buckets) DB_FREE(t.buckets);
   t.buckets = nullptr;
   t.entryCount = 0;
   t.deleted = true;

@@ -2,6 +2,7 @@
 #include "ipc.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -40,6 +41,54 @@ std::string Spf(const char *fmt, ...) {
 }
 
 void ForgetLevels();  // the per-parse cache of symbol levels and net kinds
+
+// Keys are made by the thousand in every parse: they are put together in
+// reused buffers, numbers as "%d" writes them.
+inline std::string &AddInt(std::string &k, long v) {
+  char b[24];
+  auto r = std::to_chars(b, b + sizeof b, v);
+  k.append(b, r.ptr);
+  return k;
+}
+// "PREFIX N " + name, into k.
+inline std::string &NumberedKey(std::string &k, const char *prefix, long n, const std::string &name) {
+  k.assign(prefix);
+  AddInt(k, n) += ' ';
+  return k += name;
+}
+struct KeyBuffers {
+  std::string pt, t, fcg, dp, dor, dor2, ref, gd, pac, po, fo, misc;
+} g_k;
+
+// What the parse works out from a symbol's name alone, once per parse.
+struct SymbolFacts {
+  const ParserControl *pc = nullptr;
+  std::vector<int32_t> pruneNet;     // see FindPruneNet; -2: not yet known, -1: none
+  std::vector<int32_t> lastNumber;   // the number after the last '_'
+  std::vector<uint8_t> numberKnown;
+  // Per terminal: the hash of "NAME " (the start of its "PT" keys); 0 in
+  // `termState`: not yet known, 1: known, 2: the name holds a NUL.
+  std::vector<uint32_t> termHash;
+  std::vector<uint8_t> termState;
+  // Per terminal: its "PT" entry at position ptPosition (-1: none yet).
+  // Entries live until the reset, which forgets these facts too.
+  std::vector<GDH_HashEntry *> ptEntry;
+  std::vector<int32_t> ptPosition;
+  std::vector<GDH_HashEntry *> tEntry;  // per terminal: its "NAME T" entry once made
+} g_facts;
+
+void CheckFacts(const ParserControl *pc, int32_t sym) {
+  if (g_facts.pc != pc) {
+    g_facts = SymbolFacts();
+    g_facts.pc = pc;
+  }
+  if ((int32_t)g_facts.pruneNet.size() <= sym) {
+    size_t n = std::max<size_t>((size_t)sym + 1, pc->SymbolTable ? (size_t)pc->SymbolTable->count : 0);
+    g_facts.pruneNet.resize(n, -2);
+    g_facts.lastNumber.resize(n, 0);
+    g_facts.numberKnown.resize(n, 0);
+  }
+}
 
 // Appends a failure line: head + "file(rtnet) line(N)\n".
 int Fail(ParserControl *pc, const std::string &head, int line) {
@@ -155,6 +204,60 @@ GDH_HashEntry *Create(ParserControl *pc, InputParserControl *ipc, const std::str
   if (isNew) *isNew = n;
   return e;
 }
+// Creates the "NAME P PT" key of terminal t at position p.
+GDH_HashEntry *CreatePT(ParserControl *pc, InputParserControl *ipc, int32_t t, int p, bool *isNew,
+                        const char *head) {
+  const std::string &name = pc->TerminalTable->strings[t];
+  if (g_facts.pc != pc) {
+    g_facts = SymbolFacts();
+    g_facts.pc = pc;
+  }
+  if ((int32_t)g_facts.termState.size() <= t) {
+    g_facts.termHash.resize((size_t)pc->TerminalTable->count, 0);
+    g_facts.termState.resize((size_t)pc->TerminalTable->count, 0);
+    g_facts.ptEntry.resize((size_t)pc->TerminalTable->count, nullptr);
+    g_facts.ptPosition.resize((size_t)pc->TerminalTable->count, -1);
+    g_facts.tEntry.resize((size_t)pc->TerminalTable->count, nullptr);
+  }
+  // Every walk that reaches an origin predicts its terms again at the same
+  // position: the key made first is the one found.
+  if (g_facts.ptPosition[t] == p) {
+    if (isNew) *isNew = false;
+    return g_facts.ptEntry[t];
+  }
+  uint8_t &state = g_facts.termState[t];
+  if (state == 0) {
+    state = memchr(name.data(), 0, name.size()) ? 2 : 1;
+    g_facts.termHash[t] = GDH_HashMore(GDH_HashMore(0, name.data(), name.size()), " ", 1);
+  }
+  std::string &key = g_k.pt;
+  if (state == 2) {
+    key.assign(name.c_str()) += ' ';
+    AddInt(key, p) += " PT";
+    return Create(pc, ipc, key, isNew, head, "szPossibleTerminal(", __LINE__);
+  }
+  const size_t n = name.size();
+  if (key.size() < n + 32) key.resize(n + 32);
+  char *k = &key[0];
+  memcpy(k, name.data(), n);
+  k[n] = ' ';
+  char *end = std::to_chars(k + n + 1, k + n + 24, p).ptr;
+  memcpy(end, " PT", 4);
+  const size_t len = (size_t)(end + 3 - k);
+  const uint32_t h = GDH_HashMore(g_facts.termHash[t], k + n + 1, len - n - 1);
+  bool fresh = false;
+  GDH_HashEntry *e = GDH_CreateHashEntryHashed(*pc->plht, k, len, h, &fresh);
+  if (!e) {
+    Fail(pc, std::string(head) + "szPossibleTerminal(" + std::string(k, len) + "): ", __LINE__);
+    return nullptr;
+  }
+  if (fresh && Record(pc, ipc, e)) return nullptr;
+  if (isNew) *isNew = fresh;
+  g_facts.ptEntry[t] = e;
+  g_facts.ptPosition[t] = p;
+  return e;
+}
+
 GDH_HashEntry *Find(ParserControl *pc, const std::string &key) {
   return GDH_FindHashEntry(*pc->plht, key.c_str());
 }
@@ -168,7 +271,9 @@ bool DotWordNotNewer(intptr_t gdo, intptr_t dot) {
 int UpdateGDO(ParserControl *pc, InputParserControl *ipc, const std::string &name, intptr_t word,
               const char *head, int line) {
   bool isNew = false;
-  GDH_HashEntry *g = Create(pc, ipc, "GDO " + name, &isNew, head, "szGDotOrigin(", line);
+  std::string &key = g_k.dor2;
+  key.assign("GDO ") += name;
+  GDH_HashEntry *g = Create(pc, ipc, key, &isNew, head, "szGDotOrigin(", line);
   if (!g) return 1;
   if (isNew || DotWordNotNewer(g->value, word)) g->value = word;
   return 0;
@@ -352,16 +457,24 @@ int RTN_ResetParserControls(InputParserControl *ipc, ParserControl *pc) {
   ForgetLevels();
   int held = pc->plht && !IsPreparedMark(pc->plht) ? pc->plht->entryCount : 0;
   if (pc->plht && !IsPreparedMark(pc->plht)) {
-    DeleteListedEntries(ipc);
+    // A table that held entries is made anew, sized by them: deleting it
+    // frees every entry, so the listed ones need no deleting one by one.
+    auto &te = ipc->terminalEntry;
+    if (held > 0) {
+      std::fill(te.pointer.begin(), te.pointer.begin() + te.count, nullptr);
+      te.count = 0;
+    } else {
+      DeleteListedEntries(ipc);
+    }
     if (pc->GDH_EntryTable && pc->GDH_EntryTable->count > 0) {
       for (int i = 0; i < pc->GDH_EntryTable->count; i++) {
-        if (pc->GDH_EntryTable->table[i]) GDH_DeleteHashEntry(pc->GDH_EntryTable->table[i]);
+        if (pc->GDH_EntryTable->table[i] && held == 0) GDH_DeleteHashEntry(pc->GDH_EntryTable->table[i]);
         pc->GDH_EntryTable->table[i] = nullptr;
       }
       pc->GDH_EntryTable->count = 0;
     }
     // The string tables hold their own copies of the names: nothing to
-    // re-point. A table that held entries is made anew, sized by them.
+    // re-point.
     if (held > 0) {
       GDH_DeleteHashTable(*pc->plht);
       *pc->plht = GDH_HashTable();
@@ -479,7 +592,10 @@ void StartGroup(InputParserControl *ipc, int32_t n, int32_t e) {
 
 // Enters element e of node n under its prune origin "PO n NAME".
 int EnterPruneOrigin(ParserControl *pc, InputParserControl *ipc, int32_t n, int32_t e, const Form &f) {
-  const std::string key = Spf("PO %d ", n) + Sym(pc, (*pc->From)[ipc->ptoa[e].pruneNet].symbol);
+  std::string &key = g_k.po;
+  key.assign("PO ");
+  AddInt(key, n) += ' ';
+  key += Sym(pc, (*pc->From)[ipc->ptoa[e].pruneNet].symbol);
   bool isNew = false;
   GDH_HashEntry *po = Create(pc, ipc, key, &isNew, f.create, "szPruneOrigin(", __LINE__);
   if (!po) return 1;
@@ -521,20 +637,34 @@ int EnterPruneOrigin(ParserControl *pc, InputParserControl *ipc, int32_t n, int3
 // The origin whose name prunes the paths of prefix symbol S: the shortest
 // '_'-prefix of S that names an active origin; else the origin of the whole
 // name; else `fallback`.
-int32_t FindPruneNet(const ParserControl *pc, const std::string &S, int32_t fallback) {
+int32_t FindPruneNetOf(const ParserControl *pc, const std::string &S) {
+  std::string &key = g_k.fo;
   for (size_t pos = S.find('_'); pos != std::string::npos; pos = S.find('_', pos + 1)) {
-    int32_t o = PhtValue(pc, S.substr(0, pos) + " FO");
+    key.assign(S, 0, pos) += " FO";
+    int32_t o = PhtValue(pc, key);
     if (o >= 0 && o < pc->From->count && (*pc->From)[o].fActive) return o;
   }
-  int32_t o = PhtValue(pc, S + " FO");
+  key.assign(S) += " FO";
+  int32_t o = PhtValue(pc, key);
   if (o >= 0 && o < pc->From->count) return o;
-  return fallback;
+  return -1;
+}
+int32_t FindPruneNet(const ParserControl *pc, int32_t sym, int32_t fallback) {
+  CheckFacts(pc, sym);
+  int32_t &o = g_facts.pruneNet[sym];
+  if (o == -2) o = FindPruneNetOf(pc, Sym(pc, sym));
+  return o >= 0 ? o : fallback;
 }
 
 // Is prefix P of the repair net? (the number after its symbol's last '_')
-bool InRepairNet(const ParserControl *pc, int32_t repairNet, const std::string &S) {
+bool InRepairNet(const ParserControl *pc, int32_t repairNet, int32_t sym) {
   if (repairNet < 0) return false;
-  return atoi(AfterLast(S, '_').c_str()) == repairNet;
+  CheckFacts(pc, sym);
+  if (!g_facts.numberKnown[sym]) {
+    g_facts.lastNumber[sym] = atoi(AfterLast(Sym(pc, sym), '_').c_str());
+    g_facts.numberKnown[sym] = 1;
+  }
+  return g_facts.lastNumber[sym] == repairNet;
 }
 
 int32_t g_repairNet = -1;  // held between parses; looked up again by every set-up call
@@ -610,7 +740,7 @@ int CopyNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t ds
       ipc->ptoa[c].nextGroup = -1;
     }
     if (lateQ >= 0) {
-      const std::string &S = Sym(pc, (*pc->From)[ipc->ptoa[c].net].prefix[ipc->ptoa[c].prefix].symbol);
+      const int32_t S = (*pc->From)[ipc->ptoa[c].net].prefix[ipc->ptoa[c].prefix].symbol;
       LateMatchBits(ipc, ipc->ptoa[c], lateQ, -1, false, 0, 0, 0, InRepairNet(pc, g_repairNet, S));
     }
     if (ipc->ptoa[groupFirstSrc].pruneSource == s) {
@@ -628,41 +758,55 @@ int CopyNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t ds
 int WalkDotPrefix(ParserControl *pc, InputParserControl *ipc, int32_t O, const std::string &S,
                   const Form &f, GDH_HashEntry **dp, int *depth, std::string *firstDO) {
   const int32_t L = f.L;
-  const std::string dpName = UpToLast(S, ':');
+  const size_t colon = S.rfind(':');
+  const size_t dpLength = colon == std::string::npos ? S.size() : colon;  // of the name up to the last ':'
+  std::string &dpKey = g_k.dp;
+  dpKey.assign("DP ");
+  AddInt(dpKey, L) += ' ';
+  dpKey.append(S, 0, dpLength);
   bool isNew = false;
-  GDH_HashEntry *e = Create(pc, ipc, Spf("DP %d ", L) + dpName, &isNew, f.create, "szDotPrefix(", __LINE__);
+  GDH_HashEntry *e = Create(pc, ipc, dpKey, &isNew, f.create, "szDotPrefix(", __LINE__);
   if (!e) return 1;
-  const std::string oName = Sym(pc, (*pc->From)[O].symbol);
+  const std::string &oName = Sym(pc, (*pc->From)[O].symbol);
   int d;
   if (!isNew) {
-    *firstDO = Spf("DO %d ", L) + oName;
+    firstDO->assign("DO ");
+    AddInt(*firstDO, L) += ' ';
+    *firstDO += oName;
     if (!Create(pc, ipc, *firstDO, nullptr, f.create, "szDotOrigin(", __LINE__)) return 1;
     d = (int)e->value;
   } else {
-    const std::string N = UpToLast(oName, ':');
+    // Names of this step, in buffers kept between calls.
+    static std::string dpName, N, M, refKey, name;
+    dpName.assign(S, 0, dpLength);
+    const size_t oColon = oName.rfind(':');
+    N.assign(oName, 0, oColon == std::string::npos ? oName.size() : oColon);
     const PtoaEntry Lx = ipc->ptoa[L];
-    const std::string M = Lx.dotPrefix ? AfterLast(Lx.dotPrefix->key, ' ') : std::string();
+    M.clear();
+    if (Lx.dotPrefix) {
+      const char *space = strrchr(Lx.dotPrefix->key, ' ');
+      M.assign(space ? space + 1 : Lx.dotPrefix->key);
+    }
     const bool up = ProperPrefix(N, M);
     const bool down = ProperPrefix(N, dpName);
-    *firstDO = Spf("DO %d ", L) + N;
+    NumberedKey(*firstDO, "DO ", L, N);
     bool doNew = false;
     GDH_HashEntry *dk = Create(pc, ipc, *firstDO, &doNew, f.create, "szDotOrigin(", __LINE__);
     if (!dk) return 1;
     // The word continues the one of the state the path came from.
     GDH_HashEntry *ref = nullptr;
-    std::string refKey;
     if (up) {
       size_t cut = S.find('_', N.size());
-      std::string name = cut == std::string::npos ? S : S.substr(0, cut);
+      name.assign(S, 0, cut == std::string::npos ? S.size() : cut);
       for (int32_t X = L; X >= 0 && !ref; X = ipc->ptoa[X].prevStep) {
-        refKey = Spf("DO %d ", X) + name;
+        NumberedKey(refKey, "DO ", X, name);
         ref = Find(pc, refKey);
       }
     } else {
-      refKey = Spf("DO %d ", Lx.prevStep) +
-               Sym(pc, (*pc->From)[Lx.prevStep < 0 ? Lx.fromNet : Lx.net]
-                           .prefix[Lx.prevStep < 0 ? Lx.fromPrefix : Lx.prefix]
-                           .symbol);
+      NumberedKey(refKey, "DO ", Lx.prevStep,
+                  Sym(pc, (*pc->From)[Lx.prevStep < 0 ? Lx.fromNet : Lx.net]
+                              .prefix[Lx.prevStep < 0 ? Lx.fromPrefix : Lx.prefix]
+                              .symbol));
       ref = Find(pc, refKey);
     }
     intptr_t word = ref ? ref->value : 0;
@@ -677,11 +821,12 @@ int WalkDotPrefix(ParserControl *pc, InputParserControl *ipc, int32_t O, const s
     if (down) {
       intptr_t w = dk->value;
       for (size_t pos = dpName.find('_', N.size() + 1);; pos = dpName.find('_', pos + 1)) {
-        std::string name = pos == std::string::npos ? dpName : dpName.substr(0, pos);
+        name.assign(dpName, 0, pos == std::string::npos ? dpName.size() : pos);
         w <<= 16;
         w &= 0x7FFFFFFF;
         bool lvNew = false;
-        GDH_HashEntry *lv = Create(pc, ipc, Spf("DO %d ", L) + name, &lvNew, f.create, "szDotOrigin(", __LINE__);
+        GDH_HashEntry *lv =
+            Create(pc, ipc, NumberedKey(g_k.ref, "DO ", L, name), &lvNew, f.create, "szDotOrigin(", __LINE__);
         if (!lv) return 1;
         if (lvNew) lv->value = w;
         if (UpdateGDO(pc, ipc, name, lv->value, f.create, __LINE__)) return 1;
@@ -692,7 +837,9 @@ int WalkDotPrefix(ParserControl *pc, InputParserControl *ipc, int32_t O, const s
     e->value = d;
   }
   bool gNew = false;
-  GDH_HashEntry *gdp = Create(pc, ipc, "GDP " + dpName, &gNew, f.create, "szGDotPrefix(", __LINE__);
+  std::string &gdpKey = g_k.gd;
+  gdpKey.assign("GDP ").append(S, 0, dpLength);
+  GDH_HashEntry *gdp = Create(pc, ipc, gdpKey, &gNew, f.create, "szGDotPrefix(", __LINE__);
   if (!gdp) return 1;
   if (gNew || gdp->value < d) gdp->value = d;
   *dp = e;
@@ -746,13 +893,14 @@ int AddGroupElements(ParserControl *pc, InputParserControl *ipc, int32_t O, int 
     const std::string &S = Sym(pc, prefix.symbol);
     GDH_HashEntry *dp = nullptr;
     int d = 0;
-    std::string firstDO;
+    std::string &firstDO = g_k.misc;
     if (f.walk ? WalkDotPrefix(pc, ipc, O, S, f, &dp, &d, &firstDO)
                : StartDotPrefix(pc, ipc, S, f, &dp, &firstDO))
       return 1;
-    int32_t pruneNet = FindPruneNet(pc, S, O);
-    const bool repair = InRepairNet(pc, g_repairNet, S);
-    const std::string sName = UpToLast(S, ':');
+    int32_t pruneNet = FindPruneNet(pc, prefix.symbol, O);
+    const bool repair = InRepairNet(pc, g_repairNet, prefix.symbol);
+    const size_t colon = S.rfind(':');
+    const size_t sLength = colon == std::string::npos ? S.size() : colon;  // of the name up to the last ':'
     const int32_t elementIndex = f.walk ? f.L : -1;
     int32_t groupFirst = -1;
     for (int k = 0; k < tpa.arc.count; k++) {
@@ -762,23 +910,31 @@ int AddGroupElements(ParserControl *pc, InputParserControl *ipc, int32_t O, int 
       const std::string &I = Sym(pc, pa.symbol);
       uint16_t nextOrigin = ARC_ENDS_NET;
       if (pa.ToState != 1) {
-        const std::string toName = Spf("%s:%d", I.c_str(), pa.ToState);
-        int32_t o = PhtValue(pc, toName + " FO");
+        std::string &toName = g_k.t;
+        toName.assign(I.c_str()) += ':';
+        AddInt(toName, pa.ToState);
+        std::string &foKey = g_k.fo;
+        foKey.assign(toName) += " FO";
+        int32_t o = PhtValue(pc, foKey);
         if (o < 0)
           return FAIL(pc, "GDPC_FindHashEntry failure for szNextOrigin (" + toName + " FO) in " + f.routine + ": ");
         nextOrigin = (uint16_t)o;
-        const std::string doKey = Spf("DO %d ", elementIndex) + toName;
+        std::string &doKey = g_k.dor;
+        doKey.assign("DO ");
+        AddInt(doKey, elementIndex) += ' ';
+        doKey += toName;
         bool doNew = false;
         GDH_HashEntry *dk = Create(pc, ipc, doKey, &doNew, f.create, "szDotOrigin(", __LINE__);
         if (!dk) return 1;
         if (doNew) {
+          const std::string sName = S.substr(0, sLength);
           if (sName.size() < I.size())
             return FAIL(pc, "Error: a step-down from a prefix(" + S + ") to an origin(" + toName +
                                 " FO) has been encountered\nRTN_WalkActivePaths: ");
           std::string refKey = firstDO;
           if (I.size() < sName.size()) {
             size_t cut = sName.find('_', I.size());
-            refKey = Spf("DO %d ", elementIndex) + (cut == std::string::npos ? sName : sName.substr(0, cut));
+            NumberedKey(refKey, "DO ", elementIndex, cut == std::string::npos ? sName : sName.substr(0, cut));
           }
           GDH_HashEntry *ref = Find(pc, refKey);
           intptr_t word = ref ? ref->value : 0;
@@ -792,7 +948,8 @@ int AddGroupElements(ParserControl *pc, InputParserControl *ipc, int32_t O, int 
           }
           dk->value = word;
           bool gNew = false;
-          GDH_HashEntry *gdo = Create(pc, ipc, "GDO " + toName, &gNew, f.create, "szGDotOrigin(", __LINE__);
+          g_k.gd.assign("GDO ") += toName;
+          GDH_HashEntry *gdo = Create(pc, ipc, g_k.gd, &gNew, f.create, "szGDotOrigin(", __LINE__);
           if (!gdo) return 1;
           gdo->value = word;
         }
@@ -872,13 +1029,18 @@ int Predict(ParserControl *pc, InputParserControl *ipc, int32_t O, const Form &f
   for (int ai = 0; ai < org.group.count; ai++) {
     const ContextGroup &a = org.group[ai];
     int32_t groupNode = -1;
+    // The group's "FCG" key is the same for every term: once made, later
+    // terms find it made. Neighbouring terms mostly lie in the same node, so
+    // the last comparison of term lists is kept.
+    bool fcgMade = false;
+    int32_t sameOrigin = -1, sameGroup = -1;
+    bool sameResult = false;
     for (int ti = 0; ti < a.term.count; ti++) {
       const int32_t t = a.term[ti];
       if (t < 0 || t >= pc->TerminalTable->count) continue;
       const std::string &name = TermName(pc, t);
       bool ptNew = false;
-      GDH_HashEntry *pt = Create(pc, ipc, Spf("%s %d PT", name.c_str(), p), &ptNew, f.create,
-                                 "szPossibleTerminal(", __LINE__);
+      GDH_HashEntry *pt = CreatePT(pc, ipc, t, p, &ptNew, f.create);
       if (!pt) return 1;
       if (ptNew) {
         if (ipc->pstn.count >= ipc->pstn.Capacity() && RTN_AllocPSTNTableMemory(pc, ipc)) return 1;
@@ -886,9 +1048,16 @@ int Predict(ParserControl *pc, InputParserControl *ipc, int32_t O, const Form &f
         ipc->pstn[se] = PstnEntry{t, ipc->expectHead[p], -1};
         if (ipc->expectHead[p] >= 0) ipc->pstn[ipc->expectHead[p]].prev = se;
         ipc->expectHead[p] = se;
+        // The terminal's "T" key is made once a parse; CreatePT made room
+        // for it in the facts.
         bool tNew = false;
-        GDH_HashEntry *tk = Create(pc, ipc, name + " T", &tNew, f.create, "szTerminal(", __LINE__);
-        if (!tk) return 1;
+        GDH_HashEntry *tk = g_facts.tEntry[t];
+        if (!tk) {
+          g_k.t.assign(name) += " T";
+          tk = Create(pc, ipc, g_k.t, &tNew, f.create, "szTerminal(", __LINE__);
+          if (!tk) return 1;
+          g_facts.tEntry[t] = tk;
+        }
         if (ipc->ppn.count >= ipc->ppn.Capacity() && RTN_AllocPPNTableMemory(pc, ipc)) return 1;
         int32_t pn = ipc->ppn.count++;
         PpnEntry &ne = ipc->ppn[pn];
@@ -924,16 +1093,28 @@ int Predict(ParserControl *pc, InputParserControl *ipc, int32_t O, const Form &f
       if (!share && n0.origin >= 0 && n0.origin < pc->From->count) {
         const Origin &o0 = (*pc->From)[n0.origin];
         if (n0.groupIndex >= 0 && n0.groupIndex < o0.group.count) {
-          const ContextGroup &g0 = o0.group[n0.groupIndex];
-          share = (g0.term.count == 1 && a.term.count == 1) || SameTerms(g0, a);
+          if (n0.origin != sameOrigin || n0.groupIndex != sameGroup) {
+            const ContextGroup &g0 = o0.group[n0.groupIndex];
+            sameResult = (g0.term.count == 1 && a.term.count == 1) || SameTerms(g0, a);
+            sameOrigin = n0.origin;
+            sameGroup = n0.groupIndex;
+          }
+          share = sameResult;
         }
       }
       if (share && !f.walk && n0.origin != O) share = false;
       if (share) {
-        const std::string fcg = f.walk ? Spf("%d %d %d %d FCG", p, O, f.g, a.groupNumber)
-                                       : Spf("%d %d 0 %d FCG", p, O, a.groupNumber);
         bool fNew = false;
-        if (!Create(pc, ipc, fcg, &fNew, f.create, "szFoiContextGroup(", __LINE__)) return 1;
+        if (!fcgMade) {
+          std::string &fcg = g_k.fcg;
+          fcg.clear();
+          AddInt(fcg, p) += ' ';
+          AddInt(fcg, O) += ' ';
+          AddInt(fcg, f.walk ? f.g : 0) += ' ';
+          AddInt(fcg, a.groupNumber) += " FCG";
+          if (!Create(pc, ipc, fcg, &fNew, f.create, "szFoiContextGroup(", __LINE__)) return 1;
+          fcgMade = true;
+        }
         if (fNew) {
           if (AddGroupElements(pc, ipc, O, ai, N0, f)) return 1;
         } else if (f.walk && ti == 0 && n0.contextGroup != a.groupNumber &&
@@ -973,14 +1154,23 @@ const std::string &DotSymbol(const ParserControl *pc, const PtoaEntry &x) {
   return Sym(pc, o.prefix[x.prevStep < 0 ? x.fromPrefix : x.prefix].symbol);
 }
 
-std::string PacKey(int32_t node, const PtoaEntry &x) {
-  return Spf("PAC %d %d %d %d %d %d", node, x.net, x.prefix, x.arc, x.steps, x.depth);
+const std::string &PacKey(std::string &k, int32_t node, const PtoaEntry &x) {
+  k.assign("PAC ");
+  AddInt(k, node) += ' ';
+  AddInt(k, x.net) += ' ';
+  AddInt(k, x.prefix) += ' ';
+  AddInt(k, x.arc) += ' ';
+  AddInt(k, x.steps) += ' ';
+  return AddInt(k, x.depth);
 }
 
 // The dot-origin word of an element's state ("DO prevStep SYMBOL"), made
 // with 0 when the walk left none.
 int DotWord(ParserControl *pc, InputParserControl *ipc, const PtoaEntry &x, GDH_HashEntry **out) {
-  const std::string key = Spf("DO %d ", x.prevStep) + DotSymbol(pc, x);
+  std::string &key = g_k.ref;
+  key.assign("DO ");
+  AddInt(key, x.prevStep) += ' ';
+  key += DotSymbol(pc, x);
   GDH_HashEntry *e = Find(pc, key);
   if (!e) e = Create(pc, ipc, key, nullptr, kGPCreate, "szDotOrigin(", __LINE__);
   *out = e;
@@ -993,7 +1183,9 @@ int StampGroupFirst(ParserControl *pc, InputParserControl *ipc, int32_t x) {
   PtoaEntry &e = ipc->ptoa[x];
   if (e.dotPrefix) {
     e.dotPrefix->value = e.depth;
-    const std::string key = "GDP " + AfterLast(e.dotPrefix->key, ' ');
+    std::string &key = g_k.gd;
+    const char *space = strrchr(e.dotPrefix->key, ' ');
+    key.assign("GDP ") += space ? space + 1 : e.dotPrefix->key;
     GDH_HashEntry *g = Find(pc, key);
     if (!g) return FAIL(pc, std::string(kGPFind) + "szGDotPrefix(" + key + "): ");
     if (g->value < e.depth) g->value = e.depth;
@@ -1019,7 +1211,7 @@ int Stamp(ParserControl *pc, InputParserControl *ipc, int32_t n, int32_t from, i
     if (!groupFirst) continue;
     if (StampGroupFirst(pc, ipc, x)) return 1;
     bool isNew = false;
-    GDH_HashEntry *pac = Create(pc, ipc, PacKey(n, ipc->ptoa[x]), &isNew,
+    GDH_HashEntry *pac = Create(pc, ipc, PacKey(g_k.pac, n, ipc->ptoa[x]), &isNew,
                                 "UL_CreateHashEntry failure for ", "szPrevActiveCheck(", __LINE__);
     if (!pac) return 1;
     if (isNew) pac->value = x;
@@ -1061,7 +1253,8 @@ int JoinNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t cu
   while (s >= 0 && visited < count) {
     // One group of src: s .. the element before the next group.
     const int32_t G = s;
-    std::vector<int32_t> members;
+    static std::vector<int32_t> members;  // reused: a join visits many groups
+    members.clear();
     int32_t pg = ipc->ptoa[G].prevGroup;
     for (int32_t x = G; x >= 0 && visited < count && ipc->ptoa[x].prevGroup == pg; x = ipc->ptoa[x].next) {
       members.push_back(x);
@@ -1071,7 +1264,9 @@ int JoinNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t cu
     const PtoaEntry g = ipc->ptoa[G];
     bool take = false;
     if (g.dotPrefix && g.depth >= g.dotPrefix->value) {
-      const std::string gdpKey = "GDP " + AfterLast(g.dotPrefix->key, ' ');
+      std::string &gdpKey = g_k.gd;
+      const char *space = strrchr(g.dotPrefix->key, ' ');
+      gdpKey.assign("GDP ") += space ? space + 1 : g.dotPrefix->key;
       GDH_HashEntry *gdp = Find(pc, gdpKey);
       if (gdp && gdp->value < g.depth) take = true;
       if (!take && m.position < CURRENTPATHARRAY_SIZE && !ipc->beamItem.empty()) {
@@ -1080,8 +1275,13 @@ int JoinNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t cu
           if (w == jp.name) take = true;
       }
       if (!take) {
-        GDH_HashEntry *dw = Find(pc, Spf("DO %d ", g.prevStep) + DotSymbol(pc, g));
-        GDH_HashEntry *gw = Find(pc, "GDO " + DotSymbol(pc, g));
+        std::string &doKey = g_k.ref;
+        doKey.assign("DO ");
+        AddInt(doKey, g.prevStep) += ' ';
+        doKey += DotSymbol(pc, g);
+        GDH_HashEntry *dw = Find(pc, doKey);
+        g_k.dor.assign("GDO ") += DotSymbol(pc, g);
+        GDH_HashEntry *gw = Find(pc, g_k.dor);
         if (dw && gw && !(dw->value & 0x8000)) {
           intptr_t gh = (gw->value >> 16) & 0x7FFF, dh = (dw->value >> 16) & 0x7FFF;
           if (gh < dh || (gh == dh && (gw->value & 0x7FFF) <= (dw->value & 0x7FFF))) take = true;
@@ -1096,14 +1296,14 @@ int JoinNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t cu
       if (NewElement(pc, ipc, &c)) return 1;
       ipc->ptoa[c] = ipc->ptoa[x];
       {
-        const std::string &S = Sym(pc, (*pc->From)[ipc->ptoa[c].net].prefix[ipc->ptoa[c].prefix].symbol);
+        const int32_t S = (*pc->From)[ipc->ptoa[c].net].prefix[ipc->ptoa[c].prefix].symbol;
         LateMatchBits(ipc, ipc->ptoa[c], m.position, limit, true, m.position, m.skipped, startPosition,
                       InRepairNet(pc, g_repairNet, S));
       }
       ipc->ptoa[c].label = (int8_t)l;
       ipc->ptoa[c].position = (int16_t)ic;
       ipc->ptoa[c].candidate = (int16_t)jp.cand;
-      const std::string key = PacKey(cur, ipc->ptoa[c]);
+      const std::string &key = PacKey(g_k.pac, cur, ipc->ptoa[c]);
       GDH_HashEntry *pac = Find(pc, key);
       bool keep = true;
       int32_t beaten = -1;
@@ -1456,7 +1656,10 @@ struct LevelCache {
   std::vector<int8_t> kinds;  // -1: not yet known
 } g_levelCache;
 
-void ForgetLevels() { g_levelCache = LevelCache(); }
+void ForgetLevels() {
+  g_levelCache = LevelCache();
+  g_facts = SymbolFacts();
+}
 
 const SymbolLevels &LevelsOf(const ParserControl *pc, int32_t sym) {
   if (g_levelCache.pc != pc) {
