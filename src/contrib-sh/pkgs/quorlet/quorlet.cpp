@@ -157,6 +157,15 @@ int ApplyOptions(Tcl_Interp *interp, int ctx, int argc, const char **argv, int f
       if ((k.contexts & ctx) && strcmp(argv[i], k.name) == 0) w = &k;
     if (!w) continue;
     if (!strcmp(w->name, "test") && !cw.haveFile) continue;  // only after "file"
+    if (ctx == CTX_INIT && (!strcmp(w->name, "stream") || !strcmp(w->name, "phonetic"))) {
+      i++;  // their value means nothing at init: skipped unread
+      continue;
+    }
+    if (ctx == CTX_PARSE && !strcmp(w->name, "containerPath")) {
+      // Refused at once, before any later word is looked at.
+      Tcl_SetObjResult(interp, Tcl_NewStringObj("Error: containerPath can only be used with \"rp init.\"\n", -1));
+      return TCL_ERROR;
+    }
     int iv = 0;
     double dv = 0;
     std::string tv;
@@ -306,6 +315,7 @@ int InitCmd(Tcl_Interp *interp, int argc, const char **argv) {
     return TCL_ERROR;
   }
   if (o.time) {
+    fputs("hello\rgoodbye", stderr);
     double s = Seconds(t0);
     int minutes = (int)s / 60;
     char buf[256];
@@ -490,10 +500,6 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
   o.gdebug = 10000;
   CallWords cw;
   if (ApplyOptions(interp, CTX_PARSE, argc, argv, 2, o, cw) != TCL_OK) return TCL_ERROR;
-  if (cw.haveContainerPath) {
-    SetResult(interp, "Error: containerPath can only be used with \"rp init.\"\n");
-    return TCL_ERROR;
-  }
   st.opt = o;
   StoreInParse(o);
   st.ipc.probbeam = 1;
@@ -622,7 +628,7 @@ int FilizeCmd(Tcl_Interp *interp, int argc, const char **argv) {
   bool bad = ferror(f);
   fclose(f);
   if (bad) {
-    SetResult(interp, "Error: fread failure: " + RTN_TRAILER);
+    SetResult(interp, "Error: fread failure: file(quorlet), line(" + std::to_string(__LINE__) + ")\n");
     return TCL_ERROR;
   }
   std::string clean;
