@@ -688,9 +688,13 @@ TEST(Lexer, LinesCommentsAndLineEnds) {
     bool ok;
     int tokens;
   } cases[] = {
-      // Where a token starts, the token must follow the comment at once.
+      // Where a token starts, a rule name must follow the comment at once;
+      // alternatives may follow after more white space and one more comment.
       {"[n]\n/* c */(a B)\nB (b)\n", true, 3},
-      {"[n]\n/* c */\n(a B)\nB (b)\n", true, 1},
+      {"[n]\n/* c */\nB (b)\n", true, 1},
+      {"[n]\n/* c */\n(a B)\nB (b)\n", true, 3},
+      {"[n]\n/* c */ /* d */(a B)\nB (b)\n", true, 3},
+      {"[n]\n/* c */ /* d */\n(a B)\nB (b)\n", true, 1},
       // After an alternative the comment is passed with the white space
       // around it.
       {"[n]\n(a B)\n/* c */B (b)\n", true, 3},
