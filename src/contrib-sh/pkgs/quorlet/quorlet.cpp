@@ -370,8 +370,9 @@ std::vector<std::string> SplitWords(const std::string &s) {
 
 // Parses one input: the set-up step, then one step per word, then "cq".
 // `keepOnFinish`: a word is passed again when the step before finished
-// every path (the file source's rule). *steps receives the index of the
-// last step. With `console` failures of the output begin with "\r".
+// every path (the file source's rule). *steps receives the step counter at
+// the end (the steps taken, the start and "cq" included). With `console`
+// failures of the output begin with "\r".
 int ParseInput(Tcl_Interp *interp, NextWord next, void *source, bool keepOnFinish, bool console, int *steps,
                bool stream = false) {
   ParserState &st = State();
@@ -411,7 +412,7 @@ int ParseInput(Tcl_Interp *interp, NextWord next, void *source, bool keepOnFinis
     }
     index++;
   }
-  *steps = index - 1;
+  *steps = index;
   if (st.opt.dots) Write("\n\n");
   if (rtn::RTN_PrintFinished(net, &ipc, st.opt.tcl)) {
     net->pres += std::string(console ? "\r" : "") + "RTN_PrintFinished error: " + RTN_TRAILER;
