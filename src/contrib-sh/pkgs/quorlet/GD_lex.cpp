@@ -7,6 +7,7 @@
 // parentheses, and at most one comment may stand where a token starts, with
 // a rule name directly after it (alternatives may follow after more white
 // space and one more comment).
+#include <cstdio>
 #include <cstring>
 
 #include "gd.h"
@@ -157,6 +158,12 @@ static int ReadAlternatives(ParserControl *pc, int c) {
                             rw->netName + ") line(" + Line(pc->line) + ").\nThe character(" +
                             std::string(1, (char)r) + ") may not follow a net reference in GD_lex: " +
                             RTN_TRAILER);
+      if (t.kind == TK_NET && r != ')' && r != ' ')
+        // A tab or a line feed ends the reference all the same; say so.
+        fprintf(stderr,
+                "Lexical Error: Missing space after %s in net(%s) line(%d).\nThe character(%c) was "
+                "overwritten with a NULL terminator.\n",
+                t.name.c_str(), rw->netName.c_str(), (int)pc->line, r);
       if (r == ')') closed = true;
       pc->index = (int32_t)p + 1;
     }
