@@ -5,7 +5,9 @@
 // The format is strict on purpose: a header must stand at the very first
 // byte, a rule is an upper-case name followed by alternatives in
 // parentheses, and at most one comment may stand where a token starts, with
-// the token directly after it.
+// a rule name directly after it (alternatives may follow after more white
+// space and one more comment).
+#include <cstdio>
 #include <cstring>
 
 #include "gd.h"
@@ -156,6 +158,12 @@ static int ReadAlternatives(ParserControl *pc, int c) {
                             rw->netName + ") line(" + Line(pc->line) + ").\nThe character(" +
                             std::string(1, (char)r) + ") may not follow a net reference in GD_lex: " +
                             RTN_TRAILER);
+      if (t.kind == TK_NET && r != ')' && r != ' ')
+        // A tab or a line feed ends the reference all the same; say so.
+        fprintf(stderr,
+                "Lexical Error: Missing space after %s in net(%s) line(%d).\nThe character(%c) was "
+                "overwritten with a NULL terminator.\n",
+                t.name.c_str(), rw->netName.c_str(), (int)pc->line, r);
       if (r == ')') closed = true;
       pc->index = (int32_t)p + 1;
     }
@@ -230,6 +238,15 @@ static int Lex(Rewrite **lval, ParserControl *pc) {
     if (c != '(') return c;
     return ReadAlternatives(pc, c);
   }
+  // Anything else may only lead to alternatives: separators and one more
+  // comment are passed before the '(' (a rule name found there is not a
+  // token start, and is refused by the parser).
+  c = SkipToToken(pc, c);
+  if (c < 0) return CommentFail(pc);
+  if (c == 0) return TOK_END;
+  if (c >= 128)
+    return Fail(pc, "Error: a byte of 128 or above stands where a token should start in net(" +
+                        rw->netName + ") line(" + Line(pc->line) + ") in GD_lex: " + RTN_TRAILER);
   if (c == '(') {
     if (rw->rhb.count == 0) return c;  // no rule to receive it: a syntax error
     return ReadAlternatives(pc, c);

@@ -157,6 +157,15 @@ int ApplyOptions(Tcl_Interp *interp, int ctx, int argc, const char **argv, int f
       if ((k.contexts & ctx) && strcmp(argv[i], k.name) == 0) w = &k;
     if (!w) continue;
     if (!strcmp(w->name, "test") && !cw.haveFile) continue;  // only after "file"
+    if (ctx == CTX_INIT && (!strcmp(w->name, "stream") || !strcmp(w->name, "phonetic"))) {
+      i++;  // their value means nothing at init: skipped unread
+      continue;
+    }
+    if (ctx == CTX_PARSE && !strcmp(w->name, "containerPath")) {
+      // Refused at once, before any later word is looked at.
+      Tcl_SetObjResult(interp, Tcl_NewStringObj("Error: containerPath can only be used with \"rp init.\"\n", -1));
+      return TCL_ERROR;
+    }
     int iv = 0;
     double dv = 0;
     std::string tv;
@@ -306,6 +315,7 @@ int InitCmd(Tcl_Interp *interp, int argc, const char **argv) {
     return TCL_ERROR;
   }
   if (o.time) {
+    fputs("hello\rgoodbye", stderr);
     double s = Seconds(t0);
     int minutes = (int)s / 60;
     char buf[256];
@@ -360,8 +370,9 @@ std::vector<std::string> SplitWords(const std::string &s) {
 
 // Parses one input: the set-up step, then one step per word, then "cq".
 // `keepOnFinish`: a word is passed again when the step before finished
-// every path (the file source's rule). *steps receives the index of the
-// last step. With `console` failures of the output begin with "\r".
+// every path (the file source's rule). *steps receives the step counter at
+// the end (the steps taken, the start and "cq" included). With `console`
+// failures of the output begin with "\r".
 int ParseInput(Tcl_Interp *interp, NextWord next, void *source, bool keepOnFinish, bool console, int *steps,
                bool stream = false) {
   ParserState &st = State();
@@ -401,7 +412,7 @@ int ParseInput(Tcl_Interp *interp, NextWord next, void *source, bool keepOnFinis
     }
     index++;
   }
-  *steps = index - 1;
+  *steps = index;
   if (st.opt.dots) Write("\n\n");
   if (rtn::RTN_PrintFinished(net, &ipc, st.opt.tcl)) {
     net->pres += std::string(console ? "\r" : "") + "RTN_PrintFinished error: " + RTN_TRAILER;
@@ -490,10 +501,6 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
   o.gdebug = 10000;
   CallWords cw;
   if (ApplyOptions(interp, CTX_PARSE, argc, argv, 2, o, cw) != TCL_OK) return TCL_ERROR;
-  if (cw.haveContainerPath) {
-    SetResult(interp, "Error: containerPath can only be used with \"rp init.\"\n");
-    return TCL_ERROR;
-  }
   st.opt = o;
   StoreInParse(o);
   st.ipc.probbeam = 1;
@@ -622,7 +629,7 @@ int FilizeCmd(Tcl_Interp *interp, int argc, const char **argv) {
   bool bad = ferror(f);
   fclose(f);
   if (bad) {
-    SetResult(interp, "Error: fread failure: " + RTN_TRAILER);
+    SetResult(interp, "Error: fread failure: file(quorlet), line(" + std::to_string(__LINE__) + ")\n");
     return TCL_ERROR;
   }
   std::string clean;

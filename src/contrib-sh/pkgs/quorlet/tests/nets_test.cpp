@@ -688,9 +688,13 @@ TEST(Lexer, LinesCommentsAndLineEnds) {
     bool ok;
     int tokens;
   } cases[] = {
-      // Where a token starts, the token must follow the comment at once.
+      // Where a token starts, a rule name must follow the comment at once;
+      // alternatives may follow after more white space and one more comment.
       {"[n]\n/* c */(a B)\nB (b)\n", true, 3},
-      {"[n]\n/* c */\n(a B)\nB (b)\n", true, 1},
+      {"[n]\n/* c */\nB (b)\n", true, 1},
+      {"[n]\n/* c */\n(a B)\nB (b)\n", true, 3},
+      {"[n]\n/* c */ /* d */(a B)\nB (b)\n", true, 3},
+      {"[n]\n/* c */ /* d */\n(a B)\nB (b)\n", true, 1},
       // After an alternative the comment is passed with the white space
       // around it.
       {"[n]\n(a B)\n/* c */B (b)\n", true, 3},
@@ -737,6 +741,21 @@ TEST(Lexer, OddTermsAreKept) {
   ASSERT_FALSE(failed) << pc.pres;
   EXPECT_EQ("10:a +0: 10:b", Terms(pc.Rewrite->rhb[0].rhs[0]));
   GDPC_Free(&pc);
+  // A tab or a line feed after a net reference ends it, with a warning.
+  for (const char *text : {"[n]\n(a [sub]\tb)\n", "[n]\n(a [sub]\nb)\n", "[n]\n(a [sub] b)\n"}) {
+    ParserControl q;
+    testing::internal::CaptureStderr();
+    Tokens(text, q, &failed);
+    std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_FALSE(failed) << q.pres;
+    EXPECT_EQ("10:a 2:[sub] 10:b", Terms(q.Rewrite->rhb[0].rhs[0]));
+    std::string want = text[12] == ' ' ? ""
+                                         : std::string("Lexical Error: Missing space after [sub] in net([n]) line(2).\n"
+                                                       "The character(") + text[12] +
+                                               ") was overwritten with a NULL terminator.\n";
+    EXPECT_EQ(want, err) << text;
+    GDPC_Free(&q);
+  }
 }
 
 TEST(Lexer, ParenthesisTestSwitchesSharing) {
