@@ -1384,16 +1384,21 @@ int RTN_Write(ParserControl *pc, int index) {
   d.length.assign(slots, 0);
   d.buffer.assign(slots, nullptr);
   if (d.sub && !d.sub->entries.empty()) d.detach(0);
-  GDPC_Dot(pc);
-  if (WithResult(pc, [&](GS_Result *r) { return Cntr_ObjFWrite(r, file, "rtn/RTNet", object); })) {
-    pc->pres += "Cntr_ObjFWrite failure for " + path + ": " + TRAILER;
-    WithResult(pc, [&](GS_Result *r) { return Cntr_ObjFClose(r, file); });
-    return 1;
-  }
-  if (WithResult(pc, [&](GS_Result *r) { return Cntr_ObjFClose(r, file); })) {
-    pc->pres += "Cntr_ObjFClose failure for " + bracketed + ".rtn: " + LineFile(__LINE__);
-    return 1;
-  }
+  // Stores the net object in the open file and closes it; 1 on failure.
+  auto store = [&](const char *ext, int writeLine, int closeLine) {
+    GDPC_Dot(pc);
+    if (WithResult(pc, [&](GS_Result *r) { return Cntr_ObjFWrite(r, file, "rtn/RTNet", object); })) {
+      pc->pres += "Cntr_ObjFWrite failure for " + path + ": " + Trailer("rtnet", writeLine);
+      WithResult(pc, [&](GS_Result *r) { return Cntr_ObjFClose(r, file); });
+      return 1;
+    }
+    if (WithResult(pc, [&](GS_Result *r) { return Cntr_ObjFClose(r, file); })) {
+      pc->pres += "Cntr_ObjFClose failure for " + bracketed + ext + ": " + LineFile(closeLine);
+      return 1;
+    }
+    return 0;
+  };
+  if (store(".rtn", __LINE__, __LINE__)) return 1;
   path = name + ".net";
   if (!(file = OpenForWrite(pc, path))) {
     pc->pres += "Cntr_ObjFOpen failure for " + path + ": " + TRAILER;
@@ -1402,16 +1407,7 @@ int RTN_Write(ParserControl *pc, int index) {
   if (d.sub)
     for (int i = 1; i < d.sub->count && i < (int)d.sub->entries.size(); i++) d.detach(i);
   d.clearContexts();
-  GDPC_Dot(pc);
-  if (WithResult(pc, [&](GS_Result *r) { return Cntr_ObjFWrite(r, file, "rtn/RTNet", object); })) {
-    pc->pres += "Cntr_ObjFWrite failure for " + path + ": " + TRAILER;
-    WithResult(pc, [&](GS_Result *r) { return Cntr_ObjFClose(r, file); });
-    return 1;
-  }
-  if (WithResult(pc, [&](GS_Result *r) { return Cntr_ObjFClose(r, file); })) {
-    pc->pres += "Cntr_ObjFClose failure for " + bracketed + ".net: " + LineFile(__LINE__);
-    return 1;
-  }
+  if (store(".net", __LINE__, __LINE__)) return 1;
   if (index < (int)inet->fWrite.size()) inet->fWrite[index] = 0;
   return 0;
 }
