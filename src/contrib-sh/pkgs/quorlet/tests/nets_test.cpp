@@ -878,6 +878,70 @@ TEST(NonTerms, ContextEntriesPrintInTheirLayout) {
   EXPECT_NE(std::string::npos, text.find(" a 0 0 1 ")) << text;
 }
 
+// The context-entry lines of small grammars, worked out by hand: next net,
+// alternative length:term, depth, level count, the levels outward, then
+// foi~group-first, the term count and the terms.
+struct ContextCase {
+  const char *what;
+  const char *grammar;
+  const char *sub;  // the grammar of [s], or null
+  const char *lines;
+};
+
+class ContextLines : public ::testing::TestWithParam<ContextCase> {};
+
+TEST_P(ContextLines, AsWorkedOut) {
+  TempDir d;
+  Write("t.gra", GetParam().grammar);
+  if (GetParam().sub) Write("s.gra", GetParam().sub);
+  Created c("t", RS_GRA);
+  ASSERT_TRUE(c.net) << c.pc->pres;
+  FILE *f = tmpfile();
+  ASSERT_EQ(0, GDPC_PrintContextEntries(c.net, f));
+  rewind(f);
+  std::string text;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  fclose(f);
+  size_t at = text.find("\n\n");
+  ASSERT_NE(std::string::npos, at);
+  EXPECT_EQ(GetParam().lines, text.substr(at + 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NonTerms, ContextLines,
+    ::testing::Values(
+        // b and c start B's alternatives from one state but end at different
+        // distances: each opens a group of its own, numbered in order.
+        ContextCase{"rules", "[t]\n(a B)\nB (b) (c d)\n", nullptr,
+                    "_ 2:0 0 2 0.0.0.0.0.2.1.1;0.-1.-1.-1.0.1.3.3; 0~0-1 1 a 0 0 0 \n"
+                    "_ 1:0 0 3 0.1.0.0.2.1.2.3;0.0.0.1.2.1.2.2;0.-1.-1.-1.0.1.3.3; 1~1-1 1 b 1 0 0 \n"
+                    "_ 2:0 0 3 0.1.1.0.2.3.0.1;0.0.0.1.2.1.2.2;0.-1.-1.-1.0.1.3.3; 1~2-1 1 c 1 1 0 \n"
+                    "_ 2:1 0 3 0.1.1.1.3.1.2.2;0.0.0.1.2.1.2.2;0.-1.-1.-1.0.1.3.3; 2~3-1 1 d 1 1 1 \n"},
+        // Two alternatives of one length from one state share a context. The
+        // header's terminal comes first: B is expanded after the header.
+        ContextCase{"shared context", "[t]\n(B z)\nB (b) (e)\n", nullptr,
+                    "_ 2:1 0 2 0.0.0.1.2.1.2.2;0.-1.-1.-1.0.1.3.3; 0~0-1 1 z 0 0 1 \n"
+                    "_ 1:0 0 3 0.1.0.0.0.2.1.3;0.0.0.0.0.2.1.1;0.-1.-1.-1.0.1.3.3; 1~1-1 2 b 1 0 0 e 1 1 0 \n"},
+        // The sub-net's groups come from the top-level counter (1 and 2);
+        // its entries are imported at depth 1 with the levels of the
+        // reference behind their own, at the origins of the sub-net's
+        // instance, in groups of their own (4 and 5). The second entry of x
+        // (its arc straight to the end) joins the group of the first.
+        ContextCase{"sub-net", "[t]\n(go [s] now)\n", "[s]\n(x *y)\n",
+                    "[s] 3:0 0 2 0.0.0.0.0.2.1.1;0.-1.-1.-1.0.1.3.3; 0~0-1 1 go 0 0 0 \n"
+                    "_ 3:2 0 2 0.0.0.2.3.1.2.2;0.-1.-1.-1.0.1.3.3; 3~3-1 1 now 0 0 2 \n"
+                    "_ 2:0 1 3 1.0.0.0.0.2.3.3;0.0.0.1.2.3.0.0;0.-1.-1.-1.0.1.3.3; 2~4-1 1 x 0 0 0 \n"
+                    "_ 2:0 1 3 1.0.0.0.0.1.3.3;0.0.0.1.2.3.0.0;0.-1.-1.-1.0.1.3.3; 2~4-0 1 x 0 0 0 \n"
+                    "_ 2:1 1 3 1.0.0.1.2.1.2.2;0.0.0.1.2.3.0.0;0.-1.-1.-1.0.1.3.3; 4~5-1 1 y 0 0 1 \n"}),
+    [](const ::testing::TestParamInfo<ContextCase> &i) {
+      std::string n = i.param.what;
+      for (char &ch : n)
+        if (!isalnum((unsigned char)ch)) ch = '_';
+      return n;
+    });
+
 TEST(NonTerms, ContextsOfANetReadWithoutThem) {
   TempDir d;
   MakeCompiledFiles();
