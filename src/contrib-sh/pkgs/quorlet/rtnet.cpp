@@ -2360,11 +2360,8 @@ int Indent(ParserControl *pc, const std::string &t, bool tail, const char *routi
   int open[PARENTSIZE] = {}, close[PARENTSIZE] = {};
   int d = 0;
   bool pending = false;
-  size_t i = t.find(',');
-  if (i == std::string::npos) {
-    out += t;
-    return 0;
-  }
+  // The type (or, for a one-word text, all of it) on the first line.
+  size_t i = std::min(t.find(','), t.size());
   out += t.substr(0, i) + ",\n";
   i++;
   open[0]++;

@@ -734,12 +734,23 @@ TEST(Text, HideKeepsWordsOfPlainNets) {
 }
 
 TEST(Text, PrettyPrintIndentsFsNets) {
-  Grammar g(Files{{"cmd_type", "[cmd_type]\n(go [dir_fs] now)\n"}, {"dir_fs", "[dir_fs]\n(left)\n"}});
+  Grammar g(Files{{"cmd_type", "[cmd_type]\n(go [dir_fs] now)\n(stop)\n"}, {"dir_fs", "[dir_fs]\n(left)\n"}});
   ASSERT_TRUE(g.ok()) << g.pres();
-  g.Options("");
-  g.ipc().prolog = 1;
-  g.ipc().prettyprint = 1;
-  EXPECT_EQ(g.Parse("go left now"), "[fsType:cmd_type,\ngo,dir_fs:\n\t[left],\nnow]\n");
+  const struct {
+    int prolog;
+    const char *input, *expected;
+  } cases[] = {
+      {1, "go left now", "[fsType:cmd_type,\ngo,dir_fs:\n\t[left],\nnow]\n"},
+      {0, "go left now", "cmd_type:[go,\ndir_fs:\n\t[left],\nnow]\n"},
+      // A text without a comma is the first line whole.
+      {0, "stop", "cmd_type:[stop],\n"},
+  };
+  for (const auto &c : cases) {
+    g.Options("");
+    g.ipc().prolog = (int8_t)c.prolog;
+    g.ipc().prettyprint = 1;
+    EXPECT_EQ(g.Parse(c.input), c.expected) << c.input << " prolog " << c.prolog;
+  }
 }
 
 TEST(NBest, TiesArePrintedAndDuplicatesNot) {
