@@ -339,6 +339,35 @@ TEST(ParseState, GrowthLinesOfThePathTable) {
   h.ipc.ptoa.count = 0;
 }
 
+// The output's texts are kept in the memory of the cached scores: the first
+// output after `rp init` grows it once, and it stays grown for later inputs
+// and for the cached scores.
+TEST(ParseState, GrowthLinesOfTheOutputStringTable) {
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  ASSERT_EQ(h.Start(), 0);
+  h.pc.fPrintAllocs = 1;
+  const int before = h.ipc.activePath.Capacity() * (int)sizeof(ActivePath);
+  g_channel.clear();
+  EXPECT_EQ(h.Parse("anna"), "greet:[anna]");
+  EXPECT_EQ(g_channel, "RTN_AllocFinishedPathStringTableChars([greet]): prevSize(" + std::to_string(before) +
+                           ") FPSTRING_TABLEINCR(32768) size(" + std::to_string(before + 32768) + ")\n\n");
+  EXPECT_EQ(h.ipc.activePath.Capacity(), (before + 32768) / (int)sizeof(ActivePath));
+  g_channel.clear();
+  EXPECT_EQ(h.Parse("hello bob"), "greet:[hello,bob]");
+  EXPECT_EQ(g_channel, "\n");
+  // Growing the cached scores' table makes the block its records again.
+  h.ipc.printallocs = 1;
+  const int records = h.ipc.activePath.Capacity();
+  h.ipc.activePath.count = records;
+  ASSERT_EQ(RTN_AllocActivePaths(&h.pc, &h.ipc, &h.ipc.activePath), 0);
+  h.ipc.activePath.count = 0;
+  EXPECT_EQ(h.ipc.activePathBytes, 0);
+  g_channel.clear();
+  EXPECT_EQ(h.Parse("anna"), "greet:[anna]");
+  EXPECT_EQ(g_channel, "\n");
+}
+
 TEST(ParseState, ProbBeamWidthGivesSlots) {
   HandNet h({"[greet]"});
   ASSERT_EQ(h.Start(), 0);
