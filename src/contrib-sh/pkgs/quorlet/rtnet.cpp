@@ -2114,6 +2114,14 @@ int ScorePath(ParserControl *pc, InputParserControl *ipc, int32_t e, PathScore &
   std::reverse(path.begin(), path.end());
   s.ZeroKeepMax();
   size_t start = 0;
+  // The steps of the path first, then the cached score they resume from.
+  if (ipc->debug == 1 || ipc->debug == 2) {
+    std::vector<int32_t> whole;
+    if (PathOf(ipc, e, whole)) return Fail(pc, "Error: a path without a start in RTN_PruneActive: ", __LINE__);
+    std::string t = Spf("%d(-1) ", whole.back());
+    for (int i = (int)whole.size() - 2; i >= 0; i--) t += Spf("%d(%d)  ", whole[i], ipc->ptoa[whole[i]].activePath);
+    Out(pc, t + "\n");
+  }
   if (cached >= 0) {
     LoadScore(ipc->activePath[cached], s);
     s.counted = true;
@@ -2122,13 +2130,6 @@ int ScorePath(ParserControl *pc, InputParserControl *ipc, int32_t e, PathScore &
     start = 1;
     if (ipc->debug >= 1 && ipc->debug <= 3)
       Out(pc, Spf("\n\tSaved prevPtoaoCount(%d)\n", ipc->ptoa[path[0]].steps - 1));
-  }
-  if (ipc->debug == 1 || ipc->debug == 2) {
-    std::vector<int32_t> whole;
-    if (PathOf(ipc, e, whole)) return Fail(pc, "Error: a path without a start in RTN_PruneActive: ", __LINE__);
-    std::string t = Spf("%d(-1) ", whole.back());
-    for (int i = (int)whole.size() - 2; i >= 0; i--) t += Spf("%d(%d)  ", whole[i], ipc->ptoa[whole[i]].activePath);
-    Out(pc, t + "\n");
   }
   PathBuilder b(pc, ipc, "RTN_PruneActive", false, false);
   return b.Run(path, start, s);

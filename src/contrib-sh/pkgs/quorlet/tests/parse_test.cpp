@@ -522,6 +522,7 @@ TEST(NBest, InputTrailerShowsSkippedWordsBare) {
 #include <unistd.h>
 
 #include <fstream>
+#include <regex>
 
 #include "gd.h"
 #include "rtn_io.h"
@@ -976,6 +977,20 @@ TEST(Pruning, DebugTraceTellsWhatWasPruned) {
     EXPECT_NE(g_channel.find(line), std::string::npos) << line << "\n" << g_channel;
   EXPECT_EQ(g_channel.find("Error\n"), std::string::npos) << g_channel;
   if (getenv("PARSE_TEST_SHOW")) fputs(g_channel.c_str(), stderr);
+}
+
+TEST(Pruning, DebugTraceOfAResumedScore) {
+  // The two readings of "x" tie at the first pruning and keep their scores;
+  // "x y" resumes from them at the second, after the trace of its steps.
+  Grammar g(Files{{"t", "[t]\n([a] *y *z)\n"}, {"a", "[a]\n([p])\n([q])\n"}, {"p", "[p]\n(x)\n"},
+                  {"q", "[q]\n(x)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  g.ipc().debug = 1;
+  g_channel.clear();
+  EXPECT_EQ(g.Parse("x y"), "t:[a:[q:[x]],y]\nt:[a:[p:[x]],y]");
+  const std::regex stepsThenSaved("\n[0-9]+\\(-1\\) ([0-9]+\\(-?[0-9]+\\)  )*\n\n\tSaved prevPtoaoCount\\(0\\)\n");
+  EXPECT_TRUE(std::regex_search(g_channel, stepsThenSaved)) << g_channel;
 }
 
 TEST(Fixtures, CompiledFilesParseTheSame) {
