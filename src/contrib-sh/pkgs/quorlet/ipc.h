@@ -206,6 +206,9 @@ struct InputParserControl {
   IpcTable<PONode> pon;
   IpcTable<ActivePath> prunePath;
   IpcTable<ActivePath> activePath;
+  // The output's string table lives in the activePath memory: its size in
+  // bytes once the output has grown it (0: the table's own size).
+  int32_t activePathBytes = 0;
   MemPool *itemPool = nullptr;
   int16_t inputCount;
   // Per label slot, CURRENTPATHARRAY_SIZE positions each.

@@ -308,6 +308,7 @@ void RTN_ZeroInputParserControl(InputParserControl *ipc) {
   ipc->pon = IpcTable<PONode>();
   ipc->prunePath = IpcTable<ActivePath>();
   ipc->activePath = IpcTable<ActivePath>();
+  ipc->activePathBytes = 0;
   ipc->beamItem.clear();
   ipc->beamOwned.clear();
   memset(ipc->finishedTokenList, 0, sizeof ipc->finishedTokenList);
@@ -421,6 +422,7 @@ int RTN_AllocPSTNTableMemory(ParserControl *pc, InputParserControl *ipc) {
                 __LINE__);
 }
 int RTN_AllocActivePaths(ParserControl *pc, InputParserControl *ipc, IpcTable<ActivePath> *table) {
+  if (table == &ipc->activePath) ipc->activePathBytes = 0;  // the block is its records again
   return GrowBy(pc, ipc, *table, ACTIVEPATH_TABLESIZE, "RTN_AllocActivePaths", "ACTIVEPATH_TABLESIZE",
                 __LINE__);
 }
@@ -2112,6 +2114,14 @@ int ScorePath(ParserControl *pc, InputParserControl *ipc, int32_t e, PathScore &
   std::reverse(path.begin(), path.end());
   s.ZeroKeepMax();
   size_t start = 0;
+  // The steps of the path first, then the cached score they resume from.
+  if (ipc->debug == 1 || ipc->debug == 2) {
+    std::vector<int32_t> whole;
+    if (PathOf(ipc, e, whole)) return Fail(pc, "Error: a path without a start in RTN_PruneActive: ", __LINE__);
+    std::string t = Spf("%d(-1) ", whole.back());
+    for (int i = (int)whole.size() - 2; i >= 0; i--) t += Spf("%d(%d)  ", whole[i], ipc->ptoa[whole[i]].activePath);
+    Out(pc, t + "\n");
+  }
   if (cached >= 0) {
     LoadScore(ipc->activePath[cached], s);
     s.counted = true;
@@ -2120,13 +2130,6 @@ int ScorePath(ParserControl *pc, InputParserControl *ipc, int32_t e, PathScore &
     start = 1;
     if (ipc->debug >= 1 && ipc->debug <= 3)
       Out(pc, Spf("\n\tSaved prevPtoaoCount(%d)\n", ipc->ptoa[path[0]].steps - 1));
-  }
-  if (ipc->debug == 1 || ipc->debug == 2) {
-    std::vector<int32_t> whole;
-    if (PathOf(ipc, e, whole)) return Fail(pc, "Error: a path without a start in RTN_PruneActive: ", __LINE__);
-    std::string t = Spf("%d(-1) ", whole.back());
-    for (int i = (int)whole.size() - 2; i >= 0; i--) t += Spf("%d(%d)  ", whole[i], ipc->ptoa[whole[i]].activePath);
-    Out(pc, t + "\n");
   }
   PathBuilder b(pc, ipc, "RTN_PruneActive", false, false);
   return b.Run(path, start, s);
@@ -2360,11 +2363,8 @@ int Indent(ParserControl *pc, const std::string &t, bool tail, const char *routi
   int open[PARENTSIZE] = {}, close[PARENTSIZE] = {};
   int d = 0;
   bool pending = false;
-  size_t i = t.find(',');
-  if (i == std::string::npos) {
-    out += t;
-    return 0;
-  }
+  // The type (or, for a one-word text, all of it) on the first line.
+  size_t i = std::min(t.find(','), t.size());
   out += t.substr(0, i) + ",\n";
   i++;
   open[0]++;
@@ -2670,10 +2670,10 @@ int AllocFinishedPaths(ParserControl *pc, InputParserControl *ipc, std::vector<F
                       FINISHEDPATH_TABLESIZE, size, __LINE__);
 }
 
-int AllocStringChars(ParserControl *pc, std::string &strtab) {
-  int prevSize = (int)strtab.capacity();
+int AllocStringChars(ParserControl *pc, int32_t *bytes) {
+  int prevSize = *bytes;
   int size = prevSize + FPSTRING_TABLEINCR;
-  strtab.reserve((size_t)size);
+  *bytes = size;
   std::string text = Spf("RTN_AllocFinishedPathStringTableChars(%s): prevSize(%d) FPSTRING_TABLEINCR(%d) size(%d)\n",
                          NetName0(pc).c_str(), prevSize, FPSTRING_TABLEINCR, size);
   if (pc->fPrintAllocs) Out(pc, text);
@@ -2728,11 +2728,16 @@ int RTN_PrintFinished(ParserControl *pc, InputParserControl *ipc, int tcl) {
   std::vector<FinishedPath> records;
   records.reserve(FINISHEDPATH_TABLESIZE);
   std::string strtab;
-  strtab.reserve(FPSTRING_TABLEINCR);
+  // The texts go where the cached scores were: that block's size decides
+  // when it grows.
+  int32_t strBytes = ipc->activePathBytes ? ipc->activePathBytes
+                                          : ipc->activePath.Capacity() * (int32_t)sizeof(ActivePath);
+  const int32_t strBytesAtStart = strBytes;
   auto textOf = [&](int32_t r) { return std::string(strtab.c_str() + records[r].text); };
   int32_t first = -1;
   for (size_t idx = 0; idx < collected.size(); idx++) {
     const int32_t last = collected[idx];
+    if ((size_t)strBytes - strtab.size() < 8193 && AllocStringChars(pc, &strBytes)) return 1;
     std::vector<int32_t> path;
     if (PathOf(ipc, last, path)) return FAIL(pc, "Error: a path without a start in RTN_PrintFinished: ");
     if (ipc->debug == 1 || ipc->debug == 2) {
@@ -2795,7 +2800,8 @@ int RTN_PrintFinished(ParserControl *pc, InputParserControl *ipc, int tcl) {
     int32_t rec = -1;
     if (dup < 0) {
       if (records.size() >= records.capacity() && AllocFinishedPaths(pc, ipc, records)) return 1;
-      if (strtab.capacity() - strtab.size() < b.text.size() + 8193 && AllocStringChars(pc, strtab)) return 1;
+      while ((size_t)strBytes - strtab.size() < b.text.size() + 1)  // a text longer than the room kept
+        if (AllocStringChars(pc, &strBytes)) return 1;
       rec = (int32_t)records.size();
       n.text = (int32_t)strtab.size();
       strtab += b.text;
@@ -2816,6 +2822,11 @@ int RTN_PrintFinished(ParserControl *pc, InputParserControl *ipc, int tcl) {
       }
     }
     ipc->ptoa[last].activePath = ipc->prune >= 2 ? -2 - (dup >= 0 ? dup : rec) : -1;
+  }
+  if (strBytes != strBytesAtStart) {
+    // The grown block stays with the parse state for the next input.
+    MakeTable(ipc->activePath, strBytes / (int32_t)sizeof(ActivePath));
+    ipc->activePathBytes = strBytes;
   }
   if (ipc->debug == 1 || ipc->debug == 2 || ipc->debug == 4)
     Out(pc, Spf("\nFinished Paths Scored(%d)\n", (int)collected.size()));

@@ -339,6 +339,35 @@ TEST(ParseState, GrowthLinesOfThePathTable) {
   h.ipc.ptoa.count = 0;
 }
 
+// The output's texts are kept in the memory of the cached scores: the first
+// output after `rp init` grows it once, and it stays grown for later inputs
+// and for the cached scores.
+TEST(ParseState, GrowthLinesOfTheOutputStringTable) {
+  HandNet h({"[greet]"});
+  MakeGreet(h);
+  ASSERT_EQ(h.Start(), 0);
+  h.pc.fPrintAllocs = 1;
+  const int before = h.ipc.activePath.Capacity() * (int)sizeof(ActivePath);
+  g_channel.clear();
+  EXPECT_EQ(h.Parse("anna"), "greet:[anna]");
+  EXPECT_EQ(g_channel, "RTN_AllocFinishedPathStringTableChars([greet]): prevSize(" + std::to_string(before) +
+                           ") FPSTRING_TABLEINCR(32768) size(" + std::to_string(before + 32768) + ")\n\n");
+  EXPECT_EQ(h.ipc.activePath.Capacity(), (before + 32768) / (int)sizeof(ActivePath));
+  g_channel.clear();
+  EXPECT_EQ(h.Parse("hello bob"), "greet:[hello,bob]");
+  EXPECT_EQ(g_channel, "\n");
+  // Growing the cached scores' table makes the block its records again.
+  h.ipc.printallocs = 1;
+  const int records = h.ipc.activePath.Capacity();
+  h.ipc.activePath.count = records;
+  ASSERT_EQ(RTN_AllocActivePaths(&h.pc, &h.ipc, &h.ipc.activePath), 0);
+  h.ipc.activePath.count = 0;
+  EXPECT_EQ(h.ipc.activePathBytes, 0);
+  g_channel.clear();
+  EXPECT_EQ(h.Parse("anna"), "greet:[anna]");
+  EXPECT_EQ(g_channel, "\n");
+}
+
 TEST(ParseState, ProbBeamWidthGivesSlots) {
   HandNet h({"[greet]"});
   ASSERT_EQ(h.Start(), 0);
@@ -493,6 +522,7 @@ TEST(NBest, InputTrailerShowsSkippedWordsBare) {
 #include <unistd.h>
 
 #include <fstream>
+#include <regex>
 
 #include "gd.h"
 #include "rtn_io.h"
@@ -734,12 +764,23 @@ TEST(Text, HideKeepsWordsOfPlainNets) {
 }
 
 TEST(Text, PrettyPrintIndentsFsNets) {
-  Grammar g(Files{{"cmd_type", "[cmd_type]\n(go [dir_fs] now)\n"}, {"dir_fs", "[dir_fs]\n(left)\n"}});
+  Grammar g(Files{{"cmd_type", "[cmd_type]\n(go [dir_fs] now)\n(stop)\n"}, {"dir_fs", "[dir_fs]\n(left)\n"}});
   ASSERT_TRUE(g.ok()) << g.pres();
-  g.Options("");
-  g.ipc().prolog = 1;
-  g.ipc().prettyprint = 1;
-  EXPECT_EQ(g.Parse("go left now"), "[fsType:cmd_type,\ngo,dir_fs:\n\t[left],\nnow]\n");
+  const struct {
+    int prolog;
+    const char *input, *expected;
+  } cases[] = {
+      {1, "go left now", "[fsType:cmd_type,\ngo,dir_fs:\n\t[left],\nnow]\n"},
+      {0, "go left now", "cmd_type:[go,\ndir_fs:\n\t[left],\nnow]\n"},
+      // A text without a comma is the first line whole.
+      {0, "stop", "cmd_type:[stop],\n"},
+  };
+  for (const auto &c : cases) {
+    g.Options("");
+    g.ipc().prolog = (int8_t)c.prolog;
+    g.ipc().prettyprint = 1;
+    EXPECT_EQ(g.Parse(c.input), c.expected) << c.input << " prolog " << c.prolog;
+  }
 }
 
 TEST(NBest, TiesArePrintedAndDuplicatesNot) {
@@ -936,6 +977,20 @@ TEST(Pruning, DebugTraceTellsWhatWasPruned) {
     EXPECT_NE(g_channel.find(line), std::string::npos) << line << "\n" << g_channel;
   EXPECT_EQ(g_channel.find("Error\n"), std::string::npos) << g_channel;
   if (getenv("PARSE_TEST_SHOW")) fputs(g_channel.c_str(), stderr);
+}
+
+TEST(Pruning, DebugTraceOfAResumedScore) {
+  // The two readings of "x" tie at the first pruning and keep their scores;
+  // "x y" resumes from them at the second, after the trace of its steps.
+  Grammar g(Files{{"t", "[t]\n([a] *y *z)\n"}, {"a", "[a]\n([p])\n([q])\n"}, {"p", "[p]\n(x)\n"},
+                  {"q", "[q]\n(x)\n"}});
+  ASSERT_TRUE(g.ok()) << g.pres();
+  g.Options("");
+  g.ipc().debug = 1;
+  g_channel.clear();
+  EXPECT_EQ(g.Parse("x y"), "t:[a:[q:[x]],y]\nt:[a:[p:[x]],y]");
+  const std::regex stepsThenSaved("\n[0-9]+\\(-1\\) ([0-9]+\\(-?[0-9]+\\)  )*\n\n\tSaved prevPtoaoCount\\(0\\)\n");
+  EXPECT_TRUE(std::regex_search(g_channel, stepsThenSaved)) << g_channel;
 }
 
 TEST(Fixtures, CompiledFilesParseTheSame) {
