@@ -1862,7 +1862,7 @@ class PathBuilder {
                           __LINE__);
             s.fsCount[0]++;
             s.entered[0]++;
-            s.maxLevel = std::max(s.maxLevel, 1);
+            s.maxLevel = 1;
             if (withText_ && !TranscriptOnlyNow())
               text += "[fsType:" + (top.size() >= 2 ? top.substr(1, top.size() - 2) : top) + ",";
           }
