@@ -1272,9 +1272,9 @@ int JoinNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t cu
       GDH_HashEntry *gdp = Find(pc, gdpKey);
       if (gdp && gdp->value < g.depth) take = true;
       if (!take && m.position < CURRENTPATHARRAY_SIZE && !ipc->beamItem.empty()) {
+        // The same terminal was read there as this candidate.
         const BeamCell &cell = ipc->beamItem[0][m.position];
-        for (const std::string &w : cell.item)
-          if (w == jp.name) take = true;
+        if (jp.cand >= 0 && jp.cand < (int)cell.item.size() && cell.item[jp.cand] == jp.name) take = true;
       }
       if (!take) {
         std::string &doKey = g_k.ref;
