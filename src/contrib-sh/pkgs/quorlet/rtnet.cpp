@@ -690,19 +690,24 @@ void LateMatchBits(InputParserControl *ipc, PtoaEntry &e, int q, int limit, bool
     }
     return false;
   };
-  int qb = q / 8, qm = q % 8;
-  if (e.bits[qb] >= (uint8_t)(0x80 >> qm)) {
-    clearLatest(qb, qm, limit);
-  } else if (qb > 0 && e.bits[qb - 1]) {
-    clearLatest(qb - 1, 7, limit);
-  }
+  // The latest set bit at or before bit `bit` of the byte, or else the
+  // last set bit of the byte before.
+  auto clearInOrBefore = [&](int byteIndex, int bit) {
+    if (e.bits[byteIndex] >= (uint8_t)(0x80 >> bit)) {
+      clearLatest(byteIndex, bit, limit);
+    } else if (byteIndex > 0 && e.bits[byteIndex - 1]) {
+      clearLatest(byteIndex - 1, 7, limit);
+    }
+  };
+  const int qb = q / 8;
+  clearInOrBefore(qb, q % 8);
   if (join && d > 8) {
     for (int k = 0; k < d / 8; k++) {
       int pos = ic - 8 * (d / 8 - k);
       if (pos < 0) continue;
       int byteIndex = qb + 1 + k;
       if (byteIndex >= 32) break;
-      clearLatest(byteIndex, pos % 8, limit);
+      clearInOrBefore(byteIndex, pos % 8);
     }
   }
   if (ipc->skipCount) {
