@@ -1526,14 +1526,26 @@ int RTN_GetPossibilities(ParserControl *pc, int32_t *inputIndex, int32_t *labelC
           taken++;
         }
       };
-      take(names[accepted], ipc->ppn[acceptedPpn].older, (int)cell.item.size() - 1);
-      for (int ci = accepted + 1; ci < (int)names.size(); ci++) {
+      // The older predictions are those of the start candidate, even when the
+      // window turned it down and a later candidate was read instead.
+      const int acceptedCand = (int)cell.item.size() - 1;
+      if (startIdx == accepted) {
+        take(names[accepted], ipc->ppn[acceptedPpn].older, acceptedCand);
+      } else if (GDH_HashEntry *tk = Find(pc, names[startIdx] + " T")) {
+        const int32_t n = (int32_t)tk->value;
+        if (n >= 0) take(names[startIdx], ipc->ppn[n].older, acceptedCand);
+      }
+      for (int ci = startIdx + 1; ci < (int)names.size(); ci++) {
         GDH_HashEntry *tk = Find(pc, names[ci] + " T");
         int32_t n = tk ? (int32_t)tk->value : -1;
         if (Rejected(ipc, n)) continue;
         GDH_HashEntry *pt =
             Find(pc, Spf("%s %d PT", names[ci].c_str(), ipc->ppn[n].position - ipc->ppn[n].skipped));
         if (!pt || (int32_t)pt->value == cur) continue;
+        if (ci == accepted) {  // read late: its own node was copied, its older ones join
+          take(names[ci], n, acceptedCand);
+          continue;
+        }
         if (cell.item.size() >= 0x7FFF) break;  // candidate indices are 16-bit
         cell.item.push_back(names[ci]);
         cell.value.push_back(PhtValue(pc, names[ci]));

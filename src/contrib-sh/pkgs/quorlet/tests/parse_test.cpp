@@ -1230,3 +1230,32 @@ TEST(Prediction, EveryFirstWordOfSharedContextsIsPredicted) {
     EXPECT_EQ(g.Parse("d"), want) << gr.name;
   }
 }
+
+// [g]: (a *a p) (a *a c q), where the word "w" is read as p or as q.
+// With a window of 1 the newest prediction of p (the first candidate) is
+// too old at "w", so q is read; the older predictions of p still join, and
+// their copies carry the candidate that was read.
+TEST(Lookback, JoinsTheOlderPredictionsOfTheCandidateTheWindowTurnedDown) {
+  HandNet h({"[g]"});
+  h.Arc("0:0", "0:0", "a", "0", 2, 1);
+  h.Arc("0:2", "0:2", "a", "0", 2, 2);
+  h.Arc("0:2", "0:2", "w:p", "0", 1, 3);
+  h.Arc("0:2", "0:2", "c", "0", 3, 4);
+  h.Arc("0:3", "0:3", "w:q", "0", 1, 5);
+  ASSERT_EQ(h.Start(), 0);
+  const struct {
+    int window, lookback;
+    const char *expected;
+  } cases[] = {
+      {255, -1, "g:[a,a,c,q]\ng:[a,a,p]"},
+      {1, -1, "g:[a,a,c,q]\ng:[a,q]"},
+      {1, 0, "g:[a,a,c,q]"},
+  };
+  for (const auto &c : cases) {
+    h.Options();
+    h.ipc.nbest = 0;
+    h.ipc.framewindow = (uint16_t)c.window;
+    h.ipc.lookback = (int8_t)c.lookback;
+    EXPECT_EQ(h.Parse("a a c w"), c.expected) << c.window << " " << c.lookback;
+  }
+}
