@@ -1356,14 +1356,16 @@ int JoinNode(ParserControl *pc, InputParserControl *ipc, int32_t src, int32_t cu
                         "RTN_GetPossibilities:",
                         c, beaten) +
                     Trailer("rtnet", __LINE__);
-        // The beaten element's group goes, unless it is the group being built.
+        // The beaten element's group goes. It cannot be the group being built
+        // (its members share one previous step, so a twin is dropped above):
+        // removing that would leave the copy without a group.
         int32_t bg = beaten;
         while (ipc->ptoa[bg].prev >= 0 && ipc->ptoa[ipc->ptoa[bg].prev].prevGroup == ipc->ptoa[beaten].prevGroup)
           bg = ipc->ptoa[bg].prev;
-        if (bg != copyGroup) {
-          if (RTN_PruneActiveGroup(pc, ipc, cur, beaten, 1))
-            return FAIL(pc, "RTN_PruneActiveGroup failure in RTN_GetPossibilities: ");
-        }
+        if (bg == copyGroup)
+          return FAIL(pc, Spf("Error: a lookback ptoao(%d)\nbut there is no previous active group: ", c));
+        if (RTN_PruneActiveGroup(pc, ipc, cur, beaten, 1))
+          return FAIL(pc, "RTN_PruneActiveGroup failure in RTN_GetPossibilities: ");
         pac->value = c;
       }
     }
