@@ -1897,7 +1897,7 @@ ParserControl *RTN_Create(ParserControl *pc, const char *name, const char *ext, 
   if (!name) name = "";
   if (pc->depth == 0) RTN_SetContainerPath(pc->pszContainerPath);
   std::string gra = std::string(name) + ".gra";
-  int64_t tg = 0, tr = 0, tn = 0;
+  int64_t tg = 0;
   bool readTried = false;
   int status = fReadStatus;
   auto noGrammar = [&](int line) {
@@ -1908,56 +1908,36 @@ ParserControl *RTN_Create(ParserControl *pc, const char *name, const char *ext, 
     readTried = true;
     return RTN_Read(pc, name, st);
   };
-  if (status == RS_NET) {
-    std::string net = std::string(name) + ".net", rtnp = std::string(name) + ".rtn";
-    bool hn = FileTime(net, &tn);
-    if (!hn) {
-      status = FileTime(rtnp, &tr) ? RS_RTN : RS_GRA;
-    } else {
-      bool hg = FileTime(gra, &tg);
-      if (!hg) return noGrammar(__LINE__);
-      if (tg >= tn) {
-        status = RS_GRA;
-      } else {
-        int st = RS_NET;
-        ParserControl *got = read(&st);
-        if (got) return got;
-        if (st == 0) {
-          pc->pres += "RTN_Create: RTN_Read failure for " + net + "in RTN_Create: " + T(__LINE__);
-          return nullptr;
-        }
-        if (st == RS_RTN)
-          status = RS_RTN;
-        else if (st == RS_GRA)
-          status = RS_GRA;
-        else
-          return nullptr;
-      }
+  // Reads NAME.ext when it is newer than the grammar file. Without a net it
+  // sets `status` to what to try next (RS_FAILED: stop, reason in pres).
+  auto tryCompiled = [&](int want, const char *ext, int missing) -> ParserControl * {
+    std::string path = std::string(name) + ext;
+    int64_t tc = 0;
+    if (!FileTime(path, &tc)) {
+      status = missing;
+      return nullptr;
     }
+    status = RS_FAILED;
+    if (!FileTime(gra, &tg)) return noGrammar(__LINE__);
+    if (tg >= tc) {
+      status = RS_GRA;
+      return nullptr;
+    }
+    int st = want;
+    if (ParserControl *got = read(&st)) return got;
+    if (st == 0) {
+      pc->pres += "RTN_Create: RTN_Read failure for " + path + "in RTN_Create: " + T(__LINE__);
+      return nullptr;
+    }
+    // A .net that cannot serve falls back to the .rtn; a .rtn to the grammar.
+    if (st == RS_RTN || st == RS_GRA) status = want == RS_NET ? st : RS_GRA;
+    return nullptr;
+  };
+  if (status == RS_NET) {
+    if (ParserControl *got = tryCompiled(RS_NET, ".net", RS_RTN)) return got;
   }
   if (status == RS_RTN) {
-    std::string rtnp = std::string(name) + ".rtn";
-    if (!FileTime(rtnp, &tr)) {
-      status = RS_GRA;
-    } else {
-      bool hg = FileTime(gra, &tg);
-      if (!hg) return noGrammar(__LINE__);
-      if (tg >= tr) {
-        status = RS_GRA;
-      } else {
-        int st = RS_RTN;
-        ParserControl *got = read(&st);
-        if (got) return got;
-        if (st == 0) {
-          pc->pres += "RTN_Create: RTN_Read failure for " + rtnp + "in RTN_Create: " + T(__LINE__);
-          return nullptr;
-        }
-        if (st == RS_RTN || st == RS_GRA)
-          status = RS_GRA;
-        else
-          return nullptr;
-      }
-    }
+    if (ParserControl *got = tryCompiled(RS_RTN, ".rtn", RS_GRA)) return got;
   }
   if (status != RS_GRA) return nullptr;
 
