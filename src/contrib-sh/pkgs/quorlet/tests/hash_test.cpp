@@ -17,6 +17,7 @@
 #include "GD_hash.h"
 #include "gd.h"
 #include "ipc.h"
+#include "parse_words.h"
 #include "pc.h"
 #include "rtn_io.h"
 
@@ -200,27 +201,7 @@ struct Net {
     GS_DeleteResult(RTN_Free(&top));
     EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
   }
-  std::string Parse(const std::string &input) {
-    RTN_ResetParserControls(&ipc, net);
-    std::istringstream in(input);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    int32_t index = 0, count = 1;
-    std::string word;
-    size_t next = 0;
-    for (;;) {
-      if (ipc.fFinished) {
-        if (word == "cq") break;
-        ipc.fFinished = 0;
-      }
-      const char *labels[1] = {word.c_str()};
-      if (RTN_GetPossibilities(net, &index, &count, labels, nullptr, &ipc)) return "ERROR: " + net->pres;
-      word = next < words.size() ? words[next++] : "cq";
-      index++;
-    }
-    if (RTN_PrintFinished(net, &ipc, 1)) return "ERROR: " + net->pres;
-    return net->pres;
-  }
+  std::string Parse(const std::string &input) { return ParseWords(net, &ipc, input); }
 };
 
 TEST(ParseFacts, SuccessiveAndAlternatingParsesAnswerAsParsesAlone) {

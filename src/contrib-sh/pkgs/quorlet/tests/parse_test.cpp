@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ipc.h"
+#include "parse_words.h"
 
 using namespace rtn;
 
@@ -234,28 +235,7 @@ struct HandNet {
 
   // Parses the words of `input` (after a reset) and answers the n-best text
   // (tcl flag), or "ERROR: ..." with the failure text.
-  std::string Parse(const std::string &input) {
-    RTN_ResetParserControls(&ipc, &pc);
-    std::istringstream in(input);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    words.push_back("cq");
-    int32_t index = 0, count = 1;
-    std::string word;
-    size_t next = 0;
-    for (;;) {
-      if (ipc.fFinished) {
-        if (word == "cq") break;
-        ipc.fFinished = 0;
-      }
-      const char *labels[1] = {word.c_str()};
-      if (RTN_GetPossibilities(&pc, &index, &count, labels, nullptr, &ipc)) return "ERROR: " + pc.pres;
-      word = next < words.size() ? words[next++] : "cq";
-      index++;
-    }
-    if (RTN_PrintFinished(&pc, &ipc, 1)) return "ERROR: " + pc.pres;
-    return pc.pres;
-  }
+  std::string Parse(const std::string &input) { return ParseWords(&pc, &ipc, input); }
 };
 
 // [greet]: (*HELLO +NAME), HELLO (hello) (hi there), NAME (anna) (bob)
@@ -636,28 +616,7 @@ class Grammar {
     }
   }
 
-  std::string Parse(const std::string &input) {
-    RTN_ResetParserControls(&ipc_, net_);
-    std::istringstream in(input);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    int32_t index = 0, count = 1;
-    std::string word;
-    size_t next = 0;
-    for (;;) {
-      if (ipc_.fFinished) {
-        if (word == "cq") break;
-        ipc_.fFinished = 0;
-      }
-      const char *labels[1] = {word.c_str()};
-      if (RTN_GetPossibilities(net_, &index, &count, labels, nullptr, &ipc_)) return "ERROR: " + net_->pres;
-      word = next < words.size() ? words[next++] : "cq";
-      index++;
-    }
-    stepText_ = net_->pres;
-    if (RTN_PrintFinished(net_, &ipc_, 1)) return "ERROR: " + net_->pres;
-    return net_->pres;
-  }
+  std::string Parse(const std::string &input) { return ParseWords(net_, &ipc_, input, &stepText_); }
   // What the steps of the last input left in the result (warnings).
   const std::string &stepText() const { return stepText_; }
 
