@@ -237,6 +237,14 @@ std::string AtLine(std::string t) {
 
 void SetResult(Tcl_Interp *interp, const std::string &s) { Tcl_SetObjResult(interp, Tcl_NewStringObj(s.c_str(), -1)); }
 
+// False, with the text every sub-command but init, uninit, filize and help
+// answers, when no grammar is loaded.
+bool Initialised(Tcl_Interp *interp) {
+  if (State().initialised) return true;
+  SetResult(interp, "Error: \"rp init\" must be called before this function can be called.");
+  return false;
+}
+
 // Releases the grammar and the parse state, and marks the parser
 // uninitialised.
 void ReleaseAll() {
@@ -486,11 +494,8 @@ bool AskAgain(bool *stream) {
 // Parses each input and prints its n best parses, or with "tcl 1" answers
 // them (one per line).
 int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
+  if (!Initialised(interp)) return TCL_ERROR;
   ParserState &st = State();
-  if (!st.initialised) {
-    SetResult(interp, "Error: \"rp init\" must be called before this function can be called.");
-    return TCL_ERROR;
-  }
   Tcl_ResetResult(interp);
   st.net->pres.clear();
   rtn::RTN_ResetParserControls(&st.ipc, st.net);
@@ -653,11 +658,8 @@ int HelpCmd(Tcl_Interp *interp, int, const char **) {
 // Prints the tables of the loaded grammar that the words select; words that
 // select nothing are ignored. Without a word, answers the usage text.
 int PrintCmd(Tcl_Interp *interp, int argc, const char **argv) {
+  if (!Initialised(interp)) return TCL_ERROR;
   ParserState &st = State();
-  if (!st.initialised) {
-    SetResult(interp, "Error: \"rp init\" must be called before this function can be called.");
-    return TCL_ERROR;
-  }
   Tcl_ResetResult(interp);
   st.net->pres.clear();
   static const struct {
@@ -690,10 +692,7 @@ int PrintCmd(Tcl_Interp *interp, int argc, const char **argv) {
 
 // rp search obfile F ...: frame search is not part of this build.
 int SearchCmd(Tcl_Interp *interp, int, const char **) {
-  if (!State().initialised) {
-    SetResult(interp, "Error: \"rp init\" must be called before this function can be called.");
-    return TCL_ERROR;
-  }
+  if (!Initialised(interp)) return TCL_ERROR;
   SetResult(interp, "Error: rp search is not available in this build");
   return TCL_ERROR;
 }
