@@ -158,6 +158,16 @@ struct Created {
   Created &operator=(const Created &) = delete;
 };
 
+// A parameterised case's name: its description with every character
+// that may not stand in a test name made '_'.
+template <class Case>
+std::string CaseName(const ::testing::TestParamInfo<Case> &i) {
+  std::string n = i.param.what;
+  for (char &ch : n)
+    if (!isalnum((unsigned char)ch)) ch = '_';
+  return n;
+}
+
 // One net and its rules: the origin tables worked out by hand. States: 0 the
 // net's start, 1 its end, then 2, 3 ... in the order the expansion makes them.
 struct TableCase {
@@ -241,12 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
         // and only its ending differs.
         TableCase{"copy from the same state", "[t]\n(R a) (R)\nR (c d)\n",
                   "0:0 -> 0:3 c\n0:2 -> 0:1 a\n0:3 -> 0:1 d\n0:3 -> 0:2 d\n"}),
-    [](const ::testing::TestParamInfo<TableCase> &i) {
-      std::string n = i.param.what;
-      for (char &ch : n)
-        if (!isalnum((unsigned char)ch)) ch = '_';
-      return n;
-    });
+    CaseName<TableCase>);
 
 // A net that references another: the sub-net's first word may start a path
 // at the state of the reference (0:2), and its last word returns to the
@@ -400,12 +405,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "There was no grammar definition file found for one.gra in RTN_Create: "},
         TimeCase{"net without gra", RS_NET, 0, 0, 200,
                  "There was no grammar definition file found for one.gra in RTN_Create: "}),
-    [](const ::testing::TestParamInfo<TimeCase> &i) {
-      std::string n = i.param.what;
-      for (char &ch : n)
-        if (!isalnum((unsigned char)ch)) ch = '_';
-      return n;
-    });
+    CaseName<TimeCase>);
 
 TEST(Driver, UnpreparedRecordIsRefused) {
   TempDir d;
@@ -564,12 +564,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "fopen failure for nosuch.gra in GDPC_BufferizeFile: file(grammarDefinitionParserControl) at line("},
         BadCase{"sub-net name leaves the folder", "[t]\n(a [../up])\n",
                 "may not name a file outside the grammar's folder"}),
-    [](const ::testing::TestParamInfo<BadCase> &i) {
-      std::string n = i.param.what;
-      for (char &ch : n)
-        if (!isalnum((unsigned char)ch)) ch = '_';
-      return n;
-    });
+    CaseName<BadCase>);
 
 TEST(BadGrammar, NetsThatReferenceEachOther) {
   TempDir d;
@@ -935,12 +930,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "_ 2:0 1 3 1.0.0.0.0.2.3.3;0.0.0.1.2.3.0.0;0.-1.-1.-1.0.1.3.3; 2~4-1 1 x 0 0 0 \n"
                     "_ 2:0 1 3 1.0.0.0.0.1.3.3;0.0.0.1.2.3.0.0;0.-1.-1.-1.0.1.3.3; 2~4-0 1 x 0 0 0 \n"
                     "_ 2:1 1 3 1.0.0.1.2.1.2.2;0.0.0.1.2.3.0.0;0.-1.-1.-1.0.1.3.3; 4~5-1 1 y 0 0 1 \n"}),
-    [](const ::testing::TestParamInfo<ContextCase> &i) {
-      std::string n = i.param.what;
-      for (char &ch : n)
-        if (!isalnum((unsigned char)ch)) ch = '_';
-      return n;
-    });
+    CaseName<ContextCase>);
 
 TEST(NonTerms, ContextsOfANetReadWithoutThem) {
   TempDir d;
