@@ -66,6 +66,12 @@ static int SkipToToken(ParserControl *pc, int c) {
   return c;
 }
 
+// A byte of 128 or above where a token starts: no grammar text holds one.
+static int HighByteFail(ParserControl *pc) {
+  return Fail(pc, "Error: a byte of 128 or above stands where a token should start in net(" +
+                      pc->Rewrite->netName + ") line(" + Line(pc->line) + ") in GD_lex: " + RTN_TRAILER);
+}
+
 static int CommentFail(ParserControl *pc) {
   return Fail(pc, "Error: a comment is not closed (no */ after its /*) in net(" +
                       pc->Rewrite->netName + ") line(" + Line(pc->line) + ") in GD_lex: " +
@@ -209,8 +215,7 @@ static int Lex(Rewrite **lval, ParserControl *pc) {
   if (c < 0) return CommentFail(pc);
   if (c == 0) return TOK_END;
   if (c >= 128)
-    return Fail(pc, "Error: a byte of 128 or above stands where a token should start in net(" +
-                        rw->netName + ") line(" + Line(pc->line) + ") in GD_lex: " + RTN_TRAILER);
+    return HighByteFail(pc);
   if (IsUpper(c)) {
     if (rw->rhb.count >= rw->rhb.capacity && GDPC_AllocRewriteSides(pc, rw))
       return Fail(pc, "GDPC_AllocRewriteSides failed in FD_lex: " + RTN_TRAILER);
@@ -232,9 +237,7 @@ static int Lex(Rewrite **lval, ParserControl *pc) {
       return TOK_END;
     }
     if (c >= 128)
-      return Fail(pc, "Error: a byte of 128 or above stands where a token should start in net(" +
-                          rw->netName + ") line(" + Line(pc->line) + ") in GD_lex: " +
-                          RTN_TRAILER);
+      return HighByteFail(pc);
     if (c != '(') return c;
     return ReadAlternatives(pc, c);
   }
@@ -245,8 +248,7 @@ static int Lex(Rewrite **lval, ParserControl *pc) {
   if (c < 0) return CommentFail(pc);
   if (c == 0) return TOK_END;
   if (c >= 128)
-    return Fail(pc, "Error: a byte of 128 or above stands where a token should start in net(" +
-                        rw->netName + ") line(" + Line(pc->line) + ") in GD_lex: " + RTN_TRAILER);
+    return HighByteFail(pc);
   if (c == '(') {
     if (rw->rhb.count == 0) return c;  // no rule to receive it: a syntax error
     return ReadAlternatives(pc, c);
