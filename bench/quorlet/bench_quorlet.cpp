@@ -19,6 +19,7 @@
 #include "ipc.h"
 #include "pc.h"
 #include "rtn_io.h"
+#include "travel_grammar.h"
 
 using namespace rtn;
 using Clock = std::chrono::steady_clock;
@@ -27,48 +28,6 @@ static double Ms(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
 
-// Pronounceable made-up words, distinct by construction.
-static std::string Word(int i) {
-  static const char *syl[] = {"ka", "lo", "mi", "ru", "te", "sa", "no", "vi", "do", "pe"};
-  std::string w;
-  do {
-    w += syl[i % 10];
-    i /= 10;
-  } while (i);
-  return w + "x";
-}
-
-static void Put(const std::string &dir, const std::string &name, const std::string &text) {
-  std::ofstream(dir + name + ".gra") << text;
-}
-
-// Writes the travel grammar: about 450 words over six nets.
-static void WriteGrammar(const std::string &dir, std::vector<std::string> &cities,
-                         std::vector<std::string> &airlines, int ncities) {
-  Put(dir, "travel",
-      "[travel]\n(*GREET *WANT [trip_fs] *[when_fs] *[airline_fs] *PLEASE)\n"
-      "GREET (hello) (hi there) (good morning)\n"
-      "WANT (i want to fly) (i would like to go) (book me a flight) (show me flights)\n"
-      "PLEASE (please) (thanks) (thank you)\n");
-  Put(dir, "trip_fs", "[trip_fs]\n(*FROM [city_fs] TO [city_fs]) (TO [city_fs])\n"
-                      "FROM (from) (leaving from)\nTO (to) (going to) (arriving in)\n");
-  std::string c = "[city_fs]\n(CITY)\nCITY";
-  for (int i = 0; i < ncities; i++) {
-    cities.push_back(i % 8 == 0 ? "new " + Word(i) : Word(i));
-    c += " (" + cities.back() + ")";
-  }
-  Put(dir, "city_fs", c + "\n");
-  Put(dir, "when_fs", "[when_fs]\n(*ON [day_fs] *TIME)\nON (on) (next)\n"
-                      "TIME (morning) (afternoon) (evening) (at night)\n");
-  Put(dir, "day_fs", "[day_fs]\n(monday) (tuesday) (wednesday) (thursday) (friday) "
-                     "(saturday) (sunday) (tomorrow) (today)\n");
-  std::string a = "[airline_fs]\n(with AIRLINE)\nAIRLINE";
-  for (int i = 0; i < 100; i++) {
-    airlines.push_back(Word(1000 + i) + " air");
-    a += " (" + airlines.back() + ")";
-  }
-  Put(dir, "airline_fs", a + "\n");
-}
 
 // A compiled or loaded grammar: the record prepared for it and the net
 // that the driver answered.
@@ -109,7 +68,7 @@ int main(int argc, char **argv) {
     char tmpl[] = "/tmp/qbenchXXXXXX";
     std::string dir = std::string(mkdtemp(tmpl)) + "/";
     std::vector<std::string> cities, airlines;
-    WriteGrammar(dir, cities, airlines, ncities);
+    WriteTravelGrammar(dir, cities, airlines, ncities, 100);
     // Nets are found, and compiled files written, in the current folder.
     if (chdir(dir.c_str()) != 0) return 1;
     const int rounds = ncities > 1000 ? 2 : 20;

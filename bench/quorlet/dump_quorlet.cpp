@@ -20,44 +20,11 @@
 #include "ipc.h"
 #include "pc.h"
 #include "rtn_io.h"
+#include "travel_grammar.h"
 
 using namespace rtn;
 
 static std::string g_channel;
-
-static void Put(const std::string &dir, const std::string &name, const std::string &text) {
-  std::ofstream(dir + name + ".gra") << text;
-}
-
-static std::string Word(int i) {
-  static const char *syl[] = {"ka", "lo", "mi", "ru", "te", "sa", "no", "vi", "do", "pe"};
-  std::string w;
-  do {
-    w += syl[i % 10];
-    i /= 10;
-  } while (i);
-  return w + "x";
-}
-
-static void WriteTravel(const std::string &dir) {
-  Put(dir, "travel",
-      "[travel]\n(*GREET *WANT [trip_fs] *[when_fs] *[airline_fs] *PLEASE)\n"
-      "GREET (hello) (hi there) (good morning)\n"
-      "WANT (i want to fly) (i would like to go) (book me a flight) (show me flights)\n"
-      "PLEASE (please) (thanks) (thank you)\n");
-  Put(dir, "trip_fs", "[trip_fs]\n(*FROM [city_fs] TO [city_fs]) (TO [city_fs])\n"
-                      "FROM (from) (leaving from)\nTO (to) (going to) (arriving in)\n");
-  std::string c = "[city_fs]\n(CITY)\nCITY";
-  for (int i = 0; i < 40; i++) c += " (" + (i % 8 == 0 ? "new " + Word(i) : Word(i)) + ")";
-  Put(dir, "city_fs", c + "\n");
-  Put(dir, "when_fs", "[when_fs]\n(*ON [day_fs] *TIME)\nON (on) (next)\n"
-                      "TIME (morning) (afternoon) (evening) (at night)\n");
-  Put(dir, "day_fs", "[day_fs]\n(monday) (tuesday) (wednesday) (thursday) (friday) "
-                     "(saturday) (sunday) (tomorrow) (today)\n");
-  std::string a = "[airline_fs]\n(with AIRLINE)\nAIRLINE";
-  for (int i = 0; i < 10; i++) a += " (" + Word(1000 + i) + " air)";
-  Put(dir, "airline_fs", a + "\n");
-}
 
 struct Options {
   const char *name;
@@ -199,7 +166,8 @@ int main(int argc, char **argv) {
       for (std::string line; std::getline(f, line);)
         if (!line.empty() && line[0] != '#') seeds.push_back(Split(line.substr(0, line.find('|'))));
     } else {
-      WriteTravel(dir);
+      std::vector<std::string> cities, airlines;
+      WriteTravelGrammar(dir, cities, airlines, 40, 10);
       seeds.push_back(Split("hello i want to fly from new kax to lox on friday morning with kakakalox air please"));
       seeds.push_back(Split("show me flights going to mix next tuesday at night thanks"));
     }
