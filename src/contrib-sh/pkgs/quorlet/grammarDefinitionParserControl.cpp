@@ -101,6 +101,16 @@ static int GrowTable(ParserControl *pc, Grow<T> &g, const char *failText, int li
   g.step = step;
   return 0;
 }
+// The same for a table the record may not have made: a missing one fails
+// with the growth's own text.
+template <class T>
+static int GrowTable(ParserControl *pc, Grow<T> *g, const char *failText, int line) {
+  if (!g) {
+    pc->pres += failText + Trailer("grammarDefinitionParserControl", line);
+    return 1;
+  }
+  return GrowTable(pc, *g, failText, line);
+}
 #define GROW(pc, g, text) GrowTable(pc, g, text, __LINE__)
 
 static void FirstStrings(StringTable &t, int capacity, int step, bool tlist, bool flags) {
@@ -249,11 +259,7 @@ LOGGED_GROWTH(GDPC_AllocNextNetTableChars, pnn, NEXTNET_TABLESIZE,
               "dbrealloc failure in GDPC_AllocNextNetTableChars: ")
 
 int GDPC_AllocNT_Arrays(ParserControl *pc) {
-  if (!pc->nonTerm) {
-    pc->pres += std::string("dbrealloc failure in GDPC_AllocNT_Arrays: ") + TR;
-    return 1;
-  }
-  return GROW(pc, *pc->nonTerm, "dbrealloc failure in GDPC_AllocNT_Arrays: ");
+  return GROW(pc, pc->nonTerm, "dbrealloc failure in GDPC_AllocNT_Arrays: ");
 }
 
 int GDPC_AllocNTs(ParserControl *pc, NT_Array *nt) {
@@ -261,11 +267,7 @@ int GDPC_AllocNTs(ParserControl *pc, NT_Array *nt) {
 }
 
 int GDPC_AllocOriginArrays(ParserControl *pc) {
-  if (!pc->From) {
-    pc->pres += std::string("dbmalloc failed in GDPC_AllocOriginArrays: ") + TR;
-    return 1;
-  }
-  return GROW(pc, *pc->From, "dbmalloc failed in GDPC_AllocOriginArrays: ");
+  return GROW(pc, pc->From, "dbmalloc failed in GDPC_AllocOriginArrays: ");
 }
 
 int GDPC_AllocOriginPrefixArrays(ParserControl *pc, Origin *origin) {
@@ -328,11 +330,7 @@ int GDPC_AllocNullToFois(ParserControl *pc, NullToDestination *entry) {
 }
 
 int GDPC_AllocEntries(ParserControl *pc, EntryTable *table) {
-  if (!table) {
-    pc->pres += std::string("dbrealloc failed for pHtEntry->pointer in RTN_AllocEntries: ") + TR;
-    return 1;
-  }
-  return GROW(pc, *table, "dbrealloc failed for pHtEntry->pointer in RTN_AllocEntries: ");
+  return GROW(pc, table, "dbrealloc failed for pHtEntry->pointer in RTN_AllocEntries: ");
 }
 
 // ---------------------------------------------------------------------------
