@@ -1,6 +1,7 @@
 // Object files of named fields; see container_file.h.
 #include "container_file.h"
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -163,13 +164,16 @@ CntrFile *Cntr_ObjFOpen(GS_Result *r, const char *path, int mode) {
     delete f;
     return nullptr;
   }
-  std::string b;
-  if (fseek(in, 0, SEEK_END) == 0) {
-    long size = ftell(in);
-    // A folder answers a size of no meaning; reading it fails below.
-    if (size > 0 && size < 0x7fffffffL) b.reserve((size_t)size);
-    fseek(in, 0, SEEK_SET);
+  // A folder opens like a file; only a regular file holds objects.
+  struct stat st;
+  if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode)) {
+    fclose(in);
+    append(r, std::string("cannot read object file \"") + path + "\"");
+    delete f;
+    return nullptr;
   }
+  std::string b;
+  if (st.st_size > 0) b.reserve((size_t)st.st_size);
   char buf[65536];
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, in)) > 0) b.append(buf, n);

@@ -1,6 +1,7 @@
 #include "container_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -101,6 +102,14 @@ TEST(ObjectFile, missing_damaged_or_truncated_files_are_refused) {
         EXPECT_NE(r->text[0], '\0');
         if (d) Cntr_ObjFClose(r, d);
     }
-    GS_DeleteResult(r);
     unlink(path.c_str());
+    // A folder opens with fopen; it is refused in either mode.
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    for (int mode : {0, 1}) {
+        GS_ResetResult(r);
+        EXPECT_EQ(Cntr_ObjFOpen(r, path.c_str(), mode), nullptr) << mode;
+        EXPECT_NE(std::string(r->text).find("cannot read object file"), std::string::npos) << r->text;
+    }
+    rmdir(path.c_str());
+    GS_DeleteResult(r);
 }
