@@ -17,16 +17,16 @@ build: $(BUILD)/CMakeCache.txt
 demo: deps build
 	$(BUILD)/bin/tovik examples/demo.tcl
 
-test: build
+test: deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-asan:
+asan: deps
 	cmake -S . -B build-asan -DTOVIK_ASAN=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
 
 # One benchmark at a time: they compare speeds, and must not share the cores.
-bench: build
+bench: deps build
 	cmake --build $(BUILD) --target benchmarks -j 1
 
 clean:
