@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mu.h"
+#include "simd.h"
 
 namespace {
 
@@ -23,6 +24,17 @@ void zip(int rows, int cols, float **a, float **b, float **out, Op op) {
         float *__restrict o = out[i];
         for (int j = 0; j < cols; j++) o[j] = op(x[j], y[j]);
     }
+}
+
+using RowKernel = void (*)(int, const float *, const float *, float *);
+
+// Outputs beyond this many bytes are streamed past the caches.
+constexpr size_t kStreamBytes = 16u << 20;
+
+void zipRows(int rows, float **a, float **b, float **out, int cols, RowKernel kernel, RowKernel stream) {
+    bool big = (size_t)rows * cols * sizeof(float) > kStreamBytes;
+    for (int i = 0; i < rows; i++) (big ? stream : kernel)(cols, a[i], b[i], out[i]);
+    if (big) mu_simd::streamFence();
 }
 
 template <class Op>
@@ -125,14 +137,14 @@ int mu_rmrm(int code, int rowsA, int colsA, int rowsB, int colsB, float **a, flo
         gemm(rowsA, colsA, colsB, 1.0f, a, b, 0.0f, out);
         return 0;
     case MU_MUL:
-    case MU_PMUL: zip(rowsA, colsA, a, b, out, [](float x, float y) { return x * y; }); return 0;
+    case MU_PMUL: zipRows(rowsA, a, b, out, colsA, mu_simd::mul, mu_simd::mulStream); return 0;
     case MU_DIV:
-    case MU_PDIV: zip(rowsA, colsA, a, b, out, [](float x, float y) { return x / y; }); return 0;
+    case MU_PDIV: zipRows(rowsA, a, b, out, colsA, mu_simd::div, mu_simd::divStream); return 0;
     case MU_REM: zip(rowsA, colsA, a, b, out, remf); return 0;
     case MU_ADD:
-    case MU_PADD: zip(rowsA, colsA, a, b, out, [](float x, float y) { return x + y; }); return 0;
+    case MU_PADD: zipRows(rowsA, a, b, out, colsA, mu_simd::add, mu_simd::addStream); return 0;
     case MU_SUBTR:
-    case MU_PSUBTR: zip(rowsA, colsA, a, b, out, [](float x, float y) { return x - y; }); return 0;
+    case MU_PSUBTR: zipRows(rowsA, a, b, out, colsA, mu_simd::subtr, mu_simd::subStream); return 0;
     default: return -1;
     }
 }

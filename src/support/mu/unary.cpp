@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "mu.h"
+#include "simd.h"
 
 namespace {
 
@@ -32,11 +33,15 @@ bool isVector(int rows, int cols) { return rows < 2 || cols < 2; }
 void uniPart(MuFunc f, int rows, int cols, float **in, float **out) {
     // The common functions have float forms that vectorise; the rest go
     // through the double function.
-    if (f == (MuFunc)std::fabs) map(rows, cols, in, out, [](float v) { return std::fabs(v); });
-    else if (f == (MuFunc)std::sqrt) map(rows, cols, in, out, [](float v) { return std::sqrt(v); });
-    else if (f == (MuFunc)std::floor) map(rows, cols, in, out, [](float v) { return std::floor(v); });
-    else if (f == (MuFunc)std::ceil) map(rows, cols, in, out, [](float v) { return std::ceil(v); });
-    else map(rows, cols, in, out, [f](float v) { return (float)f(v); });
+    void (*kernel)(int, const float *, float *) = f == (MuFunc)std::fabs    ? mu_simd::fabs
+                                                  : f == (MuFunc)std::sqrt  ? mu_simd::sqrt
+                                                  : f == (MuFunc)std::floor ? mu_simd::floor
+                                                  : f == (MuFunc)std::ceil  ? mu_simd::ceil
+                                                                            : nullptr;
+    if (kernel)
+        for (int i = 0; i < rows; i++) kernel(cols, in[i], out[i]);
+    else
+        map(rows, cols, in, out, [f](float v) { return (float)f(v); });
 }
 
 void zeromeanPart(int rows, int cols, float **in, float **out) {
