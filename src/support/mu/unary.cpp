@@ -108,6 +108,13 @@ void stdParts(int rows, int cols, float **re, float **im, float **out, int colFl
     }
 }
 
+void extreme(int rows, int cols, float **in, float **out, int colFlag, bool largest) {
+    float sign = largest ? -1.0f : 1.0f;
+    reduce(
+        rows, cols, in, out, colFlag, [sign] { return sign * (float)INFINITY; },
+        [largest](float &a, float v) { a = (largest ? v > a : v < a) ? v : a; }, [](float a, int) { return a; });
+}
+
 } // namespace
 
 extern "C" {
@@ -395,16 +402,12 @@ int mu_cmean(MuFunc, int rows, int cols, float **re, float **im, float **oR, flo
 }
 
 int mu_min(MuFunc, int rows, int cols, float **in, float **out, int colFlag) {
-    reduce(
-        rows, cols, in, out, colFlag, [] { return (float)INFINITY; },
-        [](float &a, float v) { a = v < a ? v : a; }, [](float a, int) { return a; });
+    extreme(rows, cols, in, out, colFlag, false);
     return 0;
 }
 
 int mu_max(MuFunc, int rows, int cols, float **in, float **out, int colFlag) {
-    reduce(
-        rows, cols, in, out, colFlag, [] { return -(float)INFINITY; },
-        [](float &a, float v) { a = v > a ? v : a; }, [](float a, int) { return a; });
+    extreme(rows, cols, in, out, colFlag, true);
     return 0;
 }
 

@@ -74,6 +74,25 @@ double lineNorm(const Lines &ln, int line, float **a, float l, const char *lText
     return n.result();
 }
 
+// The scatter matrix (sums of products of deviations from the means, upper
+// triangle filled) of c variables observed n times: element i of variable
+// j is m[i][j], or m[j][i] when transposed.
+std::vector<double> scatter(float **m, int n, int c, bool transposed) {
+    auto at = [&](int i, int j) { return (double)(transposed ? m[j][i] : m[i][j]); };
+    std::vector<double> mean(c, 0.0), d((size_t)n * c), s((size_t)c * c, 0.0);
+    for (int i = 0; i < n; i++)
+        for (int j = 0; j < c; j++) mean[j] += at(i, j);
+    for (int j = 0; j < c; j++) mean[j] /= n;
+    for (int i = 0; i < n; i++)
+        for (int j = 0; j < c; j++) d[(size_t)i * c + j] = at(i, j) - mean[j];
+    for (int i = 0; i < n; i++) {
+        const double *r = &d[(size_t)i * c];
+        for (int p = 0; p < c; p++)
+            for (int q = p; q < c; q++) s[(size_t)p * c + q] += r[p] * r[q];
+    }
+    return s;
+}
+
 } // namespace
 
 extern "C" {
@@ -193,47 +212,20 @@ int mu_find(MxMatrix *a, int minFlag, int *row, int *col, float *value) {
 }
 
 int mu_cov(MxMatrix *a, MxMatrix *out) {
-    if (a->rows == 1) {
-        int n = a->cols;
-        if (n < 2) return -1;
-        double m = 0, s = 0;
-        for (int j = 0; j < n; j++) m += a->real[0][j];
-        m /= n;
-        for (int j = 0; j < n; j++) s += (a->real[0][j] - m) * (a->real[0][j] - m);
-        out->real[0][0] = (float)(s / (n - 1));
-        return 1;
-    }
-    int n = a->rows, c = a->cols;
-    std::vector<double> mean(c, 0.0), d((size_t)n * c), cov((size_t)c * c, 0.0);
-    for (int i = 0; i < n; i++)
-        for (int j = 0; j < c; j++) mean[j] += a->real[i][j];
-    for (int j = 0; j < c; j++) mean[j] /= n;
-    for (int i = 0; i < n; i++)
-        for (int j = 0; j < c; j++) d[(size_t)i * c + j] = a->real[i][j] - mean[j];
-    for (int i = 0; i < n; i++) {
-        const double *r = &d[(size_t)i * c];
-        for (int p = 0; p < c; p++)
-            for (int q = p; q < c; q++) cov[(size_t)p * c + q] += r[p] * r[q];
-    }
+    // A single row is one variable observed cols times.
+    bool oneRow = a->rows == 1;
+    int n = oneRow ? a->cols : a->rows, c = oneRow ? 1 : a->cols;
+    if (n < 2) return -1;
+    std::vector<double> s = scatter(a->real, n, c, oneRow);
     for (int p = 0; p < c; p++)
-        for (int q = p; q < c; q++) out->real[p][q] = out->real[q][p] = (float)(cov[(size_t)p * c + q] / (n - 1));
+        for (int q = p; q < c; q++) out->real[p][q] = out->real[q][p] = (float)(s[(size_t)p * c + q] / (n - 1));
     return 1;
 }
 
 int mu_corr(MxMatrix *a, MxMatrix *out) {
     int n = a->rows, c = a->cols;
     if (n < 2) return -1;
-    std::vector<double> mean(c, 0.0), d((size_t)n * c), s((size_t)c * c, 0.0);
-    for (int i = 0; i < n; i++)
-        for (int j = 0; j < c; j++) mean[j] += a->real[i][j];
-    for (int j = 0; j < c; j++) mean[j] /= n;
-    for (int i = 0; i < n; i++)
-        for (int j = 0; j < c; j++) d[(size_t)i * c + j] = a->real[i][j] - mean[j];
-    for (int i = 0; i < n; i++) {
-        const double *r = &d[(size_t)i * c];
-        for (int p = 0; p < c; p++)
-            for (int q = p; q < c; q++) s[(size_t)p * c + q] += r[p] * r[q];
-    }
+    std::vector<double> s = scatter(a->real, n, c, false);
     for (int p = 0; p < c; p++)
         if (!(s[(size_t)p * c + p] > 0)) return -1;
     for (int p = 0; p < c; p++)

@@ -87,8 +87,13 @@ class Matrix {
     MxMatrix *m_;
 };
 
-// Sets the result to a formatted message; answers TCL_ERROR.
-int fail(Tcl_Interp *interp, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// Sets the result to a message formatted as by printf (%s %d %c); answers
+// TCL_ERROR.
+template <class... Args>
+int fail(Tcl_Interp *interp, const char *format, Args... args) {
+    Tcl_SetObjResult(interp, Tcl_ObjPrintf(format, args...));
+    return TCL_ERROR;
+}
 // "mx SUB: TEXT is an empty matrix" when m has no element.
 bool refuseEmpty(Tcl_Interp *interp, const char *sub, const MxMatrix *m, const char *text);
 // Before the arithmetic of a command, and at its successful end: a

@@ -1,7 +1,6 @@
 // The operator commands of mx: two-operand operators, one-operand
 // operators and reductions. Each handler gets its table row as client data.
 #include <cmath>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -11,20 +10,6 @@
 #include "mx.h"
 
 namespace mx {
-
-int fail(Tcl_Interp *interp, const char *format, ...) {
-    va_list ap;
-    va_start(ap, format);
-    va_list ap2;
-    va_copy(ap2, ap);
-    int n = vsnprintf(nullptr, 0, format, ap);
-    va_end(ap);
-    std::string s(n > 0 ? n : 0, '\0');
-    vsnprintf(&s[0], s.size() + 1, format, ap2);
-    va_end(ap2);
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(s.c_str(), -1));
-    return TCL_ERROR;
-}
 
 bool refuseEmpty(Tcl_Interp *interp, const char *sub, const MxMatrix *m, const char *text) {
     if (m->rows > 0 && m->cols > 0) return false;
