@@ -55,8 +55,12 @@ std::string formatInt(const char *fmt, int v) {
     return buf;
 }
 
-int negativePrecision(Tcl_Interp *interp, const char *sub) {
-    return fail(interp, "mx %s: cannot use negative precision", sub);
+// A float has no more than 112 significant digits; a precision far beyond
+// that would only make the text huge.
+int badPrecision(Tcl_Interp *interp, const char *sub, int precision) {
+    if (precision < 0) return fail(interp, "mx %s: cannot use negative precision", sub);
+    if (precision > 1000) return fail(interp, "mx %s: precision %d is too large", sub, precision);
+    return TCL_OK;
 }
 
 // Number of elements of a range first:step:last; < 1 when it selects none.
@@ -123,7 +127,7 @@ int MxPutsCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (Cmds_ParseArgs(interp, 2, argc, argv, "indata %s -raw %n -text %n -nonewline %n -int %n -precision %i", &in,
                        &raw, &text, &nonewline, &asInt, &precision))
         return TCL_ERROR;
-    if (precision < 0) return negativePrecision(interp, sub);
+    if (badPrecision(interp, sub, precision)) return TCL_ERROR;
     Matrix a;
     if (getComplex(interp, sub, in, a)) return TCL_ERROR;
     float **parts[2] = {a->real, a->imag};
@@ -177,7 +181,7 @@ int MxValueCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) 
     if (Cmds_ParseArgs(interp, 2, argc, argv, "inob %s row %i col ?i -int %n -precision %i", &in, &row, &col, &asInt,
                        &precision))
         return TCL_ERROR;
-    if (precision < 0) return negativePrecision(interp, sub);
+    if (badPrecision(interp, sub, precision)) return TCL_ERROR;
     Matrix a;
     if (getReal(interp, sub, in, a)) return TCL_ERROR;
     if (col == INT32_MIN) {
