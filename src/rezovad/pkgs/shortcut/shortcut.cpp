@@ -72,7 +72,7 @@ int ShortcutLinkMethod(ClientData, Tcl_Interp *interp, int argc, const char *arg
     if (endsWith(tgt, ".desktop")) {
         DesktopEntrySpec d;
         d.source = src;
-        d.executable = exists && S_ISREG(st.st_mode) && access(src.c_str(), X_OK) == 0;
+        d.executable = exists && S_ISREG(st.st_mode) && (st.st_mode & 0111) && access(src.c_str(), X_OK) == 0;
         d.description = description;
         d.workdir = workdir ? dir.c_str() : nullptr;
         d.arguments = args;
