@@ -64,6 +64,11 @@ bool parseCellRef(const std::string &a, int &col, int &row) {
     return i == a.size() && i > digits && row > 0 && col <= 16384 && row <= 1048576;
 }
 
+bool endsWith(const std::string &s, const char *tail) {
+    size_t n = strlen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
 std::string cellName(int col, int row) {
     std::string c;
     for (int n = col; n > 0; n = (n - 1) / 26) c.insert(c.begin(), static_cast<char>('A' + (n - 1) % 26));
@@ -185,7 +190,7 @@ struct XlsxBook::Impl {
         if (Member *root = member("_rels/.rels")) {
             if (xmlDoc *d = parseXml(root->data)) {
                 for (xmlNode *c = xmlDocGetRootElement(d)->children; c; c = c->next)
-                    if (isElement(c, "Relationship") && attr(c, "Type").find("/officeDocument") != std::string::npos) {
+                    if (isElement(c, "Relationship") && endsWith(attr(c, "Type"), "/officeDocument")) {
                         std::string t = attr(c, "Target");
                         workbookPart = !t.empty() && t[0] == '/' ? t.substr(1) : t;
                     }
