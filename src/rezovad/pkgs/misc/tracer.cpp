@@ -14,6 +14,7 @@ namespace {
 struct CmdTracer {
     int pcmd = 0, peval = 1, cmds = 1, procs = 1, indent = 1, level = 2147483647, enabled = 1;
     Tcl_Channel file = nullptr;  // held by a registration of our own
+    std::string fileName;        // as the script named it ("stderr")
     std::string call;
     bool hasCall = false;
     Tcl_Interp *interp = nullptr;
@@ -48,7 +49,7 @@ const char *kOptions[] = {"-pcmd", "-peval", "-file", "-cmds", "-procs", "-inden
 void appendOption(Tcl_Interp *interp, CmdTracer *t, int k) {
     Tcl_AppendElement(interp, kOptions[k]);
     int *flags[] = {&t->pcmd, &t->peval, nullptr, &t->cmds, &t->procs};
-    if (k == 2) Tcl_AppendElement(interp, Tcl_GetChannelName(t->file));
+    if (k == 2) Tcl_AppendElement(interp, t->fileName.c_str());
     else if (k == 5) Tcl_AppendElement(interp, std::to_string(t->indent).c_str());
     else if (k == 6) Tcl_AppendElement(interp, std::to_string(t->level).c_str());
     else if (k == 7) Tcl_AppendElement(interp, t->hasCall ? t->call.c_str() : "");
@@ -72,6 +73,7 @@ int setFile(Tcl_Interp *interp, CmdTracer *t, const char *name) {
     Tcl_RegisterChannel(nullptr, c);
     if (t->file) Tcl_UnregisterChannel(nullptr, t->file);
     t->file = c;
+    t->fileName = name;
     return TCL_OK;
 }
 
@@ -179,23 +181,31 @@ char *endLoop(ClientData, Tcl_Interp *, const char *, const char *, int) {
     return nullptr;
 }
 
+// Output goes through the interpreter's own standard channels, so that it
+// keeps its order with what the evaluated commands print.
+void say(int which, const std::string &text) {
+    Tcl_Channel c = Tcl_GetStdChannel(which);
+    if (!c) return;
+    Tcl_WriteChars(c, text.c_str(), static_cast<int>(text.size()));
+    Tcl_Flush(c);
+}
+
 // Writes the prompt of cmd_prompt1 (new command) or cmd_prompt2
 // (continuation), or "# " for a new command.
 void prompt(Tcl_Interp *interp, bool partial) {
     const char *script = Tcl_GetVar(interp, partial ? "cmd_prompt2" : "cmd_prompt1", TCL_GLOBAL_ONLY);
     if (script) {
         if (Tcl_Eval(interp, script) == TCL_OK) {
-            fflush(stdout);
+            say(TCL_STDOUT, "");
             return;
         }
-        fprintf(stderr, "%s\n", Tcl_GetStringResult(interp));
+        say(TCL_STDERR, std::string(Tcl_GetStringResult(interp)) + "\n");
         Tcl_AddErrorInfo(interp, "\n    (script that generates prompt)");
     } else if (partial) {
-        fflush(stdout);
+        say(TCL_STDOUT, "");
         return;
     }
-    fputs("# ", stdout);
-    fflush(stdout);
+    say(TCL_STDOUT, "# ");
 }
 
 }  // namespace
@@ -248,7 +258,7 @@ int Misc_LoopCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
         ssize_t n = getline(&line, &cap, stdin);
         if (n < 0) {
             if (ferror(stdin)) {
-                if (errno == EINTR) fputs("interrupted\n", stdout);
+                if (errno == EINTR) say(TCL_STDOUT, "interrupted\n");
                 break;
             }
             if (!partial) break;
@@ -262,9 +272,8 @@ int Misc_LoopCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
         partial = false;
         int code = Tcl_RecordAndEval(interp, Tcl_DStringValue(&command), 0);
         const char *r = Tcl_GetStringResult(interp);
-        if (code != TCL_OK) fprintf(stderr, "%s\n", r);
-        else if (*r) fprintf(stdout, "%s\n", r);
-        fflush(stdout);
+        if (code != TCL_OK) say(TCL_STDERR, std::string(r) + "\n");
+        else if (*r) say(TCL_STDOUT, std::string(r) + "\n");
         Tcl_DStringSetLength(&command, 0);
         if (n == 0) break;
     }
