@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "server.h"
+#include "textconv.h"
 
 const GUID IID_NULL = {0, 0, 0, {0}};
 const GUID IID_IUnknown = {0, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -159,37 +160,7 @@ std::string Auto_ErrorText(uint32_t code) {
 
 std::u16string Auto_ToWide(const std::string &s) {
     std::u16string w;
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = s[i];
-        uint32_t cp;
-        int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        if (extra < 0 || i + extra >= s.size() + (extra == 0 ? 1 : 0)) {
-            w.push_back(0xFFFD);
-            i++;
-            continue;
-        }
-        cp = extra ? c & (0x3F >> extra) : c;
-        bool bad = false;
-        for (int k = 1; k <= extra; k++) {
-            unsigned char n = s[i + k];
-            if ((n & 0xC0) != 0x80) bad = true;
-            cp = (cp << 6) | (n & 0x3F);
-        }
-        if (bad) {
-            w.push_back(0xFFFD);
-            i++;
-            continue;
-        }
-        i += extra + 1;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            w.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            w.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            w.push_back(static_cast<char16_t>(cp));
-        }
-    }
+    Text_Utf16(s, w, false);
     return w;
 }
 
@@ -231,26 +202,11 @@ int Auto_LiveObjects(void) { return RefCounted::live; }
 
 namespace {
 
-struct BindCtx : IBindCtx, RefCounted {
-    HRESULT QueryInterface(const GUID &, void **out) override {
-        *out = static_cast<IBindCtx *>(this);
-        AddRef();
-        return S_OK;
-    }
-    uint32_t AddRef() override { return ref(); }
-    uint32_t Release() override { return unref(); }
-};
+struct BindCtx : Unknown<IBindCtx> {};
 
-struct FileMoniker : IMoniker, RefCounted {
+struct FileMoniker : Unknown<IMoniker> {
     std::string path;
     explicit FileMoniker(std::string p) : path(std::move(p)) {}
-    HRESULT QueryInterface(const GUID &, void **out) override {
-        *out = static_cast<IMoniker *>(this);
-        AddRef();
-        return S_OK;
-    }
-    uint32_t AddRef() override { return ref(); }
-    uint32_t Release() override { return unref(); }
     HRESULT GetDisplayName(IBindCtx *, IMoniker *, OLECHAR **name) override {
         std::u16string w = Auto_ToWide(path);
         *name = static_cast<OLECHAR *>(CoTaskMemAlloc((w.size() + 1) * sizeof(OLECHAR)));
@@ -283,19 +239,12 @@ struct RotEntry {
 
 struct Rot;
 
-struct EnumMonikers : IEnumMoniker, RefCounted {
+struct EnumMonikers : Unknown<IEnumMoniker> {
     std::vector<IMoniker *> list;
     size_t at = 0;
     ~EnumMonikers() override {
         for (IMoniker *m : list) m->Release();
     }
-    HRESULT QueryInterface(const GUID &, void **out) override {
-        *out = static_cast<IEnumMoniker *>(this);
-        AddRef();
-        return S_OK;
-    }
-    uint32_t AddRef() override { return ref(); }
-    uint32_t Release() override { return unref(); }
     HRESULT Next(unsigned count, IMoniker **out, unsigned *fetched) override {
         unsigned n = 0;
         while (n < count && at < list.size()) {
@@ -323,14 +272,7 @@ std::string displayName(IMoniker *m) {
 std::vector<RotEntry> rot;
 uint32_t nextCookie = 1;
 
-struct RotHandle : IRunningObjectTable, RefCounted {
-    HRESULT QueryInterface(const GUID &, void **out) override {
-        *out = static_cast<IRunningObjectTable *>(this);
-        AddRef();
-        return S_OK;
-    }
-    uint32_t AddRef() override { return ref(); }
-    uint32_t Release() override { return unref(); }
+struct RotHandle : Unknown<IRunningObjectTable> {
     RotEntry *find(IMoniker *m) {
         std::string n = displayName(m);
         for (RotEntry &e : rot)

@@ -16,16 +16,9 @@ namespace {
 thread_local std::string serverError;
 thread_local std::string failMember;
 
-struct TypeInfo : ITypeInfo, RefCounted {
+struct TypeInfo : Unknown<ITypeInfo> {
     TYPEATTR attr;
     explicit TypeInfo(const GUID &g) { attr.guid = g; }
-    HRESULT QueryInterface(const GUID &, void **out) override {
-        *out = static_cast<ITypeInfo *>(this);
-        AddRef();
-        return S_OK;
-    }
-    uint32_t AddRef() override { return ref(); }
-    uint32_t Release() override { return unref(); }
     HRESULT GetTypeAttr(TYPEATTR **out) override {
         *out = &attr;
         return S_OK;
@@ -353,10 +346,15 @@ HRESULT sheetItem(Workbook *wb, VARIANT *arg, VARIANT *r, std::string &err) {
     return S_OK;
 }
 
-struct NamesColl : DispObject {
+// The names or the sheets of a workbook: Count, and Item by position (or,
+// for sheets, by name).
+struct Collection : DispObject {
+    typedef HRESULT (*ItemFn)(Workbook *, VARIANT *, VARIANT *, std::string &);
     Workbook *wb;
-    explicit NamesColl(Workbook *w) : wb(w) { wb->AddRef(); }
-    ~NamesColl() override { wb->Release(); }
+    size_t (*count)(Workbook *);
+    ItemFn item;
+    Collection(Workbook *w, size_t (*c)(Workbook *), ItemFn i) : wb(w), count(c), item(i) { wb->AddRef(); }
+    ~Collection() override { wb->Release(); }
     const char *const *memberNames() const override {
         static const char *n[] = {"Count", "Item", nullptr};
         return n;
@@ -364,32 +362,16 @@ struct NamesColl : DispObject {
     HRESULT call(int member, uint16_t, Args &args, VARIANT *r, std::string &err) override {
         if (member == 0) {
             r->vt = VT_I4;
-            r->lVal = static_cast<int32_t>(wb->book.names().size());
+            r->lVal = static_cast<int32_t>(count(wb));
             return S_OK;
         }
         if (args.empty()) return DISP_E_BADPARAMCOUNT;
-        return nameItem(wb, args[0], r, err);
+        return item(wb, args[0], r, err);
     }
 };
 
-struct SheetsColl : DispObject {
-    Workbook *wb;
-    explicit SheetsColl(Workbook *w) : wb(w) { wb->AddRef(); }
-    ~SheetsColl() override { wb->Release(); }
-    const char *const *memberNames() const override {
-        static const char *n[] = {"Count", "Item", nullptr};
-        return n;
-    }
-    HRESULT call(int member, uint16_t, Args &args, VARIANT *r, std::string &err) override {
-        if (member == 0) {
-            r->vt = VT_I4;
-            r->lVal = static_cast<int32_t>(wb->book.sheetNames().size());
-            return S_OK;
-        }
-        if (args.empty()) return DISP_E_BADPARAMCOUNT;
-        return sheetItem(wb, args[0], r, err);
-    }
-};
+size_t nameCount(Workbook *wb) { return wb->book.names().size(); }
+size_t sheetCount(Workbook *wb) { return wb->book.sheetNames().size(); }
 
 HRESULT Workbook::call(int member, uint16_t flags, Args &args, VARIANT *r, std::string &err) {
     std::string name = path.substr(path.find_last_of('/') + 1);
@@ -413,11 +395,11 @@ HRESULT Workbook::call(int member, uint16_t flags, Args &args, VARIANT *r, std::
         setDispatch(r, window);
         break;
     case 4:
-        if (args.empty()) setDispatch(r, new NamesColl(this));
+        if (args.empty()) setDispatch(r, new Collection(this, nameCount, nameItem));
         else return nameItem(this, args[0], r, err);
         break;
     case 5:
-        if (args.empty()) setDispatch(r, new SheetsColl(this));
+        if (args.empty()) setDispatch(r, new Collection(this, sheetCount, sheetItem));
         else return sheetItem(this, args[0], r, err);
         break;
     case 6:

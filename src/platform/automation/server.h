@@ -20,6 +20,17 @@ struct RefCounted {
     }
 };
 
+/* IUnknown for an object of one interface I. */
+template <class I> struct Unknown : I, RefCounted {
+    HRESULT QueryInterface(const GUID &, void **out) override {
+        *out = static_cast<I *>(this);
+        AddRef();
+        return S_OK;
+    }
+    uint32_t AddRef() override { return ref(); }
+    uint32_t Release() override { return unref(); }
+};
+
 const uint32_t kServerError = AUTO_SERVER_ERROR;
 void Server_SetErrorText(const std::string &text);
 const std::string &Server_ErrorText();

@@ -255,6 +255,17 @@ struct XlsxBook::Impl {
         return nullptr;
     }
 
+    // The cell data of a sheet and the column and row of a single-cell
+    // address in it.
+    xmlNode *locate(const std::string &sheet, const std::string &address, int &col, int &row, std::string &part,
+                    std::string &err) {
+        if (!parseCellRef(address, col, row)) {
+            err = "the reference " + address + " is not a single cell";
+            return nullptr;
+        }
+        return sheetData(sheet, part, err);
+    }
+
     std::string serialize(xmlDoc *d) {
         xmlChar *buf = nullptr;
         int size = 0;
@@ -314,12 +325,8 @@ bool XlsxBook::hasSheet(const std::string &sheet) const {
 bool XlsxBook::cell(const std::string &sheet, const std::string &address, XlsxCell &out, std::string &err) {
     out = XlsxCell();
     int col, row;
-    if (!parseCellRef(address, col, row)) {
-        err = "the reference " + address + " is not a single cell";
-        return false;
-    }
     std::string part;
-    xmlNode *data = impl->sheetData(sheet, part, err);
+    xmlNode *data = impl->locate(sheet, address, col, row, part, err);
     if (!data) return false;
     std::string want = cellName(col, row);
     for (xmlNode *r = data->children; r; r = r->next) {
@@ -360,12 +367,8 @@ bool XlsxBook::cell(const std::string &sheet, const std::string &address, XlsxCe
 
 bool XlsxBook::setNumber(const std::string &sheet, const std::string &address, double value, std::string &err) {
     int col, row;
-    if (!parseCellRef(address, col, row)) {
-        err = "the reference " + address + " is not a single cell";
-        return false;
-    }
     std::string part;
-    xmlNode *data = impl->sheetData(sheet, part, err);
+    xmlNode *data = impl->locate(sheet, address, col, row, part, err);
     if (!data) return false;
     xmlNs *ns = data->ns;
     xmlNode *rowNode = nullptr, *rowBefore = nullptr;

@@ -1,5 +1,7 @@
 #include "shelllink.h"
 
+#include "textconv.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -44,39 +46,13 @@ std::string ansi(const std::u16string &s) {
 
 }  // namespace
 
-bool ShellLink_Utf16(const std::string &utf8, std::u16string &out) {
-    out.clear();
-    const unsigned char *s = reinterpret_cast<const unsigned char *>(utf8.data());
-    size_t n = utf8.size(), i = 0;
-    while (i < n) {
-        uint32_t c = s[i];
-        int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        if (extra < 0 || i + extra >= n) return false;
-        if (extra) c &= 0x3F >> extra;
-        for (int k = 1; k <= extra; k++) {
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-            c = (c << 6) | (s[i + k] & 0x3F);
-        }
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-        i += extra + 1;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-    }
-    return true;
-}
-
 bool ShellLink_Build(const ShellLinkSpec &spec, std::vector<unsigned char> &buf, std::string &err) {
     if (spec.path.empty() || spec.path[0] != '/') {
         err = "the link target must be an absolute path";
         return false;
     }
     std::u16string path;
-    if (!ShellLink_Utf16(spec.path, path)) {
+    if (!Text_Utf16(spec.path, path, true)) {
         err = "the link target is not valid UTF-8";
         return false;
     }
@@ -92,7 +68,7 @@ bool ShellLink_Build(const ShellLinkSpec &spec, std::vector<unsigned char> &buf,
     std::u16string wide[4];
     for (int k = 0; k < 4; k++) {
         if (!strs[k].text) continue;
-        if (!ShellLink_Utf16(strs[k].text, wide[k])) {
+        if (!Text_Utf16(strs[k].text, wide[k], true)) {
             err = std::string("the ") + strs[k].what + " is not valid UTF-8";
             return false;
         }

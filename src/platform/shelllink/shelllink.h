@@ -36,7 +36,4 @@ bool ShellLink_Write(const ShellLinkSpec &spec, const std::string &file, std::st
 /* Writes bytes to file through a temporary beside it and a rename. */
 bool ShellLink_WriteFileAtomic(const std::string &file, const std::string &bytes, std::string &err);
 
-/* UTF-8 to UTF-16 code units; false on an invalid sequence. */
-bool ShellLink_Utf16(const std::string &utf8, std::u16string &out);
-
 #endif

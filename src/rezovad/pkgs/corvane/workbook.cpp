@@ -211,7 +211,9 @@ int UpdateKillStructure(int slot, int add, char *message) {
         }
         code = Reg_SetValue(kKillKey, name, std::string(reinterpret_cast<char *>(&t), sizeof t));
     } else {
+        // Two slots of one workbook share its value: the second finds it gone.
         code = Reg_DeleteValue(kKillKey, name);
+        if (code == REG_NOT_FOUND) code = 0;
     }
     if (code) appendRegistry(code, message);
     if (openCount == 0) {
@@ -586,19 +588,18 @@ int CloseExcelWorkSheetObject(AvailableFile *files, char *message, int all, cons
             }
             result = saveAndClose(s.workbook, file->path, !(saveFlag && strcmp(saveFlag, "FALSE") == 0), message,
                                   false);
-        } else {
-            release(s.moniker);
         }
         clearSlotObjects(s, file->cellCount);
         file->slot = -1;
         file->selectedCell = -1;
         if (openCount > 0) {
             openCount--;
-            if (s.moniker) {
-                result = UpdateKillStructure(slot, 0, message);
-                if (result < 0) AppendLastErrorText(message);
-            }
+            result = UpdateKillStructure(slot, 0, message);
+            if (result < 0) AppendLastErrorText(message);
         }
+        // A workbook closed by other means keeps no moniker; the record
+        // above still needed its name.
+        if (gone) release(s.moniker);
     }
     if (openCount > 0) {
         if (!all) return result;
