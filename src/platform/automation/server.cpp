@@ -215,10 +215,16 @@ Application::~Application() {
     if (theApplication == this) theApplication = nullptr;
 }
 
-struct WindowsColl : DispObject {
-    Application *app;
-    explicit WindowsColl(Application *a) : app(a) { app->AddRef(); }
-    ~WindowsColl() override { app->Release(); }
+// A collection of an application or workbook: Count, and Item by position
+// (from 1) or, where the items have names, by name.
+struct Collection : DispObject {
+    typedef size_t (*CountFn)(DispObject *);
+    typedef void (*ItemFn)(DispObject *, VARIANT *, VARIANT *, std::string &);
+    DispObject *owner;
+    CountFn count;
+    ItemFn item;
+    Collection(DispObject *o, CountFn c, ItemFn i) : owner(o), count(c), item(i) { owner->AddRef(); }
+    ~Collection() override { owner->Release(); }
     const char *const *memberNames() const override {
         static const char *n[] = {"Count", "Item", nullptr};
         return n;
@@ -226,21 +232,29 @@ struct WindowsColl : DispObject {
     HRESULT call(int member, uint16_t, Args &args, VARIANT *r, std::string &err) override {
         if (member == 0) {
             r->vt = VT_I4;
-            r->lVal = static_cast<int32_t>(app->books.size());
+            r->lVal = static_cast<int32_t>(count(owner));
             return S_OK;
         }
-        // Item 1 is the active workbook's window, as the front window is.
-        int i = 0;
-        if (args.empty() || !argInt(args[0], i) || i < 1 || i > static_cast<int>(app->books.size())) {
-            err = "no such window";
-            return S_OK;
-        }
-        Workbook *w = i == 1 && app->active ? app->active : app->books[i - 1];
-        w->window->AddRef();
-        setDispatch(r, w->window);
+        if (args.empty()) return DISP_E_BADPARAMCOUNT;
+        item(owner, args[0], r, err);
         return S_OK;
     }
 };
+
+size_t windowCount(DispObject *o) { return static_cast<Application *>(o)->books.size(); }
+
+// Window 1 is the active workbook's, as the front window is.
+void windowItem(DispObject *o, VARIANT *arg, VARIANT *r, std::string &err) {
+    Application *app = static_cast<Application *>(o);
+    int i = 0;
+    if (!argInt(arg, i) || i < 1 || i > static_cast<int>(app->books.size())) {
+        err = "no such window";
+        return;
+    }
+    Workbook *w = i == 1 && app->active ? app->active : app->books[i - 1];
+    w->window->AddRef();
+    setDispatch(r, w->window);
+}
 
 struct Range : DispObject {
     Workbook *wb;
@@ -326,16 +340,17 @@ struct NameObj : DispObject {
 };
 
 // The k-th defined name (from 1), or an error.
-HRESULT nameItem(Workbook *wb, VARIANT *arg, VARIANT *r, std::string &err) {
+void nameItem(DispObject *o, VARIANT *arg, VARIANT *r, std::string &err) {
+    Workbook *wb = static_cast<Workbook *>(o);
     int k = 0;
     const auto &names = wb->book.names();
     if (!argInt(arg, k) || k < 1 || k > static_cast<int>(names.size())) err = "no such name";
     else setDispatch(r, new NameObj(wb, names[k - 1]));
-    return S_OK;
 }
 
 // A sheet by name or by position (from 1), or an error.
-HRESULT sheetItem(Workbook *wb, VARIANT *arg, VARIANT *r, std::string &err) {
+void sheetItem(DispObject *o, VARIANT *arg, VARIANT *r, std::string &err) {
+    Workbook *wb = static_cast<Workbook *>(o);
     auto sheets = wb->book.sheetNames();
     std::string name;
     int k = 0;
@@ -343,35 +358,10 @@ HRESULT sheetItem(Workbook *wb, VARIANT *arg, VARIANT *r, std::string &err) {
     else if (argInt(arg, k) && k >= 1 && k <= static_cast<int>(sheets.size())) name = sheets[k - 1];
     if (!wb->book.hasSheet(name)) err = "there is no sheet named " + name;
     else setDispatch(r, new Sheet(wb, name));
-    return S_OK;
 }
 
-// The names or the sheets of a workbook: Count, and Item by position (or,
-// for sheets, by name).
-struct Collection : DispObject {
-    typedef HRESULT (*ItemFn)(Workbook *, VARIANT *, VARIANT *, std::string &);
-    Workbook *wb;
-    size_t (*count)(Workbook *);
-    ItemFn item;
-    Collection(Workbook *w, size_t (*c)(Workbook *), ItemFn i) : wb(w), count(c), item(i) { wb->AddRef(); }
-    ~Collection() override { wb->Release(); }
-    const char *const *memberNames() const override {
-        static const char *n[] = {"Count", "Item", nullptr};
-        return n;
-    }
-    HRESULT call(int member, uint16_t, Args &args, VARIANT *r, std::string &err) override {
-        if (member == 0) {
-            r->vt = VT_I4;
-            r->lVal = static_cast<int32_t>(count(wb));
-            return S_OK;
-        }
-        if (args.empty()) return DISP_E_BADPARAMCOUNT;
-        return item(wb, args[0], r, err);
-    }
-};
-
-size_t nameCount(Workbook *wb) { return wb->book.names().size(); }
-size_t sheetCount(Workbook *wb) { return wb->book.sheetNames().size(); }
+size_t nameCount(DispObject *o) { return static_cast<Workbook *>(o)->book.names().size(); }
+size_t sheetCount(DispObject *o) { return static_cast<Workbook *>(o)->book.sheetNames().size(); }
 
 HRESULT Workbook::call(int member, uint16_t flags, Args &args, VARIANT *r, std::string &err) {
     std::string name = path.substr(path.find_last_of('/') + 1);
@@ -396,11 +386,11 @@ HRESULT Workbook::call(int member, uint16_t flags, Args &args, VARIANT *r, std::
         break;
     case 4:
         if (args.empty()) setDispatch(r, new Collection(this, nameCount, nameItem));
-        else return nameItem(this, args[0], r, err);
+        else nameItem(this, args[0], r, err);
         break;
     case 5:
         if (args.empty()) setDispatch(r, new Collection(this, sheetCount, sheetItem));
-        else return sheetItem(this, args[0], r, err);
+        else sheetItem(this, args[0], r, err);
         break;
     case 6:
         if (args.empty() || args[0]->vt != VT_BSTR) return DISP_E_BADPARAMCOUNT;
@@ -422,7 +412,7 @@ HRESULT Application::call(int member, uint16_t flags, Args &args, VARIANT *r, st
         if (put) visible = argBool(args.back());
         else setBool(r, visible);
         break;
-    case 1: setDispatch(r, new WindowsColl(this)); break;
+    case 1: setDispatch(r, new Collection(this, windowCount, windowItem)); break;
     case 2:
         if (put) argInt(args.back(), calculation);
         else {

@@ -365,20 +365,25 @@ int ValuesCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     return TCL_OK;
 }
 
+// The current file's cell named by word 2, given that there are at least
+// `words` words; -1 with the message as the result otherwise.
+int wantedCell(Tcl_Interp *interp, int argc, const char *argv[], int words) {
+    int k = -1;
+    if (currentFile < 0) setResult(interp, "No files are open.");
+    else if (argc < words) setResult(interp, kUsage);
+    else if ((k = findCell(argv[2])) < 0) setResult(interp, format1("The cell named, %s, is not available.", argv[2]));
+    return k;
+}
+
 // xls set CELL VALUE
 // Writes the leading number of VALUE into the cell; answers the failure
 // text, empty when all went well.
 int SetCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
-    if (currentFile < 0) setResult(interp, "No files are open.");
-    else if (argc < 4) setResult(interp, kUsage);
-    else {
-        int k = findCell(argv[2]);
-        if (k < 0) setResult(interp, format1("The cell named, %s, is not available.", argv[2]));
-        else {
-            char message[kMsgSize] = "";
-            SetAvailableCellValue(&files[currentFile], &cells[currentFile][k], argv[3], message);
-            setResult(interp, message);
-        }
+    int k = wantedCell(interp, argc, argv, 4);
+    if (k >= 0) {
+        char message[kMsgSize] = "";
+        SetAvailableCellValue(&files[currentFile], &cells[currentFile][k], argv[3], message);
+        setResult(interp, message);
     }
     return TCL_OK;
 }
@@ -386,17 +391,12 @@ int SetCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 // xls get CELL
 // The cell's value as text ("3.00", ".5", or the text itself).
 int GetCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
-    if (currentFile < 0) setResult(interp, "No files are open.");
-    else if (argc < 3) setResult(interp, kUsage);
-    else {
-        int k = findCell(argv[2]);
-        if (k < 0) setResult(interp, format1("The cell named, %s, is not available.", argv[2]));
-        else {
-            char message[kMsgSize] = "";
-            AvailableCell &c = cells[currentFile][k];
-            if (GetAvailableCellValue(&files[currentFile], &c, message) < 0) setResult(interp, message);
-            else setResult(interp, c.value);
-        }
+    int k = wantedCell(interp, argc, argv, 3);
+    if (k >= 0) {
+        char message[kMsgSize] = "";
+        AvailableCell &c = cells[currentFile][k];
+        if (GetAvailableCellValue(&files[currentFile], &c, message) < 0) setResult(interp, message);
+        else setResult(interp, c.value);
     }
     return TCL_OK;
 }
