@@ -139,3 +139,24 @@ TEST(CellText, reads_the_leading_number_in_the_c_locale) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CreateObject, makes_the_application_by_its_name_and_nothing_else) {
+    IDispatch *d = reinterpret_cast<IDispatch *>(1);
+    EXPECT_EQ(CO_E_CLASSSTRING, CreateObject(u"No.Such.Thing", &d));
+    EXPECT_EQ(nullptr, d);
+    ASSERT_EQ(0, CreateObject(u"Workbook.Application", &d));
+    VARIANT v;
+    ASSERT_EQ(S_OK, Invoke(d, DISPATCH_PROPERTYPUT, nullptr, nullptr, nullptr, u"Visible", "b", 1));
+    ASSERT_EQ(S_OK, Invoke(d, DISPATCH_PROPERTYGET, &v, nullptr, nullptr, u"Visible", nullptr));
+    EXPECT_EQ(VT_BOOL, v.vt);
+    EXPECT_EQ(-1, v.boolVal);
+    EXCEPINFO ex = {};
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, Invoke(d, DISPATCH_METHOD, nullptr, &ex, nullptr, u"NoSuchMember", nullptr));
+    cleanROT();  // nothing runs: the walk ends at once and holds nothing
+    d->Release();
+    EXPECT_EQ(0, Auto_LiveObjects());
+}
+
+}  // namespace
