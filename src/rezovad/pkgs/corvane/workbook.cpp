@@ -110,7 +110,17 @@ void clearSlotObjects(WorkbookSlot &s, int cells) {
     release(s.bound);
 }
 
-void bounded(char *dest, const std::string &src) { snprintf(dest, kTextSize, "%s", src.c_str()); }
+// Copies within the 64-byte texts, cutting before a character rather than
+// inside one.
+void bounded(char *dest, const std::string &src) {
+    size_t n = src.size();
+    if (n >= static_cast<size_t>(kTextSize)) {
+        n = kTextSize - 1;
+        while (n > 0 && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80) n--;
+    }
+    memcpy(dest, src.data(), n);
+    dest[n] = 0;
+}
 
 // The temporary file of a save: book.xlsx saves to bookNew.xlsx beside it.
 std::string temporaryName(const std::string &path) {

@@ -3,7 +3,8 @@
 book.xlsx: Sheet1 with A1 "hello", B4 12.5, B5 =B4*2 (cached 25), B6 3;
 "My Sheet" with C2 0.5 and D9 "keep"; names Total, Label, Double, Three,
 Rate (on the quoted sheet) and Const (no cell).
-many.xlsx: 35 names N01..N35 on Sheet1!A1..A35, holding 1..35.
+many.xlsx: 35 names N01..N35 on Sheet1!A1..A35, holding 100 letters x, then
+2..35.
 """
 import sys
 import zipfile
@@ -56,7 +57,7 @@ def many(path):
     s = wb.active
     s.title = "Sheet1"
     for k in range(1, 36):
-        s.cell(row=k, column=1, value=k)
+        s.cell(row=k, column=1, value=k if k > 1 else "x" * 100)
         add_name(wb, "N%02d" % k, "Sheet1!$A$%d" % k)
     wb.save(path)
 
