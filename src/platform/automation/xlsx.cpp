@@ -77,7 +77,7 @@ std::string cellName(int col, int row) {
 
 xmlDoc *parseXml(const std::string &data) {
     return xmlReadMemory(data.data(), static_cast<int>(data.size()), nullptr, nullptr,
-                         XML_PARSE_NONET);
+                         XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
 }
 
 }  // namespace
