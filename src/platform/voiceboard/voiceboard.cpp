@@ -265,6 +265,15 @@ void Listen(Channel *c, const int16_t *in) {
     }
 }
 
+// The far end of a call just dialled answers: what it sent before belonged to
+// another call (caller holds the channel lock).
+void Answer(Channel *c) {
+    if (!c->answerSet) return;
+    c->farSend.assign(c->answerSound.begin(), c->answerSound.end());
+    c->answerSet = false;
+    c->answerSound.clear();
+}
+
 void Tick(Channel *c, std::unique_lock<std::mutex> &g) {
     Board &b = B();
     int16_t out[kTick] = {0}, in[kTick] = {0};
@@ -285,17 +294,9 @@ void Tick(Channel *c, std::unique_lock<std::mutex> &g) {
             c->dialing = false;
             if (c->cpaWanted) {
                 c->analysing = true;
-                if (c->answerSet) {
-                    c->farSend.insert(c->farSend.end(), c->answerSound.begin(), c->answerSound.end());
-                    c->answerSet = false;
-                    c->answerSound.clear();
-                }
+                Answer(c);
             } else {
-                if (c->answerSet) {
-                    c->farSend.insert(c->farSend.end(), c->answerSound.begin(), c->answerSound.end());
-                    c->answerSet = false;
-                    c->answerSound.clear();
-                }
+                Answer(c);
                 Post(VB_EV_DIAL, c->dialDev, nullptr, 0);
             }
         }
