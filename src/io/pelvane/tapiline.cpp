@@ -13,6 +13,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,9 @@ struct TapiLineRecord {
     HLINE line;
     int32_t nextCallNumber;
 };
+
+// Every application alive, so that the process can shut them down as it ends.
+std::set<TapiApp *> gApps;
 
 char *Dup(const char *s) {
     char *d = (char *)TAPI_ALLOC(strlen(s) + 1);
@@ -316,6 +320,7 @@ void LineNuke(ObjEntry *entry) {
 }
 
 void FreeApp(TapiApp *a) {
+    gApps.erase(a);
     if (a->appName) TAPI_FREE(a->appName);
     delete a->lines;
     TAPI_FREE(a);
@@ -396,6 +401,7 @@ int InitCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
         FreeApp(a);
         return TapiError(interp, rc);
     }
+    gApps.insert(a);
     info.clientData = a;
     info.deleteProc = AppDelete;
     info.deleteData = a;
@@ -804,11 +810,26 @@ const Method kMethods[] = {
     {"lib", LibCmd, false},            {"dump", DumpCmd, true},
 };
 
+// An exit in the middle of a call: the applications are shut down, so that nothing of
+// the line layer calls back while the process ends.
+void ExitHandler(ClientData) {
+    for (TapiApp *a : gApps)
+        if (a->lineApp) {
+            lineShutdown(a->lineApp);
+            a->lineApp = 0;
+        }
+}
+
 }  // namespace
 
 void Tapi_RegisterTypes() { Cntr_RegisterType(&kLineCntr); }
 
 int Tapi_Init(Tcl_Interp *interp, int safe) {
+    static bool exitHandler = false;
+    if (!exitHandler) {
+        Tcl_CreateExitHandler(ExitHandler, nullptr);
+        exitHandler = true;
+    }
     Oo_Create(interp, "TapiLine", nullptr, nullptr);
     Oo_SetIsa(interp, "TapiLine", "Thing");
     for (const Method &m : kMethods)
