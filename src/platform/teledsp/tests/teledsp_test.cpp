@@ -12,9 +12,8 @@ using namespace teledsp;
 
 namespace {
 
-// 8 kHz 16-bit samples of what sox makes from `effects` (a synth chain).
-std::vector<int16_t> Sox(const std::string &effects) {
-    std::string cmd = "sox -n -t raw -r 8000 -e signed -b 16 -c 1 - " + effects + " 2>/dev/null";
+// The 16-bit samples a command writes to its output.
+std::vector<int16_t> ReadPipe(const std::string &cmd) {
     FILE *p = popen(cmd.c_str(), "r");
     std::vector<int16_t> out;
     if (!p) return out;
@@ -23,6 +22,11 @@ std::vector<int16_t> Sox(const std::string &effects) {
     while ((n = fread(buf, 2, 4096, p)) > 0) out.insert(out.end(), buf, buf + n);
     pclose(p);
     return out;
+}
+
+// 8 kHz 16-bit samples of what sox makes from `effects` (a synth chain).
+std::vector<int16_t> Sox(const std::string &effects) {
+    return ReadPipe("sox -n -t raw -r 8000 -e signed -b 16 -c 1 - " + effects + " 2>/dev/null");
 }
 
 // sox bursts: each burst `on` seconds of the tones, then `off` of silence.
@@ -37,15 +41,7 @@ std::string Bursts(const std::string &tones, double on, double off, int count) {
 }
 
 std::vector<int16_t> SoxBursts(const std::string &tones, double on, double off, int count) {
-    std::string cmd = "sox" + Bursts(tones, on, off, count) + " -t raw -r 8000 -e signed -b 16 -c 1 - 2>/dev/null";
-    FILE *p = popen(cmd.c_str(), "r");
-    std::vector<int16_t> out;
-    if (!p) return out;
-    int16_t buf[4096];
-    size_t n;
-    while ((n = fread(buf, 2, 4096, p)) > 0) out.insert(out.end(), buf, buf + n);
-    pclose(p);
-    return out;
+    return ReadPipe("sox" + Bursts(tones, on, off, count) + " -t raw -r 8000 -e signed -b 16 -c 1 - 2>/dev/null");
 }
 
 std::string Detect(const std::vector<int16_t> &s) {
@@ -113,14 +109,9 @@ TEST(Dtmf, twist_limits) {
     for (const Case &c : cases) {
         std::string cmd = std::string("\"|sox -n -p synth 0.1 sine 697 vol ") + std::to_string(c.rowVol) +
                           "\" \"|sox -n -p synth 0.1 sine 1336 vol " + std::to_string(c.colVol) + "\"";
-        std::string full = "sox -m " + cmd + " -t raw -r 8000 -e signed -b 16 -c 1 - pad 0.05 0.05 2>/dev/null";
-        FILE *p = popen(full.c_str(), "r");
-        ASSERT_TRUE(p);
-        std::vector<int16_t> s;
-        int16_t b[4096];
-        size_t n;
-        while ((n = fread(b, 2, 4096, p)) > 0) s.insert(s.end(), b, b + n);
-        pclose(p);
+        std::vector<int16_t> s =
+            ReadPipe("sox -m " + cmd + " -t raw -r 8000 -e signed -b 16 -c 1 - pad 0.05 0.05 2>/dev/null");
+        ASSERT_FALSE(s.empty());
         EXPECT_EQ(Detect(s), c.want) << c.rowVol << " " << c.colVol;
     }
 }
