@@ -878,7 +878,6 @@ extern "C" int VB_CallerIdField(int h, int field, char *buffer) {
                 break;
             default: code = VB_ERR_CID_NOTSENT; break;
             }
-            if (field != 2 && field != 7 && field != 1 && field != 259 && c->cidName.empty()) code = VB_ERR_CID_NOTSENT;
         }
     }
     if (code == -1) return Fail(h, 2, "no call is offered on the channel");
