@@ -167,6 +167,29 @@ int writeMessage(Tcl_Interp *interp, Tcl_Channel chan, const CntrType *type, Net
     return TCL_OK;
 }
 
+// Login lines may end in CR LF, as a peer's text channel writes them.
+void stripReturn(std::string &line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+}
+
+// The code of a script evaluated at top level: a return there gives the
+// code it asks for, as it would leave a procedure.
+int topLevelCode(Tcl_Interp *interp, int code) {
+    if (code != TCL_RETURN) return code;
+    Tcl_Obj *options = Tcl_GetReturnOptions(interp, code);
+    Tcl_IncrRefCount(options);
+    Tcl_Obj *key = Tcl_NewStringObj("-code", -1), *levelKey = Tcl_NewStringObj("-level", -1), *value = nullptr;
+    Tcl_IncrRefCount(key);
+    Tcl_IncrRefCount(levelKey);
+    int level = 1, newCode = TCL_OK;
+    if (Tcl_DictObjGet(nullptr, options, levelKey, &value) == TCL_OK && value) Tcl_GetIntFromObj(nullptr, value, &level);
+    if (Tcl_DictObjGet(nullptr, options, key, &value) == TCL_OK && value) Tcl_GetIntFromObj(nullptr, value, &newCode);
+    Tcl_DecrRefCount(key);
+    Tcl_DecrRefCount(levelKey);
+    Tcl_DecrRefCount(options);
+    return level <= 1 ? newCode : TCL_RETURN;
+}
+
 // Reads one object from a peer; its name is the result.
 int readObject(Tcl_Interp *interp, Tcl_Channel chan) { return Obj_ReadLimited(interp, chan, kMaxFrame); }
 
@@ -369,7 +392,7 @@ int evalRequest(NetConnection *conn, const std::string &name) {
     Tcl_Preserve(ctx);
     NetConnection *previous = ctx->current;
     ctx->current = conn;
-    int code = Tcl_GlobalEval(interp, script.c_str());
+    int code = topLevelCode(interp, Tcl_GlobalEval(interp, script.c_str()));
     ctx->current = previous;
     int outcome = code;
     if (conn->channel) {
@@ -493,6 +516,7 @@ void loginReadable(NetConnection *conn) {
     int n = Tcl_Gets(chan, &line);
     std::string text(Tcl_DStringValue(&line), Tcl_DStringLength(&line));
     Tcl_DStringFree(&line);
+    stripReturn(text);
     if (n < 0) {
         if (Tcl_Eof(chan)) closeConnection(conn);
         else if (!Tcl_InputBlocked(chan) || static_cast<size_t>(Tcl_InputBuffered(chan)) > kMaxLoginLine)
@@ -925,7 +949,7 @@ int linkEvalRequest(NetLink *link, const std::string &name) {
     Tcl_Preserve(link);
     int code;
     if (req->number != 1) {
-        code = Tcl_GlobalEval(interp, req->text[0].c_str());
+        code = topLevelCode(interp, Tcl_GlobalEval(interp, req->text[0].c_str()));
     } else {
         Tcl_Obj *list = Tcl_NewStringObj(req->text[0].c_str(), -1);
         Tcl_IncrRefCount(list);
@@ -1199,7 +1223,8 @@ int readLoginLine(Tcl_Channel chan, std::string &line, std::chrono::steady_clock
         Tcl_DStringFree(&ds);
         if (n >= 0) {
             if (line.size() > kMaxLoginLine) return Tcl_SetErrno(EMSGSIZE), -1;
-            return n;
+            stripReturn(line);
+            return static_cast<int>(line.size());
         }
         if (Tcl_Eof(chan)) return Tcl_SetErrno(ECONNRESET), -1;
         if (!Tcl_InputBlocked(chan)) return -1;
