@@ -215,6 +215,22 @@ int publishChannel(Tcl_Interp *interp, ZipfileData *z, int mask) {
     return TCL_OK;
 }
 
+// Makes the member of that exact name current. The library's own search
+// cuts names at 255 bytes; archives hold longer ones.
+bool locateMember(unzFile uf, const std::string &member) {
+    for (int code = unzGoToFirstFile(uf); code == UNZ_OK; code = unzGoToNextFile(uf)) {
+        unz_file_info64 info;
+        if (unzGetCurrentFileInfo64(uf, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return false;
+        if (info.size_filename != member.size()) continue;
+        std::vector<char> name(info.size_filename + 1);
+        if (unzGetCurrentFileInfo64(uf, &info, name.data(), static_cast<uLong>(name.size()), nullptr, 0, nullptr,
+                                    0) != UNZ_OK)
+            return false;
+        if (memcmp(name.data(), member.data(), member.size()) == 0) return true;
+    }
+    return false;
+}
+
 // Inflates a member whole, refusing what cannot be trusted: encryption, a
 // size beyond the limit, data longer or shorter than declared, a bad CRC.
 int openForReading(Tcl_Interp *interp, const std::string &archive, const std::string &member) {
@@ -225,7 +241,7 @@ int openForReading(Tcl_Interp *interp, const std::string &archive, const std::st
         unzClose(uf);
         return fail(interp, msg);
     };
-    if (unzLocateFile(uf, member.c_str(), 1) != UNZ_OK)
+    if (!locateMember(uf, member))
         return failed("member " + quoted(member) + " not found in ZIP archive " + quoted(archive));
     unz_file_info64 info;
     if (unzGetCurrentFileInfo64(uf, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
