@@ -12,6 +12,10 @@
 int ObjRegisterCommands(Tcl_Interp *interp);
 int ObjRegisterSafeCommands(Tcl_Interp *interp);
 
+// The channel of that name, when it is open for want (TCL_READABLE or
+// TCL_WRITABLE); else null with the message in the result.
+Tcl_Channel MostrelChannel(Tcl_Interp *interp, const char *name, int want);
+
 // The raw command (raw.cpp), in normal and safe interpreters alike.
 int RawInit(Tcl_Interp *interp);
 

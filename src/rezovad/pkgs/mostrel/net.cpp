@@ -73,6 +73,7 @@ struct NetContext {
     int port = 0;
     int nextId = 0;
     char password[12] = "";
+    static constexpr const char *eventNames = "connect close die child parent";
 };
 
 struct NetLink {
@@ -82,6 +83,7 @@ struct NetLink {
     Handlers handlers;
     std::map<std::string, std::string> events;
     uint32_t sequence = 0;
+    static constexpr const char *eventNames = "die";
 };
 
 template <typename T>
@@ -304,19 +306,27 @@ NetConnection *findConnection(Tcl_Interp *interp, NetContext *ctx, int id) {
     return nullptr;
 }
 
-int fireEvent(NetContext *ctx, const char *event, int id) {
-    Tcl_Interp *interp = ctx->interp;
+// Runs the script set for an event (or for "unknown") with the words
+// appended, keeping the record alive meanwhile; nothing runs in an
+// interpreter being deleted.
+int fireScript(Tcl_Interp *interp, ClientData record, const std::map<std::string, std::string> &events,
+               const char *event, const std::vector<std::string> &words) {
     if (Tcl_InterpDeleted(interp)) return TCL_OK;
-    auto it = ctx->events.find(event);
-    if (it == ctx->events.end()) it = ctx->events.find("unknown");
-    if (it == ctx->events.end()) return TCL_OK;
+    auto it = events.find(event);
+    if (it == events.end()) it = events.find("unknown");
+    if (it == events.end()) return TCL_OK;
     std::string script = it->second;
     Tcl_Preserve(interp);
-    Tcl_Preserve(ctx);
-    int code = evalWith(interp, script, {commandName(interp, ctx->command), std::to_string(id), event});
-    Tcl_Release(ctx);
+    Tcl_Preserve(record);
+    int code = evalWith(interp, script, words);
+    Tcl_Release(record);
     Tcl_Release(interp);
     return code;
+}
+
+int fireEvent(NetContext *ctx, const char *event, int id) {
+    return fireScript(ctx->interp, ctx, ctx->events, event,
+                      {commandName(ctx->interp, ctx->command), std::to_string(id), event});
 }
 
 void aliasDeleted(ClientData cd) {
@@ -806,18 +816,23 @@ int containerCmd(Handlers &handlers, Tcl_Interp *interp, int argc, const char *a
     return TCL_OK;
 }
 
-int ContextEventCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) {
-    return eventCmd(contextOf(cd)->events, interp, argc, argv);
-}
-
-int ContextEventListCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+// CMD eventlist
+// The events that scripts can be set for.
+template <typename Record>
+int EventListCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (Cmds_ParseArgs(interp, 2, argc, argv, "")) return TCL_ERROR;
-    Tcl_SetResult(interp, const_cast<char *>("connect close die child parent"), TCL_STATIC);
+    Tcl_SetResult(interp, const_cast<char *>(Record::eventNames), TCL_STATIC);
     return TCL_OK;
 }
 
-int ContextContainerCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) {
-    return containerCmd(contextOf(cd)->handlers, interp, argc, argv);
+template <typename Record>
+int EventCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) {
+    return eventCmd(static_cast<Record *>(cd)->events, interp, argc, argv);
+}
+
+template <typename Record>
+int ContainerCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) {
+    return containerCmd(static_cast<Record *>(cd)->handlers, interp, argc, argv);
 }
 
 // CTX process OBJECT
@@ -864,8 +879,8 @@ void contextDeleted(ClientData cd) {
 const SubCmdEntry contextCommands[] = {
     {"list", ContextListCmd},           {"nuke", ContextNukeCmd},   {"alias", ContextAliasCmd},
     {"send", ContextSendCmd},           {"recv", ContextRecvCmd},   {"info", ContextInfoCmd},
-    {"client", ContextClientCmd},       {"event", ContextEventCmd}, {"eventlist", ContextEventListCmd},
-    {"container", ContextContainerCmd}, {"process", ContextProcessCmd}, {nullptr, nullptr},
+    {"client", ContextClientCmd},       {"event", EventCmd<NetContext>}, {"eventlist", EventListCmd<NetContext>},
+    {"container", ContainerCmd<NetContext>}, {"process", ContextProcessCmd}, {nullptr, nullptr},
 };
 
 // A switch command of that name over record, replacing any command there.
@@ -919,18 +934,7 @@ int TcpCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 NetLink *linkOf(ClientData cd) { return static_cast<NetLink *>(cd); }
 
 int fireLinkEvent(NetLink *link, const char *event) {
-    Tcl_Interp *interp = link->interp;
-    if (Tcl_InterpDeleted(interp)) return TCL_OK;
-    auto it = link->events.find(event);
-    if (it == link->events.end()) it = link->events.find("unknown");
-    if (it == link->events.end()) return TCL_OK;
-    std::string script = it->second;
-    Tcl_Preserve(interp);
-    Tcl_Preserve(link);
-    int code = evalWith(interp, script, {commandName(interp, link->command), event});
-    Tcl_Release(link);
-    Tcl_Release(interp);
-    return code;
+    return fireScript(link->interp, link, link->events, event, {commandName(link->interp, link->command), event});
 }
 
 void closeLink(NetLink *link) {
@@ -1172,20 +1176,6 @@ int LinkInfoCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[])
     return TCL_OK;
 }
 
-int LinkEventCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) {
-    return eventCmd(linkOf(cd)->events, interp, argc, argv);
-}
-
-int LinkEventListCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
-    if (Cmds_ParseArgs(interp, 2, argc, argv, "")) return TCL_ERROR;
-    Tcl_SetResult(interp, const_cast<char *>("die"), TCL_STATIC);
-    return TCL_OK;
-}
-
-int LinkContainerCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) {
-    return containerCmd(linkOf(cd)->handlers, interp, argc, argv);
-}
-
 // LINK process OBJECT
 // Dispatches a local object as if the server had sent it.
 int LinkProcessCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) {
@@ -1208,7 +1198,7 @@ int LinkBufferedCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *arg
 const SubCmdEntry linkCommands[] = {
     {"alias", LinkAliasCmd},     {"send", LinkSendCmd},           {"recv", LinkRecvCmd},
     {"eval", LinkEvalCmd},       {"async", LinkAsyncCmd},         {"info", LinkInfoCmd},
-    {"event", LinkEventCmd},     {"eventlist", LinkEventListCmd}, {"container", LinkContainerCmd},
+    {"event", EventCmd<NetLink>}, {"eventlist", EventListCmd<NetLink>}, {"container", ContainerCmd<NetLink>},
     {"process", LinkProcessCmd}, {"buffered", LinkBufferedCmd},   {nullptr, nullptr},
 };
 

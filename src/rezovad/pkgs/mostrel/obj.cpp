@@ -203,24 +203,12 @@ int InfoCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     return TCL_OK;
 }
 
-Tcl_Channel channelFor(Tcl_Interp *interp, const char *name, int want) {
-    int mode = 0;
-    Tcl_Channel chan = Tcl_GetChannel(interp, name, &mode);
-    if (!chan) return nullptr;
-    if (!(mode & want)) {
-        fail(interp, std::string("\"") + name + "\" was not opened for " +
-                         (want == TCL_READABLE ? "reading" : "writing"));
-        return nullptr;
-    }
-    return chan;
-}
-
 // object read CHANNEL
 // A new object read from CHANNEL.
 int ReadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *name = nullptr;
     if (Cmds_ParseArgs(interp, 2, argc, argv, "channel %s", &name)) return TCL_ERROR;
-    Tcl_Channel chan = channelFor(interp, name, TCL_READABLE);
+    Tcl_Channel chan = MostrelChannel(interp, name, TCL_READABLE);
     if (!chan) return TCL_ERROR;
     return Obj_Read(interp, chan);
 }
@@ -232,7 +220,7 @@ int WriteCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     int count = 0;
     const char **names = nullptr;
     if (Cmds_ParseArgs(interp, 2, argc, argv, "channel %s object... %l", &name, &count, &names)) return TCL_ERROR;
-    Tcl_Channel chan = channelFor(interp, name, TCL_WRITABLE);
+    Tcl_Channel chan = MostrelChannel(interp, name, TCL_WRITABLE);
     if (!chan) return TCL_ERROR;
     for (int i = 0; i < count; i++) {
         ObjEntry *e = Obj_Get(interp, nullptr, names[i]);
@@ -517,6 +505,18 @@ void objfileFree(void *record) { Cntr_ObjFClose(nullptr, static_cast<CntrFile *>
 const CntrType objfileType = {"objfile", "objfile", nullptr, objfileFree, nullptr, nullptr, nullptr, nullptr};
 
 } // namespace
+
+Tcl_Channel MostrelChannel(Tcl_Interp *interp, const char *name, int want) {
+    int mode = 0;
+    Tcl_Channel chan = Tcl_GetChannel(interp, name, &mode);
+    if (!chan) return nullptr;
+    if (!(mode & want)) {
+        fail(interp, std::string("\"") + name + "\" was not opened for " +
+                         (want == TCL_READABLE ? "reading" : "writing"));
+        return nullptr;
+    }
+    return chan;
+}
 
 void ObjRegisterTypes() { Cntr_RegisterType(&objfileType); }
 

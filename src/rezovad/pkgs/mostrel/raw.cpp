@@ -75,18 +75,6 @@ void setBytesResult(Tcl_Interp *interp, const unsigned char *p, int64_t n) {
     Tcl_SetObjResult(interp, Tcl_NewStringObj(reinterpret_cast<const char *>(p), static_cast<int>(len)));
 }
 
-Tcl_Channel channelFor(Tcl_Interp *interp, const char *name, int want) {
-    int mode = 0;
-    Tcl_Channel chan = Tcl_GetChannel(interp, name, &mode);
-    if (!chan) return nullptr;
-    if (!(mode & want)) {
-        fail(interp, std::string("\"") + name + "\" was not opened for " +
-                         (want == TCL_READABLE ? "reading" : "writing"));
-        return nullptr;
-    }
-    return chan;
-}
-
 // raw create -length N | -value TEXT
 // A new raw of N zero bytes, or of TEXT's bytes and a terminating zero.
 int CreateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
@@ -338,7 +326,7 @@ int GetsCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *name = nullptr;
     int keep = 0;
     if (Cmds_ParseArgs(interp, 2, argc, argv, "-keepnewline %n channel %s", &keep, &name)) return TCL_ERROR;
-    Tcl_Channel chan = channelFor(interp, name, TCL_READABLE);
+    Tcl_Channel chan = MostrelChannel(interp, name, TCL_READABLE);
     if (!chan) return TCL_ERROR;
     Tcl_DString line;
     Tcl_DStringInit(&line);
@@ -362,7 +350,7 @@ int ReadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *name = nullptr;
     int want = 0, haveWant = 0;
     if (Cmds_ParseArgs(interp, 2, argc, argv, "channel %s bytes !i", &name, &want, &haveWant)) return TCL_ERROR;
-    Tcl_Channel chan = channelFor(interp, name, TCL_READABLE);
+    Tcl_Channel chan = MostrelChannel(interp, name, TCL_READABLE);
     if (!chan) return TCL_ERROR;
     if (haveWant && want < 0) return fail(interp, "can't read a negative number of bytes");
     // The buffer grows by a quarter as data comes, never to a size that a
@@ -398,7 +386,7 @@ int ReadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 int WriteCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *name = nullptr, *rawName = nullptr;
     if (Cmds_ParseArgs(interp, 2, argc, argv, "channel %s raw %s", &name, &rawName)) return TCL_ERROR;
-    Tcl_Channel chan = channelFor(interp, name, TCL_WRITABLE);
+    Tcl_Channel chan = MostrelChannel(interp, name, TCL_WRITABLE);
     if (!chan) return TCL_ERROR;
     RawBuffer *b = getRaw(interp, rawName);
     if (!b) return TCL_ERROR;
