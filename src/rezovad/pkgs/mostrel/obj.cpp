@@ -71,21 +71,18 @@ int NukeCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 
 // ---- destroy scripts -----------------------------------------------------
 
-// The script an object runs when it is destroyed. The interpreter is kept
-// preserved, so the pointer stays valid; a deleted interpreter runs nothing.
+// The script an object runs when it is destroyed, in the interpreter that
+// holds the object (a transfer moves it along), so the interpreter lives as
+// long as the script; one being deleted runs nothing.
 struct NukeScript {
     Tcl_Interp *interp;
     std::string name;
     std::string script;
 };
 
-void freeNukeScript(NukeScript *s) {
-    Tcl_Release(s->interp);
-    delete s;
-}
+void freeNukeScript(NukeScript *s) { delete s; }
 
 NukeScript *newNukeScript(Tcl_Interp *interp, const std::string &name, const std::string &script) {
-    Tcl_Preserve(interp);
     return new NukeScript{interp, name, script};
 }
 
