@@ -371,12 +371,12 @@ int aliasCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) {
     NetMessage reply;
     bool readFailed = false;
     int code = writeMessage(interp, chan, &netRequestType, &req);
-    if (code == TCL_OK)
+    bool writeFailed = code != TCL_OK;
+    if (!writeFailed)
         code = waitReply(interp, chan, req.sequence, &reply, &readFailed,
                          [conn](const std::string &name) { return serverDispatch(conn, name); });
     // A channel that failed is out of step: nothing more can be read from it.
-    if (code != TCL_OK && (readFailed || code == TCL_ERROR) && conn->channel == chan &&
-        (readFailed || Tcl_Eof(chan))) {
+    if ((writeFailed || readFailed) && conn->channel == chan) {
         std::string msg = Tcl_GetStringResult(interp);
         closeConnection(conn);
         Tcl_SetObjResult(interp, Tcl_NewStringObj(msg.c_str(), -1));
