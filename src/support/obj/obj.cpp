@@ -210,11 +210,19 @@ int Obj_Write(Tcl_Interp *interp, Tcl_Channel channel, ObjEntry *entry) {
     return code;
 }
 
-int Obj_Read(Tcl_Interp *interp, Tcl_Channel channel) {
+int Obj_Read(Tcl_Interp *interp, Tcl_Channel channel) { return Obj_ReadLimited(interp, channel, 0x7fffffffu); }
+
+int Obj_ReadLimited(Tcl_Interp *interp, Tcl_Channel channel, size_t maxPayload) {
     // Header: magic(4) version(1) namelen(1) name payload(4) check(4).
     std::vector<char> buf(6);
     if (Tcl_Read(channel, buf.data(), 6) != 6) {
         setError(interp, Tcl_Eof(channel) ? "no object to read: end of file" : "error reading object");
+        return TCL_ERROR;
+    }
+    // Refuse a stream that is out of step at once, rather than wait for
+    // the bytes a garbled header claims.
+    if (memcmp(buf.data(), "TVKO", 4) != 0) {
+        setError(interp, "not a packed object");
         return TCL_ERROR;
     }
     size_t nameLen = static_cast<unsigned char>(buf[5]);
@@ -225,8 +233,8 @@ int Obj_Read(Tcl_Interp *interp, Tcl_Channel channel) {
     }
     const unsigned char *p = reinterpret_cast<const unsigned char *>(buf.data()) + 6 + nameLen;
     uint32_t payload = p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
-    if (payload > 0x7fffffffu - buf.size()) {
-        setError(interp, "object too large");
+    if (payload > 0x7fffffffu - buf.size() || payload > maxPayload) {
+        setError(interp, "object too large: " + std::to_string(payload) + " bytes");
         return TCL_ERROR;
     }
     size_t head = buf.size();

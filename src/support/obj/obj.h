@@ -14,7 +14,8 @@
  *  - Obj_Clone deep-copies by type (refused for types without a clone); the
  *    copy starts with the source's nukeProc and nukeData.
  *  - Obj_Write writes one packed object (container.h) to a channel;
- *    Obj_Read reads one back as a new object. Obj_Transfer moves an object,
+ *    Obj_Read reads one back as a new object (Obj_ReadLimited with a cap on
+ *    the payload, for peers that are not trusted). Obj_Transfer moves an object,
  *    keeping its name, between two interpreters.
  *  - Lookup failures leave: no such object "x" / no such TYPE object "x" /
  *    object "x" is of type "T", not "U".
@@ -51,6 +52,9 @@ int Obj_Clone(Tcl_Interp *interp, const char *name);
 int Obj_List(Tcl_Interp *interp);
 int Obj_Write(Tcl_Interp *interp, Tcl_Channel channel, ObjEntry *entry);
 int Obj_Read(Tcl_Interp *interp, Tcl_Channel channel);
+/* Obj_Read refusing, from its header alone, an object whose payload is
+ * over maxPayload bytes (before any of it is read). */
+int Obj_ReadLimited(Tcl_Interp *interp, Tcl_Channel channel, size_t maxPayload);
 int Obj_Transfer(Tcl_Interp *interp, Tcl_Interp *fromInterp, const char *name, Tcl_Interp *toInterp);
 
 /* Number of objects an interpreter holds (for tests and benchmarks). */
