@@ -181,13 +181,34 @@ void replaceInCache(Ctx &c, Record *rec, int from, int to) {
     for (Record &r : c.cache) fix(r);
 }
 
+// Neighbours on one side, without the state itself.
+std::vector<int> neighbours(const GravlinNet *net, int s, bool from) {
+    const GravlinState &st = net->states[s];
+    std::vector<int> v;
+    for (int k = 0; k < (from ? st.numFrom : st.numTo); k++) {
+        int o = from ? st.fromLinks[k].state : st.toLinks[k].state;
+        if (o != s) v.push_back(o);
+    }
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+// Two units of one name are merged only where that adds no sentence: they
+// must share all their predecessors or all their successors, else paths
+// that crossed from one to the other would appear.
+bool mergeable(const GravlinNet *net, int a, int b) {
+    if (hasLink(net, a, a) != hasLink(net, b, b)) return false;
+    return neighbours(net, a, true) == neighbours(net, b, true) ||
+           neighbours(net, a, false) == neighbours(net, b, false);
+}
+
 int mergeIdenticalState(Ctx &c, int state, Record *rec) {
     GravlinNet *net = c.net;
     const char *name = net->states[state].name;
     if (!name) return 0;
     for (int o : c.created) {
         if (o == state || net->states[o].type != GRAVLIN_ITEM || !net->states[o].name) continue;
-        if (strcmp(net->states[o].name, name) != 0) continue;
+        if (strcmp(net->states[o].name, name) != 0 || !mergeable(net, o, state)) continue;
         replaceInCache(c, rec, state, o);
         return retireState(net, state, {o}, {o});
     }
@@ -410,6 +431,19 @@ extern "C" int Gravlin_expand(char **statements, int count, const char *startTok
                 // it would let the whole expansion repeat.
                 if (hasLink(net, i, i) && removeLink(net, i, i)) rc = GRAVLIN_FAIL;
                 if (!rc && retireState(net, i, {e}, {x})) rc = GRAVLIN_FAIL;
+                continue;
+            }
+            // Contexts are read from direct neighbours: junctions left by
+            // the rules applied so far are bypassed first.
+            bool junctions = false;
+            for (int k = 0; k < net->numStates && !junctions; k++) junctions = net->states[k].type == GRAVLIN_NULL;
+            if (junctions) {
+                if (Gravlin_prune(net)) {
+                    rc = GRAVLIN_FAIL;
+                    break;
+                }
+                n = net->numStates;
+                i = -1;
                 continue;
             }
             int m = expandContext(c, i, *r);

@@ -129,6 +129,9 @@ int Gravlin_specUpdate(GravlinNet *net, char **statements, int count);
 /* Releases everything the header points to and leaves an empty network
  * (no states, no classes, default settings) that may still be read. */
 void Gravlin_free(GravlinNet *net);
+/* Releases everything the header points to, texts included; the header
+ * itself stays the caller's. */
+void Gravlin_release(GravlinNet *net);
 /* Deep copy of src into a caller-allocated header. */
 void Gravlin_copy(GravlinNet *dst, const GravlinNet *src);
 /* Exchanges the contents of two headers. */

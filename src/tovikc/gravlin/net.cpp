@@ -364,6 +364,15 @@ void Gravlin_free(GravlinNet *net) {
     Gravlin_init(net, name.c_str(), ci, sl);
 }
 
+void Gravlin_release(GravlinNet *net) {
+    Gravlin_free(net);
+    DB_FREE(net->name);
+    DB_FREE(net->durModel);
+    DB_FREE(net->featuresURI);
+    DB_FREE(net->contextURI);
+    net->name = net->durModel = net->featuresURI = net->contextURI = nullptr;
+}
+
 void Gravlin_copy(GravlinNet *dst, const GravlinNet *src) {
     *dst = *src;
     dst->name = dupText(src->name ? src->name : "");

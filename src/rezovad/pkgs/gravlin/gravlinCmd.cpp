@@ -15,17 +15,8 @@ namespace {
 
 const char *kType = "gravlin/gravlin";
 
-// Releases everything a header points to, not the header.
-void netRelease(GravlinNet *net) {
-    Gravlin_free(net);
-    DB_FREE(net->name);
-    DB_FREE(net->durModel);
-    DB_FREE(net->featuresURI);
-    DB_FREE(net->contextURI);
-}
-
 void netFree(void *record) {
-    netRelease(static_cast<GravlinNet *>(record));
+    Gravlin_release(static_cast<GravlinNet *>(record));
     DB_FREE(record);
 }
 
@@ -135,7 +126,7 @@ template <typename F> int changeNet(Tcl_Interp *interp, GravlinNet *net, F chang
     Gravlin_clearError();
     int rc = change(&work);
     if (rc == 0) Gravlin_swap(&work, net);
-    netRelease(&work);
+    Gravlin_release(&work);
     if (rc != 0) return failWith(interp, what);
     Tcl_ResetResult(interp);
     return TCL_OK;
