@@ -168,6 +168,9 @@ int Viterbi_init(GravlinNet *net, ViterbiRecord *rec, int blockSize, float beamT
             int to = st.toLinks[k].state;
             if (to == i) {
                 n.selfLoop = true;
+                // A self link across a word boundary is also the word said
+                // again: leaving and entering anew is a path of its own.
+                if (st.toLinks[k].wordBoundary == 1) n.arcs.push_back(Arc{i, 1});
             } else if (to == net->exit) {
                 n.exitBoundary = st.toLinks[k].wordBoundary == 1;
             } else if (net->states[to].type == GRAVLIN_ITEM) {

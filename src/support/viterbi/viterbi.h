@@ -13,7 +13,9 @@
  *        link      wordBoundaryPenalty when the link is a word boundary
  *                  + transProbFactor * log(max(trans[t][k], floor)) when
  *                  pair k of the index table is {to from} of the link
- *        duration  (frames counted in a state; its self link lets it stay)
+ *        duration  (frames counted in a state; its self link lets it stay
+ *                  with no link cost; a self link that is also a word
+ *                  boundary may instead be taken as the word again)
  *          minmax:      leaving after d < min frames adds
  *                       durationShortPenalty * (min - d); every frame beyond
  *                       max adds durationLongPenalty
@@ -23,6 +25,11 @@
  *                       leaving after d frames adds log pdf(d) - log
  *                       pdf(mode)
  *        states with min and max -1 (never set) have no duration cost.
+ *  - One token per state and frame, the best-scoring; its duration cost is
+ *    paid as it stays and when it leaves. A path that would do better
+ *    after a duration penalty that another one still owes can thus be
+ *    lost: durations are exact only where they never change which token
+ *    a state keeps (without durations the search is exact).
  *  - Beam: tokens below best + beam are dropped after each frame. beam
  *    starts at beamThreshold. With targetBeamSize > 0 it adapts: more than
  *    target + variance active states tighten it by -beamThresholdAdjust
