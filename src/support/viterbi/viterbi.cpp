@@ -64,6 +64,19 @@ const char *classValue(const GravlinNet *net, const char *cls, int value) {
     return nullptr;
 }
 
+// The deepest "word" value of a state that names a word: grammar rule
+// tokens ("$grammar", "$digit") are not words, so a unit that a grammar
+// rule made directly is a word by its own name.
+const char *wordOf(const GravlinNet *net, const GravlinState &st) {
+    for (int l = st.numLevels - 1; l >= 0; l--) {
+        const GravlinClass &c = net->classes[st.levelClasses[l]];
+        if (strcmp(c.name, "word") != 0) continue;
+        const char *v = c.values[st.levelValues[l]];
+        if (v[0] != '$') return v;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 struct ViterbiSearch {
@@ -154,7 +167,7 @@ int Viterbi_init(GravlinNet *net, ViterbiRecord *rec, int blockSize, float beamT
         n.selfLoop = false;
         n.exitBoundary = -1;
         n.name = st.name ? st.name : "";
-        const char *w = classValue(net, "word", st.wordValue);
+        const char *w = wordOf(net, st);
         const char *p = classValue(net, "phoneme", st.phonemeValue);
         n.word = w ? w : n.name;
         n.phoneme = p ? p : n.name;

@@ -39,7 +39,8 @@
  *    last frame; with allowWordCutoff and no such path, the best active
  *    state. Fills score, endFrame and three lists (labels owned, begin and
  *    end frames, each segment's score the sum of its log scores). Words
- *    are the "word" class values of the states (state name when none),
+ *    are the deepest "word" class values of the states that do not begin
+ *    with "$" (rule tokens such as "$grammar"; the state's name when none),
  *    a new word starting at every word-boundary link or change of value;
  *    phonemes likewise with the "phoneme" class.
  *  - msPerFrame is the network's frame size, 10 when it was never set.
