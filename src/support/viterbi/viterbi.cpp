@@ -89,6 +89,29 @@ struct ViterbiSearch {
     int frame = 0;
     double bestFinal = kNone;
 
+    size_t lastLive = 0;
+
+    // Drops the traces that no active token leads back to, so that a long
+    // utterance keeps only the paths still alive.
+    void collect() {
+        std::vector<int> map(traces.size(), -1);
+        for (int st : active)
+            for (int k = cur[st].trace; k >= 0 && map[k] == -1; k = traces[k].prev) map[k] = 0;
+        int n = 0;
+        for (size_t k = 0; k < traces.size(); k++)
+            if (map[k] == 0) map[k] = n++;
+        std::vector<Trace> kept(n);
+        for (size_t k = 0; k < traces.size(); k++)
+            if (map[k] >= 0) {
+                Trace t = traces[k];
+                t.prev = t.prev >= 0 ? map[t.prev] : -1;
+                kept[map[k]] = t;
+            }
+        for (int st : active) cur[st].trace = cur[st].trace >= 0 ? map[cur[st].trace] : -1;
+        traces.swap(kept);
+        lastLive = traces.size();
+    }
+
     double leaveCost(const ViterbiRecord *rec, const Node &n, int d) const {
         if (n.minDur < 0 && n.maxDur < 0) return 0;
         switch (rec->durationModel) {
@@ -311,7 +334,8 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
             Token &t = s->next[q];
             if (t.score < threshold) continue;
             if (t.entry) {
-                if (s->traces.size() == s->traces.capacity()) s->traces.reserve(s->traces.size() + rec->blockSize);
+                if (s->traces.size() == s->traces.capacity())
+                    s->traces.reserve(s->traces.size() + std::max<size_t>(rec->blockSize, s->traces.size()));
                 s->traces.push_back(Trace{q, s->frame, t.trace, t.boundary, t.entryScore});
                 t.trace = (int)s->traces.size() - 1;
                 t.entry = false;
@@ -319,6 +343,7 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
             s->cur[q] = t;
             s->active.push_back(q);
         }
+        if (s->traces.size() > s->lastLive * 4 + (1u << 20)) s->collect();
         if (rec->targetBeamSize > 0) {
             int n = (int)s->active.size();
             if (n > rec->targetBeamSize + rec->targetBeamVariance)
