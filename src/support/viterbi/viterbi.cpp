@@ -143,6 +143,20 @@ struct ViterbiSearch {
     }
 };
 
+// The record's search, when it was initialised for this network as it is.
+static ViterbiSearch *searchOf(ViterbiRecord *rec, const GravlinNet *net) {
+    ViterbiSearch *s = rec->search;
+    if (!s) {
+        setError(rec, "search record was never initialised");
+        return nullptr;
+    }
+    if (net->numStates != s->numStates) {
+        setError(rec, "network \"%s\" changed since the search was initialised", net->name);
+        return nullptr;
+    }
+    return s;
+}
+
 extern "C" {
 
 int Viterbi_init(GravlinNet *net, ViterbiRecord *rec, int blockSize, float beamThreshold, float beamThresholdAdjust,
@@ -252,15 +266,8 @@ void Viterbi_free(ViterbiRecord *rec) {
 
 int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frames, int categories, float **trans,
                    int numPairs, int (*pairs)[2]) {
-    ViterbiSearch *s = rec->search;
-    if (!s) {
-        setError(rec, "search record was never initialised");
-        return 1;
-    }
-    if (net->numStates != s->numStates) {
-        setError(rec, "network \"%s\" changed since the search was initialised", net->name);
-        return 1;
-    }
+    ViterbiSearch *s = searchOf(rec, net);
+    if (!s) return 1;
     for (int i = 0; i < s->numStates; i++) {
         const Node &n = s->nodes[i];
         if (n.emitting && n.category >= categories) {
@@ -407,15 +414,8 @@ void fillAnswer(ViterbiRecord *rec, int trace, double total) {
 }
 
 int answer(ViterbiRecord *rec, GravlinNet *net, bool soFar) {
-    ViterbiSearch *s = rec->search;
-    if (!s) {
-        setError(rec, "search record was never initialised");
-        return 1;
-    }
-    if (net->numStates != s->numStates) {
-        setError(rec, "network \"%s\" changed since the search was initialised", net->name);
-        return 1;
-    }
+    ViterbiSearch *s = searchOf(rec, net);
+    if (!s) return 1;
     double best = kNone;
     int bestTrace = -1;
     if (!soFar) {

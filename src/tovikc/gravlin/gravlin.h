@@ -117,6 +117,8 @@ int Gravlin_readAndExpand(char **statements, int count, GravlinNet *net, const c
                           const char *startToken);
 int Gravlin_origStateName(const char *name, char **out);
 void Gravlin_freeStatements(char **statements, int count);
+/* A statement array (DB_Malloc copies) of count texts. */
+char **Gravlin_copyStatements(const char *const *texts, int count);
 
 int Gravlin_expand(char **statements, int count, const char *startToken, const char *className, GravlinNet *net);
 int Gravlin_prune(GravlinNet *net);

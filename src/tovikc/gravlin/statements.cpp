@@ -38,6 +38,12 @@ void Gravlin_freeStatements(char **statements, int count) {
     DB_FREE(statements);
 }
 
+char **Gravlin_copyStatements(const char *const *texts, int count) {
+    char **a = static_cast<char **>(DB_MALLOC((count > 0 ? count : 1) * sizeof(char *)));
+    for (int i = 0; i < count; i++) a[i] = dupText(texts[i]);
+    return a;
+}
+
 int Gravlin_readFile(const char *path, char ***statements, int *count) {
     *statements = nullptr;
     *count = 0;

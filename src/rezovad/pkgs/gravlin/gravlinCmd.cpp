@@ -84,11 +84,7 @@ int getStatementLines(Tcl_Interp *interp, const char *arg, Statements &st) {
         if (Gravlin_readFile(st.file.c_str(), &st.lines, &st.count)) return failWith(interp, "cannot read the file");
         return TCL_OK;
     }
-    st.lines = static_cast<char **>(DB_MALLOC(n * sizeof(char *)));
-    for (int i = 0; i < n; i++) {
-        st.lines[i] = static_cast<char *>(DB_MALLOC(strlen(elems[i]) + 1));
-        strcpy(st.lines[i], elems[i]);
-    }
+    st.lines = Gravlin_copyStatements(elems, n);
     st.count = n;
     Tcl_Free((char *)elems);
     return TCL_OK;

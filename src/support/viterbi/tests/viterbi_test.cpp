@@ -18,12 +18,9 @@
 namespace {
 
 char **statements(const std::vector<std::string> &s) {
-    char **v = static_cast<char **>(DB_MALLOC(s.size() * sizeof(char *)));
-    for (size_t i = 0; i < s.size(); i++) {
-        v[i] = static_cast<char *>(DB_MALLOC(s[i].size() + 1));
-        strcpy(v[i], s[i].c_str());
-    }
-    return v;
+    std::vector<const char *> t;
+    for (const std::string &x : s) t.push_back(x.c_str());
+    return Gravlin_copyStatements(t.data(), (int)t.size());
 }
 
 struct Net {

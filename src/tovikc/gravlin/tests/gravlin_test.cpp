@@ -20,9 +20,10 @@ struct Stmts {
     char **v = nullptr;
     int n = 0;
     explicit Stmts(const std::vector<std::string> &s) {
+        std::vector<const char *> t;
+        for (const std::string &x : s) t.push_back(x.c_str());
         n = (int)s.size();
-        v = static_cast<char **>(DB_MALLOC((n ? n : 1) * sizeof(char *)));
-        for (int i = 0; i < n; i++) v[i] = gravlin::dupText(s[i]);
+        v = Gravlin_copyStatements(t.data(), n);
     }
     Stmts() = default;
     ~Stmts() { Gravlin_freeStatements(v, n); }
