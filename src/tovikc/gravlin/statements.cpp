@@ -284,10 +284,16 @@ extern "C" int Gravlin_readAndExpand(char **statements, int count, GravlinNet *n
     Gravlin_freeStatements(uris, nLex);
     Gravlin_freeStatements(classes, nLex);
     if (!rc) rc = Gravlin_groupParentheses(statements, count);
+    // Units left from earlier statements (the phones of a network that is
+    // being added to) are not this grammar's words.
+    std::vector<std::string> before, after, words;
+    unexpandedUnits(net, before);
+    std::set<std::string> old(before.begin(), before.end());
     if (!rc) rc = Gravlin_expand(statements, count, startToken, className, net);
     if (rc) return rc;
-    std::vector<std::string> words;
-    unexpandedUnits(net, words);
+    unexpandedUnits(net, after);
+    for (const std::string &w : after)
+        if (!old.count(w)) words.push_back(w);
     std::set<std::string> defined, read;
     for (size_t w = 0; w < work.size(); w++) {
         std::string uri = work[w].first, cls = work[w].second;
