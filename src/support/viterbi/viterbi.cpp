@@ -82,6 +82,11 @@ const char *wordOf(const GravlinNet *net, const GravlinState &st) {
 struct ViterbiSearch {
     int numStates = 0, enter = -1, exit = -1;
     std::vector<Node> nodes;
+    // Tokens live in slots: a state whose minimum duration is m frames (under
+    // minmax) has m slots, one for each stay of 1 .. m-1 frames and one for
+    // m or more, so that a path still short of its minimum never displaces
+    // one that has reached it; other states have one slot.
+    std::vector<int> slotBase, slotState;
     std::vector<Token> cur, next;
     std::vector<int> active, nextActive;
     std::vector<char> inNext;
@@ -228,9 +233,19 @@ int Viterbi_init(GravlinNet *net, ViterbiRecord *rec, int blockSize, float beamT
             }
         }
     }
-    s->cur.resize(net->numStates);
-    s->next.resize(net->numStates);
-    s->inNext.assign(net->numStates, 0);
+    s->slotBase.assign(net->numStates + 1, 0);
+    for (int i = 0; i < net->numStates; i++) {
+        const Node &n = s->nodes[i];
+        int k = 1;
+        if (durationModel == VITERBI_MINMAX && n.emitting && n.selfLoop && n.minDur > 1)
+            k = (int)std::min(n.minDur, 64.0f);
+        s->slotBase[i + 1] = s->slotBase[i] + k;
+        for (int j = 0; j < k; j++) s->slotState.push_back(i);
+    }
+    int slots = s->slotBase[net->numStates];
+    s->cur.resize(slots);
+    s->next.resize(slots);
+    s->inNext.assign(slots, 0);
     rec->search = s;
     return 0;
 }
@@ -314,23 +329,27 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
         };
         if (s->frame == 0) {
             for (const Arc &a : s->nodes[s->enter].arcs)
-                offer(a.to, Token{linkCost(s->enter, a.to, a.boundary), 0.0, 1, -1, a.boundary, true});
+                offer(s->slotBase[a.to], Token{linkCost(s->enter, a.to, a.boundary), 0.0, 1, -1, a.boundary, true});
         } else {
-            for (int st : s->active) {
-                const Token &t = s->cur[st];
+            for (int slot : s->active) {
+                const Token &t = s->cur[slot];
+                int st = s->slotState[slot];
                 const Node &n = s->nodes[st];
-                if (n.selfLoop)
-                    offer(st, Token{t.score + s->stayCost(rec, n, t.dur) + linkCost(st, st, 0), 0.0, t.dur + 1, t.trace,
-                                    0, false});
+                if (n.selfLoop) {
+                    int last = s->slotBase[st + 1] - 1;
+                    offer(std::min(slot + 1, last), Token{t.score + s->stayCost(rec, n, t.dur) + linkCost(st, st, 0), 0.0,
+                                                          t.dur + 1, t.trace, 0, false});
+                }
                 double leave = t.score + s->leaveCost(rec, n, t.dur);
                 for (const Arc &a : n.arcs)
-                    offer(a.to, Token{leave + linkCost(st, a.to, a.boundary), t.score, 1, t.trace, a.boundary, true});
+                    offer(s->slotBase[a.to],
+                          Token{leave + linkCost(st, a.to, a.boundary), t.score, 1, t.trace, a.boundary, true});
             }
         }
         double best = kNone;
         for (int q : s->nextActive) {
             Token &t = s->next[q];
-            double p = row[s->nodes[q].category];
+            double p = row[s->nodes[s->slotState[q]].category];
             t.score += std::log(p > floorP ? p : floorP);
             best = std::max(best, t.score);
         }
@@ -343,7 +362,7 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
             if (t.entry) {
                 if (s->traces.size() == s->traces.capacity())
                     s->traces.reserve(s->traces.size() + std::max<size_t>(rec->blockSize, s->traces.size()));
-                s->traces.push_back(Trace{q, s->frame, t.trace, t.boundary, t.entryScore});
+                s->traces.push_back(Trace{s->slotState[q], s->frame, t.trace, t.boundary, t.entryScore});
                 t.trace = (int)s->traces.size() - 1;
                 t.entry = false;
             }
@@ -419,10 +438,10 @@ int answer(ViterbiRecord *rec, GravlinNet *net, bool soFar) {
     double best = kNone;
     int bestTrace = -1;
     if (!soFar) {
-        for (int st : s->active) {
-            const Node &n = s->nodes[st];
+        for (int slot : s->active) {
+            const Node &n = s->nodes[s->slotState[slot]];
             if (n.exitBoundary < 0) continue;
-            const Token &t = s->cur[st];
+            const Token &t = s->cur[slot];
             double v = t.score + s->leaveCost(rec, n, t.dur) + (n.exitBoundary ? rec->wordBoundaryPenalty : 0.0);
             if (v > best) best = v, bestTrace = t.trace;
         }

@@ -25,11 +25,12 @@
  *                       leaving after d frames adds log pdf(d) - log
  *                       pdf(mode)
  *        states with min and max -1 (never set) have no duration cost.
- *  - One token per state and frame, the best-scoring; its duration cost is
- *    paid as it stays and when it leaves. A path that would do better
- *    after a duration penalty that another one still owes can thus be
- *    lost: durations are exact only where they never change which token
- *    a state keeps (without durations the search is exact).
+ *  - Tokens: under minmax a state with a self link and a minimum of m
+ *    frames keeps m tokens (stays of 1 .. m-1 frames and of m or more, up
+ *    to 64), which makes minimum durations exact; other states keep one,
+ *    the best-scoring, whose duration cost is paid as it stays and leaves
+ *    (maximum durations and the exponential and gamma models are thus
+ *    applied to the best path into a state, not searched over all stays).
  *  - Beam: tokens below best + beam are dropped after each frame. beam
  *    starts at beamThreshold. With targetBeamSize > 0 it adapts: more than
  *    target + variance active states tighten it by -beamThresholdAdjust

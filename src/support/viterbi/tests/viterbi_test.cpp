@@ -151,24 +151,39 @@ TEST(Viterbi, a_search_in_pieces_equals_one_search) {
 
 TEST(Viterbi, durations_shape_the_path) {
     // Frames say: w for 1, ah for 6, n for 1. A minimum of 3 frames per
-    // phone makes w longer under minmax (n, kept as the best token when it
-    // is entered, pays its short stay at the end); gamma, whose best stay
-    // is near 4 frames here, stretches w.
+    // phone (maximum 5) moves the boundaries under minmax; gamma, whose
+    // best stay is near 4 frames here, stretches w.
     Matrix m(9);
     m.frames(phone("w"), 1, 0.6f).frames(phone("ah"), 6, 0.6f).frames(phone("n"), 1, 0.6f);
-    struct Case { int model; int minMs; const char *want; } cases[] = {
-        {VITERBI_MINMAX, 10, "w@0-1 ah@1-7 n@7-8"},
-        {VITERBI_MINMAX, 30, "w@0-3 ah@3-7 n@7-8"},
-        {VITERBI_EXPONENTIAL, 10, "w@0-1 ah@1-7 n@7-8"},
-        {VITERBI_GAMMA, 20, "w@0-2 ah@2-7 n@7-8"},
+    struct Case { int model; int minMs, maxMs; const char *want; } cases[] = {
+        {VITERBI_MINMAX, 10, 60, "w@0-1 ah@1-7 n@7-8"},
+        {VITERBI_MINMAX, 30, 50, "w@0-3 ah@3-6 n@6-8"},
+        {VITERBI_EXPONENTIAL, 10, 60, "w@0-1 ah@1-7 n@7-8"},
+        {VITERBI_GAMMA, 20, 60, "w@0-2 ah@2-7 n@7-8"},
     };
     for (const Case &c : cases) {
-        Net net({"$grammar = one", "one = w ah n"}, digitSpec(c.minMs, c.minMs == 30 ? 50 : 60));
+        Net net({"$grammar = one", "one = w ah n"}, digitSpec(c.minMs, c.maxMs));
         Search s;
         ASSERT_EQ(0, s.init(&net.n, c.model));
         ASSERT_EQ(0, Viterbi_search(&s.rec, &net.n, m.p(), m.n(), 9, nullptr, 0, nullptr));
         ASSERT_EQ(0, Viterbi_answer(&s.rec, &net.n));
         EXPECT_EQ(c.want, segs(s.rec.phonemes)) << c.model << " " << c.minMs;
+        if (c.model != VITERBI_MINMAX) continue;
+        // Every split of the frames into three stays, scored by the minmax
+        // rule: the search must find the best.
+        double lo = c.minMs / 10.0, hi = c.maxMs / 10.0, best = -1e30;
+        for (int a = 1; a < m.n(); a++)
+            for (int b = 1; a + b < m.n(); b++) {
+                int d[3] = {a, b, m.n() - a - b}, f = 0;
+                double v = 2 * -3.0; // boundaries into the word and out of it
+                for (int k = 0; k < 3; k++) {
+                    for (int i = 0; i < d[k]; i++, f++) v += std::log((double)m.rows[f][k]); // w, ah, n are categories 0, 1, 2
+                    if (d[k] < lo) v += -6.5 * (lo - d[k]);
+                    if (d[k] > hi) v += -1.0 * (d[k] - hi);
+                }
+                best = std::max(best, v);
+            }
+        EXPECT_NEAR(best, s.rec.score, 1e-4) << c.minMs;
     }
 }
 
