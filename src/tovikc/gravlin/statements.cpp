@@ -118,7 +118,8 @@ int Gravlin_cleanLines(char **statements, int count, int escapes) {
         while (i < s.size()) {
             char c = s[i];
             char prev = i > 0 ? s[i - 1] : 0;
-            if (c == '\t' || c == '\n') s[i] = c = ' ';
+            // A carriage return (CR LF text given as a list) is a blank too.
+            if (c == '\t' || c == '\n' || c == '\r') s[i] = c = ' ';
             if (c == ' ' && !quoting && (prev == ' ' || prev == 11)) {
                 s.erase(i, 1);
                 continue;

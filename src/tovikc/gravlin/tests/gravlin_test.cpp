@@ -152,6 +152,7 @@ TEST(Statements, cleaning_and_grouping) {
         {"x = \\( y", "x = \x0e y", "x = \x0e y"},
         {"a = [ ( b ) ] { c }", "a = [ ( b ) ] { c }", "a = [a (b b )b ]a {a c }a"},
         {"a = b\\q", "a = bq", "a = bq"},
+        {"a =\r\n b |\r\n c\r\n", "a = b | c", "a = b | c"},
     };
     for (const Case &c : cases) {
         Stmts s({c.in});
