@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "gravlin_int.h"
+#include "yastro.h"
 
 using namespace gravlin;
 
@@ -46,6 +47,47 @@ std::vector<int> deadUnits(GravlinNet *net) {
     return dead;
 }
 
+// Moves state j into the retired slot l: its fields, and its links renamed
+// in place on both sides, which keeps every flag and the order of the
+// lists (a self link of j becomes one of l).
+void moveState(GravlinNet *net, int j, int l) {
+    GravlinState &t = net->states[l];
+    releaseStateTexts(&t);
+    DB_FREE(t.fromLinks);
+    DB_FREE(t.toLinks);
+    t = net->states[j];
+    t.id = l;
+    GravlinState &old = net->states[j];
+    old.name = nullptr;
+    old.nameLen = old.numLevels = old.numExtras = old.numFrom = old.numTo = 0;
+    old.levelClasses = old.levelValues = nullptr;
+    old.extras = nullptr;
+    old.fromLinks = old.toLinks = nullptr;
+    old.type = GRAVLIN_NOT_USED;
+    old.expanded = 1;
+    GravlinState &m = net->states[l];
+    for (int k = 0; k < m.numFrom; k++) {
+        GravlinLink &e = m.fromLinks[k];
+        if (e.state == j) {
+            e.state = l;
+            continue;
+        }
+        GravlinState &n = net->states[e.state];
+        for (int q = 0; q < n.numTo; q++)
+            if (n.toLinks[q].state == j) n.toLinks[q].state = l;
+    }
+    for (int k = 0; k < m.numTo; k++) {
+        GravlinLink &e = m.toLinks[k];
+        if (e.state == j) {
+            e.state = l;
+            continue;
+        }
+        GravlinState &n = net->states[e.state];
+        for (int q = 0; q < n.numFrom; q++)
+            if (n.fromLinks[q].state == j) n.fromLinks[q].state = l;
+    }
+}
+
 } // namespace
 
 extern "C" int Gravlin_prune(GravlinNet *net) {
@@ -72,12 +114,7 @@ extern "C" int Gravlin_prune(GravlinNet *net) {
     while (j >= 0 && net->states[j].type == GRAVLIN_NOT_USED) j--;
     for (int l = 0; l < j; l++) {
         if (net->states[l].type != GRAVLIN_NOT_USED) continue;
-        if (copyState(net, j, l)) return GRAVLIN_FAIL;
-        net->states[l].id = l;
-        if (retireState(net, j, {l}, {l})) {
-            gErr("ERROR!\n");
-            return GRAVLIN_FAIL;
-        }
+        moveState(net, j, l);
         while (j > l && net->states[j].type == GRAVLIN_NOT_USED) j--;
     }
     int keep = 0;
