@@ -1,0 +1,466 @@
+// Frame-synchronous Viterbi beam search over a compiled state network.
+#include "viterbi.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "yastro.h"
+
+namespace {
+
+const double kNone = -std::numeric_limits<double>::infinity();
+
+struct Arc {
+    int to;
+    int boundary;
+};
+
+struct Node {
+    bool emitting;
+    int category;
+    float minDur, maxDur;
+    std::vector<Arc> arcs; // to other states; the self link is selfLoop
+    bool selfLoop;
+    int exitBoundary; // flag of the link to the end state, -1 when none
+    std::string name, word, phoneme;
+    bool phoneUnit; // the state is a whole phoneme by itself
+};
+
+struct Trace {
+    int state;
+    int start;
+    int prev;
+    int boundary;
+    double startScore;
+};
+
+struct Token {
+    double score;
+    double entryScore; // score before the entry, for a pending entry
+    int dur;
+    int trace;    // the token's trace, or its predecessor's while pending
+    int boundary; // flag of the entry link, for a pending entry
+    bool entry;   // entered this frame: its trace is made if it survives
+};
+
+void setError(ViterbiRecord *rec, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(rec->errorText, sizeof rec->errorText, fmt, ap);
+    va_end(ap);
+}
+
+const char *classValue(const GravlinNet *net, const char *cls, int value) {
+    if (value < 0) return nullptr;
+    for (int c = 0; c < net->numClasses; c++)
+        if (strcmp(net->classes[c].name, cls) == 0 && value < net->classes[c].numValues) return net->classes[c].values[value];
+    return nullptr;
+}
+
+// The deepest "word" value of a state that names a word: grammar rule
+// tokens ("$grammar", "$digit") are not words, so a unit that a grammar
+// rule made directly is a word by its own name.
+const char *wordOf(const GravlinNet *net, const GravlinState &st) {
+    for (int l = st.numLevels - 1; l >= 0; l--) {
+        const GravlinClass &c = net->classes[st.levelClasses[l]];
+        if (strcmp(c.name, "word") != 0) continue;
+        const char *v = c.values[st.levelValues[l]];
+        if (v[0] != '$') return v;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+struct ViterbiSearch {
+    int numStates = 0, enter = -1, exit = -1;
+    std::vector<Node> nodes;
+    // Tokens live in slots: a state whose minimum duration is m frames (under
+    // minmax) has m slots, one for each stay of 1 .. m-1 frames and one for
+    // m or more, so that a path still short of its minimum never displaces
+    // one that has reached it; other states have one slot.
+    std::vector<int> slotBase, slotState;
+    std::vector<Token> cur, next;
+    std::vector<int> active, nextActive;
+    std::vector<char> inNext;
+    std::vector<Trace> traces;
+    int frame = 0;
+    double bestFinal = kNone;
+
+    size_t lastLive = 0;
+
+    // Drops the traces that no active token leads back to, so that a long
+    // utterance keeps only the paths still alive.
+    void collect() {
+        std::vector<int> map(traces.size(), -1);
+        for (int st : active)
+            for (int k = cur[st].trace; k >= 0 && map[k] == -1; k = traces[k].prev) map[k] = 0;
+        int n = 0;
+        for (size_t k = 0; k < traces.size(); k++)
+            if (map[k] == 0) map[k] = n++;
+        std::vector<Trace> kept(n);
+        for (size_t k = 0; k < traces.size(); k++)
+            if (map[k] >= 0) {
+                Trace t = traces[k];
+                t.prev = t.prev >= 0 ? map[t.prev] : -1;
+                kept[map[k]] = t;
+            }
+        for (int st : active) cur[st].trace = cur[st].trace >= 0 ? map[cur[st].trace] : -1;
+        traces.swap(kept);
+        lastLive = traces.size();
+    }
+
+    double leaveCost(const ViterbiRecord *rec, const Node &n, int d) const {
+        if (n.minDur < 0 && n.maxDur < 0) return 0;
+        switch (rec->durationModel) {
+        case VITERBI_MINMAX:
+            return d < n.minDur ? rec->durationShortPenalty * (n.minDur - d) : 0.0;
+        case VITERBI_EXPONENTIAL: {
+            double m = std::max(1.0, (n.minDur + n.maxDur) / 2.0);
+            return std::log(1.0 / m);
+        }
+        default: {
+            double m = std::max(1.0, (n.minDur + n.maxDur) / 2.0);
+            double sd = std::max(0.5, (n.maxDur - n.minDur) / 4.0);
+            double k = m * m / (sd * sd), th = sd * sd / m;
+            double mode = k >= 1 ? (k - 1) * th : 1.0;
+            auto lp = [&](double x) { return (k - 1) * std::log(std::max(x, 1e-6)) - x / th; };
+            return lp(d) - lp(std::max(mode, 1e-6));
+        }
+        }
+    }
+
+    double stayCost(const ViterbiRecord *rec, const Node &n, int d) const {
+        if (n.minDur < 0 && n.maxDur < 0) return 0;
+        if (rec->durationModel == VITERBI_MINMAX) return n.maxDur > 0 && d + 1 > n.maxDur ? rec->durationLongPenalty : 0.0;
+        if (rec->durationModel == VITERBI_EXPONENTIAL) {
+            double m = std::max(1.0, (n.minDur + n.maxDur) / 2.0);
+            return m > 1 ? std::log(1.0 - 1.0 / m) : std::log(1e-6);
+        }
+        return 0;
+    }
+};
+
+// The record's search, when it was initialised for this network as it is.
+static ViterbiSearch *searchOf(ViterbiRecord *rec, const GravlinNet *net) {
+    ViterbiSearch *s = rec->search;
+    if (!s) {
+        setError(rec, "search record was never initialised");
+        return nullptr;
+    }
+    if (net->numStates != s->numStates) {
+        setError(rec, "network \"%s\" changed since the search was initialised", net->name);
+        return nullptr;
+    }
+    return s;
+}
+
+extern "C" {
+
+int Viterbi_init(GravlinNet *net, ViterbiRecord *rec, int blockSize, float beamThreshold, float beamThresholdAdjust,
+                 float maxBeamThreshold, int targetBeamSize, int targetBeamVariance, float beamRatio,
+                 int durationModel, int allowWordCutoff, float durationShortPenalty, float durationLongPenalty,
+                 float wordBoundaryPenalty, float observationProbFloor, float transProbFactor) {
+    memset(rec, 0, sizeof *rec);
+    rec->msPerFrame = net->frameSize > 0 ? net->frameSize : 10.0f;
+    rec->score = -1e10f;
+    rec->blockSize = blockSize > 0 ? blockSize : 500;
+    rec->beamThreshold = beamThreshold;
+    rec->beamThresholdAdjust = beamThresholdAdjust;
+    rec->maxBeamThreshold = maxBeamThreshold;
+    rec->targetBeamSize = targetBeamSize;
+    rec->targetBeamVariance = targetBeamVariance;
+    rec->beamRatio = beamRatio;
+    rec->durationModel = durationModel;
+    rec->allowWordCutoff = allowWordCutoff;
+    rec->durationShortPenalty = durationShortPenalty;
+    rec->durationLongPenalty = durationLongPenalty;
+    rec->wordBoundaryPenalty = wordBoundaryPenalty;
+    rec->observationProbFloor = observationProbFloor > 0 ? observationProbFloor : 1e-30f;
+    rec->transProbFactor = transProbFactor;
+    rec->beam = beamThreshold;
+    if (durationModel < 0 || durationModel > 2) {
+        setError(rec, "duration model code %d is none of 0, 1, 2", durationModel);
+        return 1;
+    }
+    if (net->numStates == 0 || net->enter < 0 || net->exit < 0) {
+        setError(rec, "network \"%s\" has no start and end state", net->name ? net->name : "");
+        return 1;
+    }
+    ViterbiSearch *s = new ViterbiSearch;
+    s->numStates = net->numStates;
+    s->enter = net->enter;
+    s->exit = net->exit;
+    s->nodes.resize(net->numStates);
+    for (int i = 0; i < net->numStates; i++) {
+        const GravlinState &st = net->states[i];
+        Node &n = s->nodes[i];
+        n.emitting = st.type == GRAVLIN_ITEM;
+        n.category = st.category;
+        n.minDur = st.durParam1;
+        n.maxDur = st.durParam2;
+        n.selfLoop = false;
+        n.exitBoundary = -1;
+        n.name = st.name ? st.name : "";
+        const char *w = wordOf(net, st);
+        const char *p = classValue(net, "phoneme", st.phonemeValue);
+        n.word = w ? w : n.name;
+        n.phoneme = p ? p : n.name;
+        n.phoneUnit = n.phoneme == n.name;
+        if (n.emitting && st.category < 0) {
+            setError(rec, "state %d \"%s\" has no category: apply a unit specification first", i, n.name.c_str());
+            delete s;
+            return 1;
+        }
+        for (int k = 0; k < st.numTo; k++) {
+            int to = st.toLinks[k].state;
+            if (to == i) {
+                n.selfLoop = true;
+                // A self link across a word boundary is also the word said
+                // again: leaving and entering anew is a path of its own.
+                if (st.toLinks[k].wordBoundary == 1) n.arcs.push_back(Arc{i, 1});
+            } else if (to == net->exit) {
+                n.exitBoundary = st.toLinks[k].wordBoundary == 1;
+            } else if (net->states[to].type == GRAVLIN_ITEM) {
+                n.arcs.push_back(Arc{to, st.toLinks[k].wordBoundary == 1});
+            }
+        }
+    }
+    s->slotBase.assign(net->numStates + 1, 0);
+    for (int i = 0; i < net->numStates; i++) {
+        const Node &n = s->nodes[i];
+        int k = 1;
+        if (durationModel == VITERBI_MINMAX && n.emitting && n.selfLoop && n.minDur > 1)
+            k = (int)std::min(n.minDur, 64.0f);
+        s->slotBase[i + 1] = s->slotBase[i] + k;
+        for (int j = 0; j < k; j++) s->slotState.push_back(i);
+    }
+    int slots = s->slotBase[net->numStates];
+    s->cur.resize(slots);
+    s->next.resize(slots);
+    s->inNext.assign(slots, 0);
+    rec->search = s;
+    return 0;
+}
+
+int Viterbi_reset(ViterbiRecord *rec) {
+    ViterbiSearch *s = rec->search;
+    if (!s) {
+        setError(rec, "search record was never initialised");
+        return 1;
+    }
+    s->active.clear();
+    s->traces.clear();
+    s->frame = 0;
+    rec->framesSearched = 0;
+    rec->beam = rec->beamThreshold;
+    nukeHalbrin(rec->words);
+    nukeHalbrin(rec->phonemes);
+    nukeHalbrin(rec->states);
+    rec->words = rec->phonemes = rec->states = nullptr;
+    rec->score = -1e10f;
+    rec->endFrame = 0;
+    return 0;
+}
+
+void Viterbi_free(ViterbiRecord *rec) {
+    nukeHalbrin(rec->words);
+    nukeHalbrin(rec->phonemes);
+    nukeHalbrin(rec->states);
+    rec->words = rec->phonemes = rec->states = nullptr;
+    delete rec->search;
+    rec->search = nullptr;
+}
+
+int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frames, int categories, float **trans,
+                   int numPairs, int (*pairs)[2]) {
+    ViterbiSearch *s = searchOf(rec, net);
+    if (!s) return 1;
+    for (int i = 0; i < s->numStates; i++) {
+        const Node &n = s->nodes[i];
+        if (n.emitting && n.category >= categories) {
+            setError(rec, "state %d \"%s\" has category %d but the probability matrix has %d columns", i,
+                     n.name.c_str(), n.category, categories);
+            return 1;
+        }
+    }
+    std::unordered_map<long long, int> pairIndex;
+    if (trans && pairs) {
+        for (int k = 0; k < numPairs; k++) {
+            int to = pairs[k][0], from = pairs[k][1];
+            if (to < 0 || to >= s->numStates || from < 0 || from >= s->numStates) {
+                setError(rec, "transition pair %d {%d %d} names a state outside the network", k, to, from);
+                return 1;
+            }
+            pairIndex[(long long)from * s->numStates + to] = k;
+        }
+    }
+    const double floorP = rec->observationProbFloor;
+    for (int f = 0; f < frames; f++) {
+        const float *row = probs[f];
+        const float *trow = trans && !pairIndex.empty() ? trans[f] : nullptr;
+        auto linkCost = [&](int from, int to, int boundary) {
+            double c = boundary ? rec->wordBoundaryPenalty : 0.0;
+            if (trow) {
+                auto it = pairIndex.find((long long)from * s->numStates + to);
+                if (it != pairIndex.end()) {
+                    double p = trow[it->second];
+                    c += rec->transProbFactor * std::log(p > floorP ? p : floorP);
+                }
+            }
+            return c;
+        };
+        s->nextActive.clear();
+        auto offer = [&](int q, const Token &t) {
+            if (!s->inNext[q]) {
+                s->inNext[q] = 1;
+                s->nextActive.push_back(q);
+                s->next[q] = t;
+            } else if (t.score > s->next[q].score) {
+                s->next[q] = t;
+            }
+        };
+        if (s->frame == 0) {
+            for (const Arc &a : s->nodes[s->enter].arcs)
+                offer(s->slotBase[a.to], Token{linkCost(s->enter, a.to, a.boundary), 0.0, 1, -1, a.boundary, true});
+        } else {
+            for (int slot : s->active) {
+                const Token &t = s->cur[slot];
+                int st = s->slotState[slot];
+                const Node &n = s->nodes[st];
+                if (n.selfLoop) {
+                    int last = s->slotBase[st + 1] - 1;
+                    offer(std::min(slot + 1, last), Token{t.score + s->stayCost(rec, n, t.dur) + linkCost(st, st, 0), 0.0,
+                                                          t.dur + 1, t.trace, 0, false});
+                }
+                double leave = t.score + s->leaveCost(rec, n, t.dur);
+                for (const Arc &a : n.arcs)
+                    offer(s->slotBase[a.to],
+                          Token{leave + linkCost(st, a.to, a.boundary), t.score, 1, t.trace, a.boundary, true});
+            }
+        }
+        double best = kNone;
+        for (int q : s->nextActive) {
+            Token &t = s->next[q];
+            double p = row[s->nodes[s->slotState[q]].category];
+            t.score += std::log(p > floorP ? p : floorP);
+            best = std::max(best, t.score);
+        }
+        double threshold = best + rec->beam;
+        s->active.clear();
+        for (int q : s->nextActive) {
+            s->inNext[q] = 0;
+            Token &t = s->next[q];
+            if (t.score < threshold) continue;
+            if (t.entry) {
+                if (s->traces.size() == s->traces.capacity())
+                    s->traces.reserve(s->traces.size() + std::max<size_t>(rec->blockSize, s->traces.size()));
+                s->traces.push_back(Trace{s->slotState[q], s->frame, t.trace, t.boundary, t.entryScore});
+                t.trace = (int)s->traces.size() - 1;
+                t.entry = false;
+            }
+            s->cur[q] = t;
+            s->active.push_back(q);
+        }
+        if (s->traces.size() > s->lastLive * 4 + (1u << 20)) s->collect();
+        if (rec->targetBeamSize > 0) {
+            int n = (int)s->active.size();
+            if (n > rec->targetBeamSize + rec->targetBeamVariance)
+                rec->beam = std::min(rec->beam - rec->beamThresholdAdjust, rec->maxBeamThreshold);
+            else if (n < rec->targetBeamSize - rec->targetBeamVariance)
+                rec->beam = std::max(rec->beam + rec->beamThresholdAdjust * rec->beamRatio, rec->beamThreshold);
+        }
+        s->frame++;
+        rec->framesSearched = s->frame;
+    }
+    return 0;
+}
+
+namespace {
+
+HalbrinList *listOf(const ViterbiRecord *rec) { return newHalbrin(rec->msPerFrame); }
+
+void append(HalbrinList *l, const std::string &label, int begin, int end, float score) {
+    Segment g{const_cast<char *>(label.c_str()), (int32_t)label.size() + 1, begin, end, score};
+    appendSegment(nullptr, g, l, 0);
+}
+
+// Fills the record from the trace chain that ends in token t at the last
+// frame, with total the path's final score.
+void fillAnswer(ViterbiRecord *rec, int trace, double total) {
+    ViterbiSearch *s = rec->search;
+    std::vector<const Trace *> chain;
+    for (int k = trace; k >= 0; k = s->traces[k].prev) chain.push_back(&s->traces[k]);
+    std::reverse(chain.begin(), chain.end());
+    nukeHalbrin(rec->words);
+    nukeHalbrin(rec->phonemes);
+    nukeHalbrin(rec->states);
+    rec->words = listOf(rec);
+    rec->phonemes = listOf(rec);
+    rec->states = listOf(rec);
+    int end = s->frame;
+    auto startScore = [&](size_t i) { return i < chain.size() ? chain[i]->startScore : total; };
+    auto startFrame = [&](size_t i) { return i < chain.size() ? chain[i]->start : end; };
+    size_t wordStart = 0, phoneStart = 0;
+    for (size_t i = 0; i < chain.size(); i++) {
+        const Node &n = s->nodes[chain[i]->state];
+        append(rec->states, n.name, chain[i]->start, startFrame(i + 1), (float)(startScore(i + 1) - startScore(i)));
+        bool last = i + 1 == chain.size();
+        const Node *nx = last ? nullptr : &s->nodes[chain[i + 1]->state];
+        bool wordEnds = last || chain[i + 1]->boundary || nx->word != n.word;
+        bool phoneEnds = wordEnds || nx->phoneme != n.phoneme || nx->phoneUnit;
+        if (phoneEnds) {
+            append(rec->phonemes, n.phoneme, chain[phoneStart]->start, startFrame(i + 1),
+                   (float)(startScore(i + 1) - startScore(phoneStart)));
+            phoneStart = i + 1;
+        }
+        if (wordEnds) {
+            append(rec->words, n.word, chain[wordStart]->start, startFrame(i + 1),
+                   (float)(startScore(i + 1) - startScore(wordStart)));
+            wordStart = i + 1;
+        }
+    }
+    for (HalbrinList *l : {rec->words, rec->phonemes, rec->states}) l->score = (float)total;
+    rec->score = (float)total;
+    rec->endFrame = end;
+}
+
+int answer(ViterbiRecord *rec, GravlinNet *net, bool soFar) {
+    ViterbiSearch *s = searchOf(rec, net);
+    if (!s) return 1;
+    double best = kNone;
+    int bestTrace = -1;
+    if (!soFar) {
+        for (int slot : s->active) {
+            const Node &n = s->nodes[s->slotState[slot]];
+            if (n.exitBoundary < 0) continue;
+            const Token &t = s->cur[slot];
+            double v = t.score + s->leaveCost(rec, n, t.dur) + (n.exitBoundary ? rec->wordBoundaryPenalty : 0.0);
+            if (v > best) best = v, bestTrace = t.trace;
+        }
+    }
+    if (bestTrace < 0 && (soFar || rec->allowWordCutoff)) {
+        for (int st : s->active)
+            if (s->cur[st].score > best) best = s->cur[st].score, bestTrace = s->cur[st].trace;
+    }
+    if (bestTrace < 0) {
+        setError(rec, "no path reaches the end of the network after %d frames", s->frame);
+        return 1;
+    }
+    fillAnswer(rec, bestTrace, best);
+    return 0;
+}
+
+} // namespace
+
+int Viterbi_answer(ViterbiRecord *rec, GravlinNet *net) { return answer(rec, net, false); }
+int Viterbi_answerSoFar(ViterbiRecord *rec, GravlinNet *net) { return answer(rec, net, true); }
+
+} // extern "C"
