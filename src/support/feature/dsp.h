@@ -38,6 +38,12 @@
 
 namespace dsp {
 
+/* The 16-bit sample nearest to v, clipped. */
+inline int16_t ToSample(double v) {
+  v = v < 0 ? v - 0.5 : v + 0.5;
+  return (int16_t)(v >= 32767 ? 32767 : v <= -32768 ? -32768 : (int)v);
+}
+
 enum class Window { kRectangle, kHamming, kHanning, kTriangle };
 std::vector<double> MakeWindow(Window kind, int length);
 
