@@ -47,3 +47,9 @@ proc blocks {path n} {
     close $f
     return $out
 }
+
+# An arrayF object holding the given rows (through a pipe delay of 0 frames).
+proc arrayF {rows} {
+    set d [feature delay initialize 0 -feature [llength [lindex $rows 0]]]
+    return [feature delay $d [list $rows]]
+}
