@@ -9,7 +9,7 @@ set seconds [expr {$argc > 0 ? [lindex $argv 0] : 600}]
 set dir [file join [pwd] frontend_bench_files]
 file mkdir $dir
 set wav [file join $dir speech.wav]
-if {![file exists $wav] || [dict get [file stat $wav] size] != 44 + 32000 * $seconds} {
+if {![file exists $wav] || [file size $wav] != 44 + 32000 * $seconds} {
     set text "the quick brown fox jumps over the lazy dog while seven oranges were sold at the market on tuesday"
     exec espeak-ng -w [file join $dir one.wav] $text
     exec sox [file join $dir one.wav] -r 16000 -b 16 -c 1 [file join $dir one16k.wav]

@@ -14,7 +14,8 @@ const int kCeps = 13, kSpan = 2, kStacked = 2 * kCeps;
 
 struct MfccDelta {
   FeatureRecord *fe = nullptr;
-  dsp::FrameHistory cep{kCeps, kSpan, kSpan};        // cepstra, for their deltas
+  DeltaFilter *delta = nullptr;  // deltas of the cepstra ...
+  PipeDelay *late = nullptr;     // ... and the cepstra held back to meet them
   dsp::FrameHistory stacked{kStacked, kSpan, kSpan};  // cepstra + deltas, for the context
   std::vector<float> scratch;
 };
@@ -42,18 +43,26 @@ MfccDelta *mfccdeltaInit(GS_Result *r, const MfccDeltaParams *p) {
   if (!fe) return nullptr;
   auto *h = new MfccDelta;
   h->fe = fe;
+  DeltaSettings *d = deltaDefault();
+  d->order = kSpan;
+  d->basefeatdim = kCeps;
+  d->sigmaT2 = 1;
+  h->delta = deltaInit(d);
+  DB_FREE(d);
+  h->late = pipedelayInit(kSpan, kCeps);
   return h;
 }
 
 void mfccdeltaReset(MfccDelta *h) {
   featureReset(h->fe);
-  h->cep.Reset();
+  deltaReset(h->delta);
+  pipedelayReset(h->late);
   h->stacked.Reset();
 }
 
 int mfccdeltaFrames(MfccDelta *h, int samples, int flush) {
   const int64_t cep = featureFrames(h->fe, samples);
-  const int64_t deltas = h->cep.Due(cep, flush);
+  const int64_t deltas = deltaBufferFrames(h->delta, (int)cep, flush);
   const int64_t out = h->stacked.Due(deltas, flush);
   return out > 0x7fffffff ? 0x7fffffff : (int)out;
 }
@@ -66,18 +75,17 @@ int mfccdeltaCompute(MfccDelta *h, const int16_t *samples, int len, float **feat
   std::vector<float *> rows(std::max(n, 1));
   for (int i = 0; i < n; i++) rows[i] = h->scratch.data() + (size_t)i * kCeps;
   featureComputeSamples(h->fe, samples, len > 0 ? len : 0, rows.data());
-  float row[kStacked];
-  for (int i = 0; i < n; i++) h->cep.Push(rows[i]);
-  for (int64_t t = h->cep.Due(0, flush); t > 0; t--) {
-    for (int j = 0; j < kCeps; j++) {
-      double d = 0;
-      for (int k = 1; k <= kSpan; k++) d += k * (h->cep.At(k)[j] - h->cep.At(-k)[j]);
-      row[j] = (float)h->cep.At(0)[j];
-      row[kCeps + j] = (float)(d / 10.0);
-    }
-    h->stacked.Push(row);
-    h->cep.Advance();
+  // Deltas and the held-back cepstra come out in step: both wait for kSpan frames.
+  const int d = deltaBufferFrames(h->delta, n, flush);
+  std::vector<float> cd((size_t)std::max(d, 1) * 2 * kCeps);
+  std::vector<float *> cr(std::max(d, 1)), dr(std::max(d, 1));
+  for (int i = 0; i < d; i++) {
+    cr[i] = cd.data() + (size_t)i * kStacked;
+    dr[i] = cr[i] + kCeps;
   }
+  deltaBufferCompute(h->delta, rows.data(), n, dr.data(), flush);
+  pipedelay(h->late, rows.data(), n, cr.data(), flush);
+  for (int i = 0; i < d; i++) h->stacked.Push(cr[i]);
   int written = 0;
   for (int64_t t = h->stacked.Due(0, flush); t > 0; t--, written++) {
     for (int k = -kSpan; k <= kSpan; k++) {
@@ -93,6 +101,8 @@ int mfccdeltaCompute(MfccDelta *h, const int16_t *samples, int len, float **feat
 void mfccdeltaNuke(MfccDelta *h) {
   if (!h) return;
   featureNuke(h->fe);
+  deltaNuke(h->delta);
+  pipedelayNuke(h->late);
   delete h;
 }
 
