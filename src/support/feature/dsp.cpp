@@ -131,18 +131,27 @@ void FilterBank::Apply(const double *power, double *out) const {
 
 // ------------------------------------------------------------- cepstra
 
-void Dct(const double *in, int n, double *out, int ncep) {
+double LifterWeight(int k, double L) { return (L > 0 && k > 0) ? 1.0 + L / 2.0 * std::sin(kPi * k / L) : 1.0; }
+
+void Lifter(double *cep, int ncep, double L) {
+  for (int k = 1; k < ncep; k++) cep[k] *= LifterWeight(k, L);
+}
+
+Dct::Dct(int n, int ncep, double lifter) : n_(n), ncep_(ncep), table_((size_t)n * ncep) {
   const double norm = std::sqrt(2.0 / n);
   for (int k = 0; k < ncep; k++) {
-    double s = 0;
-    for (int j = 0; j < n; j++) s += in[j] * std::cos(kPi * k * (j + 0.5) / n);
-    out[k] = norm * s;
+    const double lift = LifterWeight(k, lifter);
+    for (int j = 0; j < n; j++) table_[(size_t)k * n + j] = lift * norm * std::cos(kPi * k * (j + 0.5) / n);
   }
 }
 
-void Lifter(double *cep, int ncep, double L) {
-  if (L <= 0) return;
-  for (int k = 1; k < ncep; k++) cep[k] *= 1.0 + L / 2.0 * std::sin(kPi * k / L);
+void Dct::Apply(const double *in, double *out) const {
+  for (int k = 0; k < ncep_; k++) {
+    const double *row = table_.data() + (size_t)k * n_;
+    double s = 0;
+    for (int j = 0; j < n_; j++) s += in[j] * row[j];
+    out[k] = s;
+  }
 }
 
 // ----------------------------------------------------------------- LPC
@@ -285,12 +294,15 @@ void SpectrumToAutocorr(const double *p, int n, double *r, int order) {
 // -------------------------------------------------------------- framer
 
 int64_t Framer::Frames(int64_t n) const {
-  const int64_t avail = (int64_t)(buf_.size() - pos_) + std::max<int64_t>(0, n - skip_);
+  const int64_t rest = (int64_t)size() - (int64_t)pos_;  // negative: a step ran past the end
+  const int64_t skip = skip_ + std::max<int64_t>(0, -rest);
+  const int64_t avail = std::max<int64_t>(0, rest) + std::max<int64_t>(0, n - skip);
   if (avail < length_) return 0;
   return 1 + (avail - length_) / step_;
 }
 
 void Framer::Append(const int16_t *s, int64_t n) {
+  Keep();
   if (skip_ > 0) {
     const int64_t d = std::min(skip_, n);
     if (d > 0) before_ = s[d - 1];
@@ -299,31 +311,45 @@ void Framer::Append(const int16_t *s, int64_t n) {
     n -= d;
   }
   if (n <= 0) return;
-  // Drop what lies before the next frame, so the buffer stays one frame long.
-  if (pos_ > 0) {
-    before_ = buf_[pos_ - 1];
-    buf_.erase(buf_.begin(), buf_.begin() + pos_);
-    pos_ = 0;
+  block_ = s;
+  blockLen_ = n;
+}
+
+void Framer::Keep() {
+  // Only the samples from the next frame's start on are needed again.
+  const size_t total = size();
+  if (pos_ >= total) {
+    if (total > 0) before_ = at(total - 1);
+    skip_ += (int64_t)(pos_ - total);
+    buf_.clear();
+  } else {
+    if (pos_ > 0) before_ = at(pos_ - 1);
+    std::vector<int16_t> rest(total - pos_);
+    for (size_t i = pos_; i < total; i++) rest[i - pos_] = at(i);
+    buf_.swap(rest);
   }
-  buf_.insert(buf_.end(), s, s + n);
+  pos_ = 0;
+  block_ = nullptr;
+  blockLen_ = 0;
 }
 
 bool Framer::Next(double *frame, double *prev) {
-  if (buf_.size() - pos_ < (size_t)length_) return false;
-  std::memcpy(frame, buf_.data() + pos_, sizeof(double) * length_);
-  *prev = pos_ > 0 ? buf_[pos_ - 1] : before_;
-  pos_ += step_;
-  if (pos_ > buf_.size()) {
-    skip_ = (int64_t)(pos_ - buf_.size());
-    before_ = buf_.back();
-    buf_.clear();
-    pos_ = 0;
+  if (pos_ > size() || size() - pos_ < (size_t)length_) return false;
+  if (pos_ >= buf_.size()) {
+    const int16_t *src = block_ + (pos_ - buf_.size());
+    for (int i = 0; i < length_; i++) frame[i] = src[i];
+  } else {
+    for (int i = 0; i < length_; i++) frame[i] = at(pos_ + i);
   }
+  *prev = pos_ > 0 ? at(pos_ - 1) : before_;
+  pos_ += step_;
   return true;
 }
 
 void Framer::Reset() {
   buf_.clear();
+  block_ = nullptr;
+  blockLen_ = 0;
   pos_ = 0;
   skip_ = 0;
   before_ = 0;

@@ -22,7 +22,8 @@
  *    low and high Hz; triangular (peak 1 at the centre, zero at the
  *    neighbours' centres) or trapezoidal (flat over the middle half).
  *    Normalised filters have weights that sum to 1.
- *  - Dct: c[k] = sqrt(2/n) * sum_j x[j] cos(pi k (j + 0.5) / n).
+ *  - Dct: c[k] = sqrt(2/n) * sum_j x[j] cos(pi k (j + 0.5) / n), times the
+ *    lifter 1 + L/2 sin(pi k / L) for k >= 1 when L > 0.
  *  - Durbin returns the prediction error and a[0..order] with a[0] = 1 and
  *    the predictor x[t] ~ -sum_{i>=1} a[i] x[t-i]; a zero-energy frame gives
  *    a[i] = 0 and error 0.
@@ -86,8 +87,20 @@ class FilterBank {
   std::vector<double> centres_;
 };
 
-void Dct(const double *in, int n, double *out, int ncep);
+/* The cepstral lifter 1 + L/2 sin(pi k / L) for k >= 1 (1 for c0 or L <= 0). */
+double LifterWeight(int k, double L);
 void Lifter(double *cep, int ncep, double L);
+
+/* DCT-II with its cosines and lifter weights worked out once. */
+class Dct {
+ public:
+  Dct(int n, int ncep, double lifter);
+  void Apply(const double *in, double *out) const;
+
+ private:
+  int n_, ncep_;
+  std::vector<double> table_;  // ncep x n, lifter and norm folded in
+};
 void Autocorr(const double *x, int n, double *r, int order);
 double Durbin(const double *r, int order, double *a);
 void LpcToCepstrum(const double *a, int order, double gain, double *c, int ncep);
@@ -105,18 +118,25 @@ class Framer {
   int length() const { return length_; }
   int step() const { return step_; }
   int64_t Frames(int64_t n) const;
+  /* Frames are read from the block in place: it must stay valid until Keep
+   * (or the next Append), which copies the samples still needed. */
   void Append(const int16_t *s, int64_t n);
+  void Keep();
   /* Copies the next complete frame into frame[length] and the sample before
    * it into *prev; false when none is complete. */
   bool Next(double *frame, double *prev);
   void Reset();
 
  private:
+  int16_t at(size_t i) const { return i < buf_.size() ? buf_[i] : block_[i - buf_.size()]; }
+  size_t size() const { return buf_.size() + (size_t)blockLen_; }
   int length_, step_;
-  std::vector<double> buf_;
-  size_t pos_ = 0;     /* start of the next frame in buf_ */
+  std::vector<int16_t> buf_;        /* kept samples, then the block: one sequence */
+  const int16_t *block_ = nullptr;
+  int64_t blockLen_ = 0;
+  size_t pos_ = 0;     /* start of the next frame in that sequence */
   int64_t skip_ = 0;   /* samples still to drop when step > length */
-  double before_ = 0;  /* the sample before buf_[pos_] */
+  double before_ = 0;  /* the sample before the sequence's first */
 };
 
 class FrameHistory {

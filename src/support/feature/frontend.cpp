@@ -18,6 +18,7 @@ struct FrontEnd {
   dsp::Framer framer;
   std::unique_ptr<dsp::RealFft> fft;
   std::unique_ptr<dsp::FilterBank> bank;
+  std::unique_ptr<dsp::Dct> dct;
   std::vector<double> eqloud;             // equal-loudness weight per band
   std::vector<double> rastaB, rastaA;     // RASTA numerator and denominator (a0 = 1)
   std::vector<std::vector<double>> rastaZ;  // per band, transposed direct-form state
@@ -168,8 +169,7 @@ void processFrame(FeatureRecord *fe) {
   double gain = 0;
   bool arPath = false;
   if (f & FEAT_INVDCT) {
-    dsp::Dct(cur, dim, p->cep.data(), fe->output);
-    dsp::Lifter(p->cep.data(), fe->output, fe->emphasis);
+    p->dct->Apply(cur, p->cep.data());
     cur = p->cep.data();
     dim = fe->output;
   }
@@ -213,7 +213,7 @@ void processFrame(FeatureRecord *fe) {
       dim = fe->order + 1;
     }
   }
-  if (f & FEAT_GEXP) cur[0] = std::log(std::max(arPath ? gain : energy, 1e-10));
+  if (f & FEAT_GEXP) cur[0] = std::log(std::fmax(arPath ? gain : energy, 1e-10));
   std::memcpy(fe->outputBuffer, cur, sizeof(double) * dim);
   if (f & FEAT_WENDREL) fe->outputBuffer[dim] = dB;
 }
@@ -357,6 +357,10 @@ FeatureRecord *featureInit(GS_Result *result, const FeatureSettings *s) {
                                       flags & FEAT_FBANKNORM));
     for (int j = 0; j < fe->filters; j++) p->eqloud.push_back(equalLoudness(p->bank->centreHz(j)));
   }
+  if (flags & FEAT_INVDCT) {
+    const int bands = banks ? fe->filters : nfft / 2 + 1;
+    p->dct.reset(new dsp::Dct(bands, fe->output, fe->emphasis));
+  }
   if (flags & FEAT_RASTA) {
     p->rastaB = s->firCount > 0 ? std::vector<double>(s->fir, s->fir + s->firCount)
                                 : std::vector<double>{0.2, 0.1, 0.0, -0.1, -0.2};
@@ -386,13 +390,13 @@ int featureFrames(FeatureRecord *fe, int samples) {
 int featureComputeSamples(FeatureRecord *fe, const int16_t *samples, int count, float **output) {
   FrontEnd *p = priv(fe);
   if (count > 0) p->framer.Append(samples, count);
-  if (!output) return 0;
   int rows = 0;
-  while (p->framer.Next(fe->inputBuffer, &p->prev)) {
+  while (output && p->framer.Next(fe->inputBuffer, &p->prev)) {
     processFrame(fe);
     for (int j = 0; j < fe->outputDim; j++) output[rows][j] = (float)fe->outputBuffer[j];
     rows++;
   }
+  p->framer.Keep();  // the caller's samples go away after this call
   return rows;
 }
 

@@ -20,6 +20,7 @@ struct MFCCFrontEnd {
   std::vector<double> hamming, frame, work;  // work: power spectrum, then bands
   std::unique_ptr<dsp::RealFft> fft;
   std::unique_ptr<dsp::FilterBank> bank;
+  std::unique_ptr<dsp::Dct> dct;
 };
 
 extern "C" {
@@ -61,6 +62,7 @@ MFCCFrontEnd *MFCCInitParam(GS_Result *r, const MFCCSettings *s) {
   fe->frame.assign(fe->window, 0.0);
   fe->work.assign(nfft / 2 + 1 + fe->channels, 0.0);
   fe->fft.reset(new dsp::RealFft(nfft));
+  fe->dct.reset(new dsp::Dct(fe->channels, kCeps + 1, kLifter));
   return fe;
 }
 
@@ -102,8 +104,7 @@ void MFCCFinal(MFCCFrontEnd *fe, double *work, double energy, float *row) {
   double *bands = work + fe->nfft / 2 + 1;
   for (int j = 0; j < nc; j++) bands[j] = std::log(std::max(bands[j], 1.0));
   double cep[kCeps + 1];
-  dsp::Dct(bands, nc, cep, kCeps + 1);
-  dsp::Lifter(cep, kCeps + 1, kLifter);
+  fe->dct->Apply(bands, cep);
   for (int k = 1; k <= kCeps; k++) row[k - 1] = (float)cep[k];
   row[kCeps] = (float)energy;
 }
