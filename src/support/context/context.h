@@ -3,7 +3,7 @@
  * holding back as many frames as the largest future offset needs.
  *
  * Contract:
- *  - contextInit copies the spec; NULL with a message for an empty offset
+ *  - contextInit copies the offset list; NULL with a message for an empty offset
  *    list, an offset beyond +-1000 frames, coeffs below 1 or a frame size
  *    that is not above 0.
  *  - delay = the largest positive offset (0 when none); held = frames

@@ -208,7 +208,7 @@ int AddSpecCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
         w->selfLoops = selfLoops;
         Gravlin_cleanLines(st.lines, st.count, 1);
         return Gravlin_expandSpecMultiStateBiphone(st.lines, st.count, cls, w);
-    }, "cannot apply the specification");
+    }, "cannot apply the unit specification");
 }
 
 // gravlin prune gravlinOb
@@ -233,7 +233,7 @@ int SpecUpdateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) 
     if (getStatementLines(interp, spec, st)) return TCL_ERROR;
     Gravlin_cleanLines(st.lines, st.count, 1);
     return changeNet(interp, net, [&](GravlinNet *w) { return Gravlin_specUpdate(w, st.lines, st.count); },
-                     "cannot apply the specification");
+                     "cannot apply the unit specification");
 }
 
 // gravlin writeCDRules parts cdRulesFile
