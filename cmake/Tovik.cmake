@@ -85,7 +85,12 @@ function(tovik_add_gtest name)
   target_include_directories(${name} PRIVATE ${TCL_INCLUDE_PATH})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main ${TCL_LIBRARY} pthread)
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "TOVIK_SOURCE=${CMAKE_SOURCE_DIR};TOVIK_BUILD=${CMAKE_BINARY_DIR}")
+  # Scratch files of testing::TempDir() stay in this build tree and this
+  # test: two builds, or two tests, running at once must not share them.
+  set(scratch ${CMAKE_BINARY_DIR}/testtmp/${name})
+  file(MAKE_DIRECTORY ${scratch})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT
+    "TOVIK_SOURCE=${CMAKE_SOURCE_DIR};TOVIK_BUILD=${CMAKE_BINARY_DIR};TEST_TMPDIR=${scratch}/")
 endfunction()
 
 # tovik_add_tcltests(<dir> [DEPENDS targets...] [ENV k=v ...] [XVFB] [CXXRT])
