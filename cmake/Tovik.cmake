@@ -11,13 +11,29 @@ if(TOVIK_ASAN)
     OUTPUT_VARIABLE TOVIK_STDCXX OUTPUT_STRIP_TRAILING_WHITESPACE)
 endif()
 
-# tovik_add_package(<target> PKG <Name> VERSION <v> SOURCES ... [LIBS ...] [SCRIPTS ...])
+# Installed layout: each package in its own folder under lib/tcltk (on
+# Debian's auto_path for /usr/local), the shared libraries they link in
+# lib/tovik, programs in bin, data under share/tovik. One run path serves all
+# three kinds of folder.
+set(TOVIK_INSTALL_PKGDIR lib/tcltk)
+set(TOVIK_INSTALL_LIBDIR lib/tovik)
+set(TOVIK_INSTALL_DATADIR share/tovik)
+set(CMAKE_INSTALL_RPATH "$ORIGIN;$ORIGIN/../lib/tovik;$ORIGIN/../../tovik")
+
+# tovik_add_package(<target> PKG <Name> VERSION <v> SOURCES ... [LIBS ...] [SCRIPTS ...] [TESTONLY])
 # Builds a Tcl package as lib/tcl/<target>/lib<target>.so with a generated
 # pkgIndex.tcl; SCRIPTS are copied beside it and sourced before the load.
+# A TESTONLY package serves the tests from the build tree and is never
+# installed.
 function(tovik_add_package target)
-  cmake_parse_arguments(P "" "PKG;VERSION;INIT" "SOURCES;LIBS;SCRIPTS" ${ARGN})
+  cmake_parse_arguments(P "TESTONLY" "PKG;VERSION;INIT" "SOURCES;LIBS;SCRIPTS" ${ARGN})
   if(NOT P_INIT)
     set(P_INIT ${P_PKG})
+  endif()
+  # A package built from a tests/ folder serves the tests alone.
+  list(GET P_SOURCES 0 first)
+  if(first MATCHES "^tests/")
+    set(P_TESTONLY TRUE)
   endif()
   set(dir ${TOVIK_TCL_DIR}/${target})
   add_library(${target} MODULE ${P_SOURCES})
@@ -33,6 +49,33 @@ function(tovik_add_package target)
   endforeach()
   file(WRITE ${dir}/pkgIndex.tcl
     "package ifneeded ${P_PKG} ${P_VERSION} \"${sources}[list load [file join \$dir lib${target}.so] ${P_INIT}]\"\n")
+  if(NOT P_TESTONLY)
+    set(to ${TOVIK_INSTALL_PKGDIR}/${target})
+    install(TARGETS ${target} LIBRARY DESTINATION ${to})
+    install(FILES ${dir}/pkgIndex.tcl ${P_SCRIPTS} DESTINATION ${to})
+    set_property(GLOBAL APPEND PROPERTY TOVIK_INSTALLED_PACKAGES ${P_PKG})
+  endif()
+endfunction()
+
+# tovik_install_programs(<target>...): command-line programs for users.
+function(tovik_install_programs)
+  install(TARGETS ${ARGN} RUNTIME DESTINATION bin)
+endfunction()
+
+# Installs every shared library of the tree below <dir>: packages and
+# programs link them, and a new library needs no install line of its own.
+function(tovik_install_shared_libraries dir)
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(t ${targets})
+    get_target_property(type ${t} TYPE)
+    if(type STREQUAL "SHARED_LIBRARY")
+      install(TARGETS ${t} LIBRARY DESTINATION ${TOVIK_INSTALL_LIBDIR})
+    endif()
+  endforeach()
+  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  foreach(d ${subdirs})
+    tovik_install_shared_libraries(${d})
+  endforeach()
 endfunction()
 
 # tovik_add_gtest(<name> SOURCES ... [LIBS ...])

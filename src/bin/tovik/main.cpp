@@ -9,6 +9,7 @@
 // lib/tcl folder (found from this program's own path) is on auto_path
 // after the folders of TCLLIBPATH, so `package require` finds the
 // toolkit's packages.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -39,7 +40,8 @@ std::string quote(const std::string &s) {
     return out;
 }
 
-// lib/tcl beside the bin folder that holds this program.
+// The packages beside the bin folder that holds this program: lib/tcl in
+// the build tree, lib/tcltk where they are installed.
 std::string packageFolder() {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -49,7 +51,12 @@ std::string packageFolder() {
     if (slash == std::string::npos) return "";
     std::string bin = exe.substr(0, slash);
     slash = bin.rfind('/');
-    return (slash == std::string::npos ? std::string(".") : bin.substr(0, slash)) + "/lib/tcl";
+    std::string top = slash == std::string::npos ? std::string(".") : bin.substr(0, slash);
+    for (const char *sub : {"/lib/tcl", "/lib/tcltk"}) {
+        struct stat st;
+        if (stat((top + sub).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return top + sub;
+    }
+    return "";
 }
 
 int usage() {

@@ -6,6 +6,7 @@
 // Winaudio start | stop                              recording
 // Winaudio reset | duplex | post                     both directions, the window
 // Winaudio mixer | mixerSwitch | mixerSelect | mixerVolume   the recording mixer
+// TapiLine                                           telephone lines (tapiline.cpp)
 #include <tcl.h>
 
 #include <cstring>
@@ -46,10 +47,11 @@ const Method kMethods[] = {
 
 extern "C" {
 
-int Pelvane_Init(Tcl_Interp *interp) {
+static int Init(Tcl_Interp *interp, int safe) {
     int code = Tcl_PkgProvide(interp, "Pelvane", "1.0");
     if (code != TCL_OK) return code;
     Winaudio_RegisterTypes();
+    Tapi_RegisterTypes();
     Oo_Create(interp, "Winaudio", nullptr, nullptr);
     if (Tcl_Eval(interp, "package unknown") == TCL_OK && strcmp(Tcl_GetStringResult(interp), "dummy") == 0) {
         Tcl_ResetResult(interp);
@@ -59,11 +61,14 @@ int Pelvane_Init(Tcl_Interp *interp) {
     if (!Tcl_PkgRequire(interp, "Thing", "1.0", 0)) return TCL_ERROR;
     Oo_SetIsa(interp, "Winaudio", "Thing");
     for (const Method &m : kMethods) Oo_CreateMethod(interp, "Winaudio", m.name, m.proc, nullptr, nullptr);
+    Tapi_Init(interp, safe);
     code = Obj_Init(interp);
     if (code != TCL_OK) return code;
     return Winaudio_Setup(interp);
 }
 
-int Pelvane_SafeInit(Tcl_Interp *interp) { return Pelvane_Init(interp); }
+int Pelvane_Init(Tcl_Interp *interp) { return Init(interp, 0); }
+
+int Pelvane_SafeInit(Tcl_Interp *interp) { return Init(interp, 1); }
 
 }  // extern "C"

@@ -80,6 +80,10 @@ Tcl_CmdProc Winaudio_PostCmd, Winaudio_OutdevsCmd, Winaudio_OutopenCmd, Winaudio
 // Mixer methods (audiomixer.cpp).
 Tcl_CmdProc Winaudio_MixerCmd, Winaudio_MixerSwitchCmd, Winaudio_MixerSelectCmd, Winaudio_MixerVolumeCmd;
 
+// The TapiLine class (tapiline.cpp); safe interpreters get no `lib`.
+void Tapi_RegisterTypes();
+int Tapi_Init(Tcl_Interp *interp, int safe);
+
 // Window, tables and types (audio.cpp).
 int Winaudio_Setup(Tcl_Interp *interp);
 void Winaudio_RegisterTypes();

@@ -51,6 +51,11 @@ struct PcmBackend {
 
 // The back end TOVIK_AUDIO chooses now.
 PcmBackend *Pcm_CurrentBackend();
+// Adds a back end whose devices are numbered after those of the current back end (and
+// of the ones added before it), e.g. the sound of telephone lines. Its count may change.
+void Pcm_AddExtraBackend(PcmBackend *b);
+// The number of the first device of an added back end in one direction.
+unsigned Pcm_ExtraBase(PcmBackend *b, bool output);
 PcmBackend *Pcm_VirtualBackend();
 PcmBackend *Pcm_AlsaBackend();
 

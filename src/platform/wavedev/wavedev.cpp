@@ -2,6 +2,7 @@
 #include "wavedev.h"
 #include "wavefile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
@@ -227,18 +228,41 @@ bool Live(D *h) {
     return h && LiveSet(h).count(h);
 }
 
-int GetDevCaps(bool output, unsigned id, WaveCaps *caps) {
+std::vector<PcmBackend *> &Extras() {
+    static std::vector<PcmBackend *> *v = new std::vector<PcmBackend *>;
+    return *v;
+}
+
+// The back end of a device number and the device's number within it; null when none.
+PcmBackend *Resolve(bool output, unsigned *id) {
     PcmBackend *b = Pcm_CurrentBackend();
+    if (*id < b->count(output)) return b;
+    *id -= b->count(output);
+    for (PcmBackend *x : Extras()) {
+        if (*id < x->count(output)) return x;
+        *id -= x->count(output);
+    }
+    return nullptr;
+}
+
+unsigned CountAll(bool output) {
+    unsigned n = Pcm_CurrentBackend()->count(output);
+    for (PcmBackend *x : Extras()) n += x->count(output);
+    return n;
+}
+
+int GetDevCaps(bool output, unsigned id, WaveCaps *caps) {
     if (!caps) return WAVE_ERR_INVALPARAM;
-    if (id >= b->count(output)) return WAVE_ERR_BADDEVICEID;
+    PcmBackend *b = Resolve(output, &id);
+    if (!b) return WAVE_ERR_BADDEVICEID;
     return b->caps(output, id, caps);
 }
 
 template <class D>
 int OpenDevice(bool output, D **h, unsigned id, const WaveFormat *fmt, MsgWin *notify, unsigned openMsg) {
     if (!h) return WAVE_ERR_INVALPARAM;
-    PcmBackend *b = Pcm_CurrentBackend();
-    if (id >= b->count(output)) return WAVE_ERR_BADDEVICEID;
+    PcmBackend *b = Resolve(output, &id);
+    if (!b) return WAVE_ERR_BADDEVICEID;
     if (!FormatIsSound(fmt)) return WAVE_ERR_BADFORMAT;
     std::unique_ptr<PcmStream> s;
     int rc = b->open(output, id, *fmt, &s);
@@ -319,6 +343,19 @@ PcmBackend *Pcm_CurrentBackend() {
     return Pcm_AlsaBackend();
 }
 
+void Pcm_AddExtraBackend(PcmBackend *b) {
+    if (b && std::find(Extras().begin(), Extras().end(), b) == Extras().end()) Extras().push_back(b);
+}
+
+unsigned Pcm_ExtraBase(PcmBackend *b, bool output) {
+    unsigned n = Pcm_CurrentBackend()->count(output);
+    for (PcmBackend *x : Extras()) {
+        if (x == b) break;
+        n += x->count(output);
+    }
+    return n;
+}
+
 extern "C" const char *WaveDev_StdFormatName(int bit) {
     return bit >= 0 && bit < WAVE_STDFORMAT_COUNT ? kStdFormats[bit] : "";
 }
@@ -374,7 +411,7 @@ extern "C" void WaveDev_Shutdown(void) {
 
 // ---- output ----
 
-extern "C" unsigned WaveOut_GetNumDevs(void) { return Pcm_CurrentBackend()->count(true); }
+extern "C" unsigned WaveOut_GetNumDevs(void) { return CountAll(true); }
 
 extern "C" int WaveOut_GetDevCaps(unsigned id, WaveCaps *caps) { return GetDevCaps(true, id, caps); }
 
@@ -458,7 +495,7 @@ extern "C" int WaveOut_GetVolume(WaveOut *h, uint32_t *volume) {
 
 // ---- input ----
 
-extern "C" unsigned WaveIn_GetNumDevs(void) { return Pcm_CurrentBackend()->count(false); }
+extern "C" unsigned WaveIn_GetNumDevs(void) { return CountAll(false); }
 
 extern "C" int WaveIn_GetDevCaps(unsigned id, WaveCaps *caps) { return GetDevCaps(false, id, caps); }
 
