@@ -37,7 +37,7 @@ std::map<std::pair<PcmBackend *, unsigned>, uint32_t> gVolumes;
 bool FormatIsSound(const WaveFormat *f) {
     if (!f || f->channels < 1 || f->rate < 1) return false;
     if ((int64_t)f->rate * f->blockAlign != f->avgBytesPerSec) return false;
-    if (f->tag == WAVE_FORMAT_PCM) return f->bitsPerSample == 16 && f->blockAlign == 2 * f->channels;
+    if (f->tag == WAVE_FORMAT_PCM) return f->bitsPerSample == 16 && f->blockAlign == 2 * (int64_t)f->channels;
     if (f->tag == WAVE_FORMAT_MULAW) return f->bitsPerSample == 8 && f->blockAlign == f->channels;
     return false;
 }
