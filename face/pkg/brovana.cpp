@@ -60,7 +60,10 @@ int LoadResult(Tcl_Interp *interp, BrovanaEngine *e, bool ok) {
 // obj load type currentdir
 // Makes a new engine, attaches it to the object (replacing and deleting an
 // engine a former load attached) and loads character type from currentdir.
+// Refused in a safe interpreter: it reads files, and its messages would
+// tell which paths exist.
 int LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    if (Cmds_RefuseInSafe(interp, argv[2], argv[3])) return TCL_ERROR;
     int type = 0;
     char *dir = nullptr;
     if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "type %i currentdir %s", &type, &dir)) return TCL_ERROR;
@@ -80,8 +83,10 @@ int LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 }
 
 // obj reload type path
-// Loads another character into the attached engine.
+// Loads another character into the attached engine; refused in a safe
+// interpreter, as load is.
 int ReloadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    if (Cmds_RefuseInSafe(interp, argv[2], argv[3])) return TCL_ERROR;
     int type = 0;
     char *dir = nullptr;
     if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "type %i path %s", &type, &dir)) return TCL_ERROR;

@@ -242,5 +242,3 @@ test face-4.4 {a second load replaces the engine, and deleting the object releas
     rename f {}
     info commands f
 } -result {}
-
-cleanupTests

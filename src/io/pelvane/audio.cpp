@@ -32,13 +32,20 @@ void BackgroundError(Tcl_Interp *interp, const std::string &msg) {
     Tcl_ResetResult(interp);
 }
 
+// Evaluates a script at global level, its error a background error, unless the script
+// deleted its own interpreter: that has no error handler left to report to.
+void EvalReporting(Tcl_Interp *interp, const char *script) {
+    if (Tcl_EvalEx(interp, script, -1, TCL_EVAL_GLOBAL) != TCL_OK && !Tcl_InterpDeleted(interp))
+        Tcl_BackgroundError(interp);
+}
+
 // Evaluates a script from the event loop: at global level, errors as background
 // errors, and the result of whatever command is waiting in the loop left alone.
 void EvalFromLoop(Tcl_Interp *interp, const char *script) {
     if (!interp || Tcl_InterpDeleted(interp)) return;
     Tcl_Preserve(interp);
     Tcl_InterpState st = Tcl_SaveInterpState(interp, TCL_OK);
-    if (Tcl_EvalEx(interp, script, -1, TCL_EVAL_GLOBAL) != TCL_OK) Tcl_BackgroundError(interp);
+    EvalReporting(interp, script);
     Tcl_RestoreInterpState(interp, st);
     Tcl_Release(interp);
 }
@@ -47,7 +54,6 @@ WinaudioEvent *NewEvent(Tcl_Interp *interp, const char *script, int32_t rate, in
     WinaudioEvent *e = (WinaudioEvent *)AUDIO_ALLOC(sizeof(WinaudioEvent));
     e->next = nullptr;
     e->interp = interp;
-    Tcl_Preserve(interp);
     e->script = Winaudio_StrDup(script);
     e->rate = rate;
     e->format = format;
@@ -72,9 +78,27 @@ WaveHeader *NewHeader(char *data, size_t bytes, uintptr_t user) {
 }
 
 void FreeEvent(WinaudioEvent *e) {
-    Tcl_Release(e->interp);
     AUDIO_FREE(e->script);
     AUDIO_FREE(e);
+}
+
+// A destroyed object whose device still returns buffers lives on, detached from the
+// registry. Its interpreter is preserved until then; when the interpreter itself is
+// going, the record forgets it and its close script, and nothing of it runs any more.
+template <class Rec>
+void DetachRecord(Rec *rec, char *Rec::*command) {
+    if (!Tcl_InterpDeleted(rec->interp)) {
+        Tcl_Preserve(rec->interp);
+        return;
+    }
+    AUDIO_FREE(rec->*command);
+    rec->*command = nullptr;
+    rec->interp = nullptr;
+}
+
+template <class Rec>
+void ReleaseDetached(Rec *rec) {
+    if (rec->destroyed && rec->interp) Tcl_Release(rec->interp);
 }
 
 void FreeOut(WinaudioOut *o) {
@@ -83,14 +107,14 @@ void FreeOut(WinaudioOut *o) {
         o->events = e->next;
         FreeEvent(e);
     }
-    Tcl_Release(o->interp);
+    ReleaseDetached(o);
     AUDIO_FREE(o);
 }
 
 void FreeIn(WinaudioIn *in) {
     AUDIO_FREE(in->closeCommand);
     Winaudio_FreeMixer(in);
-    Tcl_Release(in->interp);
+    ReleaseDetached(in);
     AUDIO_FREE(in);
 }
 
@@ -147,11 +171,14 @@ int WinaudioInOpen(Tcl_Interp *interp, WinaudioIn *in) {
     return WAVE_OK;
 }
 
+// The interpreter of a posted script is preserved until the script has run.
 void PostScript(Tcl_Interp *interp, unsigned msg, const char *script, int32_t rate, int32_t format) {
     WinaudioEvent *e = NewEvent(interp, script, rate, format, 0);
+    Tcl_Preserve(interp);
     int rc = MsgWin_Post(gComms, msg, 0, (uintptr_t)e);
     if (rc != MSGWIN_OK) {
         BackgroundError(interp, MsgWin_ErrorText(rc));
+        Tcl_Release(interp);
         FreeEvent(e);
     }
 }
@@ -247,7 +274,7 @@ void InBufferFull(WaveIn *h, WaveHeader *hdr) {
             const float info[2] = {(float)rb->rate, 0.0f};   // rate, linear 16-bit
             WaveRecord *w = nullptr;
             if (createWave(interp, len, 2, info, samples, &w) != 0) {
-                Tcl_BackgroundError(interp);
+                if (!Tcl_InterpDeleted(interp)) Tcl_BackgroundError(interp);
                 continue;
             }
             names[i] = std::string(Tcl_GetStringResult(interp)).substr(0, 256);
@@ -255,7 +282,7 @@ void InBufferFull(WaveIn *h, WaveHeader *hdr) {
         Tcl_ResetResult(interp);
         std::string script = std::string(rb->command) + " " + names[0] + " " + names[1] + " " + names[2] + " " +
                              names[3];
-        if (Tcl_EvalEx(interp, script.c_str(), -1, TCL_EVAL_GLOBAL) != TCL_OK) Tcl_BackgroundError(interp);
+        EvalReporting(interp, script.c_str());
         // The waves live only while the script runs; one it destroyed itself is gone already.
         for (const std::string &n : names)
             if (!n.empty() && Obj_Get(interp, nullptr, n.c_str())) Obj_Destroy(interp, n.c_str());
@@ -265,6 +292,12 @@ void InBufferFull(WaveIn *h, WaveHeader *hdr) {
         // another device in its place (at the same addresses, even): look again.
         it = gInHandles.find(h);
         in = it != gInHandles.end() && it->second->serial == serial ? it->second : nullptr;
+    }
+    // A recording whose interpreter is gone ends: the device hands back every buffer at
+    // once, and once they are all back the interpreter can go.
+    if (in && in->recording && in->handle == h && Tcl_InterpDeleted(rb->interp)) {
+        in->recording = 0;
+        WaveIn_Reset(h);
     }
     // A buffer of a recording that `stop` ended stays out, also when a new one has begun.
     if (in && in->recording && rb->session == in->session && in->handle == h) {
@@ -289,6 +322,7 @@ void InBufferFull(WaveIn *h, WaveHeader *hdr) {
 
 void RunPostedScript(WinaudioEvent *e) {
     EvalFromLoop(e->interp, e->script);
+    Tcl_Release(e->interp);
     FreeEvent(e);
 }
 
@@ -343,6 +377,13 @@ void OutNuke(ObjEntry *entry) {
     o->destroyed = 1;
     int code = WaveOut_Reset(o->handle);
     if (code != WAVE_OK) BackgroundWaveError(o->interp, code);
+    DetachRecord(o, &WinaudioOut::doneCommand);
+    if (!o->interp) {   // its waiting scripts will never run
+        while (WinaudioEvent *e = o->events) {
+            o->events = e->next;
+            FreeEvent(e);
+        }
+    }
     entry->data = nullptr;
     WinaudioOutClose(o->handle);   // frees the record at once when nothing is queued
 }
@@ -353,6 +394,7 @@ void InNuke(ObjEntry *entry) {
     in->recording = 0;
     in->destroyed = 1;
     WaveIn_Reset(in->handle);
+    DetachRecord(in, &WinaudioIn::closeCommand);
     entry->data = nullptr;
     WinaudioInClose(in->handle);
 }
@@ -524,8 +566,8 @@ int NewDeviceObject(const DeviceKind<Rec, H> &kind, Tcl_Interp *interp, int argc
     Rec *rec = (Rec *)AUDIO_ALLOC(sizeof(Rec));
     memset(rec, 0, sizeof *rec);
     rec->serial = ++serials;
+    // Not preserved: the registry destroys the object when the interpreter goes.
     rec->interp = interp;
-    Tcl_Preserve(interp);
     rec->deviceId = devid;
     rec->rate = rate;
     rec->channels = channels;

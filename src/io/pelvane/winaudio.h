@@ -27,13 +27,13 @@ enum { WA_MAX_CHANNELS = 4 };
 
 struct WinaudioEvent {
     WinaudioEvent *next;
-    Tcl_Interp *interp;   // preserved while the event exists
+    Tcl_Interp *interp;   // posted: preserved until it has run; waiting: the object's
     char *script;
     int32_t rate, format, buffer;
 };
 
 struct WinaudioOut {
-    Tcl_Interp *interp;   // preserved while the record exists
+    Tcl_Interp *interp;   // preserved while destroyed and still open; null once deleted
     char *doneCommand;
     WinaudioEvent *events;
     WaveOut *handle;
@@ -43,7 +43,7 @@ struct WinaudioOut {
 };
 
 struct WinaudioIn {
-    Tcl_Interp *interp;
+    Tcl_Interp *interp;   // as for output
     WaveIn *handle;
     int32_t format, deviceId, rate, channels, recording, mixerReady, mixerPending, inDevice, destroyed;
     Mixer *mixer;

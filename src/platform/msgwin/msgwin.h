@@ -2,9 +2,11 @@
 //
 // Stand-in for hidden notification windows. A window is bound to the Tcl thread that
 // created it; MsgWin_Post may be called from any thread and queues (message, p0, p1)
-// at the tail of that thread's Tcl event queue and wakes the thread, so messages are
-// delivered in the order posted, one at a time, between Tcl commands, whenever the
-// event loop is served with window events (vwait, update, Tcl_DoOneEvent).
+// in that thread's mailbox and wakes the thread, so messages are delivered in the
+// order posted, one at a time, between Tcl commands, whenever the event loop is served
+// with window events (vwait, update, Tcl_DoOneEvent). Each pass of the event loop
+// delivers at most the messages that were waiting when it began, after the other
+// events of that pass: posts that never stop cannot starve timers or file events.
 //
 // Callers rely on:
 //  - FIFO order per window, and no delivery after MsgWin_Destroy (queued messages are

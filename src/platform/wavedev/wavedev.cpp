@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -35,7 +36,8 @@ std::map<std::pair<PcmBackend *, unsigned>, uint32_t> gVolumes;
 
 bool FormatIsSound(const WaveFormat *f) {
     if (!f || f->channels < 1 || f->rate < 1) return false;
-    if (f->tag == WAVE_FORMAT_PCM) return f->bitsPerSample == 16 && f->blockAlign == 2 * f->channels;
+    if ((int64_t)f->rate * f->blockAlign != f->avgBytesPerSec) return false;
+    if (f->tag == WAVE_FORMAT_PCM) return f->bitsPerSample == 16 && f->blockAlign == 2 * (int64_t)f->channels;
     if (f->tag == WAVE_FORMAT_MULAW) return f->bitsPerSample == 8 && f->blockAlign == f->channels;
     return false;
 }
@@ -363,8 +365,12 @@ extern "C" void WaveDev_MakeFormat(WaveFormat *f, int tag, int channels, int rat
     f->channels = channels;
     f->rate = rate;
     f->bitsPerSample = tag == WAVE_FORMAT_MULAW ? 8 : 16;
-    f->blockAlign = channels * f->bitsPerSample / 8;
-    f->avgBytesPerSec = rate * f->blockAlign;
+    // Byte counts of a rate or channel count that no device takes may not fit
+    // an int: they become 0, a format that every open refuses.
+    int64_t align = (int64_t)channels * f->bitsPerSample / 8;
+    int64_t perSecond = (int64_t)rate * align;
+    f->blockAlign = align > 0 && align <= INT_MAX ? (int)align : 0;
+    f->avgBytesPerSec = f->blockAlign && perSecond > 0 && perSecond <= INT_MAX ? (int)perSecond : 0;
 }
 
 extern "C" int WaveDev_ErrorText(int code, char *buf, size_t len) {

@@ -388,6 +388,12 @@ char *Cmds_FloatString(float value, char *buf) {
     return buf;
 }
 
+int Cmds_RefuseInSafe(Tcl_Interp *interp, const char *word, const char *verb) {
+    if (!Tcl_IsSafe(interp)) return 0;
+    Tcl_SetObjResult(interp, Tcl_ObjPrintf("\"%s %s\" is not allowed in a safe interpreter", word, verb));
+    return 1;
+}
+
 char *Cmds_DoubleString(double value, char *buf) {
     Tcl_PrintDouble(nullptr, value, buf);
     return buf;

@@ -54,6 +54,13 @@ int Cmds_RenameSubCmd(Tcl_Interp *interp, const char *switchName, const char *ol
 
 int Cmds_ParseArgs(Tcl_Interp *interp, int first, int argc, const char **argv, const char *tmpl, ...);
 
+/* For a command or method that names a file, where the safe form of its
+ * package cannot simply leave it out (a class shared by every interpreter):
+ * in a safe interpreter sets the message
+ *   "WORD VERB" is not allowed in a safe interpreter
+ * and answers 1; elsewhere answers 0 and leaves the result alone. */
+int Cmds_RefuseInSafe(Tcl_Interp *interp, const char *word, const char *verb);
+
 char *sspf(int slot, const char *format, ...)
 #ifdef __GNUC__
     __attribute__((format(printf, 2, 3)))

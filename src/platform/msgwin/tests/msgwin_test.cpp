@@ -89,4 +89,30 @@ TEST_F(MsgWinTest, messages_wait_while_only_other_events_are_served) {
     EXPECT_EQ(1u, seen.messages.size());
 }
 
+// A window that answers every message with another, as a device at full speed does.
+intptr_t Echo(MsgWin *w, unsigned msg, uintptr_t p0, uintptr_t p1) {
+    (*(int *)MsgWin_ClientData(w))++;
+    MsgWin_Post(w, msg, p0, p1);
+    return 0;
+}
+
+TEST(MsgWinFlood, posts_that_never_stop_leave_room_for_timers_and_stop_with_the_window) {
+    Tcl_FindExecutable(nullptr);
+    int delivered = 0;
+    MsgWin *w = nullptr;
+    ASSERT_EQ(MSGWIN_OK, MsgWin_Create("Flood", Echo, &delivered, &w));
+    for (int i = 0; i < 50; i++) MsgWin_Post(w, 1, 0, 0);
+    bool fired = false;
+    Tcl_TimerToken t = Tcl_CreateTimerHandler(20, [](ClientData cd) { *(bool *)cd = true; }, &fired);
+    // Bounded, so that a starved timer fails the test rather than hanging it.
+    for (int i = 0; i < 1000000 && !fired; i++) Tcl_DoOneEvent(TCL_ALL_EVENTS);
+    EXPECT_TRUE(fired);
+    EXPECT_GT(delivered, 50) << "the messages went on being delivered meanwhile";
+    if (!fired) Tcl_DeleteTimerHandler(t);
+    MsgWin_Destroy(w);
+    int before = delivered;
+    Pump();
+    EXPECT_EQ(before, delivered) << "nothing is delivered after destroy";
+}
+
 }  // namespace

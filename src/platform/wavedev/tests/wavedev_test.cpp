@@ -1,4 +1,5 @@
 // The device layer on the virtual devices.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -142,6 +143,9 @@ TEST_F(WaveOutTest, open_refuses_what_the_device_cannot_do) {
         {1, WAVE_FORMAT_MULAW, 1, 16000, WAVE_ERR_BADFORMAT, "fixed-rate device"},
         {1, WAVE_FORMAT_MULAW, 1, 8000, WAVE_OK, "what it can do"},
         {0, 3, 1, 8000, WAVE_ERR_BADFORMAT, "unknown format tag"},
+        {0, WAVE_FORMAT_PCM, 1, INT_MAX, WAVE_ERR_BADFORMAT, "bytes per second beyond an int"},
+        {0, WAVE_FORMAT_MULAW, 4, INT_MAX, WAVE_ERR_BADFORMAT, "the same in mu-law"},
+        {0, WAVE_FORMAT_PCM, INT_MAX, 8000, WAVE_ERR_BADFORMAT, "block size beyond an int"},
     };
     for (const Case &c : cases) {
         WaveFormat f;

@@ -179,7 +179,8 @@ int AddnoiseCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 
 // whack lopass waveobject -order n -cutoff f -inplace
 // Smooths the wave with four one-pole low-pass stages of coefficient f;
-// the order must be odd and positive.
+// the order must be odd and positive. A coefficient outside (0, 1] would
+// make the stages diverge, so it is refused before any copy is made.
 int LopassCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   const char *name = nullptr;
   int order = 5, inplace = 0;
@@ -187,6 +188,10 @@ int LopassCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   if (Cmds_ParseArgs(interp, 2, argc, argv, "waveobject %s -order %i -cutoff %d -inplace %n", &name, &order, &cutoff,
                      &inplace))
     return TCL_ERROR;
+  if (!(cutoff > 0.0 && cutoff <= 1.0)) {
+    char text[TCL_DOUBLE_SPACE];
+    return fail(interp, std::string("bad cutoff ") + Cmds_DoubleString(cutoff, text) + ": must be above 0 and at most 1");
+  }
   WaveRecord *w = target(interp, name, inplace);
   if (!w) return TCL_ERROR;
   std::string result = Tcl_GetStringResult(interp);

@@ -256,10 +256,12 @@ int SizeCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 
 // obj snapshot ?file?
 // Reads the frame being drawn (the back buffer, before swapbuffers): writes
-// it to file as a binary PPM, or answers its RGB bytes, top row first.
+// it to file as a binary PPM, or answers its RGB bytes, top row first. A
+// safe interpreter gets the bytes only.
 int SnapshotCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     char *file = nullptr;
     if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "file ?s", &file)) return TCL_ERROR;
+    if (file && Cmds_RefuseInSafe(interp, argv[2], argv[3])) return TCL_ERROR;
     GlObject *o = Lookup(interp, argv[2]);
     if (!o) return TCL_ERROR;
     MakeCurrent(o);
