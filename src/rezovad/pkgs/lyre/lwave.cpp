@@ -100,12 +100,15 @@ static void SetWave(Lwave *w, const WaveRecord *wave) {
   w->hasWave = wave != nullptr;
   if (w->count > 0) {
     w->samples = (int16_t *)DB_Malloc(sizeof(int16_t) * w->count, __FILE__, __LINE__);
-    int lo = 32767, hi = -32768;
-    for (int32_t i = 0; i < w->count; i++) {
-      int16_t s = (int16_t)~wave->samples[i];
-      w->samples[i] = s;
-      if (s < lo) lo = s;
-      if (s > hi) hi = s;
+    // Local pointers and plain min/max let the compiler vectorise the copy.
+    const int16_t *src = wave->samples;
+    int16_t *dst = w->samples;
+    int16_t lo = 32767, hi = -32768;
+    for (int32_t i = 0, n = w->count; i < n; i++) {
+      int16_t s = (int16_t)~src[i];
+      dst[i] = s;
+      lo = s < lo ? s : lo;
+      hi = s > hi ? s : hi;
     }
     w->rawMin = (int16_t)lo;
     w->rawMax = (int16_t)hi;
