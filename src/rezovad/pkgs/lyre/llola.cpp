@@ -20,55 +20,29 @@ struct Llola {
   Tk_Font font;
 };
 
-#define OFF(field) offsetof(Llola, field)
-
 static Tk_ConfigSpec llolaSpecs[] = {
-    {TK_CONFIG_ACTIVE_CURSOR, "-cursor", "cursor", "Cursor", "arrow", OFF(f.cursor), TK_CONFIG_NULL_OK, nullptr},
-    {TK_CONFIG_CURSOR, "-cursor2", "cursor2", "Cursor2", "sb_h_double_arrow", OFF(f.cursor2), TK_CONFIG_NULL_OK, nullptr},
-    {TK_CONFIG_STRING, "-xscrollcommand", "xScrollCommand", "XScrollCommand", "", OFF(f.xScrollCmd), TK_CONFIG_NULL_OK, nullptr},
-    {TK_CONFIG_INT, "-width", "width", "Width", "400", OFF(f.width), 0, nullptr},
-    {TK_CONFIG_INT, "-height", "height", "Height", "100", OFF(f.height), 0, nullptr},
-    {TK_CONFIG_DOUBLE, "-begin", "begin", "Begin", "0.0", OFF(f.begin), 0, nullptr},
-    {TK_CONFIG_DOUBLE, "-resolution", "resolution", "Resolution", "1.0", OFF(f.resolution), 0, nullptr},
-    {TK_CONFIG_BORDER, "-background", "background", "Background", "white", OFF(f.border), TK_CONFIG_COLOR_ONLY, nullptr},
-    {TK_CONFIG_BORDER, "-background", "background", "Background", "white", OFF(f.border), TK_CONFIG_MONO_ONLY, nullptr},
-    {TK_CONFIG_SYNONYM, "-bg", "background", nullptr, nullptr, 0, 0, nullptr},
-    {TK_CONFIG_COLOR, "-foreground", "foreground", "Foreground", "black", OFF(fg), TK_CONFIG_COLOR_ONLY, nullptr},
-    {TK_CONFIG_COLOR, "-foreground", "foreground", "Foreground", "black", OFF(fg), TK_CONFIG_MONO_ONLY, nullptr},
-    {TK_CONFIG_BOOLEAN, "-fittowindow", "fitToWindow", "FitToWindow", "0", OFF(f.fitToWindow), 0, nullptr},
-    {TK_CONFIG_COLOR, "-active", "active", "Active", "lightBlue", OFF(active), TK_CONFIG_COLOR_ONLY, nullptr},
-    {TK_CONFIG_COLOR, "-active", "active", "Active", "white", OFF(active), TK_CONFIG_MONO_ONLY, nullptr},
-    {TK_CONFIG_COLOR, "-markcolor", "markColor", "MarkColor", "yellow", OFF(f.markColor), TK_CONFIG_COLOR_ONLY, nullptr},
-    {TK_CONFIG_COLOR, "-markcolor", "markColor", "MarkColor", "black", OFF(f.markColor), TK_CONFIG_MONO_ONLY, nullptr},
+    LYRE_SPEC_CURSORS(Llola, "arrow"),
+    LYRE_SPEC_XSCROLL(Llola),
+    LYRE_SPEC_SIZE(Llola, "100"),
+    LYRE_SPEC_BEGIN(Llola),
+    LYRE_SPEC_RESOLUTION(Llola),
+    LYRE_SPEC_BACKGROUND(Llola),
+    LYRE_SPEC_COLOR(Llola, "-foreground", "foreground", "Foreground", "black", "black", fg),
+    LYRE_SPEC_FIT(Llola),
+    LYRE_SPEC_COLOR(Llola, "-active", "active", "Active", "lightBlue", "white", active),
+    LYRE_SPEC_MARKCOLOR(Llola),
     {TK_CONFIG_SYNONYM, "-fg", "foreground", nullptr, nullptr, 0, 0, nullptr},
-    {TK_CONFIG_FONT, "-font", "font", "Font", "times 9 bold", OFF(font), 0, nullptr},
-    {TK_CONFIG_END, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr}};
+    {TK_CONFIG_FONT, "-font", "font", "Font", "times 9 bold", offsetof(Llola, font), 0, nullptr},
+    LYRE_SPEC_END};
 
 static const char *kCommands =
     "activeislast, append, backspace, begincenter, center, cget, configure, cursor1, cursor2, delete, endcenter, get, "
     "getactive, getnearest, height, label, length, load, mark, msectopix, newsegment, nextactive, prevactive,  "
     "pixtomsec, reset, setactive, setbegin, unsetactive, xview, width";
 
-static int Floor(double v) {
-  v = std::floor(v);
-  return v > 1e9 ? 1000000000 : v < -1e9 ? -1000000000 : (v == v ? (int)v : 0);
-}
+static int Floor(double v) { return Lyre_ToInt(v, true); }
 
-static void Geometry(LyreFrame *f) {
-  Llola *l = reinterpret_cast<Llola *>(f);
-  f->msPerPixel = f->resolution;
-  if (Tk_IsMapped(f->tkwin)) {
-    int ww = Tk_Width(f->tkwin);
-    if (f->fitToWindow && ww > 0 && l->length > 0) {
-      f->centre = -1.0;
-      f->firstPixel = 0;
-      f->msPerPixel = l->length / ww;
-    }
-    if (f->centre >= 0) f->firstPixel = Floor((f->centre - f->begin) / f->msPerPixel) - ww / 2;
-  }
-  f->totalPixels = Floor((l->length - f->begin) / f->msPerPixel);
-  f->markPixel = f->markTime >= 0 ? Floor((f->markTime - f->begin) / f->msPerPixel) : -1;
-}
+static void Geometry(LyreFrame *f) { Lyre_LengthGeometry(f, reinterpret_cast<Llola *>(f)->length); }
 
 static void Draw(LyreFrame *f, Drawable d, int x0, int x1) {
   Llola *l = reinterpret_cast<Llola *>(f);
@@ -92,16 +66,8 @@ static void Draw(LyreFrame *f, Drawable d, int x0, int x1) {
 
 static void MakeGCs(LyreFrame *f) {
   Llola *l = reinterpret_cast<Llola *>(f);
-  XGCValues v;
-  v.function = GXcopy;
-  v.graphics_exposures = False;
-  v.foreground = l->active->pixel;
-  if (l->activeGC) Tk_FreeGC(f->display, l->activeGC);
-  l->activeGC = Tk_GetGC(f->tkwin, GCFunction | GCForeground | GCGraphicsExposures, &v);
-  v.foreground = l->fg->pixel;
-  v.font = Tk_FontId(l->font);
-  if (l->textGC) Tk_FreeGC(f->display, l->textGC);
-  l->textGC = Tk_GetGC(f->tkwin, GCFunction | GCForeground | GCGraphicsExposures | GCFont, &v);
+  Lyre_CopyGC(f, &l->activeGC, l->active->pixel, false);
+  Lyre_CopyGC(f, &l->textGC, l->fg->pixel, false, Tk_FontId(l->font));
 }
 
 static void FreeData(LyreFrame *f) {
@@ -225,11 +191,7 @@ static int WidgetCmd(ClientData cd, Tcl_Interp *interp, int argc, const char **a
     if (argc != 2) usage(" begincenter");
     else Lyre_SetDouble(interp, (ww / 2) * f->msPerPixel + f->begin);
   } else if (Lyre_Is(c, "center")) {
-    if (argc >= 3 && !f->fitToWindow) {
-      f->centre = atof(argv[2]);
-      Lyre_SetFirst(f, Floor((f->centre - f->begin) / f->msPerPixel) - ww / 2);
-    }
-    Lyre_SetDouble(interp, f->centre);
+    code = Lyre_CenterCmd(f, argc, argv);
   } else if (Lyre_Is(c, "cget")) {
     code = Lyre_CgetCmd(f, argc, argv);
   } else if (Lyre_Is(c, "configure")) {
@@ -275,16 +237,7 @@ static int WidgetCmd(ClientData cd, Tcl_Interp *interp, int argc, const char **a
       Tcl_SetResult(interp, (char *)s.At(s.active).label.c_str(), TCL_VOLATILE);
     }
   } else if (Lyre_Is(c, "length")) {
-    if (argc > 3) usage(" length [msec]");
-    else {
-      if (argc == 3) {
-        l->length = atof(argv[2]);
-        Geometry(f);
-        if (f->firstPixel > f->totalPixels) f->firstPixel = std::max(f->totalPixels - ww, 0);
-        changed = true;
-      }
-      Lyre_SetDouble(interp, f->totalPixels * f->msPerPixel + f->begin);
-    }
+    code = Lyre_LengthCmd(f, &l->length, argc, argv);
   } else if (Lyre_Is(c, "load")) {
     if (argc != 3) usage(" load <lola>");
     else {

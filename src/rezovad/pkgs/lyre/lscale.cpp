@@ -21,49 +21,28 @@ struct Lscale {
   Tk_Font font;
 };
 
-#define OFF(field) offsetof(Lscale, field)
-
 static Tk_ConfigSpec lscaleSpecs[] = {
-    {TK_CONFIG_STRING, "-xscrollcommand", "xScrollCommand", "XScrollCommand", "", OFF(f.xScrollCmd), TK_CONFIG_NULL_OK, nullptr},
-    {TK_CONFIG_INT, "-width", "width", "Width", "400", OFF(f.width), 0, nullptr},
-    {TK_CONFIG_INT, "-height", "height", "Height", "20", OFF(f.height), 0, nullptr},
-    {TK_CONFIG_DOUBLE, "-resolution", "resolution", "Resolution", "1.0", OFF(f.resolution), 0, nullptr},
-    {TK_CONFIG_DOUBLE, "-begin", "begin", "Begin", "0.0", OFF(f.begin), 0, nullptr},
-    {TK_CONFIG_BORDER, "-background", "background", "Background", "white", OFF(f.border), TK_CONFIG_COLOR_ONLY, nullptr},
-    {TK_CONFIG_BORDER, "-background", "background", "Background", "white", OFF(f.border), TK_CONFIG_MONO_ONLY, nullptr},
-    {TK_CONFIG_SYNONYM, "-bg", "background", nullptr, nullptr, 0, 0, nullptr},
-    {TK_CONFIG_COLOR, "-foreground", "foreground", "Foreground", "black", OFF(fg), TK_CONFIG_COLOR_ONLY, nullptr},
-    {TK_CONFIG_COLOR, "-foreground", "foreground", "Foreground", "black", OFF(fg), TK_CONFIG_MONO_ONLY, nullptr},
+    LYRE_SPEC_XSCROLL(Lscale),
+    LYRE_SPEC_SIZE(Lscale, "20"),
+    LYRE_SPEC_RESOLUTION(Lscale),
+    LYRE_SPEC_BEGIN(Lscale),
+    LYRE_SPEC_BACKGROUND(Lscale),
+    LYRE_SPEC_COLOR(Lscale, "-foreground", "foreground", "Foreground", "black", "black", fg),
     {TK_CONFIG_SYNONYM, "-fg", "foreground", nullptr, nullptr, 0, 0, nullptr},
-    {TK_CONFIG_COLOR, "-markcolor", "markColor", "MarkColor", "yellow", OFF(f.markColor), TK_CONFIG_COLOR_ONLY, nullptr},
-    {TK_CONFIG_COLOR, "-markcolor", "markColor", "MarkColor", "black", OFF(f.markColor), TK_CONFIG_MONO_ONLY, nullptr},
-    {TK_CONFIG_FONT, "-font", "font", "Font", "times 9 bold", OFF(font), 0, nullptr},
-    {TK_CONFIG_BOOLEAN, "-fittowindow", "fitToWindow", "FitToWindow", "0", OFF(f.fitToWindow), 0, nullptr},
-    {TK_CONFIG_END, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr}};
+    LYRE_SPEC_MARKCOLOR(Lscale),
+    {TK_CONFIG_FONT, "-font", "font", "Font", "times 9 bold", offsetof(Lscale, font), 0, nullptr},
+    LYRE_SPEC_FIT(Lscale),
+    LYRE_SPEC_END};
 
 static const char *kCommands = "center, cget, configure, height, length, mark, msectopix, pixtomsec, width, xview";
 
-static int Floor(double v) {
-  v = std::floor(v);
-  return v > 1e9 ? 1000000000 : v < -1e9 ? -1000000000 : (v == v ? (int)v : 0);
-}
+static int Floor(double v) { return Lyre_ToInt(v, true); }
 
 static void Geometry(LyreFrame *f) {
   Lscale *s = reinterpret_cast<Lscale *>(f);
   if (s->lastMsPerPixel != f->resolution) f->centre = -1.0;  // a new zoom keeps the first pixel
-  f->msPerPixel = f->resolution;
-  if (Tk_IsMapped(f->tkwin)) {
-    int ww = Tk_Width(f->tkwin);
-    if (f->fitToWindow && ww > 0 && s->length > 0) {
-      f->centre = -1.0;
-      f->firstPixel = 0;
-      f->msPerPixel = s->length / ww;
-    }
-    if (f->centre >= 0) f->firstPixel = Floor((f->centre - f->begin) / f->msPerPixel) - ww / 2;
-  }
+  Lyre_LengthGeometry(f, s->length);
   s->lastMsPerPixel = f->msPerPixel;
-  f->totalPixels = Floor((s->length - f->begin) / f->msPerPixel);
-  f->markPixel = f->markTime >= 0 ? Floor((f->markTime - f->begin) / f->msPerPixel) : -1;
   f->markDrawn = -1;
   if (!LyreTicks(f->msPerPixel, &s->major, &s->minor)) s->major = s->minor = 0;
 }
@@ -99,13 +78,7 @@ static void Draw(LyreFrame *f, Drawable d, int x0, int x1) {
 
 static void MakeGCs(LyreFrame *f) {
   Lscale *s = reinterpret_cast<Lscale *>(f);
-  XGCValues v;
-  v.function = GXcopy;
-  v.graphics_exposures = False;
-  v.foreground = s->fg->pixel;
-  v.font = Tk_FontId(s->font);
-  if (s->textGC) Tk_FreeGC(f->display, s->textGC);
-  s->textGC = Tk_GetGC(f->tkwin, GCFunction | GCForeground | GCGraphicsExposures | GCFont, &v);
+  Lyre_CopyGC(f, &s->textGC, s->fg->pixel, false, Tk_FontId(s->font));
 }
 
 static void FreeData(LyreFrame *f) {
@@ -137,11 +110,7 @@ static int WidgetCmd(ClientData cd, Tcl_Interp *interp, int argc, const char **a
     code = TCL_ERROR;
   };
   if (Lyre_Is(c, "center")) {
-    if (argc >= 3 && !f->fitToWindow) {
-      f->centre = atof(argv[2]);
-      Lyre_SetFirst(f, Floor((f->centre - f->begin) / f->msPerPixel) - ww / 2);
-    }
-    Lyre_SetDouble(interp, f->centre);
+    code = Lyre_CenterCmd(f, argc, argv);
   } else if (Lyre_Is(c, "cget")) {
     code = Lyre_CgetCmd(f, argc, argv);
   } else if (Lyre_Is(c, "configure")) {
@@ -154,16 +123,7 @@ static int WidgetCmd(ClientData cd, Tcl_Interp *interp, int argc, const char **a
       Lyre_SetInt(interp, c[0] == 'h' ? Tk_Height(f->tkwin) : ww);
     }
   } else if (Lyre_Is(c, "length")) {
-    if (argc > 3) usage(" length [msec]");
-    else {
-      if (argc == 3) {
-        s->length = atof(argv[2]);
-        Geometry(f);
-        if (f->firstPixel > f->totalPixels) f->firstPixel = std::max(f->totalPixels - ww, 0);
-        Lyre_ScheduleRedisplay(f);
-      }
-      Lyre_SetDouble(interp, f->totalPixels * f->msPerPixel + f->begin);
-    }
+    code = Lyre_LengthCmd(f, &s->length, argc, argv);
   } else if (Lyre_Is(c, "mark")) {
     if (argc > 4) usage(" mark ([x] | [m msec])");
     else code = Lyre_MarkCmd(f, argc, argv);

@@ -42,40 +42,31 @@ struct Lwave {
   int nMarks;
 };
 
-#define OFF(field) offsetof(Lwave, field)
-
 static Tk_ConfigSpec lwaveSpecs[] = {
-    {TK_CONFIG_ACTIVE_CURSOR, "-cursor", "cursor", "Cursor", "crosshair", OFF(f.cursor), TK_CONFIG_NULL_OK, nullptr},
-    {TK_CONFIG_CURSOR, "-cursor2", "cursor2", "Cursor2", "sb_h_double_arrow", OFF(f.cursor2), TK_CONFIG_NULL_OK, nullptr},
-    {TK_CONFIG_STRING, "-xscrollcommand", "xScrollCommand", "XScrollCommand", "", OFF(f.xScrollCmd), TK_CONFIG_NULL_OK, nullptr},
-    {TK_CONFIG_INT, "-width", "width", "Width", "400", OFF(f.width), 0, nullptr},
-    {TK_CONFIG_INT, "-height", "height", "Height", "150", OFF(f.height), 0, nullptr},
-    {TK_CONFIG_DOUBLE, "-resolution", "resolution", "Resolution", "1.0", OFF(f.resolution), 0, nullptr},
-    {TK_CONFIG_DOUBLE, "-begin", "begin", "Begin", "0.0", OFF(f.begin), 0, nullptr},
-    {TK_CONFIG_BORDER, "-background", "background", "Background", "white", OFF(f.border), TK_CONFIG_COLOR_ONLY, nullptr},
-    {TK_CONFIG_BORDER, "-background", "background", "Background", "white", OFF(f.border), TK_CONFIG_MONO_ONLY, nullptr},
-    {TK_CONFIG_SYNONYM, "-bg", "background", nullptr, nullptr, 0, 0, nullptr},
-    {TK_CONFIG_COLOR, "-foreground", "foreground", "Foreground", "black", OFF(fg), TK_CONFIG_COLOR_ONLY, nullptr},
-    {TK_CONFIG_COLOR, "-foreground", "foreground", "Foreground", "black", OFF(fg), TK_CONFIG_MONO_ONLY, nullptr},
+    LYRE_SPEC_CURSORS(Lwave, "crosshair"),
+    LYRE_SPEC_XSCROLL(Lwave),
+    LYRE_SPEC_SIZE(Lwave, "150"),
+    LYRE_SPEC_RESOLUTION(Lwave),
+    LYRE_SPEC_BEGIN(Lwave),
+    LYRE_SPEC_BACKGROUND(Lwave),
+    LYRE_SPEC_COLOR(Lwave, "-foreground", "foreground", "Foreground", "black", "black", fg),
     {TK_CONFIG_SYNONYM, "-fg", "foreground", nullptr, nullptr, 0, 0, nullptr},
-    {TK_CONFIG_COLOR, "-selection", "selection", "Selection", "#FFFF99", OFF(sel), TK_CONFIG_COLOR_ONLY, nullptr},
-    {TK_CONFIG_COLOR, "-selection", "selection", "Selection", "white", OFF(sel), TK_CONFIG_MONO_ONLY, nullptr},
-    {TK_CONFIG_COLOR, "-markcolor", "markColor", "MarkColor", "yellow", OFF(f.markColor), TK_CONFIG_COLOR_ONLY, nullptr},
-    {TK_CONFIG_COLOR, "-markcolor", "markColor", "MarkColor", "black", OFF(f.markColor), TK_CONFIG_MONO_ONLY, nullptr},
+    LYRE_SPEC_COLOR(Lwave, "-selection", "selection", "Selection", "#FFFF99", "white", sel),
+    LYRE_SPEC_MARKCOLOR(Lwave),
     {TK_CONFIG_SYNONYM, "-sel", "selection", nullptr, nullptr, 0, 0, nullptr},
-    {TK_CONFIG_BOOLEAN, "-fittowindow", "fitToWindow", "FitToWindow", "0", OFF(f.fitToWindow), 0, nullptr},
-    {TK_CONFIG_BOOLEAN, "-urvane", "urvane", "Urvane", "0", OFF(urvaneOpt), 0, nullptr},
-    {TK_CONFIG_BOOLEAN, "-zeroline", "zeroline", "Zeroline", "0", OFF(zeroline), 0, nullptr},
-    {TK_CONFIG_BOOLEAN, "-normWaveHeight", "normWaveHeight", "NormWaveHeight", "0", OFF(normHeight), 0, nullptr},
-    {TK_CONFIG_INT, "-highLine", "highLine", "HighLine", "0", OFF(highLine), 0, nullptr},
-    {TK_CONFIG_INT, "-lowLine", "lowLine", "LowLine", "0", OFF(lowLine), 0, nullptr},
-    {TK_CONFIG_END, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr}};
+    LYRE_SPEC_FIT(Lwave),
+    {TK_CONFIG_BOOLEAN, "-urvane", "urvane", "Urvane", "0", offsetof(Lwave, urvaneOpt), 0, nullptr},
+    {TK_CONFIG_BOOLEAN, "-zeroline", "zeroline", "Zeroline", "0", offsetof(Lwave, zeroline), 0, nullptr},
+    {TK_CONFIG_BOOLEAN, "-normWaveHeight", "normWaveHeight", "NormWaveHeight", "0", offsetof(Lwave, normHeight), 0, nullptr},
+    {TK_CONFIG_INT, "-highLine", "highLine", "HighLine", "0", offsetof(Lwave, highLine), 0, nullptr},
+    {TK_CONFIG_INT, "-lowLine", "lowLine", "LowLine", "0", offsetof(Lwave, lowLine), 0, nullptr},
+    LYRE_SPEC_END};
 
 static const char *kCommands =
     "center, cget, configure, cursor1, cursor2, data, height, mark, msectopix, pixtomsec, region, sync, "
     "unsetregion, wave, width or xview";
 
-static int Trunc(double v) { return v > 1e9 ? 1000000000 : v < -1e9 ? -1000000000 : (v == v ? (int)v : 0); }
+static int Trunc(double v) { return Lyre_ToInt(v); }
 
 // Vertical range of the stored samples: their own with -normWaveHeight,
 // else the whole 16-bit range.
@@ -203,20 +194,11 @@ static void Draw(LyreFrame *f, Drawable d, int x0, int x1) {
 
 static void MakeGCs(LyreFrame *f) {
   Lwave *w = reinterpret_cast<Lwave *>(f);
-  XGCValues v;
-  v.function = GXcopy;
-  v.graphics_exposures = True;
-  v.foreground = w->fg->pixel;
-  if (w->fgGC) Tk_FreeGC(f->display, w->fgGC);
-  w->fgGC = Tk_GetGC(f->tkwin, GCFunction | GCForeground | GCGraphicsExposures, &v);
-  v.foreground = w->sel->pixel;
-  if (w->selGC) Tk_FreeGC(f->display, w->selGC);
-  w->selGC = Tk_GetGC(f->tkwin, GCFunction | GCForeground | GCGraphicsExposures, &v);
+  Lyre_CopyGC(f, &w->fgGC, w->fg->pixel, true);
+  Lyre_CopyGC(f, &w->selGC, w->sel->pixel, true);
   // Reference lines are red on any visual (a fixed pixel value is not).
   if (!w->red) w->red = Tk_GetColor(nullptr, f->tkwin, Tk_GetUid("red"));
-  v.foreground = w->red ? w->red->pixel : w->fg->pixel;
-  if (w->redGC) Tk_FreeGC(f->display, w->redGC);
-  w->redGC = Tk_GetGC(f->tkwin, GCFunction | GCForeground | GCGraphicsExposures, &v);
+  Lyre_CopyGC(f, &w->redGC, w->red ? w->red->pixel : w->fg->pixel, true);
 }
 
 static void SyncTick(ClientData cd);

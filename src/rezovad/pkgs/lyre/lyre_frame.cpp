@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 
 #include "lyre_axis.h"
 #include "yastro.h"
@@ -32,7 +33,8 @@ bool Lyre_Is(const char *word, const char *name) { return word[0] == name[0] && 
 
 // Pixel arithmetic is done in doubles and brought into int range, so extreme
 // times never overflow.
-static int ToInt(double v) {
+int Lyre_ToInt(double v, bool floorIt) {
+  if (floorIt) v = std::floor(v);
   if (!(v == v)) return 0;
   if (v > 1e9) return 1000000000;
   if (v < -1e9) return -1000000000;
@@ -41,7 +43,22 @@ static int ToInt(double v) {
 
 int Lyre_Pixel(const LyreFrame *f, double ms) {
   double p = (ms - f->begin) / f->msPerPixel;
-  return ToInt(f->cls->floorRounding ? std::floor(p) : p);
+  return Lyre_ToInt(p, f->cls->floorRounding);
+}
+
+void Lyre_LengthGeometry(LyreFrame *f, double length) {
+  f->msPerPixel = f->resolution;
+  if (Tk_IsMapped(f->tkwin)) {
+    int ww = Tk_Width(f->tkwin);
+    if (f->fitToWindow && ww > 0 && length > 0) {
+      f->centre = -1.0;
+      f->firstPixel = 0;
+      f->msPerPixel = length / ww;
+    }
+    if (f->centre >= 0) f->firstPixel = Lyre_ToInt((f->centre - f->begin) / f->msPerPixel, true) - ww / 2;
+  }
+  f->totalPixels = Lyre_ToInt((length - f->begin) / f->msPerPixel, true);
+  f->markPixel = f->markTime >= 0 ? Lyre_ToInt((f->markTime - f->begin) / f->msPerPixel, true) : -1;
 }
 
 int Lyre_ShownFirst(const LyreFrame *f) { return f->cls->copyScroll ? f->drawnFirst : f->firstPixel; }
@@ -392,4 +409,38 @@ int Lyre_XviewCmd(LyreFrame *f, int argc, const char **argv) {
   }
   Lyre_SetFirst(f, LyreClampFirst(first, w, f->totalPixels));
   return TCL_OK;
+}
+
+int Lyre_CenterCmd(LyreFrame *f, int argc, const char **argv) {
+  if (argc >= 3 && !f->fitToWindow) {
+    f->centre = atof(argv[2]);
+    Lyre_SetFirst(f, Lyre_ToInt((f->centre - f->begin) / f->msPerPixel, true) - Lyre_WindowWidth(f) / 2);
+  }
+  Lyre_SetDouble(f->interp, f->centre);
+  return TCL_OK;
+}
+
+int Lyre_LengthCmd(LyreFrame *f, double *length, int argc, const char **argv) {
+  if (argc > 3) {
+    Lyre_Usage(f->interp, argv[0], " length [msec]");
+    return TCL_ERROR;
+  }
+  if (argc == 3) {
+    *length = atof(argv[2]);
+    f->cls->geometry(f);
+    if (f->firstPixel > f->totalPixels) f->firstPixel = std::max(f->totalPixels - Lyre_WindowWidth(f), 0);
+    Lyre_ScheduleRedisplay(f);
+  }
+  Lyre_SetDouble(f->interp, f->totalPixels * f->msPerPixel + f->begin);
+  return TCL_OK;
+}
+
+void Lyre_CopyGC(LyreFrame *f, GC *gc, unsigned long pixel, bool exposures, Font font) {
+  XGCValues v;
+  v.function = GXcopy;
+  v.graphics_exposures = exposures;
+  v.foreground = pixel;
+  v.font = font;
+  if (*gc) Tk_FreeGC(f->display, *gc);
+  *gc = Tk_GetGC(f->tkwin, GCFunction | GCForeground | GCGraphicsExposures | (font != None ? GCFont : 0), &v);
 }

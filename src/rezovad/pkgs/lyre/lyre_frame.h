@@ -13,6 +13,7 @@
 #include <tcl.h>
 #include <tk.h>
 
+#include <cstddef>
 #include <string>
 
 struct LyreFrame;
@@ -64,6 +65,32 @@ struct LyreFrame {
   double lastGoodResolution;
 };
 
+// Option rows that the widgets share, for a record type T whose first
+// member is the LyreFrame f. Each widget lists them in its own order.
+#define LYRE_OFF(T, field) offsetof(T, field)
+#define LYRE_SPEC_CURSORS(T, def)                                                                               \
+  {TK_CONFIG_ACTIVE_CURSOR, "-cursor", "cursor", "Cursor", def, LYRE_OFF(T, f.cursor), TK_CONFIG_NULL_OK, nullptr}, \
+  {TK_CONFIG_CURSOR, "-cursor2", "cursor2", "Cursor2", "sb_h_double_arrow", LYRE_OFF(T, f.cursor2), TK_CONFIG_NULL_OK, nullptr}
+#define LYRE_SPEC_XSCROLL(T) \
+  {TK_CONFIG_STRING, "-xscrollcommand", "xScrollCommand", "XScrollCommand", "", LYRE_OFF(T, f.xScrollCmd), TK_CONFIG_NULL_OK, nullptr}
+#define LYRE_SPEC_SIZE(T, heightDefault)                                                                   \
+  {TK_CONFIG_INT, "-width", "width", "Width", "400", LYRE_OFF(T, f.width), 0, nullptr},             \
+  {TK_CONFIG_INT, "-height", "height", "Height", heightDefault, LYRE_OFF(T, f.height), 0, nullptr}
+#define LYRE_SPEC_RESOLUTION(T) \
+  {TK_CONFIG_DOUBLE, "-resolution", "resolution", "Resolution", "1.0", LYRE_OFF(T, f.resolution), 0, nullptr}
+#define LYRE_SPEC_BEGIN(T) {TK_CONFIG_DOUBLE, "-begin", "begin", "Begin", "0.0", LYRE_OFF(T, f.begin), 0, nullptr}
+#define LYRE_SPEC_BACKGROUND(T)                                                                                        \
+  {TK_CONFIG_BORDER, "-background", "background", "Background", "white", LYRE_OFF(T, f.border), TK_CONFIG_COLOR_ONLY, nullptr}, \
+  {TK_CONFIG_BORDER, "-background", "background", "Background", "white", LYRE_OFF(T, f.border), TK_CONFIG_MONO_ONLY, nullptr},  \
+  {TK_CONFIG_SYNONYM, "-bg", "background", nullptr, nullptr, 0, 0, nullptr}
+#define LYRE_SPEC_COLOR(T, opt, db, cls, colour, mono, field)                                     \
+  {TK_CONFIG_COLOR, opt, db, cls, colour, LYRE_OFF(T, field), TK_CONFIG_COLOR_ONLY, nullptr}, \
+  {TK_CONFIG_COLOR, opt, db, cls, mono, LYRE_OFF(T, field), TK_CONFIG_MONO_ONLY, nullptr}
+#define LYRE_SPEC_MARKCOLOR(T) LYRE_SPEC_COLOR(T, "-markcolor", "markColor", "MarkColor", "yellow", "black", f.markColor)
+#define LYRE_SPEC_FIT(T) \
+  {TK_CONFIG_BOOLEAN, "-fittowindow", "fitToWindow", "FitToWindow", "0", LYRE_OFF(T, f.fitToWindow), 0, nullptr}
+#define LYRE_SPEC_END {TK_CONFIG_END, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr}
+
 // Messages of the widgets: S is the synopsis after the command word.
 void Lyre_WrongArgs(Tcl_Interp *interp, const char *word, const char *synopsis);
 void Lyre_Usage(Tcl_Interp *interp, const char *word, const char *synopsis, bool twoBlanks = false);
@@ -75,6 +102,11 @@ int Lyre_Configure(LyreFrame *f, int argc, const char **argv, int flags);
 
 // Time axis.
 int Lyre_Pixel(const LyreFrame *f, double ms);
+// A double brought to int range (NaN reads 0), after floor when asked.
+int Lyre_ToInt(double v, bool floorIt = false);
+// Geometry of a strip of `length` ms under the floor rule (label and ruler
+// widgets): scale, fit to the window, centre, total pixels, mark pixel.
+void Lyre_LengthGeometry(LyreFrame *f, double length);
 int Lyre_ShownFirst(const LyreFrame *f);
 int Lyre_WindowWidth(const LyreFrame *f);
 int Lyre_WindowHeight(const LyreFrame *f);
@@ -94,6 +126,11 @@ int Lyre_ConfigureCmd(LyreFrame *f, int argc, const char **argv);
 int Lyre_MarkCmd(LyreFrame *f, int argc, const char **argv);
 int Lyre_XviewCmd(LyreFrame *f, int argc, const char **argv);
 int Lyre_CursorCmd(LyreFrame *f, bool second);
+// center ?ms? and length ?ms? of the label and ruler widgets.
+int Lyre_CenterCmd(LyreFrame *f, int argc, const char **argv);
+int Lyre_LengthCmd(LyreFrame *f, double *length, int argc, const char **argv);
+// Replaces *gc by a GXcopy context drawing in `pixel` (with `font` unless None).
+void Lyre_CopyGC(LyreFrame *f, GC *gc, unsigned long pixel, bool exposures, Font font = None);
 void Lyre_SetInt(Tcl_Interp *interp, long v);
 void Lyre_SetDouble(Tcl_Interp *interp, double v);  // "%f"
 
