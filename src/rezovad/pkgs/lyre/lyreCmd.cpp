@@ -7,8 +7,11 @@
 #include "obj.h"
 
 extern "C" int Lyre_Init(Tcl_Interp *interp) {
-  // The widgets need Tk's main window: load Tk first.
-  if (!Tk_MainWindow(interp)) return TCL_ERROR;
+  // The widgets need Tk's main window.
+  if (!Tk_MainWindow(interp)) {
+    Tcl_SetResult(interp, (char *)"Lyre needs Tk: package require Tk first", TCL_STATIC);
+    return TCL_ERROR;
+  }
   int code = Tcl_PkgProvide(interp, "Lyre", "1.0");
   if (code != TCL_OK) return code;
   ClientData main = Tk_MainWindow(interp);
