@@ -15,6 +15,13 @@ proc ::tcltest::cleanupTestsHook {} {
     variable numTests
     set ::tovikrun::failed $numTests(Failed)
 }
+# With Tk loaded, cleanupTests exits by itself, with 0: failures must still
+# reach the exit code.
+rename ::exit ::tovikrun::exit
+proc ::exit {{code 0}} {
+    catch {file delete -force $::tovikrun::tmp}
+    ::tovikrun::exit [expr {$code || $::tovikrun::failed > 0}]
+}
 source $::tovikrun::file
 catch {file delete -force $::tovikrun::tmp}
 exit [expr {$::tovikrun::failed > 0}]

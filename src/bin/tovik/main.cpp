@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -40,9 +41,8 @@ std::string quote(const std::string &s) {
     return out;
 }
 
-// The packages beside the bin folder that holds this program: lib/tcl in
-// the build tree, lib/tcltk where they are installed.
-std::string packageFolder() {
+// The folder above the bin folder that holds this program.
+std::string topFolder() {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return "";
@@ -51,11 +51,21 @@ std::string packageFolder() {
     if (slash == std::string::npos) return "";
     std::string bin = exe.substr(0, slash);
     slash = bin.rfind('/');
-    std::string top = slash == std::string::npos ? std::string(".") : bin.substr(0, slash);
-    for (const char *sub : {"/lib/tcl", "/lib/tcltk"}) {
-        struct stat st;
-        if (stat((top + sub).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return top + sub;
-    }
+    return slash == std::string::npos ? std::string(".") : bin.substr(0, slash);
+}
+
+bool isFolder(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The packages beside the bin folder: lib/tcl in the build tree, lib/tcltk
+// where they are installed.
+std::string packageFolder() {
+    std::string top = topFolder();
+    if (top.empty()) return "";
+    for (const char *sub : {"/lib/tcl", "/lib/tcltk"})
+        if (isFolder(top + sub)) return top + sub;
     return "";
 }
 
@@ -78,6 +88,10 @@ int main(int argc, char **argv) {
         setup += "; set tovik_dir " + quote(folder) +
                  "; if {[file isdirectory $tovik_dir] && $tovik_dir ni $auto_path} {lappend auto_path $tovik_dir}"
                  "; unset tovik_dir";
+
+    // Packages find their data (the display's label classes) under TOVIK_PREFIX.
+    std::string data = topFolder() + "/share/tovik";
+    if (!getenv("TOVIK_PREFIX") && isFolder(data)) setenv("TOVIK_PREFIX", data.c_str(), 0);
 
     TovikControl *h = tovikControl_Open();
     int code = tovikControl_Eval(h, setup.c_str());

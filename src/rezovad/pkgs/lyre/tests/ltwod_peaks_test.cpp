@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "ltwod_peaks.h"
+
+namespace {
+
+// A matrix data[column][row] built from columns given bottom to top.
+struct Matrix {
+  std::vector<std::vector<float>> cols;
+  std::vector<float *> ptrs;
+  explicit Matrix(std::vector<std::vector<float>> c) : cols(std::move(c)) {
+    for (auto &col : cols) ptrs.push_back(col.data());
+  }
+  float **data() { return ptrs.data(); }
+  int columns() const { return (int)cols.size(); }
+  int rows() const { return cols.empty() ? 0 : (int)cols[0].size(); }
+};
+
+}  // namespace
+
+TEST(LtwodPeaks, lines_split_into_ranked_peaks) {
+  struct Want {
+    int first, last, topStart, topEnd;
+    float top;
+    int rank;
+  };
+  struct Case {
+    std::vector<float> line;
+    std::vector<Want> peaks;
+    const char *why;
+  } cases[] = {
+      {{1, 3, 5, 4, 2, 3, 6, 1}, {{0, 4, 2, 3, 5, 1}, {5, 7, 6, 7, 6, 0}}, "a minimum belongs to the peak before it"},
+      {{1, 4, 4, 4, 2}, {{0, 4, 1, 4, 4, 0}}, "a plateau top"},
+      {{1, 2, 3, 4}, {{0, 3, 3, 4, 4, 0}}, "a line that never falls is one peak topped at its end"},
+      {{1, 2, 1, 1, 2, 1}, {{0, 2, 1, 2, 2, 0}, {3, 5, 4, 5, 2, 1}}, "equal strength: the earlier ranks first"},
+      {{2, 1, 3}, {{0, 1, 0, 1, 2, 1}, {2, 2, 2, 3, 3, 0}}, "a falling start"},
+  };
+  for (const Case &c : cases) {
+    std::vector<LtwodPeak> p = LtwodPeaks::Split(0, c.line);
+    ASSERT_EQ(p.size(), c.peaks.size()) << c.why;
+    for (size_t i = 0; i < p.size(); i++) {
+      EXPECT_EQ(p[i].sequence, (int)i + 1) << c.why;
+      EXPECT_EQ(p[i].first, c.peaks[i].first) << c.why;
+      EXPECT_EQ(p[i].last, c.peaks[i].last) << c.why;
+      EXPECT_EQ(p[i].topStart, c.peaks[i].topStart) << c.why;
+      EXPECT_EQ(p[i].topEnd, c.peaks[i].topEnd) << c.why;
+      EXPECT_EQ(p[i].topValue, c.peaks[i].top) << c.why;
+      EXPECT_EQ(p[i].rank, c.peaks[i].rank) << c.why;
+    }
+  }
+  // Strength: a float sum of v^10 / 10.
+  std::vector<LtwodPeak> p = LtwodPeaks::Split(0, {1, 2, 1});
+  EXPECT_FLOAT_EQ(p[0].strength, 0.1f + 102.4f + 0.1f);
+}
+
+TEST(LtwodPeaks, positions_answer_the_peak_of_their_column_or_row) {
+  Matrix m({{1, 3, 5, 4, 2, 3, 6, 1}, {1, 1, 1, 1, 1, 1, 1, 9}});
+  LtwodPeaks cols;
+  cols.Compute(m.data(), m.columns(), m.rows(), LtwodDirection::Columns);
+  EXPECT_EQ(cols.Count(0), 2);
+  EXPECT_EQ(cols.PeakNumber(0, 4), 1);
+  EXPECT_EQ(cols.PeakNumber(0, 5), 2);
+  EXPECT_EQ(cols.PeakNumber(1, 7), 1);
+  EXPECT_EQ(cols.PeakNumber(2, 0), 0);  // outside
+  EXPECT_EQ(cols.PeakNumber(0, -1), 0);
+  ASSERT_NE(cols.FindByNumber(0, 2), nullptr);
+  EXPECT_EQ(cols.FindByNumber(0, 2)->first, 5);
+  EXPECT_EQ(cols.FindByNumber(0, 3), nullptr);
+  LtwodPeaks rows;
+  EXPECT_EQ(rows.PeakNumber(0, 0), 0);  // none computed
+  rows.Compute(m.data(), m.columns(), m.rows(), LtwodDirection::Rows);
+  EXPECT_EQ(rows.Count(7), 1);
+  EXPECT_EQ(rows.Find(7, 1)->topStart, 1);  // row 7 is 1 9: rises to its end
+  EXPECT_EQ(rows.PeakNumber(1, 7), 1);
+}
+
+TEST(LtwodPeaks, local_maximum_tests) {
+  Matrix m({{0, 1, 0}, {2, 5, 2}, {2, 5, 9}, {0, 1, 0}});
+  EXPECT_TRUE(LtwodLocalMaxAlongRow(m.data(), 4, 3, 1, 1));   // 5 5 plateau, then smaller
+  EXPECT_FALSE(LtwodLocalMaxAlongRow(m.data(), 4, 3, 0, 2));  // 0 then 2
+  EXPECT_TRUE(LtwodLocalMaxAlongRow(m.data(), 4, 3, 2, 2));   // 9 at the top edge of its row
+  EXPECT_FALSE(LtwodLocalMaxDiagonal(m.data(), 4, 3, 1, 1));  // 9 on the diagonal
+  EXPECT_TRUE(LtwodLocalMaxDiagonal(m.data(), 4, 3, 2, 2));
+  EXPECT_FALSE(LtwodLocalMaxDiagonal(m.data(), 4, 3, 4, 0));  // outside
+}
+
+TEST(LtwodClusters, positive_cells_merge_into_one_tree) {
+  Matrix m({{1, 0, 0, 0}, {1, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 2}});
+  std::vector<LtwodClusterBounds> roots = LtwodClusterData(m.data(), m.columns(), m.rows(), "");
+  ASSERT_EQ(roots.size(), 1u);
+  EXPECT_EQ(roots[0].points, 3);
+  EXPECT_FLOAT_EQ(roots[0].mass, 4.0f);
+  EXPECT_EQ(roots[0].minColumn, 0);
+  EXPECT_EQ(roots[0].maxColumn, 3);
+  EXPECT_EQ(roots[0].minRow, 0);
+  EXPECT_EQ(roots[0].maxRow, 3);
+}
+
+TEST(LtwodClusters, no_or_one_positive_cell_ends) {
+  Matrix empty({{0, 0}, {-1, 0}});
+  EXPECT_TRUE(LtwodClusterData(empty.data(), 2, 2, "").empty());
+  Matrix one({{0, 0}, {0, 3}});
+  std::vector<LtwodClusterBounds> roots = LtwodClusterData(one.data(), 2, 2, "");
+  ASSERT_EQ(roots.size(), 1u);
+  EXPECT_EQ(roots[0].points, 1);
+}
+
+TEST(LtwodClusters, debug_log_is_created_then_appended) {
+  std::string path = testing::TempDir() + "ltwod_debug.out";
+  std::remove(path.c_str());
+  const char *args[] = {"w", "label", "new"};
+  LtwodDebugLog(path, LtwodLogArgs(3, args));
+  LtwodDebugLog(path, "second\n");
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  EXPECT_EQ(s.str(), "ARGS = w /label /new /\nsecond\n");
+}
