@@ -15,6 +15,13 @@ proc ::tcltest::cleanupTestsHook {} {
     variable numTests
     set ::tovikrun::failed $numTests(Failed)
 }
+# With Tk loaded, cleanupTests ends the process itself with a bare exit:
+# that exit must still report the failures.
+rename ::exit ::tovikrun::exit
+proc ::exit {{code 0}} {
+    if {$code == 0 && $::tovikrun::failed > 0} { set code 1 }
+    ::tovikrun::exit $code
+}
 source $::tovikrun::file
 catch {file delete -force $::tovikrun::tmp}
 exit [expr {$::tovikrun::failed > 0}]

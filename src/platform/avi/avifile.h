@@ -78,6 +78,7 @@ public:
     uint32_t SetVideoFormat(int32_t width, int32_t height, int32_t bits);
     uint32_t CreateAudio(int32_t rate, const std::string &name);
     bool HasAudio() const { return audioRate_ > 0; }
+    int32_t AudioRate() const { return audioRate_; }
     /* Stream 0 video, 1 audio; -1 when there is no such stream. */
     int64_t TimeToSample(int stream, int64_t ms) const;
     uint32_t WriteVideo(int64_t position, const uint8_t *dib, size_t bytes, bool key);

@@ -341,7 +341,7 @@ int Track2WaveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) 
         return TCL_ERROR;
     }
     const int kNamed = 17;
-    std::vector<std::string> names(kNamed);
+    std::vector<std::string> names(kNamed), made;
     int nw = 0, nt = 0;
     const char **wv = nullptr, **tv = nullptr;
     if (Tcl_SplitList(interp, wavesText, &nw, &wv) != TCL_OK) return TCL_ERROR;
@@ -383,6 +383,7 @@ int Track2WaveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) 
                 break;
             }
             names[v] = Tcl_GetStringResult(interp);
+            made.push_back(names[v]);
         }
         int nk = 0;
         const char **kv = nullptr;
@@ -419,7 +420,15 @@ int Track2WaveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) 
         Tcl_Free(reinterpret_cast<char *>(kv));
     }
     Tcl_Free(reinterpret_cast<char *>(tv));
-    if (code != TCL_OK) return TCL_ERROR;
+    if (code != TCL_OK) {
+        // Nothing half-made stays behind: the waves this call made go.
+        Tcl_Obj *msg = Tcl_GetObjResult(interp);
+        Tcl_IncrRefCount(msg);
+        for (const std::string &n : made) Obj_Destroy(interp, n.c_str());
+        Tcl_SetObjResult(interp, msg);
+        Tcl_DecrRefCount(msg);
+        return TCL_ERROR;
+    }
     Tcl_Obj *out = Tcl_NewListObj(0, nullptr);
     for (const std::string &n : names) Tcl_ListObjAppendElement(nullptr, out, Tcl_NewStringObj(n.c_str(), -1));
     Tcl_SetObjResult(interp, out);
