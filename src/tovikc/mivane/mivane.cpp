@@ -492,7 +492,11 @@ int Mivane_Pipe(GS_Result *r, MivaneEngine *e, const char **phones, const float 
             return 1;
         }
     }
-    if (!e->pending) return 0;
+    if (!e->pending) {
+        // No target waits: the sound goes back as it came, and still counts.
+        if (audio && audioLength) e->audioTotal += *audioLength;
+        return 0;
+    }
     resolveOverlaps(e);
     checkDeform(e);
     int follow = 0;

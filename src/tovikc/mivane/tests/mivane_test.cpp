@@ -192,7 +192,9 @@ TEST(MivaneAudio, HeldAudioComesBackInOrder) {
         got.insert(got.end(), buf, buf + len);
         DB_FREE(buf);
         // The first chunk is cut at the pause's peak start, 0.0441 s.
-        if (i == 0) EXPECT_EQ(got.size(), 352u);
+        if (i == 0) {
+            EXPECT_EQ(got.size(), 352u);
+        }
     }
     short *rest = nullptr;
     int len = 0;
@@ -201,6 +203,22 @@ TEST(MivaneAudio, HeldAudioComesBackInOrder) {
     got.insert(got.end(), rest, rest + len);
     DB_FREE(rest);
     EXPECT_EQ(got, sent);
+    EXPECT_EQ(g.e->audioTotal, static_cast<int32_t>(sent.size()));
+}
+
+// Sound piped while no target waits comes back unchanged and still counts,
+// so the cuts of later chunks stay on the phones' time line.
+TEST(MivaneAudio, SoundWithoutPendingTargetsCounts) {
+    Engine g;
+    int len = 400;
+    short *buf = static_cast<short *>(DB_MALLOC(len * sizeof(short)));
+    for (int i = 0; i < len; i++) buf[i] = short(i);
+    Keys k;
+    ASSERT_EQ(Mivane_Pipe(g.r, g.e, nullptr, nullptr, 0, &k.tracks, &k.count, &buf, &len), 0);
+    EXPECT_EQ(len, 400);
+    EXPECT_EQ(buf[399], 399);
+    EXPECT_EQ(g.e->audioTotal, 400);
+    DB_FREE(buf);
 }
 
 TEST(MivaneErrors, BadPhonesAndDurationsFailWithAMessage) {
