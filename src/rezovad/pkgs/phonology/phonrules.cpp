@@ -14,7 +14,6 @@ bool exhausted = false;
 const char *kVowels = "i: I E @ u & U ^ > A 3r &r ei aI >i iU aU oU";
 const char *kFrics = "f T s S h v D z Z tS dZ";
 const char *kSemis = "j w l 9r";
-const char *kSyllabics = "m= n= l=";
 const char *kNasals = "m n N";
 const char *kStops = "b d g ph th kh";
 
