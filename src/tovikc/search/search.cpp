@@ -264,6 +264,10 @@ GrammarSearch *createSearch(GS_Result *r, const ProbNames *names, WordGrammar **
     return s;
 }
 
+void Search_LogRow(const float *row, int count, float floor, float *out) {
+    for (int c = 0; c < count; c++) out[c] = std::log(row[c] >= floor ? row[c] : floor);
+}
+
 void resetSearch(GrammarSearch *s) {
     SearchState &st = *s->state;
     size_t n = st.node.size();

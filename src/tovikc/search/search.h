@@ -113,6 +113,8 @@ GrammarSearch *createSearch(GS_Result *r, const ProbNames *names, WordGrammar **
 int updateSearch(GrammarSearch *s, NevrinPool *pool, const float *logScores);
 const char *findSearchBest(GrammarSearch *s, NevrinPool *pool, SearchSegment **words, int *numWords,
                            SearchSegment **phones, int *numPhones, float *score);
+/* out[c] = ln(max(row[c], floor)); a NaN counts as the floor. */
+void Search_LogRow(const float *row, int count, float floor, float *out);
 void resetSearch(GrammarSearch *s);
 void nukeSearch(GrammarSearch *s);
 

@@ -44,8 +44,7 @@ NevrinPool *getPool(Tcl_Interp *interp, const char *name) {
 
 Tcl_Obj *real(double v) {
     char buf[TCL_DOUBLE_SPACE];
-    Tcl_PrintDouble(nullptr, v, buf);
-    return Tcl_NewStringObj(buf, -1);
+    return Tcl_NewStringObj(Cmds_DoubleString(v, buf), -1);
 }
 
 Tcl_Obj *fixed(double v) {
@@ -226,10 +225,7 @@ int UpdateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
                                 std::to_string(s->numCategories));
     std::vector<float> logs(cols);
     for (int t = 0; t < rows; t++) {
-        for (int c = 0; c < cols; c++) {
-            float p = a->rows[t][c];
-            logs[c] = std::log(p >= 0.00001f ? p : 0.00001f); // NaN fails the comparison too
-        }
+        Search_LogRow(a->rows[t], cols, 0.00001f, logs.data());
         if (!updateSearch(s, pool, logs.data())) return fail(interp, s->errorText);
     }
     Tcl_ResetResult(interp);

@@ -33,8 +33,7 @@ int fail(Tcl_Interp *interp, const std::string &text) {
 
 Tcl_Obj *real(double v) {
     char buf[TCL_DOUBLE_SPACE];
-    Tcl_PrintDouble(nullptr, v, buf);
-    return Tcl_NewStringObj(buf, -1);
+    return Tcl_NewStringObj(Cmds_DoubleString(v, buf), -1);
 }
 
 Tcl_Obj *fixed(double v) {
@@ -223,10 +222,7 @@ int UpdateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
                                 std::to_string(s->numCategories));
     std::vector<float> logs(cols);
     for (int t = 0; t < rows; t++) {
-        for (int c = 0; c < cols; c++) {
-            float p = a->rows[t][c];
-            logs[c] = std::log(p >= 1e-10f ? p : 1e-10f);
-        }
+        Search_LogRow(a->rows[t], cols, 1e-10f, logs.data());
         if (updateTreeSearch(s, &pool, logs.data()) < 0) return fail(interp, "tree search update failed");
     }
     Tcl_ResetResult(interp);
