@@ -21,6 +21,7 @@ struct SearchState {
     std::vector<int32_t> bp, nextBp;
     std::vector<float> recordScore;  // by pool record index
     int32_t frames = 0;
+    int32_t pinned = -1;             // a record taken but not yet held by any node
 };
 
 namespace {
@@ -52,6 +53,7 @@ int32_t takeRecord(GrammarSearch *s, NevrinPool *pool) {
         for (size_t i = 0; i < st.bp.size(); i++)
             for (int32_t b = st.bp[i]; b >= 0 && b < pool->capacity && !live[b]; b = pool->records[b].linkA)
                 live[b] = 1;
+        for (int32_t b = st.pinned; b >= 0 && b < pool->capacity && !live[b]; b = pool->records[b].linkA) live[b] = 1;
         for (size_t i = 0; i < st.nextBp.size(); i++)
             for (int32_t b = st.nextBp[i]; b >= 0 && b < pool->capacity && !live[b]; b = pool->records[b].linkA)
                 live[b] = 1;
@@ -71,6 +73,23 @@ int32_t takeRecord(GrammarSearch *s, NevrinPool *pool) {
     pool->records[i].nextFree = -1;
     if ((size_t)pool->capacity > st.recordScore.size()) st.recordScore.resize(pool->capacity, 0.0f);
     return i;
+}
+
+// A record {in use, link, label, frame} with its score; -1 with the
+// search's error text when the pool cannot grow.
+int32_t newRecord(GrammarSearch *s, NevrinPool *pool, int32_t link, int32_t label, int32_t frame, float score) {
+    int32_t rec = takeRecord(s, pool);
+    if (rec < 0) {
+        snprintf(s->errorText, sizeof s->errorText, "backtrace pool exhausted");
+        return -1;
+    }
+    BacktraceRecord &r = pool->records[rec];
+    r.flag = 1;
+    r.linkA = link;
+    r.linkB = label;
+    r.value = frame;
+    s->state->recordScore[rec] = score;
+    return rec;
 }
 
 bool recordOk(const NevrinPool *pool, int32_t b) {
@@ -276,6 +295,7 @@ void resetSearch(GrammarSearch *s) {
     st.bp.assign(n, -1);
     st.nextBp.assign(n, -1);
     st.frames = 0;
+    st.pinned = -1;
 }
 
 int updateSearch(GrammarSearch *s, NevrinPool *pool, const float *logs) {
@@ -305,7 +325,26 @@ int updateSearch(GrammarSearch *s, NevrinPool *pool, const float *logs) {
             int32_t b = st.bp[i];
             int32_t base = st.offset[st.grammarOf[i]];
             offer(i, v, b);
-            for (int k = 0; k < sn.numSuccessors; k++) offer(base + sn.successors[k], v, b);
+            // With phone backtrace, leaving the node ends its phone: one
+            // record, taken only when some move out of the node wins.
+            int32_t phoneRec = -1;
+            bool failed = false;
+            auto phoneEnd = [&]() -> int32_t {
+                if (!s->phonemebt) return b;
+                if (phoneRec < 0) {
+                    phoneRec = newRecord(s, pool, b, -2 - sn.nameIndex, st.frames, v);
+                    failed = phoneRec < 0;
+                    st.pinned = phoneRec; // the word record may need a collection first
+                }
+                return phoneRec;
+            };
+            for (int k = 0; k < sn.numSuccessors; k++) {
+                int32_t to = base + sn.successors[k];
+                if (!(v > st.next[to])) continue;
+                int32_t link = phoneEnd();
+                if (failed) return 0;
+                offer(to, v, link);
+            }
             for (int e = 0; e < sn.numExitGroups; e++) {
                 const SearchGroup &grp = s->grammars[st.grammarOf[i]].groups[sn.exitGroups[e]];
                 int32_t rec = -1;
@@ -314,21 +353,15 @@ int updateSearch(GrammarSearch *s, NevrinPool *pool, const float *logs) {
                     float cand = v + s->grammarscale * grp.score[k] + insertion + s->crossmodel;
                     if (!(cand > st.next[to])) continue;
                     if (rec < 0) {
-                        rec = takeRecord(s, pool);
-                        if (rec < 0) {
-                            snprintf(s->errorText, sizeof s->errorText, "backtrace pool exhausted");
-                            return 0;
-                        }
-                        BacktraceRecord &r = pool->records[rec];
-                        r.flag = 1;
-                        r.linkA = b;
-                        r.linkB = sn.wordIndex;
-                        r.value = st.frames;
-                        st.recordScore[rec] = v;
+                        int32_t link = phoneEnd();
+                        if (failed) return 0;
+                        rec = newRecord(s, pool, link, sn.wordIndex, st.frames, v);
+                        if (rec < 0) return 0;
                     }
                     offer(to, cand, rec);
                 }
             }
+            st.pinned = -1;
         }
     }
     float best = kNone;
@@ -360,24 +393,40 @@ const char *findSearchBest(GrammarSearch *s, NevrinPool *pool, SearchSegment **w
     for (size_t i = 0; i < st.node.size(); i++)
         if (st.endsSentence[i] && st.score[i] != kNone && (best < 0 || st.score[i] > st.score[best])) best = (int)i;
     if (best < 0) return nullptr;
-    std::vector<SearchSegment> segs;
-    int32_t end = st.frames, word = st.node[best]->wordIndex;
-    float endScore = st.score[best];
-    for (int32_t b = st.bp[best];; b = pool->records[b].linkA) {
-        bool ok = recordOk(pool, b) && (size_t)b < st.recordScore.size();
-        int32_t begin = ok ? pool->records[b].value : 0;
-        float beginScore = ok ? st.recordScore[b] : 0.0f;
-        segs.push_back({s->wordNames[word], endScore - beginScore, begin, end, {0, 0}});
-        if (!ok || segs.size() > (size_t)st.frames + 1) break;
-        end = begin;
-        endScore = beginScore;
-        word = pool->records[b].linkB;
-        if (word < 0 || word >= s->numWords) break;
+    // Records name word ends (label = the word) or, with phone backtrace,
+    // phone ends (label = -2 - category); each closes the segment of the
+    // word or phone before it.
+    std::vector<SearchSegment> words_, phones_;
+    struct Open {
+        int32_t label, end;
+        float endScore;
+    } word = {st.node[best]->wordIndex, st.frames, st.score[best]},
+      phone = {st.node[best]->nameIndex, st.frames, st.score[best]};
+    size_t steps = 0;
+    for (int32_t b = st.bp[best]; recordOk(pool, b) && (size_t)b < st.recordScore.size() && steps <= (size_t)pool->capacity;
+         b = pool->records[b].linkA, steps++) {
+        const BacktraceRecord &r = pool->records[b];
+        float sc = st.recordScore[b];
+        bool isWord = r.linkB >= 0;
+        Open &o = isWord ? word : phone;
+        int32_t next = isWord ? r.linkB : -2 - r.linkB;
+        if (isWord ? next >= s->numWords : (next < 0 || next >= s->numNodeNames)) break;
+        const char *label = isWord ? s->wordNames[o.label] : s->nodeNames[o.label];
+        (isWord ? words_ : phones_).push_back({label, o.endScore - sc, r.value, o.end, {0, 0}});
+        o = {next, r.value, sc};
     }
+    words_.push_back({s->wordNames[word.label], word.endScore, 0, word.end, {0, 0}});
+    if (s->phonemebt && phone.label >= 0)
+        phones_.push_back({s->nodeNames[phone.label], phone.endScore, 0, phone.end, {0, 0}});
     *score = st.score[best];
-    *numWords = (int)segs.size();
-    *words = static_cast<SearchSegment *>(DB_MALLOC(sizeof(SearchSegment) * segs.size()));
-    for (size_t i = 0; i < segs.size(); i++) (*words)[i] = segs[segs.size() - 1 - i];
+    auto give = [](const std::vector<SearchSegment> &v, SearchSegment **out, int *n) {
+        *n = (int)v.size();
+        if (v.empty()) return;
+        *out = static_cast<SearchSegment *>(DB_MALLOC(sizeof(SearchSegment) * v.size()));
+        for (size_t i = 0; i < v.size(); i++) (*out)[i] = v[v.size() - 1 - i];
+    };
+    give(words_, words, numWords);
+    give(phones_, phones, numPhones);
     return nullptr;
 }
 

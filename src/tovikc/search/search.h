@@ -26,7 +26,9 @@
  *  - findSearchBest traces the best hypothesis that ends a sentence: word
  *    segments [begin, end) in frames with the score each added. With no
  *    such hypothesis it gives no words and leaves *score as passed.
- *  - phonemebt is kept for callers; phone segments are not produced.
+ *  - With phonemebt, leaving a node also takes a record {flag 1, linkA
+ *    previous record, linkB -2 - category, value end frame}, and
+ *    findSearchBest gives the phone segments as well.
  */
 #ifndef TOVIK_SEARCH_H
 #define TOVIK_SEARCH_H
