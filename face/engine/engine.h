@@ -114,6 +114,30 @@ struct Mat4 {
     void apply(float x, float y, float z, float *ox, float *oy, float *oz) const;  // with w divide
 };
 
+// One recorded context of the 15-parameter face: coefficient vectors at
+// ascending time marks, and the time where the first phoneme ends.
+struct PacomRecord {
+    std::vector<float> marks;
+    float boundary = 0;
+    std::vector<float> coef;  // marks.size() x 15
+};
+
+// One recorded utterance of the 38-parameter face: phoneme boundaries and
+// coefficient samples, all in sample units.
+struct BetaRecord {
+    int reserved = 0;
+    std::vector<float> marks;    // phonemes + 1
+    std::vector<float> pos;      // per sample
+    std::vector<float> samples;  // per sample, 38 values
+};
+
+// A stretch of the utterance's codes [first, last) found in one corpus
+// entry at [start, end); entry -1 when no entry holds it.
+struct CorpusSegment {
+    int first = 0, last = 0;
+    int entry = -1, start = -1, end = -1;
+};
+
 // Decoding of the load type (0..13).
 struct CharacterKind {
     int type = 0;
@@ -232,6 +256,43 @@ public:
     bool adaptedFlag() const { return kind_.adapted; }
     float *coefficients15() { return coef15_; }
     std::vector<float> &coefficients38() { return coef38_; }
+
+    // --- parametric mouths: coefficient tracks of types 8 and 9
+    static constexpr int kContextPairs = 289;
+    static constexpr int kCorpusEntries = 1274;
+    bool readTwomap(const std::string &modelsDir);
+    bool readPacomN(const std::string &modelsDir);
+    bool readPhonemeSets(const std::string &modelsDir);
+    bool readBeta(const std::string &modelsDir);
+    void copyPhonemeNames();
+    void prepContextModel();
+    void prepTrajectoryModel();
+    static int contextClass(int row);
+    static float easeOut(float x);
+    // Linear interpolation of count values at x between the marks; x outside
+    // them takes the nearest end.  False (out unchanged) below two marks.
+    static bool interpolateKeys(const float *marks, int n, const float *coef, int count, float x, float *out);
+    // The last recorded context of the class pair; null when none.
+    const PacomRecord *lookupContext(int c1, int c2) const;
+    void smoothCoefficients(int level);
+    static void smoothTrack(std::vector<double> *x, const std::vector<int> &tags, int T);
+    // Reduced and merged code forms; false at a character outside the 43 codes.
+    static bool toSet1Codes(const std::string &codes, std::string *out);
+    static bool toSet2Codes(const std::string &codes, std::string *out);
+    static std::vector<CorpusSegment> matchPhonemeSets(const std::string &codes, const std::vector<std::string> &set1,
+                                                       const std::vector<std::string> &set2);
+    // Codes of the model list; a codeless entry gives its time to the coded
+    // entry before it (the first coded one when it leads).
+    void encodePhonemes(std::string *codes, std::vector<float> *durations) const;
+    void sampleBetaRecord(float *out, float position, int entry) const;
+    void buildTrajectories(const std::vector<CorpusSegment> &segs, const std::vector<float> &durations);
+    void trajectoryWeights();
+    int coefficientFrames() const { return coefT_; }
+    const std::vector<std::vector<double>> &coefficientTracks() const { return coefTracks_; }
+    const std::vector<int> &frameTags() const { return frameTags_; }
+    const std::vector<std::string> &modelNames() const { return modelNames_; }
+    const std::vector<float> &modelDurations() const { return modelDurs_; }
+    const std::vector<CorpusSegment> &lastSegments() const { return segments_; }
 
     // --- expressions and idle motion
     void setParameters(double p1, double p2, double p3, double p4, double p5, double p6);
@@ -443,6 +504,18 @@ private:
     int basisCount38_ = 38;
     float coef15_[15] = {0};
     std::vector<float> coef38_;
+    std::vector<std::array<int, 2>> twomap_;
+    std::vector<PacomRecord> pacom_;
+    std::vector<std::string> set1_, set2_;
+    std::vector<BetaRecord> beta_;
+    std::vector<std::vector<double>> coefTracks_;
+    int coefT_ = 0;
+    std::vector<int> frameTags_;
+    std::vector<std::string> modelNames_;
+    std::vector<float> modelDurs_;
+    std::vector<CorpusSegment> segments_;
+    void splitModelEntries(bool trajectory);
+    void allocCoefficientTracks(int count, int frames);
 
     // window
     int W_ = 10;

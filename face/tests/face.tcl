@@ -11,18 +11,46 @@ set H 160
 proc frameStats {bytes} {
     global W H
     binary scan $bytes cu* px
-    set red 0; set green 0; set blue 0; set low -1
+    set red 0; set green 0; set blue 0; set low -1; set left $W; set right -1
     set i 0
     for {set y 0} {$y < $H} {incr y} {
         for {set x 0} {$x < $W} {incr x} {
             set r [lindex $px $i]; set g [lindex $px [expr {$i+1}]]; set b [lindex $px [expr {$i+2}]]
             incr i 3
-            if {$r > 80 && $r > 2*$g+20 && $r > 2*$b+20} {incr red; set low $y} \
+            if {$r > 80 && $r > 2*$g+20 && $r > 2*$b+20} {
+                incr red; set low $y
+                if {$x < $left} {set left $x}
+                if {$x > $right} {set right $x}
+            } \
             elseif {$g > 80 && $g > 2*$r+20 && $g > 2*$b+20} {incr green} \
             elseif {$b > 80 && $b > 2*$r+20 && $b > 2*$g+20} {incr blue}
         }
     }
-    dict create red $red green $green blue $blue low $low
+    dict create red $red green $green blue $blue low $low width [expr {$right - $left + 1}]
+}
+
+# Speaks ".pau m A m A .pau" (0.3 s each) and reads back the rest pose, the
+# frames at the middle of the first "m" and "A", and the rest after the end.
+proc speakMama {name} {
+    $name show
+    set rest [frameStats [$name snapshot]]
+    $name swapbuffers
+    $name reset
+    foreach {p w} {.pau {} m mama A {} m {} A {} .pau {}} {
+        $name add $p 0.3 0 0 $w
+    }
+    $name prep
+    set F [expr {int([lindex [$name getvars] 1] / (1000.0 / 30) + 1)}]
+    set frames {}
+    for {set n 0} {$n < $F - 1} {incr n} {
+        $name showFrame $n
+        lappend frames [frameStats [$name snapshot]]
+        $name swapbuffers
+    }
+    $name showFrame $F
+    $name show
+    list $rest [lindex $frames [expr {int(450 / (1000.0/30))}]] \
+        [lindex $frames [expr {int(750 / (1000.0/30))}]] [frameStats [$name snapshot]]
 }
 
 proc newFace {name} {
@@ -188,6 +216,35 @@ test face-3.3 {an empty utterance prepares zero frames} -body {
 } -cleanup {
     rename f {}
 } -result {duration 0.000000 framerate 30.0}
+
+test face-3.4 {the parametric mouths of types 8 and 9 speak from their corpora} -body {
+    set r {}
+    foreach type {8 9} {
+        Brovana create f -width $W -height $H {*}$::faceOptions
+        f load $type [file join $chars type$type]
+        view f
+        lassign [speakMama f] rest m a end
+        lappend r $type \
+            [expr {[dict get $a low] > [dict get $rest low] + 2}] \
+            [expr {[dict get $m red] < [dict get $rest red]}] \
+            [expr {[dict get $m width] < [dict get $rest width]}] \
+            [expr {[dict get $end red] == [dict get $rest red] && [dict get $end low] == [dict get $rest low]}]
+        rename f {}
+    }
+    set r
+} -result {8 1 1 1 1 9 1 1 1 1}
+
+test face-3.5 {a damaged corpus fails the load with its name, and the face stays usable} -body {
+    newFace f
+    set r {}
+    foreach {type dir} {8 damaged8-short-pacom 9 damaged9-missing-set1} {
+        lappend r [catch {f load $type [file join $chars $dir]} m] $m
+    }
+    f load 9 [file join $chars type9]
+    lappend r [catch {f show}]
+} -cleanup {
+    rename f {}
+} -match glob -result {1 {damaged contexts "*PacomN.bin": *} 1 {cannot open phoneme set "*Set1.txt"} 0}
 
 test face-4.1 {parameters show a smile: the mouth corners rise} -body {
     newFace f
