@@ -138,6 +138,23 @@ struct CorpusSegment {
     int entry = -1, start = -1, end = -1;
 };
 
+// Markup: the eight tag kinds in column order FET, EYEB, EYEM, HGT, TON,
+// BODY, END, POST.
+constexpr int kTagKinds = 8;
+struct MarkupError {
+    std::string message;
+    int start = -1, end = -1;  // byte offsets of the tag's "<" and ">"
+};
+struct MarkupWord {
+    std::string word, tag;  // word empty for a tag before the first word
+    bool hasTag = false;
+    int lt = -1, gt = -1, wordStart = -1;
+};
+struct LibraryEntry {
+    std::string name;
+    std::vector<int> values;
+};
+
 // Decoding of the load type (0..13).
 struct CharacterKind {
     int type = 0;
@@ -293,6 +310,30 @@ public:
     const std::vector<std::string> &modelNames() const { return modelNames_; }
     const std::vector<float> &modelDurations() const { return modelDurs_; }
     const std::vector<CorpusSegment> &lastSegments() const { return segments_; }
+
+    // --- markup
+    // Prepares the phonemes with the tags of text; true on an error (err
+    // says which), after which the utterance stays prepared without tags.
+    bool prepMarkedText(const std::string &text, bool expressionOnly, MarkupError *err);
+    static bool parseMarkedText(const std::string &text, std::string *plain, MarkupError *err);
+    static bool splitMarkup(const std::string &text, std::vector<MarkupWord> *words, bool *leading,
+                            MarkupError *err);
+    static void parseTagValues(const MarkupWord &w, std::array<std::string, kTagKinds> *values);
+    void loadLibraries();
+    static int libraryIndex(const std::vector<LibraryEntry> &lib, const std::string &name);
+    const std::vector<LibraryEntry> &paraLibrary() const { return paraLib_; }
+    const std::vector<LibraryEntry> &tongueLibrary() const { return tongueLib_; }
+    const std::vector<LibraryEntry> &headLibrary() const { return headLib_; }
+    bool gestureExists(const std::string &name) const;
+    bool sequenceExists(const std::string &name) const;
+    const char *checkTagValue(int kind, const std::string &value);
+    bool checkTags(int first, MarkupError *err);
+    const std::vector<std::array<std::string, kTagKinds>> &tagColumns() const { return columns_; }
+    bool leadingTag() const { return leadingTag_; }
+    int headGestureUnits() const { return headUnits_; }
+    bool bodySwitch() const { return bodySwitch_; }
+    bool postSwitch() const { return postSwitch_; }
+    void dropMarkup();
 
     // --- expressions and idle motion
     void setParameters(double p1, double p2, double p3, double p4, double p5, double p6);
@@ -515,6 +556,11 @@ private:
     std::vector<float> modelDurs_;
     std::vector<CorpusSegment> segments_;
     void splitModelEntries(bool trajectory);
+    std::vector<LibraryEntry> paraLib_, tongueLib_, headLib_;
+    std::vector<std::array<std::string, kTagKinds>> columns_;
+    std::vector<std::pair<int, int>> entryTags_;
+    bool leadingTag_ = false, markupReady_ = false, bodySwitch_ = false, postSwitch_ = false;
+    int headUnits_ = 0;
     void allocCoefficientTracks(int count, int frames);
 
     // window

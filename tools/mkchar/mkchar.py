@@ -544,6 +544,12 @@ def make(load_type, out, damage=None):
         write(os.path.join(M, "boneindex", BODY[ctype][1]), bone)
     if ctype != 5 and damage != "missing-neutral-pose":
         write(os.path.join(M, "obriksign", "neu.ges"), pose_text(damage == "crlf"))
+    if ctype != 5:
+        for name, text in library_files(eol).items():
+            write(os.path.join(out, "Lib", name), text)
+        write(os.path.join(M, "obriksign", "wave.ges"), pose_text(damage == "crlf"))
+        write(os.path.join(M, "obrikkeyframe", "GREET.sqe"),
+              eol.join(["2", "neu.ges", "wave.ges", "500"]) + eol)
     if hair or adapted:
         # vertex map: the outermost columns are hidden; the replacement
         # vertices sit 0.01 nearer the camera than the base
@@ -584,6 +590,28 @@ def make(load_type, out, damage=None):
             lines.append("{%s} %g %g %g %s" % (name, mv[1], mv[2], mv[3], mv[0]))
     lines.append("# vertices %d triangles %d objects %d" % (len(vs), len(tris), len(names) + 1))
     write(os.path.join(out, "manifest.txt"), "\n".join(lines) + "\n")
+
+
+def library_files(eol):
+    """Expression, tongue and head libraries and a few gesture and sequence
+    files for the markup.  Names a tag must find are in capitals; one
+    gesture file name is in lower case, found all the same."""
+    def para(**set_):
+        v = [0] * 44
+        v[2] = 50                      # eyelids at rest
+        for g in range(38, 44):
+            v[g] = 1                   # every area gate open
+        for k, x in set_.items():
+            v[int(k[1:])] = x
+        return v
+    para_lib = [("NEUT", para()), ("SMILE", para(L34=50)), ("EYEBROWUP", para(L1=60)), ("Sad", para(L32=50))]
+    text = {"Para.lib": "".join("%s %s%s" % (n, " ".join(map(str, v)), eol) for n, v in para_lib)}
+    tongue = [("TIP", [130] * 9 + [100] * 9 + [100] * 6), ("back", [100] * 9 + [70] * 9 + [100] * 6)]
+    # the tongue library is written with broken lines: tokens carry the format
+    text["TonguePara.lib"] = "".join("%s %s%s%s%s" % (n, " ".join(map(str, v[:10])), eol, " ".join(map(str, v[10:])), eol)
+                                     for n, v in tongue)
+    text["Head.lib"] = "NOD 110 90 90" + eol + "TILT 90 90 120" + eol
+    return text
 
 
 def hair_text():

@@ -1,0 +1,366 @@
+// The markup of an utterance: a text whose words carry tags in angle
+// brackets (expressions, blinks, eye rolls, head gestures, tongue shapes,
+// postures and body sequences).  The text is filtered, split into words and
+// tag texts, each tag's values are read into per-word columns and checked
+// against the libraries under the load directory's "Lib" and the gesture
+// and sequence files.
+//
+// Errors carry the message and the byte offsets of the failing tag's "<" and
+// ">" in the text as given (-1 -1 where no tag applies).  Words, tag texts
+// and values longer than their limits, and a second tag before the first
+// word, are errors rather than cut short.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "engine.h"
+#include "files.h"
+
+namespace brovana {
+
+namespace {
+
+const char *const kKeywords[kTagKinds] = {"FET=", "EYEB=", "EYEM=", "HGT=", "TON=", "BODY=", "END=", "POST="};
+const size_t kValueLimit[kTagKinds] = {29, 29, 29, 29, 29, 49, 49, 49};
+const size_t kWordLimit = 127, kTagLimit = 49;
+const int kMaxGestureCount = 1000;  // repetitions of one head gesture
+
+bool Kept(unsigned char c) { return isalnum(c) || strchr(".,<> =+-()", c); }
+bool IsSide(char c) { return c && strchr("RrLlBb", c); }
+
+std::string Upper(std::string s) {
+    for (char &c : s)
+        if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
+    return s;
+}
+
+// Reads the value after the keyword: skip drops, stop ends, keep is kept.
+std::string ReadValue(const std::string &tag, const char *keyword, const char *skip, const char *stop,
+                      const char *keep) {
+    size_t at = tag.find(keyword);
+    if (at == std::string::npos) return "";
+    std::string v;
+    for (size_t i = at + strlen(keyword); i < tag.size(); i++) {
+        char c = tag[i];
+        if (strchr(stop, c)) break;
+        if (strchr(skip, c)) continue;
+        if (isalnum((unsigned char)c) || strchr(keep, c)) v += c;
+    }
+    return v;
+}
+
+// A library file: a name token followed by n integers, repeated.
+void ReadLibrary(const std::string &path, int n, std::vector<LibraryEntry> *out) {
+    out->clear();
+    TextFile f(path);
+    if (!f.isOpen()) return;
+    char name[64];
+    for (;;) {
+        if (fscanf(f.stream(), "%63s", name) != 1) break;
+        LibraryEntry e;
+        e.name = name;
+        e.values.resize(n);
+        bool ok = true;
+        for (int &v : e.values)
+            if (fscanf(f.stream(), "%d", &v) != 1) ok = false;
+        if (!ok) break;
+        out->push_back(e);
+    }
+}
+
+}  // namespace
+
+void BrovanaEngine::loadLibraries() {
+    std::string lib = JoinPath(loadDir_, "Lib");
+    ReadLibrary(JoinPath(lib, "Para.lib"), 44, &paraLib_);
+    ReadLibrary(JoinPath(lib, "TonguePara.lib"), 24, &tongueLib_);
+    ReadLibrary(JoinPath(lib, "Head.lib"), 3, &headLib_);
+}
+
+int BrovanaEngine::libraryIndex(const std::vector<LibraryEntry> &lib, const std::string &name) {
+    for (size_t i = 0; i < lib.size(); i++)
+        if (lib[i].name == name) return (int)i;
+    return -1;
+}
+
+bool BrovanaEngine::gestureExists(const std::string &name) const {
+    return FileExists(JoinPath(JoinPath(JoinPath(loadDir_, "Models"), "obriksign"), name + ".ges"));
+}
+
+bool BrovanaEngine::sequenceExists(const std::string &name) const {
+    return FileExists(JoinPath(JoinPath(JoinPath(loadDir_, "Models"), "obrikkeyframe"), name + ".sqe"));
+}
+
+// Keeps the characters the markup knows and counts the brackets.
+static bool FilterText(const std::string &text, std::string *kept, std::vector<int> *where, MarkupError *err) {
+    int lt = 0, gt = 0, firstLt = -1, firstGt = -1;
+    kept->clear(), where->clear();
+    for (size_t i = 0; i < text.size(); i++) {
+        unsigned char c = (unsigned char)text[i];
+        if (!Kept(c)) continue;
+        kept->push_back((char)c);
+        where->push_back((int)i);
+        if (c == '<' && lt++ == 0) firstLt = (int)i;
+        if (c == '>' && gt++ == 0) firstGt = (int)i;
+    }
+    if (lt == gt) return false;
+    // with no "<" at all the first ">" is the one to point at
+    int at = firstLt >= 0 ? firstLt : firstGt;
+    *err = MarkupError{"<", at, at + 1};
+    return true;
+}
+
+bool BrovanaEngine::splitMarkup(const std::string &text, std::vector<MarkupWord> *words, bool *leading,
+                                MarkupError *err) {
+    std::string f;
+    std::vector<int> where;
+    if (FilterText(text, &f, &where, err)) return true;
+    words->clear();
+    *leading = false;
+    int depth = 0;
+    bool sep = true, seen = false;
+    MarkupWord *cur = nullptr;
+    for (size_t i = 0; i < f.size(); i++) {
+        char c = f[i];
+        if (c == '<') {
+            depth++;
+            if (!seen) {
+                if (*leading) {
+                    size_t j = f.find('>', i);
+                    *err = MarkupError{"only one tag may come before the first word", where[i],
+                                       j == std::string::npos ? where[i] + 1 : where[j]};
+                    return true;
+                }
+                words->push_back(MarkupWord());
+                *leading = true;
+            }
+            cur = &words->back();
+            cur->tag.clear(), cur->hasTag = true;
+            cur->lt = where[i], cur->gt = -1;
+            continue;
+        }
+        if (c == '>') {
+            if (depth > 0) depth--;
+            if (cur && cur->hasTag && cur->gt < 0) cur->gt = where[i];
+            continue;
+        }
+        if (c == '.') sep = true;
+        if (depth > 0) {
+            if (isalnum((unsigned char)c) || strchr("=,+-()", c)) {
+                cur->tag += c;
+                if (cur->tag.size() > kTagLimit) {
+                    size_t j = f.find('>', i);
+                    *err = MarkupError{"tag too long", cur->lt, j == std::string::npos ? cur->lt + 1 : where[j]};
+                    return true;
+                }
+            }
+            continue;
+        }
+        if (c == ' ' || c == ',') {
+            sep = true;
+            continue;
+        }
+        if (!isalnum((unsigned char)c)) continue;
+        if (sep) {
+            words->push_back(MarkupWord());
+            cur = &words->back();
+            cur->word = c;
+            cur->wordStart = where[i];
+            seen = true;
+            sep = false;
+        } else if (cur) {
+            cur->word += c;
+            if (cur->word.size() > kWordLimit) {
+                *err = MarkupError{"word too long", cur->wordStart, where[i] + 1};
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool BrovanaEngine::parseMarkedText(const std::string &text, std::string *plain, MarkupError *err) {
+    std::string f;
+    std::vector<int> where;
+    plain->clear();
+    if (FilterText(text, &f, &where, err)) return true;
+    int depth = 0;
+    bool sep = true;
+    for (char c : f) {
+        if (c == '<') {
+            depth++;
+            continue;
+        }
+        if (c == '>') {
+            if (depth > 0) depth--;
+            continue;
+        }
+        if (c == '.') {
+            *plain += ". ";
+            sep = true;
+            continue;
+        }
+        if (depth > 0) continue;
+        if (c == ' ' || c == ',') {
+            *plain += c;
+            sep = true;
+        } else if (sep) {
+            *plain += c;
+            if (isalnum((unsigned char)c)) sep = false;
+        } else if (isalnum((unsigned char)c)) {
+            *plain += c;
+        }
+    }
+    return false;
+}
+
+void BrovanaEngine::parseTagValues(const MarkupWord &w, std::array<std::string, kTagKinds> *v) {
+    for (auto &s : *v) s.clear();
+    if (!w.hasTag) return;
+    const std::string &t = w.tag;
+    (*v)[0] = Upper(ReadValue(t, "FET=", "", ", ", ""));
+    // keywords work with or without "FET=" (the filter already dropped "/")
+    if (t.find("BEGIN") != std::string::npos) (*v)[0] = "NEUT";
+    if (t.find("STRESS") != std::string::npos) (*v)[0] = "EYEBROWUP";
+    if (t.find("RELEASE") != std::string::npos) (*v)[0] = "NEUT";
+    // EYEB and TON keep a sign too, so that their checks can refuse it
+    (*v)[1] = ReadValue(t, "EYEB=", " (", ")", "+-,");
+    (*v)[2] = ReadValue(t, "EYEM=", " ()", "", "+-,");
+    (*v)[3] = Upper(ReadValue(t, "HGT=", " ()", "", "+-,"));
+    (*v)[4] = ReadValue(t, "TON=", " (", ")", "+-,");
+    (*v)[5] = Upper(ReadValue(t, "BODY=", " ()", "", "+-,"));
+    (*v)[6] = Upper(ReadValue(t, "END=", " ()", "", "+-,"));
+    (*v)[7] = Upper(ReadValue(t, "POST=", " ()", "", "+-,"));
+}
+
+// Number after the first ",", or the name before it; missing number: 0.
+static void NameAndNumber(const std::string &v, std::string *name, bool *hasNumber, int *number) {
+    size_t comma = v.find(',');
+    *name = v.substr(0, comma);
+    *hasNumber = comma != std::string::npos;
+    *number = 0;
+    if (*hasNumber && sscanf(v.c_str() + comma + 1, "%d", number) != 1) *number = -1;
+}
+
+const char *BrovanaEngine::checkTagValue(int kind, const std::string &v) {
+    switch (kind) {
+    case 0:
+        return libraryIndex(paraLib_, v) < 0 ? "FET" : nullptr;
+    case 1: {
+        int n;
+        char side = 0;
+        if (sscanf(v.c_str(), "%d,%c", &n, &side) < 1 || n < 0) return "EYEB";
+        return IsSide(side) ? nullptr : "EYEB (?,*,*) ?must be R(r),L(l),B(b)";
+    }
+    case 2: {
+        int a, b;
+        char mode = 0, side = 0;
+        int got = sscanf(v.c_str(), "%d,%d,%c,%c", &a, &b, &mode, &side);
+        if (got < 2 || a < 0 || b < 0) return "EYEM";
+        if (b > kMaxGestureCount) return "EYEM";
+        if (!IsSide(side)) return "EYEM, Choices (*,*,*,?)set must be R(r),L(l),B(b)";
+        if (!mode || !strchr("AaCc", mode)) return "EYEM, Choices(*,*,?,*) set must be A(a),C(c)";
+        return nullptr;
+    }
+    case 4: {
+        std::string name;
+        bool has;
+        int n;
+        NameAndNumber(v, &name, &has, &n);
+        if (!has) return "TON(*,*) ?must be B(b),N(n)";
+        if (n < 0) return "TON";
+        return libraryIndex(tongueLib_, name) < 0 ? "TON(?,*,*) ?must be B(b),N(n)" : nullptr;
+    }
+    case 3: {
+        const char *msg = "HGT=***,or (*,*,*) ***must be in the library";
+        if (isdigit((unsigned char)v[0]) || v[0] == '+' || v[0] == '-') {
+            int a, b, c;
+            return sscanf(v.c_str(), "%d,%d,%d", &a, &b, &c) == 3 ? nullptr : msg;
+        }
+        if (libraryIndex(headLib_, v) >= 0) return nullptr;
+        char letter;
+        int count, ms;
+        if (sscanf(v.c_str(), "%c,%d,%d", &letter, &count, &ms) != 3) return msg;
+        if (count > kMaxGestureCount || ms > 3600000) return msg;
+        int frames = (int)(ms * 0.001 * fps_);
+        if (letter == 'Y' || letter == 'N' || letter == 'C') {
+            headUnits_ += (letter == 'C' ? 8 : 2) * std::max(count, 0);
+            return nullptr;
+        }
+        return count >= 1 && frames >= 1 ? nullptr : msg;
+    }
+    default: {
+        std::string name;
+        bool has;
+        int n;
+        NameAndNumber(v, &name, &has, &n);
+        if (has && n < 0) return kind == 5 ? "BODY" : kind == 6 ? "END" : "POST";
+        bool exists = kind == 7 ? gestureExists(name) : sequenceExists(name);
+        return exists ? nullptr : "Macro must be in the lib";
+    }
+    }
+}
+
+bool BrovanaEngine::checkTags(int first, MarkupError *err) {
+    static const int order[kTagKinds] = {0, 1, 2, 4, 3, 5, 6, 7};
+    headUnits_ = 0;
+    bodySwitch_ = postSwitch_ = false;
+    for (int kind : order) {
+        for (size_t e = first; e < columns_.size(); e++) {
+            const std::string &v = columns_[e][kind];
+            if (v.empty()) continue;
+            if (kind == 5) bodySwitch_ = true;
+            if (kind == 7) postSwitch_ = true;
+            if (const char *msg = checkTagValue(kind, v)) {
+                *err = MarkupError{msg, entryTags_[e].first, entryTags_[e].second};
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool BrovanaEngine::prepMarkedText(const std::string &text, bool expressionOnly, MarkupError *err) {
+    *err = MarkupError();
+    dropMarkup();
+    prepare(W_);
+    loadLibraries();
+    std::vector<MarkupWord> words;
+    bool leading;
+    if (splitMarkup(text, &words, &leading, err)) return true;
+    int wordCount = (int)words.size() - (leading ? 1 : 0);
+    if (wordCount != Wc_) {
+        *err = MarkupError{"error in word count", -1, -1};
+        return true;
+    }
+    columns_.assign(words.size(), {});
+    entryTags_.assign(words.size(), {-1, -1});
+    for (size_t e = 0; e < words.size(); e++) {
+        parseTagValues(words[e], &columns_[e]);
+        entryTags_[e] = {words[e].lt, words[e].gt};
+        for (int k = 0; k < kTagKinds; k++)
+            if (columns_[e][k].size() > kValueLimit[k]) {
+                *err = MarkupError{std::string(kKeywords[k]).substr(0, strlen(kKeywords[k]) - 1) + " value too long",
+                                   words[e].lt, words[e].gt};
+                columns_.clear();
+                return true;
+            }
+    }
+    leadingTag_ = leading;
+    if (checkTags(leading ? 1 : 0, err)) {
+        columns_.clear();
+        return true;
+    }
+    markupReady_ = !expressionOnly;
+    return false;
+}
+
+void BrovanaEngine::dropMarkup() {
+    columns_.clear();
+    entryTags_.clear();
+    leadingTag_ = false;
+    markupReady_ = false;
+    markupTrack_ = false;
+}
+
+}  // namespace brovana
