@@ -334,6 +334,18 @@ public:
     bool bodySwitch() const { return bodySwitch_; }
     bool postSwitch() const { return postSwitch_; }
     void dropMarkup();
+    void applyParaEntry(int entry);
+    void composeLibraryExpressions();
+    float wordEndTime(int word) const;
+    void buildFetTrack();
+    void buildHgtTrack();
+    void applyInitialExpression();
+    void selectTagFrame(int n);
+    bool expressionTrackOn() const { return exprTrack_; }
+    bool headGestureTrackOn() const { return hgtOn_; }
+    const std::vector<int> &expressionKeyEntries() const { return keyEntries_; }
+    float headGestureAngle(int k, int f) const { return hgtTrack_[k][f]; }
+    bool markupTrackOn() const { return markupTrack_; }
 
     // --- expressions and idle motion
     void setParameters(double p1, double p2, double p3, double p4, double p5, double p6);
@@ -559,7 +571,12 @@ private:
     std::vector<LibraryEntry> paraLib_, tongueLib_, headLib_;
     std::vector<std::array<std::string, kTagKinds>> columns_;
     std::vector<std::pair<int, int>> entryTags_;
-    bool leadingTag_ = false, markupReady_ = false, bodySwitch_ = false, postSwitch_ = false;
+    bool leadingTag_ = false, markupReady_ = false, bodySwitch_ = false, postSwitch_ = false, hgtOn_ = false;
+    std::vector<int> keyEntries_;
+    std::vector<std::unique_ptr<MeshObject>> exprObjects_;
+    std::vector<int> fetKey_[3];
+    std::vector<float> fetWeight_[3];
+    std::vector<float> hgtTrack_[3];
     int headUnits_ = 0;
     void allocCoefficientTracks(int count, int frames);
 

@@ -248,9 +248,8 @@ void BrovanaEngine::selectFrame(int n) {
                 cur[k] = k < (int)coefTracks_.size() && n < coefT_ ? (float)coefTracks_[k][n] : 0.0f;
         }
     }
-    // The tag tracks of the markup are not built here; only the body pose
-    // tracks would follow its switch.
     if (!markupTrack_) return;
+    selectTagFrame(n);
     if (ctype_ != 5 && poseTrack_ && bodyPoseMode_ >= 0 && bodyPoseMode_ <= 2) selectPoseFrame(n);
 }
 

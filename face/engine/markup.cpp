@@ -351,16 +351,198 @@ bool BrovanaEngine::prepMarkedText(const std::string &text, bool expressionOnly,
         columns_.clear();
         return true;
     }
-    markupReady_ = !expressionOnly;
+    exprTrack_ = hgtOn_ = false;
+    bool onlyLeading = leading && columns_.size() == 1;
+    if (expressionOnly || onlyLeading) {
+        applyInitialExpression();
+        return false;
+    }
+    buildFetTrack();
+    buildHgtTrack();
+    markupTrack_ = true;
     return false;
 }
 
+// Nothing the markup set outlives the next preparation or reset: the face
+// returns to its own expression and the head to rest.
 void BrovanaEngine::dropMarkup() {
     columns_.clear();
     entryTags_.clear();
     leadingTag_ = false;
-    markupReady_ = false;
-    markupTrack_ = false;
+    bool had = markupTrack_ || !mixSource_ || exprTrack_ || hgtOn_;
+    markupTrack_ = exprTrack_ = hgtOn_ = false;
+    exprObjects_.clear();
+    if (had) {
+        mixSource_ = true;
+        mixT_[0] = mixT_[1] = mixT_[2] = composed_;
+        mixW_[0] = 1, mixW_[1] = mixW_[2] = 0;
+        headAngles_[0] = headAngles_[1] = headAngles_[2] = 0;
+    }
+}
+
+}  // namespace brovana
+
+namespace brovana {
+
+// ------------------------------------------------------------ tag tracks
+
+void BrovanaEngine::applyParaEntry(int entry) {
+    if (entry < 0 || entry >= (int)paraLib_.size()) return;
+    const std::vector<int> &L = paraLib_[entry].values;
+    static const int plain[] = {0, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
+                                20, 21, 22, 23, 25, 26, 27, 28, 29, 30, 31};
+    for (int k : plain) E_[k] = L[k] * 0.01f;
+    E_[2] = 2 * L[2] * 0.01f - 1;
+    E_[24] = 2 * L[24] * 0.01f - 1;
+    // storage order: sad, surprise, smile, fear, disgust, angry
+    emo_[0] = L[32] * 0.02f, emo_[1] = L[33] * 0.02f, emo_[2] = L[34] * 0.02f;
+    emo_[3] = L[35] * 0.02f, emo_[4] = L[36] * 0.011764706f, emo_[5] = L[37] * 0.02f;
+    for (int g = 0; g < 6; g++) gates_[g] = L[38 + g];
+}
+
+// Makes expression object k from the library entry of key k; the face's
+// own expression values are kept.
+void BrovanaEngine::composeLibraryExpressions() {
+    float E[32], emo[6];
+    int gates[6];
+    memcpy(E, E_, sizeof E), memcpy(emo, emo_, sizeof emo), memcpy(gates, gates_, sizeof gates);
+    exprObjects_.clear();
+    for (int entry : keyEntries_) {
+        // a key without an entry is the rest expression
+        memset(E_, 0, sizeof E_), memset(emo_, 0, sizeof emo_);
+        for (int &g : gates_) g = 1;
+        applyParaEntry(entry);
+        int at = composeExpression(0);
+        exprObjects_.emplace_back(new MeshObject(*objects_[at]));
+    }
+    memcpy(E_, E, sizeof E), memcpy(emo_, emo, sizeof emo), memcpy(gates_, gates, sizeof gates);
+    composed_ = composeExpression(0);
+    mixSource_ = false;
+}
+
+// Key time of the word of entry e: the end of the word's last phoneme.
+float BrovanaEngine::wordEndTime(int word) const {
+    if (word < 0 || word >= Wc_) return 0;
+    float t = 0;
+    for (int i = 0; i <= wordEnd_[word] && i < N_; i++) t += durs_[i];
+    return t;
+}
+
+void BrovanaEngine::buildFetTrack() {
+    const int first = leadingTag_ ? 1 : 0, count = (int)columns_.size();
+    int neut = libraryIndex(paraLib_, "NEUT");
+    std::vector<float> times(1, 0.0f);
+    keyEntries_.assign(1, neut);
+    // A leading value that names no entry starts at rest like no value.
+    if (leadingTag_ && libraryIndex(paraLib_, columns_[0][0]) >= 0) keyEntries_[0] = libraryIndex(paraLib_, columns_[0][0]);
+    for (int e = first; e < count; e++)
+        if (!columns_[e][0].empty()) {
+            times.push_back(wordEndTime(e - first));
+            keyEntries_.push_back(libraryIndex(paraLib_, columns_[e][0]));
+        }
+    if (count > first && columns_[count - 1][0].empty()) {
+        times.push_back(wordEndTime(count - 1 - first));
+        keyEntries_.push_back(neut);
+    }
+    exprTrack_ = false;
+    if (times.size() < 2 || F_ == 0) return;
+    std::vector<int> ordinals(times.size());
+    for (size_t k = 0; k < ordinals.size(); k++) ordinals[k] = (int)k;
+    std::vector<float> zero(times.size(), 0.0f);
+    for (int k = 0; k < 3; k++) fetKey_[k].assign(F_, 0), fetWeight_[k].assign(F_, k == 0 ? 1.0f : 0.0f);
+    int *keys[3] = {fetKey_[0].data(), fetKey_[1].data(), fetKey_[2].data()};
+    float *weights[3] = {fetWeight_[0].data(), fetWeight_[1].data(), fetWeight_[2].data()};
+    sampleFetKeys(F_, 1000.0f / fps_, zero.data(), zero.data(), zero.data(), (int)times.size(), times.data(),
+                  ordinals.data(), keys, weights, 1);
+    composeLibraryExpressions();
+    exprTrack_ = true;
+}
+
+void BrovanaEngine::buildHgtTrack() {
+    static const int nod[2][3] = {{20, 0, 0}, {0, 0, 0}};
+    static const int shake[2][3] = {{0, 0, 30}, {0, 0, -30}};
+    static const int circle[8][3] = {{-25, 0, 0}, {-19, 0, 37}, {0, 0, 30},  {20, 0, 23},
+                                     {26, 0, 0},  {20, 0, -23}, {0, 0, -23}, {-22, 0, -25}};
+    const int first = leadingTag_ ? 1 : 0, count = (int)columns_.size();
+    const float step = 1000.0f / fps_;
+    std::vector<float> times;
+    std::vector<std::array<int, 3>> angles;
+    auto key = [&](float t, int a, int b, int c) { times.push_back(t), angles.push_back({a, b, c}); };
+    // The first key: at rest, or the three angles of a leading value.
+    std::array<int, 3> lead = {0, 0, 0};
+    if (leadingTag_ && !columns_[0][3].empty()) {
+        const std::string &v = columns_[0][3];
+        int i = libraryIndex(headLib_, v);
+        if (i >= 0) lead = {headLib_[i].values[0] - 90, headLib_[i].values[1] - 90, headLib_[i].values[2] - 90};
+        else if (isdigit((unsigned char)v[0]) || v[0] == '+' || v[0] == '-')
+            sscanf(v.c_str(), "%d,%d,%d", &lead[0], &lead[1], &lead[2]);
+    }
+    key(0, lead[0], lead[1], lead[2]);
+    for (int e = first; e < count; e++) {
+        const std::string &v = columns_[e][3];
+        if (v.empty()) continue;
+        float t = wordEndTime(e - first);
+        int a = 0, b = 0, c = 0, lib = libraryIndex(headLib_, v);
+        char letter = 0;
+        int reps = 0, ms = 0;
+        if (isdigit((unsigned char)v[0]) || v[0] == '+' || v[0] == '-') {
+            sscanf(v.c_str(), "%d,%d,%d", &a, &b, &c);
+            key(t, a, b, c);
+        } else if (lib >= 0) {
+            key(t, headLib_[lib].values[0] - 90, headLib_[lib].values[1] - 90, headLib_[lib].values[2] - 90);
+        } else if (sscanf(v.c_str(), "%c,%d,%d", &letter, &reps, &ms) == 3 && strchr("YNC", letter) && reps >= 1) {
+            float sigma = (int)(ms * 0.001 * fps_) * step;
+            const int(*pat)[3] = letter == 'Y' ? nod : letter == 'N' ? shake : circle;
+            int n = letter == 'C' ? 8 : 2;
+            for (int r = 0; r < reps; r++)
+                for (int k = 0; k < n; k++, t += sigma) key(t, pat[k][0], pat[k][1], pat[k][2]);
+            if (letter == 'N') key(t - sigma / 2, 0, 0, 0);
+            if (letter == 'C') key(t, 0, 0, 0);
+        } else {
+            key(t, 0, 0, 0);  // a gesture the table does not know holds the head still
+        }
+    }
+    hgtOn_ = false;
+    if (times.size() < 2 || F_ == 0) return;
+    if (count > first && columns_[count - 1][3].empty()) key(wordEndTime(count - 1 - first), 0, 0, 0);
+    std::vector<float> zero(times.size(), 0.0f);
+    std::vector<const int *> values(times.size());
+    for (size_t k = 0; k < times.size(); k++) values[k] = angles[k].data();
+    for (auto &t : hgtTrack_) t.assign(F_, 0.0f);
+    float *out[3] = {hgtTrack_[0].data(), hgtTrack_[1].data(), hgtTrack_[2].data()};
+    sampleHeadKeys(F_, step, zero.data(), zero.data(), zero.data(), (int)times.size(), times.data(), values.data(),
+                   out, 3, 1);
+    hgtOn_ = true;
+}
+
+void BrovanaEngine::applyInitialExpression() {
+    if (!columns_.empty() && leadingTag_) {
+        int i = libraryIndex(paraLib_, columns_[0][0]);
+        if (i >= 0) {
+            applyParaEntry(i);
+            refreshExpression();
+            useComposedExpression();
+        }
+    }
+    curW_ = std::max(curW_, 4);
+    for (int s = 0; s < 5 && s < kWindowRoom; s++) {
+        curTargets_[s] = slots_[6];  // the neutral slot
+        curRows_[s] = 0;
+        curLip_[s] = curTongue_[s] = s == 0 ? 1.0f : 0.0f;
+    }
+}
+
+void BrovanaEngine::selectTagFrame(int n) {
+    if (exprTrack_ && n < (int)fetKey_[0].size()) {
+        for (int k = 0; k < 3; k++) {
+            int key = fetKey_[k][n];
+            mixT_[k] = key >= 0 && key < (int)exprObjects_.size() ? key : 0;
+            mixW_[k] = fetWeight_[k][n];
+        }
+        mixSource_ = false;
+    }
+    if (hgtOn_ && n < (int)hgtTrack_[0].size())
+        for (int k = 0; k < 3; k++) headAngles_[k] = hgtTrack_[k][n];
 }
 
 }  // namespace brovana

@@ -279,8 +279,12 @@ void BrovanaEngine::expressionOffset(int v, float *dx, float *dy, float *dz) con
     const MeshObject &n = *objects_[N];
     float P[3] = {0, 0, 0};
     for (int k = 0; k < 3; k++) {
-        if (!Valid(mixT_[k], total)) continue;
-        const MeshObject &o = *objects_[mixT_[k]];
+        // the mix indexes model objects, or the markup's expression objects
+        const MeshObject *src = nullptr;
+        if (mixSource_ && Valid(mixT_[k], total)) src = objects_[mixT_[k]].get();
+        if (!mixSource_ && Valid(mixT_[k], (int)exprObjects_.size())) src = exprObjects_[mixT_[k]].get();
+        if (!src) continue;
+        const MeshObject &o = *src;
         P[0] += mixW_[k] * o.x[v], P[1] += mixW_[k] * o.y[v], P[2] += mixW_[k] * o.z[v];
     }
     float off[3] = {P[0] - n.x[v], P[1] - n.y[v], P[2] - n.z[v]};

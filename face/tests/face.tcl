@@ -348,6 +348,37 @@ test face-6.3 {after a markup error the utterance still plays; markup needs a ch
     rename g {}
 } -result {1560.000000 1 1 {no character loaded in "g"}}
 
+# Snapshots of frames 5, 20 and 29 of "Hello big world", prepared by the
+# script's words: prep, or markup with the given text.
+proc helloFrames {name how} {
+    sayHelloBigWorld $name
+    if {$how eq "prep"} {$name prep} else {$name markup $how}
+    set r {}
+    foreach n {5 20 29} {
+        $name showFrame $n
+        lappend r [$name snapshot]
+        $name swapbuffers
+    }
+    set r
+}
+
+test face-6.4 {tags play at the ends of their words: the smile after "Hello", the nod after "big"; prep drops them} -setup {
+    package require BrovanaMarkup 1.0
+    newFace f
+} -body {
+    lassign [helloFrames f prep] p5 p20 p29
+    lassign [helloFrames f "Hello <FET=SMILE> big world"] s5 s20 s29
+    lassign [helloFrames f "Hello big <HGT=Y,2,500> world"] n5 n20 n29
+    lassign [helloFrames f prep] a5 a20 a29
+    set smile20 [frameStats $s20]
+    set plain20 [frameStats $p20]
+    list [expr {$s20 ne $p20}] [expr {[dict get $smile20 red] != [dict get $plain20 red]}] \
+        [expr {$n29 ne $p29}] \
+        [expr {$a5 eq $p5 && $a20 eq $p20 && $a29 eq $p29}]
+} -cleanup {
+    rename f {}
+} -result {1 1 1 1}
+
 test face-4.1 {parameters show a smile: the mouth corners rise} -body {
     newFace f
     f show
