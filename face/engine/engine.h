@@ -339,6 +339,11 @@ public:
     float wordEndTime(int word) const;
     void buildFetTrack();
     void buildHgtTrack();
+    void buildEyebTrack();
+    bool eyePairOn() const { return eyeOn_; }
+    int blinkTarget(int k, int f) const { return eybTarget_[k][f]; }
+    float blinkWeight(int k, int f) const { return eybWeight_[k][f]; }
+    int blinkSide(int f) const { return eybSide_[f]; }
     void applyInitialExpression();
     void selectTagFrame(int n);
     bool expressionTrackOn() const { return exprTrack_; }
@@ -577,6 +582,11 @@ private:
     std::vector<int> fetKey_[3];
     std::vector<float> fetWeight_[3];
     std::vector<float> hgtTrack_[3];
+    std::vector<int> eybTarget_[2], eybSide_;
+    std::vector<float> eybWeight_[2];
+    int eyeT_[2] = {0, 0};
+    float eyeW_[2] = {1, 0};
+    bool eyeOdd_ = false, eyeEven_ = false;
     int headUnits_ = 0;
     void allocCoefficientTracks(int count, int frames);
 

@@ -358,6 +358,7 @@ bool BrovanaEngine::prepMarkedText(const std::string &text, bool expressionOnly,
         return false;
     }
     buildFetTrack();
+    buildEyebTrack();
     buildHgtTrack();
     markupTrack_ = true;
     return false;
@@ -370,7 +371,7 @@ void BrovanaEngine::dropMarkup() {
     entryTags_.clear();
     leadingTag_ = false;
     bool had = markupTrack_ || !mixSource_ || exprTrack_ || hgtOn_;
-    markupTrack_ = exprTrack_ = hgtOn_ = false;
+    markupTrack_ = exprTrack_ = hgtOn_ = eyeOn_ = false;
     exprObjects_.clear();
     if (had) {
         mixSource_ = true;
@@ -541,8 +542,87 @@ void BrovanaEngine::selectTagFrame(int n) {
         }
         mixSource_ = false;
     }
+    if (eyeOn_ && n < (int)eybSide_.size()) {
+        int sd = eybSide_[n];
+        for (int k = 0; k < 2; k++) {
+            eyeT_[k] = sd < 0 ? 0 : eybTarget_[k][n];
+            eyeW_[k] = eybWeight_[k][n];
+        }
+        eyeOdd_ = sd == 0 || sd == 1;
+        eyeEven_ = sd == 0 || sd == 2;
+    }
     if (hgtOn_ && n < (int)hgtTrack_[0].size())
         for (int k = 0; k < 3; k++) headAngles_[k] = hgtTrack_[k][n];
+}
+
+}  // namespace brovana
+
+namespace brovana {
+
+static int SideCode(char c) {
+    switch (c) {
+    case 'B': case 'b': return 0;
+    case 'R': case 'r': return 1;
+    case 'L': case 'l': return 2;
+    default: return -1;
+    }
+}
+
+void BrovanaEngine::buildEyebTrack() {
+    const int first = leadingTag_ ? 1 : 0, count = (int)columns_.size();
+    const float step = 1000.0f / fps_;
+    struct Key {
+        float t, h;
+        int side;
+        bool blink;
+    };
+    std::vector<Key> keys;
+    for (int e = first; e < count; e++) {
+        const std::string &v = columns_[e][1];
+        int c = 0;
+        char side = 0;
+        if (v.empty() || sscanf(v.c_str(), "%d,%c", &c, &side) != 2) continue;
+        keys.push_back({wordEndTime(e - first), c * step, SideCode(side), true});
+    }
+    eyeOn_ = false;
+    if (keys.empty() || F_ == 0) return;
+    if (count > first && columns_[count - 1][1].empty()) keys.push_back({wordEndTime(count - 1 - first), 0, 0, false});
+    const int neutral = slots_[6], blink = slots_[20];
+    std::vector<float> knot;
+    std::vector<int> target, side;
+    auto add = [&](float t, int tg, int s) { knot.push_back(t), target.push_back(tg), side.push_back(s); };
+    int leadSide = -1;
+    char c = 0;
+    int n = 0;
+    bool lead = leadingTag_ && sscanf(columns_[0][1].c_str(), "%d,%c", &n, &c) == 2;
+    if (lead) leadSide = SideCode(c);
+    for (int k = 0; k < 2; k++) add(0, lead ? blink : neutral, leadSide);
+    for (const Key &k : keys) {
+        if (k.blink) {
+            add(std::max(k.t - k.h, 0.0f), neutral, k.side);
+            add(k.t, blink, k.side);
+            add(std::min(k.t + k.h, duration_), neutral, -1);
+        } else {
+            add(k.t, neutral, k.side);
+        }
+    }
+    add(knot.back(), target.back(), side.back());
+    for (int k = 0; k < 2; k++) eybTarget_[k].assign(F_, neutral), eybWeight_[k].assign(F_, k == 0 ? 1.0f : 0.0f);
+    eybSide_.assign(F_, -1);
+    size_t j = 1;
+    for (int f = 0; f < F_; f++) {
+        float tau = f * step;
+        while (j + 1 < knot.size() - 1 && !(knot[j] <= tau && tau < knot[j + 1])) {
+            if (tau < knot[j]) break;
+            j++;
+        }
+        if (!(knot[j] <= tau && tau < knot[j + 1])) continue;
+        float span = knot[j + 1] - knot[j];
+        eybTarget_[0][f] = target[j], eybTarget_[1][f] = target[j + 1];
+        eybWeight_[0][f] = (knot[j + 1] - tau) / span, eybWeight_[1][f] = (tau - knot[j]) / span;
+        eybSide_[f] = side[j];
+    }
+    eyeOn_ = true;
 }
 
 }  // namespace brovana

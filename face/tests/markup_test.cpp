@@ -78,3 +78,24 @@ TEST(Markup, leading_values_and_unknown_gestures) {
     ASSERT_FALSE(e.prepMarkedText("<FET=GRIN> Hello <FET=SMILE> big world", false, &err)) << err.message;
     EXPECT_EQ(e.expressionKeyEntries()[0], BrovanaEngine::libraryIndex(e.paraLibrary(), "NEUT"));
 }
+
+TEST(Markup, a_blink_ramps_in_and_out_around_the_word_end) {
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str())) << e.lastError();
+    SayHelloBigWorld(e);
+    MarkupError err;
+    // "Hello" ends at 600 ms; 3 frames are 100 ms on each side
+    ASSERT_FALSE(e.prepMarkedText("Hello <EYEB=3,L> big world", false, &err)) << err.message;
+    ASSERT_TRUE(e.eyePairOn());
+    int blink = e.slot(20), neutral = e.slot(6);
+    EXPECT_EQ(e.blinkTarget(0, 17), neutral);
+    EXPECT_EQ(e.blinkTarget(1, 17), blink);
+    EXPECT_NEAR(e.blinkWeight(1, 17), (566.6667f - 500) / 100, 1e-3);
+    EXPECT_EQ(e.blinkSide(17), 2);
+    EXPECT_EQ(e.blinkTarget(0, 19), blink);
+    EXPECT_NEAR(e.blinkWeight(1, 25), e.blinkTarget(1, 25) == neutral ? e.blinkWeight(1, 25) : 0, 1e-6);
+    // a text without blinks leaves the eye pair off
+    SayHelloBigWorld(e);
+    ASSERT_FALSE(e.prepMarkedText("Hello big world", false, &err));
+    EXPECT_FALSE(e.eyePairOn());
+}
