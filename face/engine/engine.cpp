@@ -118,6 +118,7 @@ int BrovanaEngine::autoBlinkCount() const {
 }
 
 void BrovanaEngine::reset() {
+    dropMarkup();
     list_.clear();
     freePhonemeData();
     N_ = 0;
@@ -126,6 +127,7 @@ void BrovanaEngine::reset() {
 }
 
 void BrovanaEngine::prep() {
+    dropMarkup();
     prepare(W_);
     markupTrack_ = false;
 }

@@ -114,6 +114,47 @@ struct Mat4 {
     void apply(float x, float y, float z, float *ox, float *oy, float *oz) const;  // with w divide
 };
 
+// One recorded context of the 15-parameter face: coefficient vectors at
+// ascending time marks, and the time where the first phoneme ends.
+struct PacomRecord {
+    std::vector<float> marks;
+    float boundary = 0;
+    std::vector<float> coef;  // marks.size() x 15
+};
+
+// One recorded utterance of the 38-parameter face: phoneme boundaries and
+// coefficient samples, all in sample units.
+struct BetaRecord {
+    int reserved = 0;
+    std::vector<float> marks;    // phonemes + 1
+    std::vector<float> pos;      // per sample
+    std::vector<float> samples;  // per sample, 38 values
+};
+
+// A stretch of the utterance's codes [first, last) found in one corpus
+// entry at [start, end); entry -1 when no entry holds it.
+struct CorpusSegment {
+    int first = 0, last = 0;
+    int entry = -1, start = -1, end = -1;
+};
+
+// Markup: the eight tag kinds in column order FET, EYEB, EYEM, HGT, TON,
+// BODY, END, POST.
+constexpr int kTagKinds = 8;
+struct MarkupError {
+    std::string message;
+    int start = -1, end = -1;  // byte offsets of the tag's "<" and ">"
+};
+struct MarkupWord {
+    std::string word, tag;  // word empty for a tag before the first word
+    bool hasTag = false;
+    int lt = -1, gt = -1, wordStart = -1;
+};
+struct LibraryEntry {
+    std::string name;
+    std::vector<int> values;
+};
+
 // Decoding of the load type (0..13).
 struct CharacterKind {
     int type = 0;
@@ -232,6 +273,84 @@ public:
     bool adaptedFlag() const { return kind_.adapted; }
     float *coefficients15() { return coef15_; }
     std::vector<float> &coefficients38() { return coef38_; }
+
+    // --- parametric mouths: coefficient tracks of types 8 and 9
+    static constexpr int kContextPairs = 289;
+    static constexpr int kCorpusEntries = 1274;
+    bool readTwomap(const std::string &modelsDir);
+    bool readPacomN(const std::string &modelsDir);
+    bool readPhonemeSets(const std::string &modelsDir);
+    bool readBeta(const std::string &modelsDir);
+    void copyPhonemeNames();
+    void prepContextModel();
+    void prepTrajectoryModel();
+    static int contextClass(int row);
+    static float easeOut(float x);
+    // Linear interpolation of count values at x between the marks; x outside
+    // them takes the nearest end.  False (out unchanged) below two marks.
+    static bool interpolateKeys(const float *marks, int n, const float *coef, int count, float x, float *out);
+    // The last recorded context of the class pair; null when none.
+    const PacomRecord *lookupContext(int c1, int c2) const;
+    void smoothCoefficients(int level);
+    static void smoothTrack(std::vector<double> *x, const std::vector<int> &tags, int T);
+    // Reduced and merged code forms; false at a character outside the 43 codes.
+    static bool toSet1Codes(const std::string &codes, std::string *out);
+    static bool toSet2Codes(const std::string &codes, std::string *out);
+    static std::vector<CorpusSegment> matchPhonemeSets(const std::string &codes, const std::vector<std::string> &set1,
+                                                       const std::vector<std::string> &set2);
+    // Codes of the model list; a codeless entry gives its time to the coded
+    // entry before it (the first coded one when it leads).
+    void encodePhonemes(std::string *codes, std::vector<float> *durations) const;
+    void sampleBetaRecord(float *out, float position, int entry) const;
+    void buildTrajectories(const std::vector<CorpusSegment> &segs, const std::vector<float> &durations);
+    void trajectoryWeights();
+    int coefficientFrames() const { return coefT_; }
+    const std::vector<std::vector<double>> &coefficientTracks() const { return coefTracks_; }
+    const std::vector<int> &frameTags() const { return frameTags_; }
+    const std::vector<std::string> &modelNames() const { return modelNames_; }
+    const std::vector<float> &modelDurations() const { return modelDurs_; }
+    const std::vector<CorpusSegment> &lastSegments() const { return segments_; }
+
+    // --- markup
+    // Prepares the phonemes with the tags of text; true on an error (err
+    // says which), after which the utterance stays prepared without tags.
+    bool prepMarkedText(const std::string &text, bool expressionOnly, MarkupError *err);
+    static bool parseMarkedText(const std::string &text, std::string *plain, MarkupError *err);
+    static bool splitMarkup(const std::string &text, std::vector<MarkupWord> *words, bool *leading,
+                            MarkupError *err);
+    static void parseTagValues(const MarkupWord &w, std::array<std::string, kTagKinds> *values);
+    void loadLibraries();
+    static int libraryIndex(const std::vector<LibraryEntry> &lib, const std::string &name);
+    const std::vector<LibraryEntry> &paraLibrary() const { return paraLib_; }
+    const std::vector<LibraryEntry> &tongueLibrary() const { return tongueLib_; }
+    const std::vector<LibraryEntry> &headLibrary() const { return headLib_; }
+    bool gestureExists(const std::string &name) const;
+    bool sequenceExists(const std::string &name) const;
+    const char *checkTagValue(int kind, const std::string &value);
+    bool checkTags(int first, MarkupError *err);
+    const std::vector<std::array<std::string, kTagKinds>> &tagColumns() const { return columns_; }
+    bool leadingTag() const { return leadingTag_; }
+    int headGestureUnits() const { return headUnits_; }
+    bool bodySwitch() const { return bodySwitch_; }
+    bool postSwitch() const { return postSwitch_; }
+    void dropMarkup();
+    void applyParaEntry(int entry);
+    void composeLibraryExpressions();
+    float wordEndTime(int word) const;
+    void buildFetTrack();
+    void buildHgtTrack();
+    void buildEyebTrack();
+    bool eyePairOn() const { return eyeOn_; }
+    int blinkTarget(int k, int f) const { return eybTarget_[k][f]; }
+    float blinkWeight(int k, int f) const { return eybWeight_[k][f]; }
+    int blinkSide(int f) const { return eybSide_[f]; }
+    void applyInitialExpression();
+    void selectTagFrame(int n);
+    bool expressionTrackOn() const { return exprTrack_; }
+    bool headGestureTrackOn() const { return hgtOn_; }
+    const std::vector<int> &expressionKeyEntries() const { return keyEntries_; }
+    float headGestureAngle(int k, int f) const { return hgtTrack_[k][f]; }
+    bool markupTrackOn() const { return markupTrack_; }
 
     // --- expressions and idle motion
     void setParameters(double p1, double p2, double p3, double p4, double p5, double p6);
@@ -443,6 +562,33 @@ private:
     int basisCount38_ = 38;
     float coef15_[15] = {0};
     std::vector<float> coef38_;
+    std::vector<std::array<int, 2>> twomap_;
+    std::vector<PacomRecord> pacom_;
+    std::vector<std::string> set1_, set2_;
+    std::vector<BetaRecord> beta_;
+    std::vector<std::vector<double>> coefTracks_;
+    int coefT_ = 0;
+    std::vector<int> frameTags_;
+    std::vector<std::string> modelNames_;
+    std::vector<float> modelDurs_;
+    std::vector<CorpusSegment> segments_;
+    void splitModelEntries(bool trajectory);
+    std::vector<LibraryEntry> paraLib_, tongueLib_, headLib_;
+    std::vector<std::array<std::string, kTagKinds>> columns_;
+    std::vector<std::pair<int, int>> entryTags_;
+    bool leadingTag_ = false, markupReady_ = false, bodySwitch_ = false, postSwitch_ = false, hgtOn_ = false;
+    std::vector<int> keyEntries_;
+    std::vector<std::unique_ptr<MeshObject>> exprObjects_;
+    std::vector<int> fetKey_[3];
+    std::vector<float> fetWeight_[3];
+    std::vector<float> hgtTrack_[3];
+    std::vector<int> eybTarget_[2], eybSide_;
+    std::vector<float> eybWeight_[2];
+    int eyeT_[2] = {0, 0};
+    float eyeW_[2] = {1, 0};
+    bool eyeOdd_ = false, eyeEven_ = false;
+    int headUnits_ = 0;
+    void allocCoefficientTracks(int count, int frames);
 
     // window
     int W_ = 10;

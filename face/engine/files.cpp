@@ -66,6 +66,11 @@ std::string FindFile(const std::string &path) {
     return found;
 }
 
+bool FileExists(const std::string &path) {
+    struct stat st;
+    return stat(FindFile(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 BinaryFile::BinaryFile(const std::string &path) : path_(FindFile(path)) {
     f_ = fopen(path_.c_str(), "rb");
     ok_ = f_ != nullptr;

@@ -15,6 +15,8 @@ std::string JoinPath(const std::string &a, const std::string &b);
 // The path of an existing file that matches path part by part without regard
 // to letter case; the path itself (normalised) when nothing matches.
 std::string FindFile(const std::string &path);
+// Whether FindFile finds an existing file.
+bool FileExists(const std::string &path);
 
 class BinaryFile {
 public:

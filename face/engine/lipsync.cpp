@@ -221,8 +221,8 @@ void BrovanaEngine::prepare(int w) {
     if (w > kWindowRoom - 1) w = kWindowRoom - 1;
     prepWindow_ = w;
     buildPhonemeArrays();
-    // The parametric faces' coefficient models are not part of this build:
-    // their coefficients stay at rest.
+    if (paramModel_ && modelLoaded_ && ctype_ == 8) prepContextModel();
+    if (paramModel_ && modelLoaded_ && ctype_ == 9) prepTrajectoryModel();
     planSegments(w);
     computeFrameTracks(w);
     clearHeadOffsets();
@@ -240,10 +240,16 @@ void BrovanaEngine::selectFrame(int n) {
             curLip_[s] = trLip_[s][n];
             curTongue_[s] = trTongue_[s][n];
         }
+        // Coefficient tracks may end before the window tracks: rest there.
+        if (paramModel_ && (ctype_ == 8 || ctype_ == 9)) {
+            float *cur = ctype_ == 8 ? coef15_ : coef38_.data();
+            int count = ctype_ == 8 ? 15 : (int)coef38_.size();
+            for (int k = 0; k < count; k++)
+                cur[k] = k < (int)coefTracks_.size() && n < coefT_ ? (float)coefTracks_[k][n] : 0.0f;
+        }
     }
-    // The tag tracks of the markup are not built here; only the body pose
-    // tracks would follow its switch.
     if (!markupTrack_) return;
+    selectTagFrame(n);
     if (ctype_ != 5 && poseTrack_ && bodyPoseMode_ >= 0 && bodyPoseMode_ <= 2) selectPoseFrame(n);
 }
 

@@ -127,6 +127,8 @@ void BrovanaEngine::freeModel() {
     headWeldN_ = bodyWeldN_ = hiddenNeckN_ = 0;
     basis15_.clear();
     basis38_.clear();
+    twomap_.clear(), pacom_.clear(), set1_.clear(), set2_.clear(), beta_.clear();
+    coefTracks_.clear(), frameTags_.clear(), coefT_ = 0;
     hair_ = MeshObject();
     adapt_.clear();
     baseX_.clear(), baseY_.clear(), baseZ_.clear();
@@ -205,6 +207,11 @@ bool BrovanaEngine::load(int type, const char *dir) {
         return false;
     }
     if (ctype_ == 9 && !readBasis("AlphaN2.bin", basisCount38_, &basis38_)) {
+        freeModel();
+        return false;
+    }
+    if ((ctype_ == 8 && !(readTwomap(M) && readPacomN(M))) ||
+        (ctype_ == 9 && !(readPhonemeSets(M) && readBeta(M)))) {
         freeModel();
         return false;
     }

@@ -279,8 +279,12 @@ void BrovanaEngine::expressionOffset(int v, float *dx, float *dy, float *dz) con
     const MeshObject &n = *objects_[N];
     float P[3] = {0, 0, 0};
     for (int k = 0; k < 3; k++) {
-        if (!Valid(mixT_[k], total)) continue;
-        const MeshObject &o = *objects_[mixT_[k]];
+        // the mix indexes model objects, or the markup's expression objects
+        const MeshObject *src = nullptr;
+        if (mixSource_ && Valid(mixT_[k], total)) src = objects_[mixT_[k]].get();
+        if (!mixSource_ && Valid(mixT_[k], (int)exprObjects_.size())) src = exprObjects_[mixT_[k]].get();
+        if (!src) continue;
+        const MeshObject &o = *src;
         P[0] += mixW_[k] * o.x[v], P[1] += mixW_[k] * o.y[v], P[2] += mixW_[k] * o.z[v];
     }
     float off[3] = {P[0] - n.x[v], P[1] - n.y[v], P[2] - n.z[v]};
@@ -293,8 +297,18 @@ void BrovanaEngine::expressionOffset(int v, float *dx, float *dy, float *dz) con
         }
         off[0] += Q[0] - n.x[v], off[1] += Q[1] - n.y[v], off[2] += Q[2] - n.z[v];
     }
-    // The eye and second pairs come from markup tracks, which no command
-    // builds; their on flags stay off.
+    // The eye pair comes from the markup's blink track, on the eyes only.
+    int r = regionCode(v);
+    bool side = (eyeEven_ && (r == 2 || r == 4)) || (eyeOdd_ && (r == 1 || r == 3));
+    if (eyeOn_ && markupTrack_ && side && !comps_[4].empty() && comps_[4][v] != 0) {
+        float Y[3] = {0, 0, 0};
+        for (int k = 0; k < 2; k++) {
+            if (!Valid(eyeT_[k], nObjects_)) continue;
+            const MeshObject &o = *objects_[eyeT_[k]];
+            Y[0] += eyeW_[k] * o.x[v], Y[1] += eyeW_[k] * o.y[v], Y[2] += eyeW_[k] * o.z[v];
+        }
+        off[0] += Y[0] - n.x[v], off[1] += Y[1] - n.y[v], off[2] += Y[2] - n.z[v];
+    }
     *dx = off[0], *dy = off[1], *dz = off[2];
 }
 

@@ -11,18 +11,46 @@ set H 160
 proc frameStats {bytes} {
     global W H
     binary scan $bytes cu* px
-    set red 0; set green 0; set blue 0; set low -1
+    set red 0; set green 0; set blue 0; set low -1; set left $W; set right -1
     set i 0
     for {set y 0} {$y < $H} {incr y} {
         for {set x 0} {$x < $W} {incr x} {
             set r [lindex $px $i]; set g [lindex $px [expr {$i+1}]]; set b [lindex $px [expr {$i+2}]]
             incr i 3
-            if {$r > 80 && $r > 2*$g+20 && $r > 2*$b+20} {incr red; set low $y} \
+            if {$r > 80 && $r > 2*$g+20 && $r > 2*$b+20} {
+                incr red; set low $y
+                if {$x < $left} {set left $x}
+                if {$x > $right} {set right $x}
+            } \
             elseif {$g > 80 && $g > 2*$r+20 && $g > 2*$b+20} {incr green} \
             elseif {$b > 80 && $b > 2*$r+20 && $b > 2*$g+20} {incr blue}
         }
     }
-    dict create red $red green $green blue $blue low $low
+    dict create red $red green $green blue $blue low $low width [expr {$right - $left + 1}]
+}
+
+# Speaks ".pau m A m A .pau" (0.3 s each) and reads back the rest pose, the
+# frames at the middle of the first "m" and "A", and the rest after the end.
+proc speakMama {name} {
+    $name show
+    set rest [frameStats [$name snapshot]]
+    $name swapbuffers
+    $name reset
+    foreach {p w} {.pau {} m mama A {} m {} A {} .pau {}} {
+        $name add $p 0.3 0 0 $w
+    }
+    $name prep
+    set F [expr {int([lindex [$name getvars] 1] / (1000.0 / 30) + 1)}]
+    set frames {}
+    for {set n 0} {$n < $F - 1} {incr n} {
+        $name showFrame $n
+        lappend frames [frameStats [$name snapshot]]
+        $name swapbuffers
+    }
+    $name showFrame $F
+    $name show
+    list $rest [lindex $frames [expr {int(450 / (1000.0/30))}]] \
+        [lindex $frames [expr {int(750 / (1000.0/30))}]] [frameStats [$name snapshot]]
 }
 
 proc newFace {name} {
@@ -188,6 +216,168 @@ test face-3.3 {an empty utterance prepares zero frames} -body {
 } -cleanup {
     rename f {}
 } -result {duration 0.000000 framerate 30.0}
+
+test face-3.4 {the parametric mouths of types 8 and 9 speak from their corpora} -body {
+    set r {}
+    foreach type {8 9} {
+        Brovana create f -width $W -height $H {*}$::faceOptions
+        f load $type [file join $chars type$type]
+        view f
+        lassign [speakMama f] rest m a end
+        lappend r $type \
+            [expr {[dict get $a low] > [dict get $rest low] + 2}] \
+            [expr {[dict get $m red] < [dict get $rest red]}] \
+            [expr {[dict get $m width] < [dict get $rest width]}] \
+            [expr {[dict get $end red] == [dict get $rest red] && [dict get $end low] == [dict get $rest low]}]
+        rename f {}
+    }
+    set r
+} -result {8 1 1 1 1 9 1 1 1 1}
+
+test face-3.5 {a damaged corpus fails the load with its name, and the face stays usable} -body {
+    newFace f
+    set r {}
+    foreach {type dir} {8 damaged8-short-pacom 9 damaged9-missing-set1} {
+        lappend r [catch {f load $type [file join $chars $dir]} m] $m
+    }
+    f load 9 [file join $chars type9]
+    lappend r [catch {f show}]
+} -cleanup {
+    rename f {}
+} -match glob -result {1 {damaged contexts "*PacomN.bin": *} 1 {cannot open phoneme set "*Set1.txt"} 0}
+
+# Offsets of the k-th "<" and ">" of a text (k from 0).
+proc tagAt {text k} {
+    set lt -1; set gt -1
+    for {set i 0} {$i <= $k} {incr i} {
+        set lt [string first < $text [expr {$lt + 1}]]
+        set gt [string first > $text [expr {$gt + 1}]]
+    }
+    list $lt $gt
+}
+
+# "Hello big world" as phonemes, each word's text on its first phoneme.
+proc sayHelloBigWorld {name} {
+    $name reset
+    foreach {p w} {.pau {} h Hello E {} l {} oU {} b big I {} g {} w world 3r {} l {} d {} .pau {}} {
+        $name add $p 0.12 0 0 $w
+    }
+}
+
+test face-6.1 {plaintext drops the tags, and what the filter drops} -setup {
+    package require BrovanaMarkup 1.0
+    Brovana create f -width 8 -height 8 {*}$::faceOptions
+} -body {
+    set r {}
+    foreach text {
+        "Hello <FET=SMILE> big <HGT=Y,2,500> world"
+        "don't stop-here.Now"
+        "caf\u00e9 <FET=SMILE>ok"
+    } {
+        lappend r [f plaintext [subst $text]]
+    }
+    lappend r [catch {f plaintext "a <b"} m] $m
+} -cleanup {
+    rename f {}
+} -result {{Hello  big  world} {dont stophere. Now} {caf ok} 1 {< 2 3}}
+
+test face-6.2 {markup answers each bad tag with its message and its own offsets} -setup {
+    package require BrovanaMarkup 1.0
+    newFace f
+} -body {
+    set r {}
+    foreach {text k msg} {
+        "Hello <FET=SMILE> big <HGT=Y,2,500> world" - {}
+        "<FET=SMILE> Hello big world" - {}
+        "Hello <STRESS> big <BEGIN> world" - {}
+        "Hello <FET=GRIN> big world" 0 FET
+        "Hello <EYEB=2,x> big world" 0 "EYEB (?,*,*) ?must be R(r),L(l),B(b)"
+        "Hello <EYEB=-2,R> big world" 0 EYEB
+        "Hello <EYEM=1,2,A,Q> big world" 0 "EYEM, Choices (*,*,*,?)set must be R(r),L(l),B(b)"
+        "Hello <EYEM=1,2,X,B> big world" 0 "EYEM, Choices(*,*,?,*) set must be A(a),C(c)"
+        "Hello <EYEM=-1,2,A,B> big world" 0 EYEM
+        "Hello <TON=TIP> big world" 0 "TON(*,*) ?must be B(b),N(n)"
+        "Hello <TON=TIP,-1> big world" 0 TON
+        "Hello <TON=NOPE,2> big world" 0 "TON(?,*,*) ?must be B(b),N(n)"
+        "Hello <TON=TIP,2> big <TON=back,1> world" - {}
+        "Hello <HGT=X,3,500> big <HGT=10,-5,3> world <HGT=nod>" - {}
+        "Hello <HGT=X,0,500> big world" 0 "HGT=***,or (*,*,*) ***must be in the library"
+        "Hello <HGT=Y,99999999,500> big world" 0 "HGT=***,or (*,*,*) ***must be in the library"
+        "Hello <POST=WAVE> big <BODY=greet,800> world <END=GREET>" - {}
+        "Hello <POST=JUMP> big world" 0 "Macro must be in the lib"
+        "Hello <BODY=GREET,-3> big world" 0 BODY
+        "Hello <EYEB=2,R> big <FET=GRIN> world" 1 FET
+        "Hello <EYEB=2,R> big <EYEB=1,B> world <EYEB=1,Z>" 2 "EYEB (?,*,*) ?must be R(r),L(l),B(b)"
+        "<FET=SMILE><FET=Sad> Hello big world" 1 "only one tag may come before the first word"
+        "Hello <FETTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTT=X> big world" 0 "tag too long"
+        "Hello <FET=SMILEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEE> big world" 0 "FET value too long"
+        "Hello <big world" lt <
+    } {
+        sayHelloBigWorld f
+        set code [catch {f markup $text} m]
+        switch -- $k {
+            - {set want [list 0 {}]}
+            lt {set at [string first < $text]; set want [list 1 [list $msg $at [expr {$at + 1}]]]}
+            default {set want [list 1 [list $msg {*}[tagAt $text $k]]]}
+        }
+        if {[list $code $m] ne $want} {lappend r $text [list $code $m]}
+    }
+    sayHelloBigWorld f
+    lappend r [catch {f markup "Hello big"} m] $m
+    sayHelloBigWorld f
+    lappend r [catch {f markup "Hello [string repeat x 130] world"} m] [lindex $m 0]
+    # offsets count characters, not bytes
+    sayHelloBigWorld f
+    lappend r [catch {f markup "H\u00e9llo <FET=GRIN> big world"} m] $m
+} -cleanup {
+    rename f {}
+} -result {1 {{error in word count} -1 -1} 1 {word too long} 1 {FET 6 15}}
+
+test face-6.3 {after a markup error the utterance still plays; markup needs a character} -setup {
+    package require BrovanaMarkup 1.0
+    newFace f
+    Brovana create g -width 8 -height 8 {*}$::faceOptions
+} -body {
+    sayHelloBigWorld f
+    catch {f markup "Hello <FET=GRIN> big world"}
+    f showFrame 10
+    set s [frameStats [f snapshot]]
+    list [lindex [f getvars] 1] [expr {[dict get $s red] > 0}] [catch {g markup "a"} m] $m
+} -cleanup {
+    rename f {}
+    rename g {}
+} -result {1560.000000 1 1 {no character loaded in "g"}}
+
+# Snapshots of frames 5, 20 and 29 of "Hello big world", prepared by the
+# script's words: prep, or markup with the given text.
+proc helloFrames {name how} {
+    sayHelloBigWorld $name
+    if {$how eq "prep"} {$name prep} else {$name markup $how}
+    set r {}
+    foreach n {5 20 29} {
+        $name showFrame $n
+        lappend r [$name snapshot]
+        $name swapbuffers
+    }
+    set r
+}
+
+test face-6.4 {tags play at the ends of their words: the smile after "Hello", the nod after "big"; prep drops them} -setup {
+    package require BrovanaMarkup 1.0
+    newFace f
+} -body {
+    lassign [helloFrames f prep] p5 p20 p29
+    lassign [helloFrames f "Hello <FET=SMILE> big world"] s5 s20 s29
+    lassign [helloFrames f "Hello big <HGT=Y,2,500> world"] n5 n20 n29
+    lassign [helloFrames f prep] a5 a20 a29
+    set smile20 [frameStats $s20]
+    set plain20 [frameStats $p20]
+    list [expr {$s20 ne $p20}] [expr {[dict get $smile20 red] != [dict get $plain20 red]}] \
+        [expr {$n29 ne $p29}] \
+        [expr {$a5 eq $p5 && $a20 eq $p20 && $a29 eq $p29}]
+} -cleanup {
+    rename f {}
+} -result {1 1 1 1}
 
 test face-4.1 {parameters show a smile: the mouth corners rise} -body {
     newFace f

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 #include "engine.h"
 #include "tables.h"
@@ -263,9 +264,14 @@ TEST(Load, data_files_cut_at_any_length_fail_cleanly) {
         {"type4", "Models/welddata/bexloheadhide.txt", 4},
         {"type9", "Models/AlphaN2.bin", 9},
         {"type9", "Models/Bexlo512B.img", 9},
+        {"type9", "Models/Beta.bin", 9},
+        {"type9", "Models/Set2.txt", 9},
+        {"type8", "Models/PacomN.bin", 8},
+        {"type8", "Models/twomap.txt", 8},
     };
     for (const Case &c : cases) {
-        std::string dir = testing::TempDir() + "cutdata";
+        // one folder per process: test runs of several build trees may overlap
+        std::string dir = testing::TempDir() + "cutdata" + std::to_string(getpid());
         std::string cmd = "rm -rf '" + dir + "' && cp -r '" + CharDir(c.character) + "' '" + dir + "'";
         ASSERT_EQ(system(cmd.c_str()), 0);
         std::string path = dir + "/" + c.file;

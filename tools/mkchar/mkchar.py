@@ -10,8 +10,9 @@ shows the face green, the mouth red and the body blue.
 
     mkchar.py --type 4 --out DIR            a sound character of load type 4
     mkchar.py --type 4 --out DIR --damage K a damaged one (see DAMAGES)
-    mkchar.py --suite DIR                   DIR/typeN for N = 0..13 and
+    mkchar.py --suite DIR                   DIR/typeN for N = 0..13,
                                             DIR/damaged-K of type 4 for every K
+                                            and DIR/damagedT-K for the corpora
 
 Stdlib only, written without looking at the C++ readers, so that a format
 mistake is not mirrored on both sides.
@@ -147,6 +148,9 @@ assert len(POSE_BONES) == 50
 DAMAGES = ["truncated-model", "bad-face-index", "huge-count", "missing-model", "missing-images",
            "missing-facecom", "short-facecom", "missing-body", "bad-bone-index", "crlf",
            "missing-neutral-pose", "short-tongue"]
+# Damaged corpora of the parametric faces, by the load type they spoil.
+CORPUS_DAMAGES = {"short-pacom": 8, "bad-twomap": 8, "missing-twomap": 8,
+                  "short-beta": 9, "bad-set": 9, "missing-set1": 9, "crlf": 9}
 
 # ---------------------------------------------------------------- geometry
 G = 12  # grid cells per side
@@ -540,6 +544,12 @@ def make(load_type, out, damage=None):
         write(os.path.join(M, "boneindex", BODY[ctype][1]), bone)
     if ctype != 5 and damage != "missing-neutral-pose":
         write(os.path.join(M, "obriksign", "neu.ges"), pose_text(damage == "crlf"))
+    if ctype != 5:
+        for name, text in library_files(eol).items():
+            write(os.path.join(out, "Lib", name), text)
+        write(os.path.join(M, "obriksign", "wave.ges"), pose_text(damage == "crlf"))
+        write(os.path.join(M, "obrikkeyframe", "GREET.sqe"),
+              eol.join(["2", "neu.ges", "wave.ges", "500"]) + eol)
     if hair or adapted:
         # vertex map: the outermost columns are hidden; the replacement
         # vertices sit 0.01 nearer the camera than the base
@@ -563,14 +573,45 @@ def make(load_type, out, damage=None):
         write(os.path.join(M, "gVertexz.bin"), bytes(bz))
     if ctype == 8:
         write(os.path.join(M, "AlphaN.bin"), basis(15, vs))
+        twomap, pacom = context_files(damage)
+        if damage != "missing-twomap":
+            write(os.path.join(M, "twomap.txt"), twomap)
+        write(os.path.join(M, "PacomN.bin"), pacom)
     if ctype == 9:
         write(os.path.join(M, "AlphaN2.bin"), basis(38, vs))
+        s1, s2, beta = corpus_files(damage)
+        if damage != "missing-set1":
+            write(os.path.join(M, "Set1.txt"), s1)
+        write(os.path.join(M, "Set2.txt"), s2)
+        write(os.path.join(M, "Beta.bin"), beta)
     lines = ["# object dx dy dz group (targets that differ from the base)"]
     for name, mv in manifest:
         if mv:
             lines.append("{%s} %g %g %g %s" % (name, mv[1], mv[2], mv[3], mv[0]))
     lines.append("# vertices %d triangles %d objects %d" % (len(vs), len(tris), len(names) + 1))
     write(os.path.join(out, "manifest.txt"), "\n".join(lines) + "\n")
+
+
+def library_files(eol):
+    """Expression, tongue and head libraries and a few gesture and sequence
+    files for the markup.  Names a tag must find are in capitals; one
+    gesture file name is in lower case, found all the same."""
+    def para(**set_):
+        v = [0] * 44
+        v[2] = 50                      # eyelids at rest
+        for g in range(38, 44):
+            v[g] = 1                   # every area gate open
+        for k, x in set_.items():
+            v[int(k[1:])] = x
+        return v
+    para_lib = [("NEUT", para()), ("SMILE", para(L34=50)), ("EYEBROWUP", para(L1=60)), ("Sad", para(L32=50))]
+    text = {"Para.lib": "".join("%s %s%s" % (n, " ".join(map(str, v)), eol) for n, v in para_lib)}
+    tongue = [("TIP", [130] * 9 + [100] * 9 + [100] * 6), ("back", [100] * 9 + [70] * 9 + [100] * 6)]
+    # the tongue library is written with broken lines: tokens carry the format
+    text["TonguePara.lib"] = "".join("%s %s%s%s%s" % (n, " ".join(map(str, v[:10])), eol, " ".join(map(str, v[10:])), eol)
+                                     for n, v in tongue)
+    text["Head.lib"] = "NOD 110 90 90" + eol + "TILT 90 90 120" + eol
+    return text
 
 
 def hair_text():
@@ -591,12 +632,109 @@ def hair_text():
 
 
 def basis(blocks, vs):
-    """Block k moves the lower lip by (k + 1) / 100 down in z."""
+    """Block 0 opens the mouth (the lower lip drops 0.3), block 1 narrows it
+    (the corners move 0.15 inward), block 2 closes it (the lower lip rises
+    0.08); the other blocks move nothing."""
     out = bytearray()
     for k in range(blocks):
         for x, y, z in vs:
-            out += f64(0.0, 0.0, -(k + 1) / 100.0 if region(x, z) in (7, 8) else 0.0)
+            r = region(x, z)
+            d = (0.0, 0.0, 0.0)
+            if k == 0 and r in (7, 8):
+                d = (0.0, 0.0, -0.3)
+            elif k == 1 and r in (5, 6, 7, 8) and abs(x) > 0.25:
+                d = (-0.15 if x > 0 else 0.15, 0.0, 0.0)
+            elif k == 2 and r in (7, 8):
+                d = (0.0, 0.0, 0.08)
+            out += f64(*d)
     return bytes(out)
+
+
+# Mouth shape (open, narrow, closed) of the 17 context classes of type 8:
+# r A Ai d ei I i k L m s sh T U f u Nu (Nu, the pause, is the rest shape).
+CONTEXT_SHAPES = [(0.3, 0.2, 0), (1.0, 0, 0), (0.9, 0, 0), (0.2, 0, 0), (0.6, 0, 0), (0.5, 0, 0),
+                  (0.4, 0, 0), (0.3, 0, 0), (0.3, 0, 0), (0.0, 1.0, 1.0), (0.1, 0, 0), (0.2, 0.3, 0),
+                  (0.2, 0, 0), (0.5, 0.5, 0), (0.0, 0, 0.5), (0.3, 0.8, 0), (0.0, 0, 0)]
+MISSING_PAIR = (12, 12)   # T T: the one pair the map lacks
+DECOY_PAIR = (9, 1)       # m A: listed twice, the first with a wrong record
+
+
+def context_record(c1, c2, decoy=False):
+    """Five irregular marks with the boundary at 20: the first class's shape
+    up to mark 7, the second's from mark 26; coefficients 3 to 14 ramp with
+    the mark so that interpolation shows."""
+    marks = [0.0, 7.0, 20.0, 26.0, 40.0]
+    a, b = CONTEXT_SHAPES[c1], CONTEXT_SHAPES[c2]
+    out = i32(len(marks)) + f32(20.0) + f32(*marks)
+    for j, m in enumerate(marks):
+        shape = a if j < 2 else b if j > 2 else tuple((p + q) / 2 for p, q in zip(a, b))
+        if decoy:
+            shape = (5.0, 5.0, 5.0)
+        ramp = [(c1 * 17 + c2 + 1) / 289.0 * m / 40.0 + 0.01 * k for k in range(12)]
+        out += f64(*(list(shape) + ramp))
+    return out
+
+
+def context_files(damage):
+    pairs = [(a, b) for a in range(17) for b in range(17) if (a, b) != MISSING_PAIR]
+    pairs.insert(0, DECOY_PAIR)
+    lines, recs = [], bytearray()
+    for i, (a, b) in enumerate(pairs):
+        lines.append("%d %d %d" % (i, a, b))
+        recs += context_record(a, b, decoy=(i == 0))
+    if damage == "short-pacom":
+        recs = recs[: len(recs) // 2]
+    if damage == "bad-twomap":
+        lines[5] = "5 3 99"
+    return "\n".join(lines) + "\n", bytes(recs)
+
+
+# Mouth shape by reduced code of the 38-parameter face.
+CODE_SHAPES = {":": (0.4, 0, 0), "w": (0.2, 0.8, 0), "u": (0.3, 0.8, 0), "r": (0.3, 0.2, 0), "*": (0.5, 0.5, 0),
+               "$": (0.6, 0, 0), "a": (1.0, 0, 0), "7": (0.9, 0, 0), "6": (0.2, 0, 0), "4": (0.2, 0.3, 0),
+               "k": (0.3, 0, 0), "l": (0.3, 0, 0), "s": (0.1, 0, 0), "d": (0.2, 0, 0), "q": (0.7, 0.3, 0),
+               "v": (0.0, 0, 0.5), "m": (0.0, 1.0, 1.0), "i": (0.4, 0, 0), "@": (0.8, 0, 0), ".": (0.0, 0, 0)}
+CODES = ":wur*o$&%^e9ya87654321khg+lszdtnq>vfmbpix@."
+REDUCED = ":wur**$$$$$$$aa7664444kkkklssdddqqvvmmmii@."
+MERGED = ":wur*o$&%^e9ya87664321khg+lssdtnq>vvmmmix@."
+
+
+def corpus_entries():
+    """1274 code strings: decoys first (a reduced match whose merged form
+    differs; a longer and an equal-length rival of the best entry), then
+    every pair of reduced codes, then single-code fillers that match no
+    window.  Entry 2 is the one ".mama." must use."""
+    reps = ":wur*$a764klsdqvmi@."
+    entries = ["m8", ".mama.mama.", ".mama.", ".mama.", "m@m", "@m@"]
+    entries += [a + b for a in reps for b in reps]
+    while len(entries) < 1274:
+        entries.append("@")
+    return entries
+
+
+def corpus_files(damage):
+    P = 38
+    set1, set2, beta = [], [], bytearray()
+    for k, codes in enumerate(corpus_entries()):
+        red = "".join(REDUCED[CODES.index(c)] for c in codes)
+        mer = "".join(MERGED[CODES.index(c)] for c in codes)
+        set1.append("%d %s" % (k, red))
+        set2.append("%d %s" % (k, mer))
+        m = len(codes)
+        n = 4 * m + 1
+        beta += i32(n, 7, m) + f32(*[4.0 * j for j in range(m + 1)])
+        for i in range(n):
+            shape = CODE_SHAPES[red[min(i // 4, m - 1)]]
+            if k == 0:
+                shape = (5.0, 5.0, 5.0)
+            vals = list(shape) + [i / 100.0, k / 1000.0] + [0.0] * (P - 5)
+            beta += f32(float(i), *vals)
+    eol = "\r\n" if damage == "crlf" else "\n"
+    if damage == "short-beta":
+        beta = beta[: len(beta) - 100]
+    if damage == "bad-set":
+        set2[3] = "3 .mZma."
+    return eol.join(set1) + eol, eol.join(set2) + eol, bytes(beta)
 
 
 def main():
@@ -604,7 +742,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--type", type=int, choices=range(14))
     ap.add_argument("--out")
-    ap.add_argument("--damage", choices=DAMAGES)
+    ap.add_argument("--damage", choices=sorted(set(DAMAGES) | set(CORPUS_DAMAGES)))
     ap.add_argument("--suite", help="make the whole test set under this directory")
     ap.add_argument("--grid", type=int, default=G, help="grid cells per side of the head (default %d)" % G)
     a = ap.parse_args()
@@ -617,6 +755,10 @@ def main():
         for d in DAMAGES:
             shutil.rmtree(os.path.join(a.suite, "damaged-" + d), ignore_errors=True)
             make(4, os.path.join(a.suite, "damaged-" + d), d)
+        for d, t in CORPUS_DAMAGES.items():
+            name = "damaged%d-%s" % (t, d)
+            shutil.rmtree(os.path.join(a.suite, name), ignore_errors=True)
+            make(t, os.path.join(a.suite, name), d)
         return 0
     if a.type is None or not a.out:
         ap.error("--type and --out are required without --suite")
