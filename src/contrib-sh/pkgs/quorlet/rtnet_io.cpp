@@ -138,7 +138,8 @@ struct In {
     return s;
   }
   void bytes(void *dst, size_t n) {
-    if (!need(n)) return;
+    // An empty table has no storage to copy into.
+    if (n == 0 || !need(n)) return;
     memcpy(dst, p, n);
     p += n;
   }
@@ -348,6 +349,8 @@ GDPC_HashTable *UnpackHash(In &in) {
   t->entry.resize(n);
   for (int i = 0; i < n && in.ok(); i++) t->entry[i].next = in.i32(), t->entry[i].value = in.i32(), t->entry[i].key = in.i32();
   int32_t k = in.count(1, "key characters");
+  // Every compiled net keys at least its own name: no keys is damage.
+  if (in.ok() && k == 0) in.fail("string table without keys");
   t->key.resize(k);
   in.bytes(t->key.data(), (size_t)k);
   int32_t b = in.count(4, "buckets");
