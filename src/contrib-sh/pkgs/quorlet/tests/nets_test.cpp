@@ -955,8 +955,7 @@ TEST(NonTerms, ContextsOfANetReadWithoutThem) {
 // The grammars of the package's fixtures compile, and every arc leads on.
 
 TEST(Fixtures, CompileWithoutDanglingArcs) {
-  std::string here = __FILE__;
-  std::string fixtures = here.substr(0, here.find_last_of('/')) + "/fixtures/";
+  std::string fixtures = std::string(QUORLET_FIXTURES) + "/";
   struct {
     const char *dir, *top;
   } cases[] = {{"greet", "greet"}, {"flights", "flights"}, {"repair", "order"},
