@@ -707,13 +707,31 @@ int PrintCmd(Tcl_Interp *interp, int argc, const char **argv) {
     return TCL_OK;
   }
   int mask = 0x400;
-  for (int i = 2; i < argc; i++)
+  int memory = -1;  // the report's level: sizes, with addresses, with strings
+  for (int i = 2; i < argc; i++) {
     for (auto &w : kWords)
       if (strcmp(argv[i], w.word) == 0) mask |= w.bit;
+    if (!strcmp(argv[i], "memory")) memory = std::max(memory, 0);
+    if (!strcmp(argv[i], "map")) memory = std::max(memory, 1);
+    if (!strcmp(argv[i], "string")) memory = std::max(memory, 2);
+  }
   if (rtn::RTN_Print(st.net, mask)) {
     st.net->pres += "\rRTN_Print failure in main: " + RTN_TRAILER;
     SetResult(interp, st.net->pres);
     return TCL_ERROR;
+  }
+  if (memory >= 0) {
+    FILE *out = stdout;
+    if (mask & 0x20) {
+      out = fopen("rp_printout.txt", "a");
+      if (!out) {
+        st.net->pres += "\rfopen failure for rp_printout.txt in Rp_Print: " + AtLine(RTN_TRAILER);
+        SetResult(interp, st.net->pres);
+        return TCL_ERROR;
+      }
+    }
+    rtn::RTN_PrintMemory(st.net, out, memory);
+    if (out != stdout) fclose(out);
   }
   Tcl_ResetResult(interp);
   return TCL_OK;
