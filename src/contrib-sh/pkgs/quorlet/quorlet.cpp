@@ -923,29 +923,27 @@ int SearchCmd(Tcl_Interp *interp, int argc, const char **argv) {
   std::vector<double> ranked((size_t)nFrames * S);
   std::vector<int> order(K);
   std::vector<double> value(K);
+  // Categories are ordered by their score (value / prior, or the value),
+  // which orders them as their logarithms do; only the S best are sorted
+  // and only theirs are taken. Scores that are no evidence sort last.
   for (int f = 0; f < nFrames; f++) {
     const float *row = wg->rows[f];
     double total = 0;
     for (int k = 0; k < K; k++) {
-      double v = row[k];
-      if (c.havePriors) {
-        double score = v * recip[k];
-        value[k] = score > 0 && std::isfinite(score) ? score : 0;
-        total += value[k];
-      } else {
-        value[k] = v > 0 && std::isfinite(v) ? std::log(v) : kScoreFloor;
-      }
+      double v = c.havePriors ? row[k] * recip[k] : row[k];
+      value[k] = v > 0 && std::isfinite(v) ? v : -1;
+      if (value[k] > 0) total += value[k];
     }
-    if (c.havePriors)
-      for (int k = 0; k < K; k++)
-        value[k] = value[k] > 0 && total > 0 && std::isfinite(total) ? std::log(value[k] / total) : kScoreFloor;
     for (int k = 0; k < K; k++) order[k] = k;
     std::partial_sort(order.begin(), order.begin() + S, order.end(), [&](int a, int b) {
       return value[a] > value[b] || (value[a] == value[b] && a < b);
     });
+    const bool useTotal = c.havePriors && total > 0 && std::isfinite(total);
     for (int s = 0; s < S; s++) {
+      double v = value[order[s]];
+      double lv = v > 0 && (useTotal || !c.havePriors) ? std::log(useTotal ? v / total : v) : kScoreFloor;
       best[(size_t)f * S + s] = order[s];
-      ranked[(size_t)f * S + s] = std::max(value[order[s]], kScoreFloor);
+      ranked[(size_t)f * S + s] = std::max(lv, kScoreFloor);
     }
   }
   Cntr_ObjDestroy(nullptr, frames);
