@@ -267,27 +267,18 @@ void RTN_PrintMemory(const ParserControl *pc, FILE *out, int level) {
   r.total += pc->p ? 148 : 4;
   r.Span(&pc->p, sizeof pc->p);
   if (pc->p) r.Span(pc->p, 148);
-  // 42, 43
-  if (const Grow<NT_Array> *nt = pc->nonTerm) {
-    long s = 20, e = 28 * Spare(*nt);
-    for (int i = 0; i < nt->capacity && i < (int)nt->table.size(); i++) {
-      s += 28 + 44L * nt->table[i].arcs.capacity;
-      e += 44 * Spare(nt->table[i].arcs);
+  // 42, 43: entries of 28 bytes, each with its own array.
+  auto entries = [&](const char *name, const auto *t, long elem, auto sub) {
+    if (!t) return r.Size(name, 4, 0);
+    long s = 20, e = 28 * Spare(*t);
+    for (int i = 0; i < t->capacity && i < (int)t->table.size(); i++) {
+      s += 28 + elem * sub(t->table[i]).capacity;
+      e += elem * Spare(sub(t->table[i]));
     }
-    r.Size("nonTerm", s, e);
-  } else {
-    r.Size("nonTerm", 4, 0);
-  }
-  if (const Grow<NullToDestination> *nt = pc->nullTo) {
-    long s = 20, e = 28 * Spare(*nt);
-    for (int i = 0; i < nt->capacity && i < (int)nt->table.size(); i++) {
-      s += 28 + 4L * nt->table[i].foi.capacity;
-      e += 4 * Spare(nt->table[i].foi);
-    }
-    r.Size("nullTo", s, e);
-  } else {
-    r.Size("nullTo", 4, 0);
-  }
+    r.Size(name, s, e);
+  };
+  entries("nonTerm", pc->nonTerm, 44, [](const NT_Array &a) -> const Grow<NTArc> & { return a.arcs; });
+  entries("nullTo", pc->nullTo, 4, [](const NullToDestination &d) -> const Grow<int32_t> & { return d.foi; });
   fprintf(out, "pszContainerPath(%d)\n", 4);
   // 45, 46
   if (pc->GDH_EntryTable)

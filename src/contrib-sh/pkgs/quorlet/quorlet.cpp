@@ -516,22 +516,29 @@ bool AskAgain(bool *stream) {
   return true;
 }
 
+// Begins rp parse and rp search: the result, the texts and the parse state
+// cleared, the per-call defaults, then the option words of the call.
+int BeginCall(Tcl_Interp *interp, int ctx, int argc, const char **argv, Options &o, CallWords &cw) {
+  ParserState &st = State();
+  Tcl_ResetResult(interp);
+  st.net->pres.clear();
+  rtn::RTN_ResetParserControls(&st.ipc, st.net);
+  o = st.opt;
+  o.printallocs = o.logallocs = o.printmask = o.dots = o.debug = 0;
+  o.prune = 2;
+  o.gdebug = 10000;
+  return ApplyOptions(interp, ctx, argc, argv, 2, o, cw);
+}
+
 // rp parse ?option value ...? ?string TEXT? ?file PREFIX ?test N?? ?stream N?
 // Parses each input and prints its n best parses, or with "tcl 1" answers
 // them (one per line).
 int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
   if (!Initialised(interp)) return TCL_ERROR;
   ParserState &st = State();
-  Tcl_ResetResult(interp);
-  st.net->pres.clear();
-  rtn::RTN_ResetParserControls(&st.ipc, st.net);
-  Options o = st.opt;
-  // Per-call defaults.
-  o.printallocs = o.logallocs = o.printmask = o.dots = o.debug = 0;
-  o.prune = 2;
-  o.gdebug = 10000;
+  Options o;
   CallWords cw;
-  if (ApplyOptions(interp, CTX_PARSE, argc, argv, 2, o, cw) != TCL_OK) return TCL_ERROR;
+  if (BeginCall(interp, CTX_PARSE, argc, argv, o, cw) != TCL_OK) return TCL_ERROR;
   st.opt = o;
   StoreInParse(o);
   st.ipc.probbeam = 1;
@@ -855,15 +862,9 @@ int SearchCmd(Tcl_Interp *interp, int argc, const char **argv) {
     SetResult(interp, "Error: \"rp init\" must be called before this function can be called.\n");
     return TCL_ERROR;
   }
-  Tcl_ResetResult(interp);
-  st.net->pres.clear();
-  rtn::RTN_ResetParserControls(&st.ipc, st.net);
-  Options o = st.opt;
-  o.printallocs = o.logallocs = o.printmask = o.dots = o.debug = 0;
-  o.prune = 2;
-  o.gdebug = 10000;
+  Options o;
   CallWords cw;
-  if (ApplyOptions(interp, CTX_SEARCH, argc, argv, 2, o, cw) != TCL_OK) return TCL_ERROR;
+  if (BeginCall(interp, CTX_SEARCH, argc, argv, o, cw) != TCL_OK) return TCL_ERROR;
   const clock_t started = clock();
   if (!cw.haveObfile) {
     SetResult(interp, "\rFormat: rp search obfile filename.ob [probbeam #][etc.]\n");
