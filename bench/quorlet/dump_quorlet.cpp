@@ -3,11 +3,13 @@
 // the step texts (warnings, failures), the channel text (traces, growth
 // lines, dots) and the local hash table's statistics and walk. Two builds
 // that parse alike write the same file, so a change meant only to make the
-// parse faster is checked with `cmp`.
+// parse faster is checked with `cmp`. With `load`, every grammar is
+// compiled, written and parsed as loaded back from its compiled files.
 //
-//   dump_quorlet FIXTURE_DIR OUT_FILE [inputs per grammar and option set]
+//   dump_quorlet FIXTURE_DIR OUT_FILE [inputs per grammar and option set] [load]
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -142,13 +144,14 @@ static std::vector<std::string> Split(const std::string &s) {
 
 int main(int argc, char **argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: dump_quorlet FIXTURE_DIR OUT_FILE [inputs]\n");
+    fprintf(stderr, "usage: dump_quorlet FIXTURE_DIR OUT_FILE [inputs] [load]\n");
     return 2;
   }
   std::string fixtures = argv[1];
   FILE *out = fopen(argv[2], "w");
   if (!out) return 1;
   int perSet = argc > 3 ? atoi(argv[3]) : 60;
+  const bool load = argc > 4 && std::string(argv[4]) == "load";
   RTN_SetChannelWriter([](void *, const char *t) { g_channel += t; });
   char home[4096];
   if (!getcwd(home, sizeof home)) return 1;
@@ -176,6 +179,21 @@ int main(int argc, char **argv) {
     RTN_InitPC(&top);
     top.fRebuild = 1;
     ParserControl *net = RTN_Create(&top, g.top, ".gra", RS_GRA);
+    if (net && load) {
+      // Written as `rp uninit` writes, then read back as `rp init` reads.
+      for (int i = 0; i < std::max(net->InternalNet->count, 1); i++)
+        if (net->InternalNet->fWrite[i] && RTN_Write(net, i)) return 1;
+      if (net != &top) {
+        RTN_Free(net);
+        delete net;
+      }
+      RTN_Free(&top);
+      top = ParserControl();
+      RTN_InitPC(&top);
+      top.fRebuild = 1;
+      net = RTN_Create(&top, g.top, ".gra", RS_RTN);
+      if (net == &top) fprintf(out, "grammar %s: compiled again, not loaded\n", g.top);
+    }
     if (!net) {
       fprintf(out, "grammar %s: no net\n%s\n", g.top, top.pres.c_str());
       continue;

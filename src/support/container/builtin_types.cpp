@@ -1,5 +1,5 @@
 // The types every interpreter knows without loading a package: "arrayF",
-// "arrayD", "wave" and "raw".
+// "arrayD", "wave" and "raw" (and "hmm/description", in its own file).
 #include <cstring>
 #include <limits>
 #include <string>
@@ -240,7 +240,10 @@ const CntrType rawType = {"raw", "raw", nullptr, rawRelease, rawClone, rawLength
 }  // namespace
 
 namespace tovik_cntr {
-std::vector<const CntrType *> builtinTypes() { return {&arrayFType, &arrayDType, &waveType, &rawType}; }
+extern const CntrType hmmDescriptionType;
+std::vector<const CntrType *> builtinTypes() {
+    return {&arrayFType, &arrayDType, &waveType, &rawType, &hmmDescriptionType};
+}
 }  // namespace tovik_cntr
 
 extern "C" {

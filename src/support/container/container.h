@@ -5,7 +5,7 @@
  *  - Every object type that the registry holds has a CntrType, registered
  *    once per process with Cntr_RegisterType (usually from a package's
  *    _Init; registering the same name again keeps the first). "arrayF",
- *    "arrayD", "wave" and "raw" are built in.
+ *    "arrayD", "wave", "raw" and "hmm/description" are built in.
  *  - free releases a record with everything it owns; clone returns a deep
  *    copy (null in the descriptor: copies are refused, as for types that
  *    own a device or a thread); length/pack/unpack give the payload bytes

@@ -15,7 +15,8 @@ struct CntrFile {
   std::string path;
   int mode;
   std::vector<std::pair<std::string, std::string>> fields;  // name, packed bytes
-  // A file opened for reading keeps its bytes once; its fields are spans.
+  // A file read keeps its bytes once; its fields are spans until the first
+  // change.
   std::string image;
   std::vector<std::pair<size_t, size_t>> spans;  // offset, length per field
 };
@@ -116,8 +117,11 @@ int store(GS_Result *r, CntrFile *f) {
   return 0;
 }
 
-// Copies the spans of a read image into the fields, so that they can change.
+// Copies the spans of a read image into the fields, so that they can
+// change: done at the first change, so that a file opened for writing but
+// only read never copies its bytes.
 void own(CntrFile *f) {
+  if (f->spans.empty()) return;
   for (size_t i = 0; i < f->spans.size(); i++)
     f->fields[i].second.assign(f->image, f->spans[i].first, f->spans[i].second);
   f->spans.clear();
@@ -172,11 +176,14 @@ CntrFile *Cntr_ObjFOpen(GS_Result *r, const char *path, int mode) {
     delete f;
     return nullptr;
   }
-  std::string b;
-  if (st.st_size > 0) b.reserve((size_t)st.st_size);
-  char buf[65536];
+  // Read straight into the image: the size is known, and a file that
+  // changes meanwhile is caught by its check.
+  std::string b((size_t)st.st_size, '\0');
+  size_t got = b.empty() ? 0 : fread(&b[0], 1, b.size(), in);
+  b.resize(got);
+  char extra[4096];
   size_t n;
-  while ((n = fread(buf, 1, sizeof buf, in)) > 0) b.append(buf, n);
+  while ((n = fread(extra, 1, sizeof extra, in)) > 0) b.append(extra, n);
   bool err = ferror(in);
   fclose(in);
   if (err || decode(r, path, b, f)) {
@@ -185,7 +192,6 @@ CntrFile *Cntr_ObjFOpen(GS_Result *r, const char *path, int mode) {
     return nullptr;
   }
   f->image.swap(b);
-  if (mode == 1) own(f);
   return f;
 }
 
@@ -212,6 +218,7 @@ int Cntr_ObjFWrite(GS_Result *r, CntrFile *file, const char *field, const CntrOb
   std::string packed((size_t)len, '\0');
   int pos = 0;
   if (len > 0 && Cntr_ObjPack(r, obj, &packed[0], &pos)) return 1;
+  own(file);
   auto *old = find(file, field);
   std::string previous;
   if (old) {
@@ -295,6 +302,7 @@ int Cntr_ObjFDestroy(GS_Result *r, CntrFile *file, const char *field) {
   }
   for (size_t i = 0; i < file->fields.size(); i++)
     if (file->fields[i].first == (field ? field : "")) {
+      own(file);
       auto saved = file->fields[i];
       file->fields.erase(file->fields.begin() + i);
       if (store(r, file)) {

@@ -50,7 +50,30 @@ typedef struct RawBuffer {
     int32_t length;
 } RawBuffer;
 
+/* The record of an "hmm/description": its entry table. An entry's
+ * modelSpec is the stored text of a label (its first word names the model)
+ * and modelSpecSize the storage size of a copy of it (its length + 1);
+ * name is the entry's output name. Readers of labels take modelSpec between
+ * its first character and its size - 2 (the text is stored wrapped in one
+ * character on each side), bounded by the text itself. The texts and the
+ * table are owned (DB_Malloc) and freed with the record. */
+typedef struct DescriptionEntry {
+    char *modelSpec;
+    char *name;
+    int32_t leftContext;
+    int32_t rightContext;
+    uint16_t modelSpecSize;
+    int32_t hmmIndex;
+} DescriptionEntry;
+
+typedef struct HmmDescription {
+    DescriptionEntry *entries;
+    int32_t numEntries;
+} HmmDescription;
+
 /* Allocation helpers that give records in the layout the registry frees. */
+HmmDescription *HmmDescription_New(int32_t numEntries); /* entries cleared, contexts -1 */
+void HmmDescription_Free(HmmDescription *d);
 ArrayRecord *Array_New(int ndims, int32_t rows, int32_t cols); /* dims only; Obj_Create fills the rest */
 WaveRecord *Wave_New(int32_t len, float rate);                 /* samples cleared, info {rate, 0} */
 void Array_Free(ArrayRecord *a);

@@ -4,7 +4,10 @@
 // words carry no dash and take their value from the next word.
 #include <tcl.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,10 +19,12 @@
 
 #include "cmds.h"
 #include "container.h"
+#include "container_file.h"
 #include "gd.h"
 #include "ipc.h"
 #include "obj.h"
 #include "pc.h"
+#include "records.h"
 #include "rtn_io.h"
 #include "trailer.h"
 
@@ -31,7 +36,7 @@ struct Options {
   int prolog = 0, prettyprint = 0, showoog = 0, prune = 2, probbeam = 1, lookback = -1;
   int beam = 0, framewindow = 255, nbest = 1, maxfi = 1, canonical = 0, tail = 0, hide = 0;
   int time = 0, input = 0, score = 0, transcript = 0, tcl = 0, debug = 0, gdebug = 10000;
-  int rebuild = 1, upper = 1;
+  int rebuild = 1, upper = 1, predictionbeam = 0;
   std::string containerPath;
 };
 
@@ -51,7 +56,7 @@ ParserState &State() {
 }
 std::mutex gMutex;  // interpreters of several threads share the one parser
 
-enum { CTX_INIT = 1, CTX_PARSE = 2 };
+enum { CTX_INIT = 1, CTX_PARSE = 2, CTX_SEARCH = 4 };
 enum ValueKind { V_NONE, V_INT, V_REAL, V_TEXT };
 
 struct OptionWord {
@@ -77,7 +82,7 @@ const OptionWord kOptions[] = {
     {"prettyprint", V_INT, CTX_INIT | CTX_PARSE, -128, 127},
     {"showoog", V_INT, CTX_INIT | CTX_PARSE, -128, 127},
     {"prune", V_INT, CTX_INIT | CTX_PARSE, 0, 127},
-    {"probbeam", V_INT, CTX_INIT, 1, 126},
+    {"probbeam", V_INT, CTX_INIT | CTX_SEARCH, 1, 126},
     {"lookback", V_INT, CTX_INIT | CTX_PARSE, -1, 127},
     {"beam", V_INT, CTX_INIT | CTX_PARSE, -128, 127},
     {"framewindow", V_INT, CTX_INIT | CTX_PARSE, 0, 65535},
@@ -100,13 +105,30 @@ const OptionWord kOptions[] = {
     {"file", V_TEXT, CTX_PARSE, 0, 0},
     {"test", V_INT, CTX_PARSE, -128, 127},
     {"string", V_TEXT, CTX_PARSE, 0, 0},
+    {"obfile", V_TEXT, CTX_SEARCH, 0, 0},
+    {"nnetfilestem", V_TEXT, CTX_SEARCH, 0, 0},
+    {"printsearchbeam", V_INT, CTX_SEARCH, INT32_MIN, INT32_MAX},
+    {"predictionbeam", V_INT, CTX_SEARCH, 0, 127},
 };
+
+// The words of rp parse that rp search takes too: all but the input sources.
+bool SearchTakes(const OptionWord &w) {
+  if (w.contexts & CTX_SEARCH) return true;
+  if (!(w.contexts & CTX_PARSE)) return false;
+  for (const char *src : {"file", "test", "string", "stream"})
+    if (!strcmp(w.name, src)) return false;
+  return true;
+}
 
 // What one call names besides the stored options.
 struct CallWords {
   int stream = 0, test = 0;
   bool haveFile = false, haveString = false, haveContainerPath = false;
   std::string file, string;
+  // rp search
+  bool haveObfile = false, haveStem = false, haveProbbeam = false, haveLookback = false;
+  std::string obfile, stem;
+  int printsearchbeam = 0;
 };
 
 void Store(Options &o, CallWords &cw, const std::string &name, int iv, double dv, const std::string &tv) {
@@ -122,8 +144,8 @@ void Store(Options &o, CallWords &cw, const std::string &name, int iv, double dv
   else if (name == "prettyprint") o.prettyprint = iv;
   else if (name == "showoog") o.showoog = iv;
   else if (name == "prune") o.prune = iv;
-  else if (name == "probbeam") o.probbeam = iv;
-  else if (name == "lookback") o.lookback = iv;
+  else if (name == "probbeam") { o.probbeam = iv; cw.haveProbbeam = true; }
+  else if (name == "lookback") { o.lookback = iv; cw.haveLookback = true; }
   else if (name == "beam") o.beam = iv;
   else if (name == "framewindow") o.framewindow = iv;
   else if (name == "nbest") o.nbest = iv;
@@ -145,6 +167,10 @@ void Store(Options &o, CallWords &cw, const std::string &name, int iv, double dv
   else if (name == "file") { cw.file = tv; cw.haveFile = true; }
   else if (name == "test") cw.test = iv;
   else if (name == "string") { cw.string = tv; cw.haveString = true; }
+  else if (name == "obfile") { cw.obfile = tv; cw.haveObfile = true; }
+  else if (name == "nnetfilestem") { cw.stem = tv; cw.haveStem = true; }
+  else if (name == "printsearchbeam") cw.printsearchbeam = iv;
+  else if (name == "predictionbeam") o.predictionbeam = iv;
 }
 
 // Applies the option words argv[first..]. Unknown words are skipped one at a
@@ -154,14 +180,14 @@ int ApplyOptions(Tcl_Interp *interp, int ctx, int argc, const char **argv, int f
   for (int i = first; i < argc; i++) {
     const OptionWord *w = nullptr;
     for (auto &k : kOptions)
-      if ((k.contexts & ctx) && strcmp(argv[i], k.name) == 0) w = &k;
+      if ((ctx == CTX_SEARCH ? SearchTakes(k) : (k.contexts & ctx) != 0) && strcmp(argv[i], k.name) == 0) w = &k;
     if (!w) continue;
     if (!strcmp(w->name, "test") && !cw.haveFile) continue;  // only after "file"
     if (ctx == CTX_INIT && (!strcmp(w->name, "stream") || !strcmp(w->name, "phonetic"))) {
       i++;  // their value means nothing at init: skipped unread
       continue;
     }
-    if (ctx == CTX_PARSE && !strcmp(w->name, "containerPath")) {
+    if (ctx != CTX_INIT && !strcmp(w->name, "containerPath")) {
       // Refused at once, before any later word is looked at.
       Tcl_SetObjResult(interp, Tcl_NewStringObj("Error: containerPath can only be used with \"rp init.\"\n", -1));
       return TCL_ERROR;
@@ -202,7 +228,7 @@ void StoreInParse(const Options &o) {
   p.showoog = (int8_t)o.showoog, p.maxfi = (int8_t)o.maxfi, p.prune = (int8_t)o.prune;
   p.lookback = (int8_t)o.lookback, p.beam = (int8_t)o.beam, p.debug = (int8_t)o.debug;
   p.printallocs = (int8_t)o.printallocs, p.logallocs = (int8_t)o.logallocs, p.upper = (int8_t)o.upper;
-  p.dots = (int8_t)o.dots, p.time = (int8_t)o.time;
+  p.dots = (int8_t)o.dots, p.time = (int8_t)o.time, p.predictionbeam = (int8_t)o.predictionbeam;
   p.framewindow = (uint16_t)o.framewindow;
   p.gdebug = o.gdebug;
   p.probfactor = o.probfactor;
@@ -490,22 +516,29 @@ bool AskAgain(bool *stream) {
   return true;
 }
 
+// Begins rp parse and rp search: the result, the texts and the parse state
+// cleared, the per-call defaults, then the option words of the call.
+int BeginCall(Tcl_Interp *interp, int ctx, int argc, const char **argv, Options &o, CallWords &cw) {
+  ParserState &st = State();
+  Tcl_ResetResult(interp);
+  st.net->pres.clear();
+  rtn::RTN_ResetParserControls(&st.ipc, st.net);
+  o = st.opt;
+  o.printallocs = o.logallocs = o.printmask = o.dots = o.debug = 0;
+  o.prune = 2;
+  o.gdebug = 10000;
+  return ApplyOptions(interp, ctx, argc, argv, 2, o, cw);
+}
+
 // rp parse ?option value ...? ?string TEXT? ?file PREFIX ?test N?? ?stream N?
 // Parses each input and prints its n best parses, or with "tcl 1" answers
 // them (one per line).
 int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
   if (!Initialised(interp)) return TCL_ERROR;
   ParserState &st = State();
-  Tcl_ResetResult(interp);
-  st.net->pres.clear();
-  rtn::RTN_ResetParserControls(&st.ipc, st.net);
-  Options o = st.opt;
-  // Per-call defaults.
-  o.printallocs = o.logallocs = o.printmask = o.dots = o.debug = 0;
-  o.prune = 2;
-  o.gdebug = 10000;
+  Options o;
   CallWords cw;
-  if (ApplyOptions(interp, CTX_PARSE, argc, argv, 2, o, cw) != TCL_OK) return TCL_ERROR;
+  if (BeginCall(interp, CTX_PARSE, argc, argv, o, cw) != TCL_OK) return TCL_ERROR;
   st.opt = o;
   StoreInParse(o);
   st.ipc.probbeam = 1;
@@ -578,6 +611,8 @@ int ParseCmd(Tcl_Interp *interp, int argc, const char **argv) {
   return TCL_OK;
 }
 
+void ReleaseSearchCache();
+
 // rp uninit
 // Writes back the nets compiled in this session (NAME.rtn, NAME.net) and
 // releases the grammar. A failed write is reported after everything is
@@ -603,6 +638,7 @@ int UninitCmd(Tcl_Interp *interp, int, const char **) {
     }
   }
   ReleaseAll();
+  ReleaseSearchCache();
   if (st.opt.dots) Write(kCover);
   st.opt = Options();
   if (!errors.empty()) {
@@ -678,23 +714,283 @@ int PrintCmd(Tcl_Interp *interp, int argc, const char **argv) {
     return TCL_OK;
   }
   int mask = 0x400;
-  for (int i = 2; i < argc; i++)
+  int memory = -1;  // the report's level: sizes, with addresses, with strings
+  for (int i = 2; i < argc; i++) {
     for (auto &w : kWords)
       if (strcmp(argv[i], w.word) == 0) mask |= w.bit;
+    if (!strcmp(argv[i], "memory")) memory = std::max(memory, 0);
+    if (!strcmp(argv[i], "map")) memory = std::max(memory, 1);
+    if (!strcmp(argv[i], "string")) memory = std::max(memory, 2);
+  }
   if (rtn::RTN_Print(st.net, mask)) {
     st.net->pres += "\rRTN_Print failure in main: " + RTN_TRAILER;
     SetResult(interp, st.net->pres);
     return TCL_ERROR;
   }
+  if (memory >= 0) {
+    FILE *out = stdout;
+    if (mask & 0x20) {
+      out = fopen("rp_printout.txt", "a");
+      if (!out) {
+        st.net->pres += "\rfopen failure for rp_printout.txt in Rp_Print: " + AtLine(RTN_TRAILER);
+        SetResult(interp, st.net->pres);
+        return TCL_ERROR;
+      }
+    }
+    rtn::RTN_PrintMemory(st.net, out, memory);
+    if (out != stdout) fclose(out);
+  }
   Tcl_ResetResult(interp);
   return TCL_OK;
 }
 
-// rp search obfile F ...: frame search is not part of this build.
-int SearchCmd(Tcl_Interp *interp, int, const char **) {
-  if (!Initialised(interp)) return TCL_ERROR;
-  SetResult(interp, "Error: rp search is not available in this build");
-  return TCL_ERROR;
+// ---------------------------------------------------------------------------
+// rp search over scored frames
+
+// Phone labels of a label file and the terminal names they stand for.
+const struct {
+  const char *label, *terminal;
+} kMonoPhones[] = {
+    {"i:", "iy"},      {"I", "ih"},       {"E", "eh"},      {"@", "ae"},       {"I_x", "ix"},     {"u_x", "ux"},
+    {"&", "ax"},       {"u", "uw"},       {"U", "uh"},      {"^", "ah"},       {"\\>", "ao"},     {">", "ao"},
+    {"A", "aa"},       {">r", "or"},      {"\\3r", "er"},   {"3r", "er"},      {"&r", "axr"},     {"ei", "ey"},
+    {"aI", "ay"},      {"\\>i", "oy"},    {">i", "oy"},     {"aU", "aw"},      {"oU", "ow"},      {"ph", "p"},
+    {"th", "t"},       {"kh", "k"},       {"b", "b"},       {"d", "d"},        {"g", "g"},        {"m", "m"},
+    {"n", "n"},        {"N", "ng"},       {"th_(", "dx"},   {"th_\\(", "dx"},  {"d_(", "dx"},     {"d_\\(", "dx"},
+    {"d(", "dx"},      {"d\\(", "dx"},    {"f", "f"},       {"T", "th"},       {"s", "s"},        {"S", "sh"},
+    {"h", "hh"},       {"v", "v"},        {"D", "dh"},      {"z", "z"},        {"Z", "zh"},       {"tS", "ch"},
+    {"dZ", "jh"},      {"l", "l"},        {"\\9r", "r"},    {"9r", "r"},       {"j", "y"},        {"w", "w"},
+    {"m=", "em"},      {"n=", "en"},      {"N=", "eng"},    {"l=", "el"},      {"pc", "pcl"},     {"tc", "tcl"},
+    {"kc", "kcl"},     {"bc", "bcl"},     {"dc", "dcl"},    {"gc", "gcl"},     {"tSc", "chcl"},   {"dZc", "jhcl"},
+    {"ks", "ks"},      {".pau", "pau"},   {".unk", "unk"},
+};
+
+// What searches keep between calls: the tables of the stem last read.
+struct SearchCache {
+  bool valid = false;
+  std::string stem;
+  std::vector<std::string> labels;  // per category the terminal name; "any" after the last
+  bool havePriors = false;
+  std::vector<float> priors;
+  int priorRows = 0, priorCols = 0;
+  void Release() { *this = SearchCache(); }
+};
+SearchCache &Cache() {
+  static SearchCache *c = new SearchCache();
+  return *c;
+}
+void ReleaseSearchCache() { Cache().Release(); }
+
+// Ranked values at or below this are "no evidence": scores that are not
+// positive, not finite or not a number rank last here.
+const double kScoreFloor = -1000.0;
+
+// A field of an object file, which must hold the type named.
+CntrObj *ReadField(std::string &why, const std::string &path, const char *field, const char *type) {
+  GS_Result *r = GS_CreateResult();
+  CntrFile *f = Cntr_ObjFOpen(r, path.c_str(), 0);
+  CntrObj *o = f ? Cntr_ObjFRead(r, f, field) : nullptr;
+  if (f) Cntr_ObjFClose(nullptr, f);
+  if (!o) why = std::string(r->text ? r->text : "") + "\n";
+  GS_DeleteResult(r);
+  if (o && strcmp(Cntr_Name(o->type), type) != 0) {
+    why = "Error: field \"" + std::string(field) + "\" of " + path + " is a " + Cntr_Name(o->type) + ", not an " +
+          type + "\n";
+    Cntr_ObjDestroy(nullptr, o);
+    return nullptr;
+  }
+  return o;
+}
+
+bool FileExists(const std::string &path) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (f) fclose(f);
+  return f != nullptr;
+}
+
+// Builds the cache from STEM.aprior (optional) and STEM.rr.
+bool LoadStem(std::string &why, const std::string &stem) {
+  SearchCache &c = Cache();
+  c.Release();
+  if (FileExists(stem + ".aprior")) {
+    CntrObj *o = ReadField(why, stem + ".aprior", "aprior", "arrayF");
+    if (!o) return false;
+    const ArrayRecord *a = static_cast<const ArrayRecord *>(o->data);
+    c.havePriors = true;
+    c.priorRows = Array_rows(a), c.priorCols = Array_cols(a);
+    c.priors.assign(a->data, a->data + a->count);
+    Cntr_ObjDestroy(nullptr, o);
+  }
+  CntrObj *o = ReadField(why, stem + ".rr", "__rr__", "hmm/description");
+  if (!o) return false;
+  const HmmDescription *d = static_cast<const HmmDescription *>(o->data);
+  for (int32_t i = 0; i < d->numEntries; i++) {
+    const DescriptionEntry &e = d->entries[i];
+    // The label sits between the stored text's first character and its
+    // size - 2; the text itself bounds it.
+    std::string spec = e.modelSpec ? e.modelSpec : "";
+    size_t end = e.modelSpecSize >= 3 ? std::min<size_t>(e.modelSpecSize - 2, spec.size()) : 0;
+    std::string label = end > 1 ? spec.substr(1, end - 1) : std::string();
+    if (label == ".garbage") continue;
+    const char *terminal = nullptr;
+    for (auto &m : kMonoPhones)
+      if (label == m.label) terminal = m.terminal;
+    if (!terminal) {
+      why = "\rError: unknown mono-phone(" + label + ") in rr file.";
+      Cntr_ObjDestroy(nullptr, o);
+      c.Release();
+      return false;
+    }
+    c.labels.push_back(terminal);
+  }
+  c.labels.push_back("any");
+  Cntr_ObjDestroy(nullptr, o);
+  printf("\n");
+  fflush(stdout);
+  c.stem = stem;
+  c.valid = true;
+  return true;
+}
+
+// rp search obfile F ?nnetfilestem STEM? ?option value ...?
+// Ranks every frame's phone categories, hands the best to the parse step as
+// the labels of one position and answers as rp parse does; with
+// printsearchbeam, writes the ranked beam of every frame to F.beam instead.
+int SearchCmd(Tcl_Interp *interp, int argc, const char **argv) {
+  ParserState &st = State();
+  if (!st.initialised) {
+    SetResult(interp, "Error: \"rp init\" must be called before this function can be called.\n");
+    return TCL_ERROR;
+  }
+  Options o;
+  CallWords cw;
+  if (BeginCall(interp, CTX_SEARCH, argc, argv, o, cw) != TCL_OK) return TCL_ERROR;
+  const clock_t started = clock();
+  if (!cw.haveObfile) {
+    SetResult(interp, "\rFormat: rp search obfile filename.ob [probbeam #][etc.]\n");
+    return TCL_ERROR;
+  }
+  if (cw.haveLookback && o.lookback != 0)
+    Write("NOTE: During the rp search routine \"lookback\" is ignored (i.e., required to be 0).\n");
+  o.lookback = 0;
+  st.opt = o;
+  StoreInParse(o);
+  st.net->fDots = (uint8_t)(o.dots != 0);
+  // Every failure below releases the cache with its stem, and what was read.
+  CntrObj *frames = nullptr;
+  auto fail = [&](std::string text) {  // a copy: the reset below clears pres
+    if (frames) Cntr_ObjDestroy(nullptr, frames);
+    Cache().Release();
+    rtn::RTN_ResetParserControls(&st.ipc, st.net);
+    SetResult(interp, text);
+    return TCL_ERROR;
+  };
+  std::string why;
+  frames = ReadField(why, cw.obfile, "wg", "arrayF");
+  if (!frames) return fail(st.net->pres + why);
+  const ArrayRecord *wg = static_cast<const ArrayRecord *>(frames->data);
+  if (wg->ndims != 2) return fail("Error: the frames of " + cw.obfile + " are not a matrix\n");
+  if (cw.haveStem && (!Cache().valid || Cache().stem != cw.stem) && !LoadStem(why, cw.stem))
+    return fail(st.net->pres + why);
+  SearchCache &c = Cache();
+  if (!c.valid) return fail("Error: no label table: give nnetfilestem\n");
+  const int nFrames = wg->dims[0], K = wg->dims[1];
+  const int S = cw.haveProbbeam ? (o.probbeam == 1 ? 1 : o.probbeam + 1) : std::max<int>(1, st.ipc.probbeam);
+  if (K > (int)c.labels.size())
+    return fail("Error: " + std::to_string(K) + " categories in " + cw.obfile + " but " +
+                std::to_string(c.labels.size()) + " labels in " + c.stem + ".rr\n");
+  if (S > K)
+    return fail("Error: probbeam gives " + std::to_string(S) + " labels a frame, more than the " + std::to_string(K) +
+                " categories of " + cw.obfile + "\n");
+  if (S != st.ipc.probbeam && rtn::RTN_ResetProbBeam(st.net, &st.ipc, (int8_t)S)) return fail(st.net->pres);
+  std::vector<double> recip;
+  if (c.havePriors) {
+    if (c.priorRows != 1 || c.priorCols != K - 1) {
+      // The tables stay; what this call read goes.
+      Cntr_ObjDestroy(nullptr, frames);
+      SetResult(interp, "Error in size of gPrior array.");
+      return TCL_ERROR;
+    }
+    double sum = 0;
+    for (float p : c.priors) {
+      if (!(p > 0) || !std::isfinite(p)) return fail("Error: a prior of " + c.stem + ".aprior is not positive\n");
+      recip.push_back(1.0 / p);
+      sum += p;
+    }
+    recip.push_back((K - 2) / sum);
+  }
+  // Per frame the S best categories and their ranked values.
+  std::vector<int> best((size_t)nFrames * S);
+  std::vector<double> ranked((size_t)nFrames * S);
+  std::vector<int> order(K);
+  std::vector<double> value(K);
+  // Categories are ordered by their score (value / prior, or the value),
+  // which orders them as their logarithms do; only the S best are sorted
+  // and only theirs are taken. Scores that are no evidence sort last.
+  for (int f = 0; f < nFrames; f++) {
+    const float *row = wg->rows[f];
+    double total = 0;
+    for (int k = 0; k < K; k++) {
+      double v = c.havePriors ? row[k] * recip[k] : row[k];
+      value[k] = v > 0 && std::isfinite(v) ? v : -1;
+      if (value[k] > 0) total += value[k];
+    }
+    for (int k = 0; k < K; k++) order[k] = k;
+    std::partial_sort(order.begin(), order.begin() + S, order.end(), [&](int a, int b) {
+      return value[a] > value[b] || (value[a] == value[b] && a < b);
+    });
+    const bool useTotal = c.havePriors && total > 0 && std::isfinite(total);
+    for (int s = 0; s < S; s++) {
+      double v = value[order[s]];
+      double lv = v > 0 && (useTotal || !c.havePriors) ? std::log(useTotal ? v / total : v) : kScoreFloor;
+      best[(size_t)f * S + s] = order[s];
+      ranked[(size_t)f * S + s] = std::max(lv, kScoreFloor);
+    }
+  }
+  Cntr_ObjDestroy(nullptr, frames);
+  frames = nullptr;
+  if (cw.printsearchbeam) {
+    std::string path = cw.obfile + ".beam";
+    FILE *out = fopen(path.c_str(), "w");
+    if (!out) return fail("Error: cannot create " + path + "\n");
+    for (int f = 0; f < nFrames; f++) {
+      fprintf(out, "%d.\t", f);
+      for (int s = 0; s < S; s++)
+        fprintf(out, "% 10.5f %-6s ", ranked[(size_t)f * S + s], c.labels[best[(size_t)f * S + s]].c_str());
+      fprintf(out, "\n");
+    }
+    bool bad = ferror(out) != 0;
+    if (fclose(out) != 0 || bad) return fail("Error: cannot write " + path + "\n");
+    rtn::RTN_ResetParserControls(&st.ipc, st.net);
+    Tcl_ResetResult(interp);
+    return TCL_OK;
+  }
+  std::vector<const char *> all(c.labels.size());
+  for (size_t i = 0; i < c.labels.size(); i++) all[i] = c.labels[i].c_str();
+  int32_t index = 0, count = S;
+  if (rtn::RTN_GetPossibilities(st.net, &index, &count, all.data(), nullptr, &st.ipc)) return fail(st.net->pres);
+  std::vector<const char *> slot(S);
+  for (int f = 0; f < nFrames;) {
+    if (st.ipc.fFinished) st.ipc.fFinished = 0;
+    for (int s = 0; s < S; s++) slot[s] = c.labels[best[(size_t)f * S + s]].c_str();
+    index = f + 1;
+    count = S;
+    if (rtn::RTN_GetPossibilities(st.net, &index, &count, slot.data(), nullptr, &st.ipc)) return fail(st.net->pres);
+    f = index;
+  }
+  if (o.dots) Write("\n\n");
+  if (rtn::RTN_PrintFinished(st.net, &st.ipc, o.tcl))
+    return fail(st.net->pres + "RTN_PrintFinished error: " + RTN_TRAILER);
+  if (o.tcl) SetResult(interp, st.net->pres);
+  else Tcl_ResetResult(interp);
+  if (o.time) {
+    char line[128];
+    snprintf(line, sizeof line, "\r\nParse Time:\t\t%2.19f seconds\n",
+             (double)(clock() - started) * 1000.0 / CLOCKS_PER_SEC * 0.001);
+    Write(line);
+  }
+  rtn::RTN_ResetParserControls(&st.ipc, st.net);
+  return TCL_OK;
 }
 
 typedef int (*SubCmd)(Tcl_Interp *, int, const char **);

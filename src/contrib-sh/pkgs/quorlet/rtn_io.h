@@ -22,6 +22,7 @@
 #ifndef QUORLET_RTN_IO_H
 #define QUORLET_RTN_IO_H
 
+#include <cstdio>
 #include <string>
 
 #include "container.h"
@@ -101,6 +102,9 @@ int RTN_FreeLocalRTN(ParserControl *owner, ParserControl *net);
 // Prints the sections of pc that the mask selects to standard output, or
 // with PRINT_TOFILE to "fromtable.txt" (replaced).
 int RTN_Print(ParserControl *pc, int mask);
+// The memory report of a record: level 0 sizes, 1 with addresses ("map"),
+// 2 with every string ("string").
+void RTN_PrintMemory(const ParserControl *pc, FILE *out, int level);
 // Sort order of the foi/term listing: foi descending, then term ascending.
 struct FoiTermEntry {
   int foi;

@@ -1493,7 +1493,6 @@ int RTN_GetPossibilities(ParserControl *pc, int32_t *inputIndex, int32_t *labelC
       matched++;
       accepted = ci;
       acceptedPpn = n;
-      if (ipc->probbeam > 1) break;
       const int cand = (int)cell.item.size() - 1;
       const int e = *inputIndex < 2 ? 0 : ic - (pn.position == 0 ? -1 : (int)pn.position);
       if (e == 0 && cur < 0) {
@@ -1561,7 +1560,10 @@ int RTN_GetPossibilities(ParserControl *pc, int32_t *inputIndex, int32_t *labelC
         if (JoinNode(pc, ipc, (int32_t)pt->value, cur, jp, l, startPosition)) return 1;
       }
     }
-    if (matched >= std::max<int>(1, ipc->predictionbeam)) break;
+    // Several label slots gather the paths of every matched label into the
+    // one node, unless predictionbeam bounds how many labels match.
+    const int limit = ipc->predictionbeam > 0 ? ipc->predictionbeam : ipc->probbeam > 1 ? nLabels : 1;
+    if (matched >= limit) break;
   }
   if (cur < 0) return SkipPosition(ipc);
   ipc->inputCount++;

@@ -69,9 +69,13 @@ struct Out {
   std::string b;
   bool counting = false;  // only count the bytes (a length query)
   size_t n = 0;
-  size_t size() const { return counting ? n : b.size(); }
+  // Where to write, when the caller's buffer has room for every byte (its
+  // length was asked first): a large net is then written once, not grown.
+  unsigned char *to = nullptr;
+  size_t size() const { return counting || to ? n : b.size(); }
   void u8(uint8_t v) {
     if (counting) n++;
+    else if (to) to[n++] = v;
     else b.push_back((char)v);
   }
   void u16(uint16_t v) {
@@ -83,7 +87,8 @@ struct Out {
     for (int i = 0; i < 4; i++) u8((u >> (8 * i)) & 0xff);
   }
   void bytes(const void *p, size_t k) {
-    if (counting) n += k;
+    if (to && k) memcpy(to + n, p, k);
+    if (counting || to) n += k;
     else b.append((const char *)p, k);
   }
   void str(const std::string &s) {
@@ -138,7 +143,8 @@ struct In {
     return s;
   }
   void bytes(void *dst, size_t n) {
-    if (!need(n)) return;
+    // An empty table has no storage to copy into.
+    if (n == 0 || !need(n)) return;
     memcpy(dst, p, n);
     p += n;
   }
@@ -348,6 +354,8 @@ GDPC_HashTable *UnpackHash(In &in) {
   t->entry.resize(n);
   for (int i = 0; i < n && in.ok(); i++) t->entry[i].next = in.i32(), t->entry[i].value = in.i32(), t->entry[i].key = in.i32();
   int32_t k = in.count(1, "key characters");
+  // Every compiled net keys at least its own name: no keys is damage.
+  if (in.ok() && k == 0) in.fail("string table without keys");
   t->key.resize(k);
   in.bytes(t->key.data(), (size_t)k);
   int32_t b = in.count(4, "buckets");
@@ -831,8 +839,8 @@ struct TableType {
   }
   static int pack(GS_Result *, const void *rec, unsigned char *buffer) {
     Out o;
+    o.to = buffer;
     P(o, *static_cast<const T *>(rec));
-    memcpy(buffer, o.b.data(), o.b.size());
     return 0;
   }
   static void *unpack(GS_Result *r, const unsigned char *buffer, size_t len) {
@@ -883,8 +891,8 @@ int NetLength(GS_Result *, const void *rec, size_t *len) {
 }
 int NetPack(GS_Result *, const void *rec, unsigned char *buffer) {
   Out o;
+  o.to = buffer;
   PackNet(o, static_cast<const ParserControl *>(rec));
-  memcpy(buffer, o.b.data(), o.b.size());
   return 0;
 }
 void *NetUnpack(GS_Result *r, const unsigned char *buffer, size_t len) {
@@ -1478,8 +1486,9 @@ int LinkNets(ParserControl *n, ParserControl *pc, std::vector<PackedObject *> &o
         return 1;
       }
       int pos = 0;
+      // The file's own check covered the copy when the file was opened.
       CntrObj *o = WithResult(pc, [&](GS_Result *r) {
-        return Cntr_ObjUnpack(r, nullptr, em.packed->buffer, &pos, em.packed->length);
+        return Cntr_ObjUnpackVerified(r, nullptr, em.packed->buffer, &pos, em.packed->length, 0);
       });
       if (!o || !o->type || strcmp(Cntr_Name(o->type), "rtn/RTNet") != 0) {
         if (o) Cntr_ObjDestroy(nullptr, o);
@@ -1767,10 +1776,13 @@ ParserControl *RTN_Read(ParserControl *pc, const char *name, int *fReadStatus) {
       pc->pres += "Cntr_ObjLength failure in RTN_Read: " + LineFile(__LINE__);
       return failure();
     }
-    po->buffer = (char *)DB_MALLOC((size_t)std::max(length, 1));
     po->length = length;
+    // No net references the top-level net (a net may not reach itself), so
+    // its copy is only ever measured: its bytes, as large as the whole tree
+    // with the copies of every net below, are not made.
     int pos = 0;
-    if (WithResult(pc, [&](GS_Result *rr) { return Cntr_ObjPack(rr, obj, po->buffer, &pos); })) {
+    if (!IsTopLevel(n)) po->buffer = (char *)DB_MALLOC((size_t)std::max(length, 1));
+    if (po->buffer && WithResult(pc, [&](GS_Result *rr) { return Cntr_ObjPack(rr, obj, po->buffer, &pos); })) {
       FreePacked(*po);
       delete po;
       pc->pres += "Cntr_ObjPack failure in GDPC_AddNTArc: " + LineFile(__LINE__);

@@ -68,11 +68,29 @@ TEST(ObjectFile, fields_are_written_replaced_read_and_removed) {
     EXPECT_EQ(Cntr_ObjFRead(r, f, "nothere"), nullptr);
     Cntr_ObjFClose(r, f);
 
+    // Opened for writing, a file reads like one opened for reading, and its
+    // other fields survive a change of one.
     f = Cntr_ObjFOpen(r, path.c_str(), 1);
+    o = Cntr_ObjFRead(r, f, "one");
+    ASSERT_NE(o, nullptr) << r->text;
+    EXPECT_EQ(static_cast<WaveRecord *>(o->data)->len, 20);
+    Cntr_ObjDestroy(r, o);
     EXPECT_EQ(Cntr_ObjFDestroy(r, f, "one"), 0);
     GS_ResetResult(r);
     Cntr_ObjFFields(r, f);
     EXPECT_STREQ(r->text, "two");
+    ASSERT_EQ(Cntr_ObjFWrite(r, f, "three", b), 0) << r->text;
+    for (const char *field : {"two", "three"}) {
+        o = Cntr_ObjFRead(r, f, field);
+        ASSERT_NE(o, nullptr) << field << r->text;
+        EXPECT_EQ(static_cast<WaveRecord *>(o->data)->samples[9], 27) << field;
+        Cntr_ObjDestroy(r, o);
+    }
+    Cntr_ObjFClose(r, f);
+    f = Cntr_ObjFOpen(r, path.c_str(), 0);
+    GS_ResetResult(r);
+    Cntr_ObjFFields(r, f);
+    EXPECT_STREQ(r->text, "two three");
     Cntr_ObjFClose(r, f);
     Cntr_ObjDestroy(r, a);
     Cntr_ObjDestroy(r, b);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "records.h"
+#include "yastro.h"
 
 namespace {
 
@@ -96,3 +97,47 @@ TEST(Container, arrays_of_doubles_keep_their_precision) {
 }
 
 }  // namespace
+
+// A description's entries come back whole; its payload cut anywhere, or
+// with a count larger than its bytes, is refused without reading past it.
+TEST(Container, descriptions_round_trip_and_refuse_short_payloads) {
+    const CntrType *t = Cntr_TypeFind("hmm/description");
+    ASSERT_NE(t, nullptr);
+    HmmDescription *d = HmmDescription_New(3);
+    const char *specs[] = {"{i:}", "{.garbage}", "{}"};
+    for (int i = 0; i < 3; i++) {
+        d->entries[i].modelSpec = static_cast<char *>(DB_MALLOC(strlen(specs[i]) + 1));
+        strcpy(d->entries[i].modelSpec, specs[i]);
+        d->entries[i].modelSpecSize = static_cast<uint16_t>(strlen(specs[i]) + 1);
+        d->entries[i].hmmIndex = 10 + i;
+    }
+    d->entries[1].leftContext = 4;
+    GS_Result *r = GS_CreateResult();
+    size_t len = 0;
+    ASSERT_EQ(t->length(r, d, &len), 0);
+    std::vector<unsigned char> buf(len);
+    ASSERT_EQ(t->pack(r, d, buf.data()), 0);
+    HmmDescription *back = static_cast<HmmDescription *>(t->unpack(r, buf.data(), len));
+    ASSERT_NE(back, nullptr) << r->text;
+    ASSERT_EQ(back->numEntries, 3);
+    for (int i = 0; i < 3; i++) {
+        EXPECT_STREQ(back->entries[i].modelSpec, specs[i]);
+        EXPECT_STREQ(back->entries[i].name, "");  // a missing name packs as empty
+        EXPECT_EQ(back->entries[i].modelSpecSize, strlen(specs[i]) + 1);
+        EXPECT_EQ(back->entries[i].hmmIndex, 10 + i);
+    }
+    EXPECT_EQ(back->entries[1].leftContext, 4);
+    EXPECT_EQ(back->entries[0].rightContext, -1);
+    HmmDescription *copy = static_cast<HmmDescription *>(t->clone(back));
+    t->free(back);
+    EXPECT_STREQ(copy->entries[0].modelSpec, "{i:}");
+    t->free(copy);
+    for (size_t cut = 0; cut < len; cut++) {
+        std::vector<unsigned char> part(buf.begin(), buf.begin() + cut);
+        EXPECT_EQ(t->unpack(r, part.data(), cut), nullptr) << cut;
+    }
+    buf[0] = 0x7f;  // far more entries than bytes
+    EXPECT_EQ(t->unpack(r, buf.data(), len), nullptr);
+    t->free(d);
+    GS_DeleteResult(r);
+}

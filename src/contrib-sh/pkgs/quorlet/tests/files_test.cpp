@@ -203,6 +203,12 @@ TEST_F(Files, StoredIndicesAreCheckedOnUnpacking) {
       {"net table without nets", [](ParserControl *pc) { pc->NetTable->count = 0; }, "string tables"},
       {"term naming a missing rule", [](ParserControl *pc) { pc->Rewrite->rhb[0].rhs[0].term[0].rhbi = 4; },
        "referencing rule 4 out of range"},
+      {"string table without keys",
+       [](ParserControl *pc) {
+         *pc->pht = GDPC_HashTable();
+         GDPC_InitHashTable(*pc->pht, 0);
+       },
+       "string table without keys"},
       {"chain of a string table looping", [](ParserControl *pc) { pc->pht->entry[0].next = 0; }, "string table"},
       {"context entry past its levels", [](ParserControl *pc) { (*pc->pcontext)[0].firstLevel = 9; },
        "context tables"},
@@ -358,6 +364,26 @@ TEST_F(Files, DamagedFilesAskForACompileAndChangeNothing) {
   // A damaged file is replaced by the next write.
   ASSERT_EQ(RTN_Write(pc, 0), 0) << pc->pres;
   EXPECT_EQ(ReadFile("t.rtn"), good);
+  Release(pc);
+}
+
+// A file whose bytes and checksum are sound but whose string table holds
+// no keys is damage like any other: no net, and a compile is asked for.
+TEST_F(Files, FileWithAnEmptyKeyTableAsksForACompile) {
+  ParserControl *pc = MakeNet("t", {"hello", "anna"});
+  ASSERT_EQ(RTN_Containerize(pc), 0);
+  GDPC_HashTable keys = *pc->pht;
+  *pc->pht = GDPC_HashTable();
+  GDPC_InitHashTable(*pc->pht, 0);
+  ASSERT_EQ(RTN_Write(pc, 0), 0) << pc->pres;
+  *pc->pht = keys;
+  ParserControl in;
+  Prepare(&in);
+  int status = RS_RTN;
+  EXPECT_EQ(RTN_Read(&in, "t", &status), nullptr);
+  EXPECT_EQ(status, RS_GRA);
+  EXPECT_TRUE(IsPreparedMark(in.pht));
+  EXPECT_EQ(in.TerminalTable, nullptr);
   Release(pc);
 }
 

@@ -162,8 +162,7 @@ TEST(LocalHash, KeysDifferingOnlyInLengthOrTailAreDistinct) {
 std::string FixtureDir() {
   const char *src = getenv("TOVIK_SOURCE");
   if (src) return std::string(src) + "/src/contrib-sh/pkgs/quorlet/tests/fixtures";
-  std::string here = __FILE__;
-  return here.substr(0, here.rfind('/')) + "/fixtures";
+  return QUORLET_FIXTURES;
 }
 
 struct Net {

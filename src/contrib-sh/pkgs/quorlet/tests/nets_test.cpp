@@ -955,10 +955,7 @@ TEST(NonTerms, ContextsOfANetReadWithoutThem) {
 // The grammars of the package's fixtures compile, and every arc leads on.
 
 TEST(Fixtures, CompileWithoutDanglingArcs) {
-  // Not __FILE__: a compiler cache may make it relative to the build folder.
-  const char *src = getenv("TOVIK_SOURCE");
-  ASSERT_TRUE(src) << "TOVIK_SOURCE is not set";
-  std::string fixtures = std::string(src) + "/src/contrib-sh/pkgs/quorlet/tests/fixtures/";
+  std::string fixtures = std::string(QUORLET_FIXTURES) + "/";
   struct {
     const char *dir, *top;
   } cases[] = {{"greet", "greet"}, {"flights", "flights"}, {"repair", "order"},

@@ -514,8 +514,7 @@ using Files = std::vector<std::pair<std::string, std::string>>;
 std::string FixtureDir() {
   const char *src = getenv("TOVIK_SOURCE");
   if (src) return std::string(src) + "/src/contrib-sh/pkgs/quorlet/tests/fixtures";
-  std::string here = __FILE__;  // the build's absolute path of this file
-  return here.substr(0, here.rfind('/')) + "/fixtures";
+  return QUORLET_FIXTURES;
 }
 
 // A fixture's grammar files copied into a folder of their own, made current,
