@@ -25,13 +25,21 @@ set x [mx random 1000 10000]
 set y [mx random 1000 10000]
 set z [mx zeros 1000 10000]
 
-set prod [best {mx prod $a $b $c} [expr {$runs * 4}]]
-set add [best {mx add $x $y $z} $runs]
-set sqrt [best {mx sqrt $x $z} $runs]
-
 set python /usr/bin/python3
 if {![file executable $python]} { set python python3 }
-lassign [exec $python $numpyScript $runs] nprod nadd nsqrt
+
+# The two sides take turns, and each keeps its best time over all rounds:
+# on a shared machine a busy spell then falls on both alike.
+lassign {1e9 1e9 1e9 1e9 1e9 1e9} prod add sqrt nprod nadd nsqrt
+for {set round 0} {$round < 3} {incr round} {
+    set prod [expr {min($prod, [best {mx prod $a $b $c} [expr {$runs * 4}]])}]
+    set add [expr {min($add, [best {mx add $x $y $z} $runs])}]
+    set sqrt [expr {min($sqrt, [best {mx sqrt $x $z} $runs])}]
+    lassign [exec $python $numpyScript $runs] p q r
+    set nprod [expr {min($nprod, $p)}]
+    set nadd [expr {min($nadd, $q)}]
+    set nsqrt [expr {min($nsqrt, $r)}]
+}
 
 set gflop [expr {2.0 * 512 * 512 * 512 / 1e9}]
 puts [format "mx prod 512x512 : %8.5f s  %6.1f GFLOP/s   numpy %8.5f s  %6.1f GFLOP/s" \
