@@ -1,11 +1,9 @@
 # Prints the time ratio of `urvane segment` + `periodicity` to SPTK's pitch
-# (RAPT) over the same half minute of 8 kHz speech, and the real-time factor of
-# a 256-tap NLMS canceller.
+# (RAPT) over the same half minute of 8 kHz speech.
 package require Wave
 package require Mx
 package require Feature
 package require Urvane
-load [file join $env(TOVIK_BUILD) lib tcl echo libecho.so] Echo
 
 set sptk /usr/libexec/sptk/bin
 set dir [file join [pwd] signal_bench.tmp]
@@ -29,9 +27,4 @@ set ours [expr {([clock microseconds] - $t0) / 1e6}]
 puts [format "periodicity: %.1f s of speech, ours %.3f s, SPTK pitch %.3f s, ratio %.2f" $seconds $ours $peer \
           [expr {$ours / $peer}]]
 
-set e [echo initialize 256 -delay 0]
-set t0 [clock microseconds]
-echo cancel $e -data $w -echo $w -lms
-set nlms [expr {([clock microseconds] - $t0) / 1e6}]
-puts [format "NLMS 256 taps: %.3f s for %.1f s of audio, real-time factor %.4f" $nlms $seconds [expr {$nlms / $seconds}]]
 file delete -force $dir

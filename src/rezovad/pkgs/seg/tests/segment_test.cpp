@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <tcl.h>
 
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -85,16 +86,25 @@ TEST_F(SegSegment, FrameSizeSetsTheShortestSplittingPause) {
     EXPECT_EQ(l->msPerFrame, 20.0f);
 }
 
-// A made recording: labels from the segmenter of a two-level energy track,
-// then segments from the labels. The segmenter streams: it first hears a
-// stretch of both levels, as it would the recordings before this one.
+// A made recording: weak noise with tone bursts at known frames (10 ms at
+// 8 kHz), its log energy per frame, labels from the segmenter, then segments
+// from the labels. The segmenter streams: it first hears a stretch of both
+// levels, as it would the recordings before this one.
 TEST_F(SegSegment, LabelsOfAMadeRecording) {
     unsigned seed = 7;
     auto noise = [&] { seed = seed * 1103515245u + 12345u; return ((seed >> 16) % 1000) / 1000.0 - 0.5; };
     auto track = [&](std::vector<std::pair<int, int>> runs) {
         std::string rows;
+        long n = 0;
         for (auto &r : runs)
-            for (int i = 0; i < r.first; i++) rows += " {" + std::to_string((r.second ? 11.0 : 3.0) + noise()) + "}";
+            for (int f = 0; f < r.first; f++) {
+                double e = 0;
+                for (int k = 0; k < 80; k++, n++) {
+                    double x = 60 * noise() + (r.second ? 3000 * std::sin(2 * M_PI * 440 * n / 8000.0) : 0);
+                    e += x * x;
+                }
+                rows += " {" + std::to_string(std::log(e / 80)) + "}";
+            }
         return "{{" + rows + "}}";
     };
     std::string script = "set s [seg initialize -framesz 10 -winsz 300]\n"
