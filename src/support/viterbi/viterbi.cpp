@@ -11,11 +11,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "container.h"
 #include "yastro.h"
 
 namespace {
 
 const double kNone = -std::numeric_limits<double>::infinity();
+
+// Longest stay a state tells apart; longer stays share its last slot.
+const int kMaxStays = 128;
 
 struct Arc {
     int to;
@@ -95,6 +99,29 @@ struct ViterbiSearch {
     double bestFinal = kNone;
 
     size_t lastLive = 0;
+
+    // The best way out of each state this frame, over all its stays.
+    std::vector<double> leaveScore;
+    std::vector<int> leaveTrace, leaving;
+
+    // Number of token slots of a state: slot d-1 holds the paths that have
+    // stayed d frames, the last slot every longer stay. Paths whose futures
+    // can differ must not share a slot: under minmax that is every stay
+    // short of the maximum (or of the minimum when no maximum is set);
+    // under gamma every stay up to well past the mean; the exponential
+    // model is memoryless, so one slot is exact.
+    int stays(const ViterbiRecord *rec, const Node &n) const {
+        if (!n.emitting || !n.selfLoop || (n.minDur < 0 && n.maxDur < 0)) return 1;
+        double d = 1;
+        if (rec->durationModel == VITERBI_MINMAX) {
+            d = std::max(n.minDur, n.maxDur);
+        } else if (rec->durationModel == VITERBI_GAMMA) {
+            double m = std::max(1.0, (n.minDur + n.maxDur) / 2.0);
+            double sd = std::max(0.5, (n.maxDur - n.minDur) / 4.0);
+            d = std::max((double)n.maxDur, m + 4 * sd) + 1;
+        }
+        return (int)std::max(1.0, std::min(std::ceil(d), (double)kMaxStays));
+    }
 
     // Drops the traces that no active token leads back to, so that a long
     // utterance keeps only the paths still alive.
@@ -235,10 +262,7 @@ int Viterbi_init(GravlinNet *net, ViterbiRecord *rec, int blockSize, float beamT
     }
     s->slotBase.assign(net->numStates + 1, 0);
     for (int i = 0; i < net->numStates; i++) {
-        const Node &n = s->nodes[i];
-        int k = 1;
-        if (durationModel == VITERBI_MINMAX && n.emitting && n.selfLoop && n.minDur > 1)
-            k = (int)std::min(n.minDur, 64.0f);
+        int k = s->stays(rec, s->nodes[i]);
         s->slotBase[i + 1] = s->slotBase[i] + k;
         for (int j = 0; j < k; j++) s->slotState.push_back(i);
     }
@@ -246,6 +270,8 @@ int Viterbi_init(GravlinNet *net, ViterbiRecord *rec, int blockSize, float beamT
     s->cur.resize(slots);
     s->next.resize(slots);
     s->inNext.assign(slots, 0);
+    s->leaveScore.assign(net->numStates, kNone);
+    s->leaveTrace.assign(net->numStates, -1);
     rec->search = s;
     return 0;
 }
@@ -331,6 +357,7 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
             for (const Arc &a : s->nodes[s->enter].arcs)
                 offer(s->slotBase[a.to], Token{linkCost(s->enter, a.to, a.boundary), 0.0, 1, -1, a.boundary, true});
         } else {
+            s->leaving.clear();
             for (int slot : s->active) {
                 const Token &t = s->cur[slot];
                 int st = s->slotState[slot];
@@ -340,10 +367,19 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
                     offer(std::min(slot + 1, last), Token{t.score + s->stayCost(rec, n, t.dur) + linkCost(st, st, 0), 0.0,
                                                           t.dur + 1, t.trace, 0, false});
                 }
+                if (n.arcs.empty()) continue;
                 double leave = t.score + s->leaveCost(rec, n, t.dur);
-                for (const Arc &a : n.arcs)
-                    offer(s->slotBase[a.to],
-                          Token{leave + linkCost(st, a.to, a.boundary), t.score, 1, t.trace, a.boundary, true});
+                if (s->leaveScore[st] == kNone) s->leaving.push_back(st);
+                if (leave > s->leaveScore[st]) s->leaveScore[st] = leave, s->leaveTrace[st] = t.trace;
+            }
+            // Each state is left once, by its best stay: the arcs do not
+            // care how long it lasted.
+            for (int st : s->leaving) {
+                double leave = s->leaveScore[st];
+                int trace = s->leaveTrace[st];
+                s->leaveScore[st] = kNone;
+                for (const Arc &a : s->nodes[st].arcs)
+                    offer(s->slotBase[a.to], Token{leave + linkCost(st, a.to, a.boundary), leave, 1, trace, a.boundary, true});
             }
         }
         double best = kNone;
@@ -462,5 +498,304 @@ int answer(ViterbiRecord *rec, GravlinNet *net, bool soFar) {
 
 int Viterbi_answer(ViterbiRecord *rec, GravlinNet *net) { return answer(rec, net, false); }
 int Viterbi_answerSoFar(ViterbiRecord *rec, GravlinNet *net) { return answer(rec, net, true); }
+
+} // extern "C"
+
+// ------------------------------------------------------------ copies and bytes
+
+namespace {
+
+HalbrinList *copyList(HalbrinList *l) { return l ? cloneHalbrin(l) : nullptr; }
+
+// Counts the bytes, or writes them when p is set (little-endian).
+struct Writer {
+    unsigned char *p = nullptr;
+    size_t n = 0;
+    void i32(int32_t v) {
+        if (p) Cntr_PutI32(&p, v);
+        n += 4;
+    }
+    void f32(float v) {
+        if (p) Cntr_PutF32(&p, v);
+        n += 4;
+    }
+    void f64(double v) {
+        if (p) Cntr_PutF64(&p, v);
+        n += 8;
+    }
+    void text(const std::string &s) {
+        i32((int32_t)s.size());
+        if (p) Cntr_PutBytes(&p, s.data(), s.size());
+        n += s.size();
+    }
+};
+
+struct Reader {
+    GS_Result *r;
+    const unsigned char *p, *end;
+    bool ok = true;
+    int32_t i32() {
+        int32_t v = 0;
+        if (ok && Cntr_GetI32(r, &p, end, &v)) ok = false;
+        return v;
+    }
+    float f32() {
+        float v = 0;
+        if (ok && Cntr_GetF32(r, &p, end, &v)) ok = false;
+        return v;
+    }
+    double f64() {
+        double v = 0;
+        if (ok && Cntr_GetF64(r, &p, end, &v)) ok = false;
+        return v;
+    }
+    int32_t count(size_t itemBytes) {
+        int32_t n = i32();
+        if (ok && (n < 0 || (size_t)n > (size_t)(end - p) / itemBytes)) bad("a count runs past the end");
+        return ok ? n : 0;
+    }
+    // An index in [lo, hi).
+    int32_t index(int32_t lo, int32_t hi) {
+        int32_t v = i32();
+        if (ok && (v < lo || v >= hi)) bad("an index is out of range");
+        return ok ? v : lo;
+    }
+    std::string text() {
+        int32_t n = count(1);
+        std::string s;
+        if (ok) s.assign((const char *)p, (size_t)n), p += n;
+        return s;
+    }
+    void bad(const char *why) {
+        if (ok) GS_AppendResult(r, "packed search: ", why, (char *)nullptr);
+        ok = false;
+    }
+};
+
+void writeList(Writer &w, const HalbrinList *l) {
+    w.i32(l ? l->count : -1);
+    if (!l) return;
+    w.f32(l->score);
+    for (int i = 0; i < l->count; i++) {
+        const Segment &g = l->segments[i];
+        w.text(g.label ? g.label : "");
+        w.i32(g.begin);
+        w.i32(g.end);
+        w.f32(g.score);
+    }
+}
+
+HalbrinList *readList(Reader &in, float msPerFrame) {
+    int32_t n = in.i32();
+    if (!in.ok || n == -1) return nullptr;
+    if (n < 0 || (size_t)n > (size_t)(in.end - in.p) / 16) {
+        in.bad("a segment count runs past the end");
+        return nullptr;
+    }
+    HalbrinList *l = newHalbrin(msPerFrame);
+    l->score = in.f32();
+    for (int i = 0; in.ok && i < n; i++) {
+        std::string label = in.text();
+        int32_t b = in.i32(), e = in.i32();
+        float sc = in.f32();
+        if (in.ok) append(l, label, b, e, sc);
+    }
+    return l;
+}
+
+void writeRecord(Writer &w, const ViterbiRecord *rec) {
+    const ViterbiSearch *s = rec->search;
+    w.f32(rec->msPerFrame);
+    w.i32(rec->endFrame);
+    w.f32(rec->score);
+    w.i32(rec->blockSize);
+    for (float v : {rec->beamThreshold, rec->beamThresholdAdjust, rec->maxBeamThreshold}) w.f32(v);
+    w.i32(rec->targetBeamSize);
+    w.i32(rec->targetBeamVariance);
+    w.f32(rec->beamRatio);
+    w.i32(rec->durationModel);
+    w.i32(rec->allowWordCutoff);
+    for (float v : {rec->durationShortPenalty, rec->durationLongPenalty, rec->wordBoundaryPenalty,
+                    rec->observationProbFloor, rec->transProbFactor, rec->beam})
+        w.f32(v);
+    w.i32(rec->framesSearched);
+    writeList(w, rec->words);
+    writeList(w, rec->phonemes);
+    writeList(w, rec->states);
+    w.i32(s ? s->numStates : -1);
+    if (!s) return;
+    w.i32(s->enter);
+    w.i32(s->exit);
+    for (const Node &n : s->nodes) {
+        w.i32(n.emitting);
+        w.i32(n.category);
+        w.f32(n.minDur);
+        w.f32(n.maxDur);
+        w.i32(n.selfLoop);
+        w.i32(n.exitBoundary);
+        w.i32(n.phoneUnit);
+        w.text(n.name);
+        w.text(n.word);
+        w.text(n.phoneme);
+        w.i32((int32_t)n.arcs.size());
+        for (const Arc &a : n.arcs) {
+            w.i32(a.to);
+            w.i32(a.boundary);
+        }
+    }
+    w.i32(s->frame);
+    w.i32((int32_t)s->traces.size());
+    for (const Trace &t : s->traces) {
+        w.i32(t.state);
+        w.i32(t.start);
+        w.i32(t.prev);
+        w.i32(t.boundary);
+        w.f64(t.startScore);
+    }
+    w.i32((int32_t)s->active.size());
+    for (int slot : s->active) {
+        const Token &t = s->cur[slot];
+        w.i32(slot);
+        w.f64(t.score);
+        w.i32(t.dur);
+        w.i32(t.trace);
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int Viterbi_clone(ViterbiRecord *dst, const ViterbiRecord *src) {
+    *dst = *src;
+    dst->words = copyList(src->words);
+    dst->phonemes = copyList(src->phonemes);
+    dst->states = copyList(src->states);
+    dst->search = src->search ? new ViterbiSearch(*src->search) : nullptr;
+    return 0;
+}
+
+size_t Viterbi_packedLength(const ViterbiRecord *rec) {
+    Writer w;
+    writeRecord(w, rec);
+    return w.n;
+}
+
+void Viterbi_pack(const ViterbiRecord *rec, unsigned char *buffer) {
+    Writer w;
+    w.p = buffer;
+    writeRecord(w, rec);
+}
+
+int Viterbi_unpack(GS_Result *r, ViterbiRecord *rec, const unsigned char *buffer, size_t length) {
+    memset(rec, 0, sizeof *rec);
+    Reader in{r, buffer, buffer + length};
+    rec->msPerFrame = in.f32();
+    rec->endFrame = in.i32();
+    rec->score = in.f32();
+    rec->blockSize = in.i32();
+    rec->beamThreshold = in.f32();
+    rec->beamThresholdAdjust = in.f32();
+    rec->maxBeamThreshold = in.f32();
+    rec->targetBeamSize = in.i32();
+    rec->targetBeamVariance = in.i32();
+    rec->beamRatio = in.f32();
+    rec->durationModel = in.index(0, 3);
+    rec->allowWordCutoff = in.i32();
+    rec->durationShortPenalty = in.f32();
+    rec->durationLongPenalty = in.f32();
+    rec->wordBoundaryPenalty = in.f32();
+    rec->observationProbFloor = in.f32();
+    rec->transProbFactor = in.f32();
+    rec->beam = in.f32();
+    rec->framesSearched = in.i32();
+    rec->words = readList(in, rec->msPerFrame);
+    rec->phonemes = readList(in, rec->msPerFrame);
+    rec->states = readList(in, rec->msPerFrame);
+    if (in.ok && !(rec->observationProbFloor > 0)) in.bad("the probability floor is not positive");
+    int32_t N = in.i32();
+    if (in.ok && N >= 0) {
+        if ((size_t)N > (size_t)(in.end - in.p) / 40) in.bad("the state count runs past the end");
+        ViterbiSearch *s = new ViterbiSearch;
+        rec->search = s;
+        s->numStates = in.ok ? N : 0;
+        s->enter = in.index(0, std::max(N, 1));
+        s->exit = in.index(0, std::max(N, 1));
+        s->nodes.resize(s->numStates);
+        for (Node &n : s->nodes) {
+            if (!in.ok) break;
+            n.emitting = in.i32() != 0;
+            n.category = in.i32();
+            n.minDur = in.f32();
+            n.maxDur = in.f32();
+            n.selfLoop = in.i32() != 0;
+            n.exitBoundary = in.i32();
+            n.phoneUnit = in.i32() != 0;
+            n.name = in.text();
+            n.word = in.text();
+            n.phoneme = in.text();
+            if (in.ok && n.emitting && n.category < 0) in.bad("a unit has no category");
+            int32_t arcs = in.count(8);
+            for (int k = 0; in.ok && k < arcs; k++) {
+                int32_t to = in.index(0, N);
+                int32_t b = in.i32();
+                n.arcs.push_back(Arc{to, b});
+            }
+        }
+        for (const Node &n : s->nodes)
+            for (const Arc &a : n.arcs)
+                if (in.ok && !s->nodes[a.to].emitting) in.bad("an arc leads to a state that is no unit");
+        if (in.ok) {
+            // The slots follow from the nodes and the model, as in init.
+            s->slotBase.assign(N + 1, 0);
+            for (int i = 0; i < N; i++) {
+                int k = s->stays(rec, s->nodes[i]);
+                s->slotBase[i + 1] = s->slotBase[i] + k;
+                for (int j = 0; j < k; j++) s->slotState.push_back(i);
+            }
+            int slots = s->slotBase[N];
+            s->cur.resize(slots);
+            s->next.resize(slots);
+            s->inNext.assign(slots, 0);
+            s->leaveScore.assign(N, kNone);
+            s->leaveTrace.assign(N, -1);
+        }
+        s->frame = in.i32();
+        int32_t traces = in.count(24);
+        for (int k = 0; in.ok && k < traces; k++) {
+            Trace t;
+            t.state = in.index(0, N);
+            t.start = in.i32();
+            t.prev = in.index(-1, k); // earlier traces only: no loops
+            t.boundary = in.i32();
+            t.startScore = in.f64();
+            s->traces.push_back(t);
+        }
+        s->lastLive = s->traces.size();
+        int32_t active = in.count(20);
+        std::vector<char> seen(s->cur.size(), 0);
+        for (int k = 0; in.ok && k < active; k++) {
+            int32_t slot = in.index(0, (int32_t)s->cur.size());
+            Token t{};
+            t.score = in.f64();
+            t.dur = in.i32();
+            t.trace = in.index(-1, (int32_t)s->traces.size());
+            if (!in.ok) break;
+            if (seen[slot]) {
+                in.bad("a token slot stands twice");
+                break;
+            }
+            seen[slot] = 1;
+            s->cur[slot] = t;
+            s->active.push_back(slot);
+        }
+    } else if (in.ok && N != -1) {
+        in.bad("the state count is negative");
+    }
+    if (in.ok && in.p != in.end) in.bad("bytes left over");
+    if (in.ok) return 0;
+    Viterbi_free(rec);
+    return 1;
+}
 
 } // extern "C"
