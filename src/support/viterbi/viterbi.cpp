@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -35,6 +36,7 @@ struct Node {
     int exitBoundary; // flag of the link to the end state, -1 when none
     std::string name, word, phoneme;
     bool phoneUnit; // the state is a whole phoneme by itself
+    int group = -1; // states with the same arcs share a group
 };
 
 struct Trace {
@@ -100,9 +102,60 @@ struct ViterbiSearch {
 
     size_t lastLive = 0;
 
+    std::vector<double> logRow;      // log probabilities of the frame, floored
+    std::vector<int> minSlot, marked; // per state: the slot of a stay of min frames; scan last seen
+    int scans = 0;
+
+    // Under minmax, a stay that has reached its minimum is never better off
+    // longer: of two such tokens in one state, the longer one that scores no
+    // better can be dropped (its every future is one the shorter can take
+    // at no lower score). Dropped tokens get the score kNone.
+    void dropDominated(int frameNo) {
+        for (int q : nextActive) {
+            int st = slotState[q];
+            if (marked[st] == frameNo || slotBase[st + 1] - slotBase[st] < 2) continue;
+            marked[st] = frameNo;
+            double run = kNone;
+            for (int k = slotBase[st] + minSlot[st]; k < slotBase[st + 1]; k++) {
+                if (!inNext[k]) continue;
+                if (next[k].score <= run)
+                    next[k].score = kNone;
+                else
+                    run = next[k].score;
+            }
+        }
+    }
+
     // The best way out of each state this frame, over all its stays.
     std::vector<double> leaveScore;
-    std::vector<int> leaveTrace, leaving;
+    std::vector<int> leaveTrace, leaveFrom, leaving;
+
+    void makeSlots(const ViterbiRecord *rec) {
+        slotBase.assign(numStates + 1, 0);
+        slotState.clear();
+        minSlot.assign(numStates, 0);
+        for (int i = 0; i < numStates; i++) {
+            int k = stays(rec, nodes[i]);
+            slotBase[i + 1] = slotBase[i] + k;
+            slotState.insert(slotState.end(), k, i);
+            minSlot[i] = std::min(k - 1, std::max(0, (int)std::ceil(nodes[i].minDur) - 1));
+        }
+        int slots = slotBase[numStates];
+        cur.resize(slots);
+        next.resize(slots);
+        inNext.assign(slots, 0);
+        std::map<std::vector<std::pair<int, int>>, int> groups;
+        for (Node &n : nodes) {
+            std::vector<std::pair<int, int>> key;
+            for (const Arc &a : n.arcs) key.emplace_back(a.to, a.boundary);
+            n.group = groups.emplace(key, (int)groups.size()).first->second;
+        }
+        size_t keys = std::max<size_t>(numStates, groups.size());
+        leaveScore.assign(keys, kNone);
+        leaveTrace.assign(keys, -1);
+        leaveFrom.assign(keys, -1);
+        marked.assign(numStates, -1);
+    }
 
     // Number of token slots of a state: slot d-1 holds the paths that have
     // stayed d frames, the last slot every longer stay. Paths whose futures
@@ -260,18 +313,7 @@ int Viterbi_init(GravlinNet *net, ViterbiRecord *rec, int blockSize, float beamT
             }
         }
     }
-    s->slotBase.assign(net->numStates + 1, 0);
-    for (int i = 0; i < net->numStates; i++) {
-        int k = s->stays(rec, s->nodes[i]);
-        s->slotBase[i + 1] = s->slotBase[i] + k;
-        for (int j = 0; j < k; j++) s->slotState.push_back(i);
-    }
-    int slots = s->slotBase[net->numStates];
-    s->cur.resize(slots);
-    s->next.resize(slots);
-    s->inNext.assign(slots, 0);
-    s->leaveScore.assign(net->numStates, kNone);
-    s->leaveTrace.assign(net->numStates, -1);
+    s->makeSlots(rec);
     rec->search = s;
     return 0;
 }
@@ -358,6 +400,10 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
                 offer(s->slotBase[a.to], Token{linkCost(s->enter, a.to, a.boundary), 0.0, 1, -1, a.boundary, true});
         } else {
             s->leaving.clear();
+            // Without transition probabilities a link costs the same from
+            // every state: states with the same arcs (the ends of the words
+            // of one slot of a grammar) are left once, by the best of them.
+            const bool shared = trow == nullptr;
             for (int slot : s->active) {
                 const Token &t = s->cur[slot];
                 int st = s->slotState[slot];
@@ -369,24 +415,29 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
                 }
                 if (n.arcs.empty()) continue;
                 double leave = t.score + s->leaveCost(rec, n, t.dur);
-                if (s->leaveScore[st] == kNone) s->leaving.push_back(st);
-                if (leave > s->leaveScore[st]) s->leaveScore[st] = leave, s->leaveTrace[st] = t.trace;
+                int key = shared ? n.group : st;
+                if (s->leaveScore[key] == kNone) s->leaving.push_back(key);
+                if (leave > s->leaveScore[key])
+                    s->leaveScore[key] = leave, s->leaveTrace[key] = t.trace, s->leaveFrom[key] = st;
             }
             // Each state is left once, by its best stay: the arcs do not
             // care how long it lasted.
-            for (int st : s->leaving) {
-                double leave = s->leaveScore[st];
-                int trace = s->leaveTrace[st];
-                s->leaveScore[st] = kNone;
+            for (int key : s->leaving) {
+                double leave = s->leaveScore[key];
+                int trace = s->leaveTrace[key], st = s->leaveFrom[key];
+                s->leaveScore[key] = kNone;
                 for (const Arc &a : s->nodes[st].arcs)
                     offer(s->slotBase[a.to], Token{leave + linkCost(st, a.to, a.boundary), leave, 1, trace, a.boundary, true});
             }
         }
+        s->logRow.resize(categories);
+        for (int c = 0; c < categories; c++) s->logRow[c] = std::log(row[c] > floorP ? row[c] : floorP);
+        if (rec->durationModel == VITERBI_MINMAX) s->dropDominated(++s->scans);
         double best = kNone;
         for (int q : s->nextActive) {
             Token &t = s->next[q];
-            double p = row[s->nodes[s->slotState[q]].category];
-            t.score += std::log(p > floorP ? p : floorP);
+            if (t.score == kNone) continue;
+            t.score += s->logRow[s->nodes[s->slotState[q]].category];
             best = std::max(best, t.score);
         }
         double threshold = best + rec->beam;
@@ -394,7 +445,7 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
         for (int q : s->nextActive) {
             s->inNext[q] = 0;
             Token &t = s->next[q];
-            if (t.score < threshold) continue;
+            if (t.score == kNone || t.score < threshold) continue;
             if (t.entry) {
                 if (s->traces.size() == s->traces.capacity())
                     s->traces.reserve(s->traces.size() + std::max<size_t>(rec->blockSize, s->traces.size()));
@@ -745,21 +796,7 @@ int Viterbi_unpack(GS_Result *r, ViterbiRecord *rec, const unsigned char *buffer
         for (const Node &n : s->nodes)
             for (const Arc &a : n.arcs)
                 if (in.ok && !s->nodes[a.to].emitting) in.bad("an arc leads to a state that is no unit");
-        if (in.ok) {
-            // The slots follow from the nodes and the model, as in init.
-            s->slotBase.assign(N + 1, 0);
-            for (int i = 0; i < N; i++) {
-                int k = s->stays(rec, s->nodes[i]);
-                s->slotBase[i + 1] = s->slotBase[i] + k;
-                for (int j = 0; j < k; j++) s->slotState.push_back(i);
-            }
-            int slots = s->slotBase[N];
-            s->cur.resize(slots);
-            s->next.resize(slots);
-            s->inNext.assign(slots, 0);
-            s->leaveScore.assign(N, kNone);
-            s->leaveTrace.assign(N, -1);
-        }
+        if (in.ok) s->makeSlots(rec); // they follow from the nodes and the model
         s->frame = in.i32();
         int32_t traces = in.count(24);
         for (int k = 0; in.ok && k < traces; k++) {
