@@ -49,11 +49,25 @@ struct Trace {
 
 struct Token {
     double score;
-    double entryScore; // score before the entry, for a pending entry
     int dur;
-    int trace;    // the token's trace, or its predecessor's while pending
-    int boundary; // flag of the entry link, for a pending entry
-    bool entry;   // entered this frame: its trace is made if it survives
+    int trace; // the token's trace, or its predecessor's while its entry is pending
+};
+
+// What the frame loop reads of a state, kept small so that a wide beam
+// walks through few cache lines.
+struct Hot {
+    int category;
+    int group;
+    float minDur, maxDur;
+    bool selfLoop, hasArcs;
+};
+
+// An entry into a state's first slot this frame: its trace is made if the
+// token survives.
+struct Pending {
+    double entryScore; // the path's score as it left its last state
+    int boundary;      // flag of the entry link
+    bool set;
 };
 
 void setError(ViterbiRecord *rec, const char *fmt, ...) {
@@ -94,6 +108,8 @@ struct ViterbiSearch {
     // one that has reached it; other states have one slot.
     std::vector<int> slotBase, slotState;
     std::vector<Token> cur, next;
+    std::vector<Hot> hot;
+    std::vector<Pending> pending;
     std::vector<int> active, nextActive;
     std::vector<char> inNext;
     std::vector<Trace> traces;
@@ -155,6 +171,12 @@ struct ViterbiSearch {
         leaveTrace.assign(keys, -1);
         leaveFrom.assign(keys, -1);
         marked.assign(numStates, -1);
+        pending.assign(numStates, Pending{0.0, 0, false});
+        hot.resize(numStates);
+        for (int i = 0; i < numStates; i++) {
+            const Node &n = nodes[i];
+            hot[i] = Hot{n.category, n.group, n.minDur, n.maxDur, n.selfLoop, !n.arcs.empty()};
+        }
     }
 
     // Number of token slots of a state: slot d-1 holds the paths that have
@@ -197,7 +219,8 @@ struct ViterbiSearch {
         lastLive = traces.size();
     }
 
-    double leaveCost(const ViterbiRecord *rec, const Node &n, int d) const {
+    template <class N>
+    double leaveCost(const ViterbiRecord *rec, const N &n, int d) const {
         if (n.minDur < 0 && n.maxDur < 0) return 0;
         switch (rec->durationModel) {
         case VITERBI_MINMAX:
@@ -217,7 +240,8 @@ struct ViterbiSearch {
         }
     }
 
-    double stayCost(const ViterbiRecord *rec, const Node &n, int d) const {
+    template <class N>
+    double stayCost(const ViterbiRecord *rec, const N &n, int d) const {
         if (n.minDur < 0 && n.maxDur < 0) return 0;
         if (rec->durationModel == VITERBI_MINMAX) return n.maxDur > 0 && d + 1 > n.maxDur ? rec->durationLongPenalty : 0.0;
         if (rec->durationModel == VITERBI_EXPONENTIAL) {
@@ -386,18 +410,22 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
             return c;
         };
         s->nextActive.clear();
-        auto offer = [&](int q, const Token &t) {
+        auto offer = [&](int q, double score, int dur, int trace) {
             if (!s->inNext[q]) {
                 s->inNext[q] = 1;
                 s->nextActive.push_back(q);
-                s->next[q] = t;
-            } else if (t.score > s->next[q].score) {
-                s->next[q] = t;
+            } else if (score <= s->next[q].score) {
+                return false;
             }
+            s->next[q] = Token{score, dur, trace};
+            return true;
+        };
+        auto enter = [&](int to, double score, double entryScore, int trace, int boundary) {
+            if (offer(s->slotBase[to], score, 1, trace)) s->pending[to] = Pending{entryScore, boundary, true};
         };
         if (s->frame == 0) {
             for (const Arc &a : s->nodes[s->enter].arcs)
-                offer(s->slotBase[a.to], Token{linkCost(s->enter, a.to, a.boundary), 0.0, 1, -1, a.boundary, true});
+                enter(a.to, linkCost(s->enter, a.to, a.boundary), 0.0, -1, a.boundary);
         } else {
             s->leaving.clear();
             // Without transition probabilities a link costs the same from
@@ -407,13 +435,16 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
             for (int slot : s->active) {
                 const Token &t = s->cur[slot];
                 int st = s->slotState[slot];
-                const Node &n = s->nodes[st];
+                const Hot &n = s->hot[st];
                 if (n.selfLoop) {
-                    int last = s->slotBase[st + 1] - 1;
-                    offer(std::min(slot + 1, last), Token{t.score + s->stayCost(rec, n, t.dur) + linkCost(st, st, 0), 0.0,
-                                                          t.dur + 1, t.trace, 0, false});
+                    int last = s->slotBase[st + 1] - 1, q = std::min(slot + 1, last);
+                    // A stay that wins a state's only slot is no entry.
+                    if (offer(q, t.score + s->stayCost(rec, n, t.dur) + (trow ? linkCost(st, st, 0) : 0.0), t.dur + 1,
+                              t.trace) &&
+                        q == s->slotBase[st])
+                        s->pending[st].set = false;
                 }
-                if (n.arcs.empty()) continue;
+                if (!n.hasArcs) continue;
                 double leave = t.score + s->leaveCost(rec, n, t.dur);
                 int key = shared ? n.group : st;
                 if (s->leaveScore[key] == kNone) s->leaving.push_back(key);
@@ -427,7 +458,7 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
                 int trace = s->leaveTrace[key], st = s->leaveFrom[key];
                 s->leaveScore[key] = kNone;
                 for (const Arc &a : s->nodes[st].arcs)
-                    offer(s->slotBase[a.to], Token{leave + linkCost(st, a.to, a.boundary), leave, 1, trace, a.boundary, true});
+                    enter(a.to, leave + linkCost(st, a.to, a.boundary), leave, trace, a.boundary);
             }
         }
         s->logRow.resize(categories);
@@ -437,7 +468,7 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
         for (int q : s->nextActive) {
             Token &t = s->next[q];
             if (t.score == kNone) continue;
-            t.score += s->logRow[s->nodes[s->slotState[q]].category];
+            t.score += s->logRow[s->hot[s->slotState[q]].category];
             best = std::max(best, t.score);
         }
         double threshold = best + rec->beam;
@@ -445,13 +476,18 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
         for (int q : s->nextActive) {
             s->inNext[q] = 0;
             Token &t = s->next[q];
+            int st = s->slotState[q];
+            bool entry = false;
+            if (q == s->slotBase[st]) {
+                entry = s->pending[st].set;
+                s->pending[st].set = false;
+            }
             if (t.score == kNone || t.score < threshold) continue;
-            if (t.entry) {
+            if (entry) {
                 if (s->traces.size() == s->traces.capacity())
                     s->traces.reserve(s->traces.size() + std::max<size_t>(rec->blockSize, s->traces.size()));
-                s->traces.push_back(Trace{s->slotState[q], s->frame, t.trace, t.boundary, t.entryScore});
+                s->traces.push_back(Trace{st, s->frame, t.trace, s->pending[st].boundary, s->pending[st].entryScore});
                 t.trace = (int)s->traces.size() - 1;
-                t.entry = false;
             }
             s->cur[q] = t;
             s->active.push_back(q);
