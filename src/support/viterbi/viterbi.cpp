@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "container.h"
+#include "cntr_bytes.h"
 #include "yastro.h"
 
 namespace {
@@ -594,70 +594,8 @@ namespace {
 
 HalbrinList *copyList(HalbrinList *l) { return l ? cloneHalbrin(l) : nullptr; }
 
-// Counts the bytes, or writes them when p is set (little-endian).
-struct Writer {
-    unsigned char *p = nullptr;
-    size_t n = 0;
-    void i32(int32_t v) {
-        if (p) Cntr_PutI32(&p, v);
-        n += 4;
-    }
-    void f32(float v) {
-        if (p) Cntr_PutF32(&p, v);
-        n += 4;
-    }
-    void f64(double v) {
-        if (p) Cntr_PutF64(&p, v);
-        n += 8;
-    }
-    void text(const std::string &s) {
-        i32((int32_t)s.size());
-        if (p) Cntr_PutBytes(&p, s.data(), s.size());
-        n += s.size();
-    }
-};
-
-struct Reader {
-    GS_Result *r;
-    const unsigned char *p, *end;
-    bool ok = true;
-    int32_t i32() {
-        int32_t v = 0;
-        if (ok && Cntr_GetI32(r, &p, end, &v)) ok = false;
-        return v;
-    }
-    float f32() {
-        float v = 0;
-        if (ok && Cntr_GetF32(r, &p, end, &v)) ok = false;
-        return v;
-    }
-    double f64() {
-        double v = 0;
-        if (ok && Cntr_GetF64(r, &p, end, &v)) ok = false;
-        return v;
-    }
-    int32_t count(size_t itemBytes) {
-        int32_t n = i32();
-        if (ok && (n < 0 || (size_t)n > (size_t)(end - p) / itemBytes)) bad("a count runs past the end");
-        return ok ? n : 0;
-    }
-    // An index in [lo, hi).
-    int32_t index(int32_t lo, int32_t hi) {
-        int32_t v = i32();
-        if (ok && (v < lo || v >= hi)) bad("an index is out of range");
-        return ok ? v : lo;
-    }
-    std::string text() {
-        int32_t n = count(1);
-        std::string s;
-        if (ok) s.assign((const char *)p, (size_t)n), p += n;
-        return s;
-    }
-    void bad(const char *why) {
-        if (ok) GS_AppendResult(r, "packed search: ", why, (char *)nullptr);
-        ok = false;
-    }
-};
+using Writer = cntr::ByteWriter;
+using Reader = cntr::ByteReader;
 
 void writeList(Writer &w, const HalbrinList *l) {
     w.i32(l ? l->count : -1);
@@ -676,13 +614,14 @@ HalbrinList *readList(Reader &in, float msPerFrame) {
     int32_t n = in.i32();
     if (!in.ok || n == -1) return nullptr;
     if (n < 0 || (size_t)n > (size_t)(in.end - in.p) / 16) {
-        in.bad("a segment count runs past the end");
+        in.fail("a segment count runs past the end");
         return nullptr;
     }
     HalbrinList *l = newHalbrin(msPerFrame);
     l->score = in.f32();
     for (int i = 0; in.ok && i < n; i++) {
-        std::string label = in.text();
+        std::string label;
+        in.text(label);
         int32_t b = in.i32(), e = in.i32();
         float sc = in.f32();
         if (in.ok) append(l, label, b, e, sc);
@@ -776,7 +715,7 @@ void Viterbi_pack(const ViterbiRecord *rec, unsigned char *buffer) {
 
 int Viterbi_unpack(GS_Result *r, ViterbiRecord *rec, const unsigned char *buffer, size_t length) {
     memset(rec, 0, sizeof *rec);
-    Reader in{r, buffer, buffer + length};
+    Reader in{r, buffer, buffer + length, "packed search"};
     rec->msPerFrame = in.f32();
     rec->endFrame = in.i32();
     rec->score = in.f32();
@@ -787,7 +726,7 @@ int Viterbi_unpack(GS_Result *r, ViterbiRecord *rec, const unsigned char *buffer
     rec->targetBeamSize = in.i32();
     rec->targetBeamVariance = in.i32();
     rec->beamRatio = in.f32();
-    rec->durationModel = in.index(0, 3);
+    rec->durationModel = in.index(0, 3, "the duration model");
     rec->allowWordCutoff = in.i32();
     rec->durationShortPenalty = in.f32();
     rec->durationLongPenalty = in.f32();
@@ -799,15 +738,15 @@ int Viterbi_unpack(GS_Result *r, ViterbiRecord *rec, const unsigned char *buffer
     rec->words = readList(in, rec->msPerFrame);
     rec->phonemes = readList(in, rec->msPerFrame);
     rec->states = readList(in, rec->msPerFrame);
-    if (in.ok && !(rec->observationProbFloor > 0)) in.bad("the probability floor is not positive");
+    if (in.ok && !(rec->observationProbFloor > 0)) in.fail("the probability floor is not positive");
     int32_t N = in.i32();
     if (in.ok && N >= 0) {
-        if ((size_t)N > (size_t)(in.end - in.p) / 40) in.bad("the state count runs past the end");
+        if ((size_t)N > (size_t)(in.end - in.p) / 40) in.fail("the state count runs past the end");
         ViterbiSearch *s = new ViterbiSearch;
         rec->search = s;
         s->numStates = in.ok ? N : 0;
-        s->enter = in.index(0, std::max(N, 1));
-        s->exit = in.index(0, std::max(N, 1));
+        s->enter = in.index(0, std::max(N, 1), "the start or end state");
+        s->exit = in.index(0, std::max(N, 1), "the start or end state");
         s->nodes.resize(s->numStates);
         for (Node &n : s->nodes) {
             if (!in.ok) break;
@@ -818,44 +757,44 @@ int Viterbi_unpack(GS_Result *r, ViterbiRecord *rec, const unsigned char *buffer
             n.selfLoop = in.i32() != 0;
             n.exitBoundary = in.i32();
             n.phoneUnit = in.i32() != 0;
-            n.name = in.text();
-            n.word = in.text();
-            n.phoneme = in.text();
-            if (in.ok && n.emitting && n.category < 0) in.bad("a unit has no category");
-            int32_t arcs = in.count(8);
+            in.text(n.name);
+            in.text(n.word);
+            in.text(n.phoneme);
+            if (in.ok && n.emitting && n.category < 0) in.fail("a unit has no category");
+            int32_t arcs = in.count(8, "arc");
             for (int k = 0; in.ok && k < arcs; k++) {
-                int32_t to = in.index(0, N);
+                int32_t to = in.index(0, N, "an arc");
                 int32_t b = in.i32();
                 n.arcs.push_back(Arc{to, b});
             }
         }
         for (const Node &n : s->nodes)
             for (const Arc &a : n.arcs)
-                if (in.ok && !s->nodes[a.to].emitting) in.bad("an arc leads to a state that is no unit");
+                if (in.ok && !s->nodes[a.to].emitting) in.fail("an arc leads to a state that is no unit");
         if (in.ok) s->makeSlots(rec); // they follow from the nodes and the model
         s->frame = in.i32();
-        int32_t traces = in.count(24);
+        int32_t traces = in.count(24, "trace");
         for (int k = 0; in.ok && k < traces; k++) {
             Trace t;
-            t.state = in.index(0, N);
+            t.state = in.index(0, N, "a trace's state");
             t.start = in.i32();
-            t.prev = in.index(-1, k); // earlier traces only: no loops
+            t.prev = in.index(-1, k, "a trace's predecessor"); // earlier traces only: no loops
             t.boundary = in.i32();
             t.startScore = in.f64();
             s->traces.push_back(t);
         }
         s->lastLive = s->traces.size();
-        int32_t active = in.count(20);
+        int32_t active = in.count(20, "token");
         std::vector<char> seen(s->cur.size(), 0);
         for (int k = 0; in.ok && k < active; k++) {
-            int32_t slot = in.index(0, (int32_t)s->cur.size());
+            int32_t slot = in.index(0, (int32_t)s->cur.size(), "a token's slot");
             Token t{};
             t.score = in.f64();
             t.dur = in.i32();
-            t.trace = in.index(-1, (int32_t)s->traces.size());
+            t.trace = in.index(-1, (int32_t)s->traces.size(), "a token's trace");
             if (!in.ok) break;
             if (seen[slot]) {
-                in.bad("a token slot stands twice");
+                in.fail("a token slot stands twice");
                 break;
             }
             seen[slot] = 1;
@@ -863,9 +802,9 @@ int Viterbi_unpack(GS_Result *r, ViterbiRecord *rec, const unsigned char *buffer
             s->active.push_back(slot);
         }
     } else if (in.ok && N != -1) {
-        in.bad("the state count is negative");
+        in.fail("the state count is negative");
     }
-    if (in.ok && in.p != in.end) in.bad("bytes left over");
+    if (in.ok && in.p != in.end) in.fail("bytes left over");
     if (in.ok) return 0;
     Viterbi_free(rec);
     return 1;

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "container.h"
+#include "cntr_bytes.h"
 #include "gravlin.h"
 #include "gravlin_int.h"
 #include "yastro.h"
@@ -20,29 +20,8 @@ namespace {
 
 const int kExtraBytes = 16;
 
-// Counts the bytes, or writes them when p is set.
-struct Writer {
-    unsigned char *p = nullptr;
-    size_t n = 0;
-    void i32(int32_t v) {
-        if (p) Cntr_PutI32(&p, v);
-        n += 4;
-    }
-    void f32(float v) {
-        if (p) Cntr_PutF32(&p, v);
-        n += 4;
-    }
-    void bytes(const void *b, size_t len) {
-        if (p) Cntr_PutBytes(&p, b, len);
-        n += len;
-    }
-    void text(const char *s) {
-        if (!s) return i32(-1);
-        size_t len = strlen(s);
-        i32((int32_t)len);
-        bytes(s, len);
-    }
-};
+using Writer = cntr::ByteWriter;
+using Reader = cntr::ByteReader;
 
 void write(Writer &w, const GravlinNet *net) {
     w.text(net->name);
@@ -93,45 +72,11 @@ void write(Writer &w, const GravlinNet *net) {
     }
 }
 
-struct Reader {
-    GS_Result *r;
-    const unsigned char *p, *end;
-    bool ok = true;
-    int32_t i32() {
-        int32_t v = 0;
-        if (ok && Cntr_GetI32(r, &p, end, &v)) ok = false;
-        return v;
-    }
-    float f32() {
-        float v = 0;
-        if (ok && Cntr_GetF32(r, &p, end, &v)) ok = false;
-        return v;
-    }
-    // A count of items of at least itemBytes each that the rest can hold.
-    int32_t count(size_t itemBytes, const char *what) {
-        int32_t n = i32();
-        if (ok && (n < 0 || (size_t)n > (size_t)(end - p) / itemBytes)) fail(std::string("bad ") + what + " count");
-        return ok ? n : 0;
-    }
-    char *text(bool allowNone) {
-        int32_t n = i32();
-        if (!ok) return nullptr;
-        if (n == -1 && allowNone) return nullptr;
-        if (n < 0 || (size_t)n > (size_t)(end - p)) {
-            fail("bad text length");
-            return nullptr;
-        }
-        char *s = static_cast<char *>(DB_MALLOC((size_t)n + 1));
-        memcpy(s, p, (size_t)n);
-        s[n] = 0;
-        p += n;
-        return s;
-    }
-    void fail(const std::string &why) {
-        if (ok) GS_AppendResult(r, ("packed network: " + why).c_str(), (char *)nullptr);
-        ok = false;
-    }
-};
+// A text of the bytes as the library's own copy (null for none or on failure).
+char *readText(Reader &in) {
+    std::string t;
+    return in.text(t) ? gravlin::dupText(t) : nullptr;
+}
 
 // The library grows its arrays in powers of two and expects that capacity.
 template <class T>
@@ -208,21 +153,21 @@ void Gravlin_pack(const GravlinNet *net, unsigned char *buffer) {
 
 int Gravlin_unpack(GS_Result *r, GravlinNet *net, const unsigned char *buffer, size_t length) {
     Gravlin_init(net, nullptr, 1, 0);
-    Reader in{r, buffer, buffer + length};
+    Reader in{r, buffer, buffer + length, "packed network"};
     DB_FREE(net->name);
-    net->name = in.text(false);
+    net->name = readText(in);
     net->enter = in.i32();
     net->exit = in.i32();
     net->collapseIdentical = in.i32();
     net->selfLoops = in.i32();
     DB_FREE(net->durModel);
-    net->durModel = in.text(false);
+    net->durModel = readText(in);
     net->sampFreq = in.f32();
     net->frameSize = in.f32();
     DB_FREE(net->featuresURI);
-    net->featuresURI = in.text(false);
+    net->featuresURI = readText(in);
     DB_FREE(net->contextURI);
-    net->contextURI = in.text(false);
+    net->contextURI = readText(in);
     // Texts must stand even when the rest fails, for the release below.
     for (char **t : {&net->name, &net->durModel, &net->featuresURI, &net->contextURI})
         if (!*t) *t = gravlin::dupText("");
@@ -236,12 +181,14 @@ int Gravlin_unpack(GS_Result *r, GravlinNet *net, const unsigned char *buffer, s
     for (int c = 0; in.ok && c < classes; c++) {
         GravlinClass &k = net->classes[c];
         net->numClasses = c + 1;
-        k.name = in.text(false);
+        k.name = readText(in);
+        if (in.ok && !k.name) in.fail("a class without a name");
         k.nameLen = k.name ? (int32_t)strlen(k.name) : 0;
         int32_t n = in.count(4, "value");
         k.values = allocArray<char *>(n);
         for (int v = 0; in.ok && v < n; v++) {
-            k.values[v] = in.text(false);
+            k.values[v] = readText(in);
+            if (in.ok && !k.values[v]) in.fail("a class value without text");
             if (in.ok) k.numValues = v + 1;
         }
     }
@@ -250,7 +197,7 @@ int Gravlin_unpack(GS_Result *r, GravlinNet *net, const unsigned char *buffer, s
         GravlinState &s = net->states[i];
         net->numStates = i + 1;
         s.id = i;
-        s.name = in.text(true);
+        s.name = readText(in);
         s.nameLen = s.name ? (int32_t)strlen(s.name) : 0;
         s.expanded = in.i32();
         s.type = in.i32();
@@ -280,7 +227,7 @@ int Gravlin_unpack(GS_Result *r, GravlinNet *net, const unsigned char *buffer, s
         int32_t extras = in.count(kExtraBytes, "extra");
         if (in.ok && extras > 0) {
             s.extras = DB_MALLOC((size_t)extras * kExtraBytes);
-            if (Cntr_GetBytes(r, &in.p, in.end, s.extras, (size_t)extras * kExtraBytes)) in.ok = false;
+            in.bytes(s.extras, (size_t)extras * kExtraBytes);
             s.numExtras = extras;
         }
         s.durParam1 = in.f32();
