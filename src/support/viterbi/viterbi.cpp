@@ -102,10 +102,9 @@ const char *wordOf(const GravlinNet *net, const GravlinState &st) {
 struct ViterbiSearch {
     int numStates = 0, enter = -1, exit = -1;
     std::vector<Node> nodes;
-    // Tokens live in slots: a state whose minimum duration is m frames (under
-    // minmax) has m slots, one for each stay of 1 .. m-1 frames and one for
-    // m or more, so that a path still short of its minimum never displaces
-    // one that has reached it; other states have one slot.
+    // Tokens live in slots, one per stay length a state tells apart (see
+    // stays()): a path of one length never displaces one of another whose
+    // future may be better.
     std::vector<int> slotBase, slotState;
     std::vector<Token> cur, next;
     std::vector<Hot> hot;

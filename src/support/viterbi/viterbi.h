@@ -32,8 +32,13 @@
  *    one per stay up to max(max, mean + 4 deviations) + 1 frames, longer
  *    stays sharing the last; the exponential model is memoryless and one
  *    token is exact. No state tells apart more than 128 stays. A state
- *    without a self link stays one frame. Each state is left once a frame,
- *    by its best stay with its leaving cost.
+ *    without a self link stays one frame. Under minmax a token that has
+ *    reached its minimum and scores no better than a shorter stay of the
+ *    same state is dropped (it can do nothing the shorter cannot). Each
+ *    state is left once a frame, by its best stay with its leaving cost;
+ *    without transition probabilities, states with the same arcs are left
+ *    once together, by the best of them. A segment's score holds its own
+ *    leaving cost and the cost of the link into it.
  *  - Beam: tokens below best + beam are dropped after each frame. beam
  *    starts at beamThreshold. With targetBeamSize > 0 it adapts: more than
  *    target + variance active states tighten it by -beamThresholdAdjust
