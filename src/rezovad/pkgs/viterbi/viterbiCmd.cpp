@@ -226,12 +226,9 @@ int AnswerCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (withName)
         Tcl_ListObjAppendElement(nullptr, r, g->name ? Tcl_NewStringObj(g->name, -1) : Tcl_NewListObj(0, nullptr));
     if (rc) {
-        // The reason, then the (empty) answer.
-        Tcl_Obj *e = Tcl_NewListObj(0, nullptr);
-        Tcl_ListObjAppendElement(nullptr, e, Tcl_NewStringObj(rec->errorText, -1));
-        Tcl_ListObjAppendElement(nullptr, e, r);
+        // The reason, not the empty answer, is what a script needs to see.
+        Tcl_DecrRefCount(r);
         Tcl_SetObjResult(interp, Tcl_NewStringObj(rec->errorText, -1));
-        Tcl_DecrRefCount(e);
         return TCL_ERROR;
     }
     Tcl_SetObjResult(interp, r);
