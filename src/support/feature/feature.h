@@ -227,6 +227,7 @@ MFCCFrontEnd *MFCCInitParam(GS_Result *result, const MFCCSettings *settings);
 int MFCCInitFBank(MFCCFrontEnd *fe, double scale);
 int MFCCFrameNum(const MFCCFrontEnd *fe, int samples);
 int MFCCFramePeriod(const MFCCFrontEnd *fe); /* samples */
+double MFCCRate(const MFCCFrontEnd *fe);     /* Hz */
 int MFCCCepDim(const MFCCFrontEnd *fe);
 /* The front end's own work area, sized for its FFT. */
 double *MFCCWork(MFCCFrontEnd *fe);

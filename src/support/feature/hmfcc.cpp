@@ -78,6 +78,7 @@ int MFCCFrameNum(const MFCCFrontEnd *fe, int samples) {
 }
 
 int MFCCFramePeriod(const MFCCFrontEnd *fe) { return fe->step; }
+double MFCCRate(const MFCCFrontEnd *fe) { return fe->rate; }
 int MFCCCepDim(const MFCCFrontEnd *) { return kCeps + 1; }
 double *MFCCWork(MFCCFrontEnd *fe) { return fe->work.data(); }
 

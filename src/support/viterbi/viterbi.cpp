@@ -7,15 +7,20 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "cntr_bytes.h"
 #include "yastro.h"
 
 namespace {
 
 const double kNone = -std::numeric_limits<double>::infinity();
+
+// Longest stay a state tells apart; longer stays share its last slot.
+const int kMaxStays = 128;
 
 struct Arc {
     int to;
@@ -31,6 +36,7 @@ struct Node {
     int exitBoundary; // flag of the link to the end state, -1 when none
     std::string name, word, phoneme;
     bool phoneUnit; // the state is a whole phoneme by itself
+    int group = -1; // states with the same arcs share a group
 };
 
 struct Trace {
@@ -43,11 +49,25 @@ struct Trace {
 
 struct Token {
     double score;
-    double entryScore; // score before the entry, for a pending entry
     int dur;
-    int trace;    // the token's trace, or its predecessor's while pending
-    int boundary; // flag of the entry link, for a pending entry
-    bool entry;   // entered this frame: its trace is made if it survives
+    int trace; // the token's trace, or its predecessor's while its entry is pending
+};
+
+// What the frame loop reads of a state, kept small so that a wide beam
+// walks through few cache lines.
+struct Hot {
+    int category;
+    int group;
+    float minDur, maxDur;
+    bool selfLoop, hasArcs;
+};
+
+// An entry into a state's first slot this frame: its trace is made if the
+// token survives.
+struct Pending {
+    double entryScore; // the path's score as it left its last state
+    int boundary;      // flag of the entry link
+    bool set;
 };
 
 void setError(ViterbiRecord *rec, const char *fmt, ...) {
@@ -82,12 +102,13 @@ const char *wordOf(const GravlinNet *net, const GravlinState &st) {
 struct ViterbiSearch {
     int numStates = 0, enter = -1, exit = -1;
     std::vector<Node> nodes;
-    // Tokens live in slots: a state whose minimum duration is m frames (under
-    // minmax) has m slots, one for each stay of 1 .. m-1 frames and one for
-    // m or more, so that a path still short of its minimum never displaces
-    // one that has reached it; other states have one slot.
+    // Tokens live in slots, one per stay length a state tells apart (see
+    // stays()): a path of one length never displaces one of another whose
+    // future may be better.
     std::vector<int> slotBase, slotState;
     std::vector<Token> cur, next;
+    std::vector<Hot> hot;
+    std::vector<Pending> pending;
     std::vector<int> active, nextActive;
     std::vector<char> inNext;
     std::vector<Trace> traces;
@@ -95,6 +116,86 @@ struct ViterbiSearch {
     double bestFinal = kNone;
 
     size_t lastLive = 0;
+
+    std::vector<double> logRow;      // log probabilities of the frame, floored
+    std::vector<int> minSlot, marked; // per state: the slot of a stay of min frames; scan last seen
+    int scans = 0;
+
+    // Under minmax, a stay that has reached its minimum is never better off
+    // longer: of two such tokens in one state, the longer one that scores no
+    // better can be dropped (its every future is one the shorter can take
+    // at no lower score). Dropped tokens get the score kNone.
+    void dropDominated(int frameNo) {
+        for (int q : nextActive) {
+            int st = slotState[q];
+            if (marked[st] == frameNo || slotBase[st + 1] - slotBase[st] < 2) continue;
+            marked[st] = frameNo;
+            double run = kNone;
+            for (int k = slotBase[st] + minSlot[st]; k < slotBase[st + 1]; k++) {
+                if (!inNext[k]) continue;
+                if (next[k].score <= run)
+                    next[k].score = kNone;
+                else
+                    run = next[k].score;
+            }
+        }
+    }
+
+    // The best way out of each state this frame, over all its stays.
+    std::vector<double> leaveScore;
+    std::vector<int> leaveTrace, leaveFrom, leaving;
+
+    void makeSlots(const ViterbiRecord *rec) {
+        slotBase.assign(numStates + 1, 0);
+        slotState.clear();
+        minSlot.assign(numStates, 0);
+        for (int i = 0; i < numStates; i++) {
+            int k = stays(rec, nodes[i]);
+            slotBase[i + 1] = slotBase[i] + k;
+            slotState.insert(slotState.end(), k, i);
+            minSlot[i] = std::min(k - 1, std::max(0, (int)std::ceil(nodes[i].minDur) - 1));
+        }
+        int slots = slotBase[numStates];
+        cur.resize(slots);
+        next.resize(slots);
+        inNext.assign(slots, 0);
+        std::map<std::vector<std::pair<int, int>>, int> groups;
+        for (Node &n : nodes) {
+            std::vector<std::pair<int, int>> key;
+            for (const Arc &a : n.arcs) key.emplace_back(a.to, a.boundary);
+            n.group = groups.emplace(key, (int)groups.size()).first->second;
+        }
+        size_t keys = std::max<size_t>(numStates, groups.size());
+        leaveScore.assign(keys, kNone);
+        leaveTrace.assign(keys, -1);
+        leaveFrom.assign(keys, -1);
+        marked.assign(numStates, -1);
+        pending.assign(numStates, Pending{0.0, 0, false});
+        hot.resize(numStates);
+        for (int i = 0; i < numStates; i++) {
+            const Node &n = nodes[i];
+            hot[i] = Hot{n.category, n.group, n.minDur, n.maxDur, n.selfLoop, !n.arcs.empty()};
+        }
+    }
+
+    // Number of token slots of a state: slot d-1 holds the paths that have
+    // stayed d frames, the last slot every longer stay. Paths whose futures
+    // can differ must not share a slot: under minmax that is every stay
+    // short of the maximum (or of the minimum when no maximum is set);
+    // under gamma every stay up to well past the mean; the exponential
+    // model is memoryless, so one slot is exact.
+    int stays(const ViterbiRecord *rec, const Node &n) const {
+        if (!n.emitting || !n.selfLoop || (n.minDur < 0 && n.maxDur < 0)) return 1;
+        double d = 1;
+        if (rec->durationModel == VITERBI_MINMAX) {
+            d = std::max(n.minDur, n.maxDur);
+        } else if (rec->durationModel == VITERBI_GAMMA) {
+            double m = std::max(1.0, (n.minDur + n.maxDur) / 2.0);
+            double sd = std::max(0.5, (n.maxDur - n.minDur) / 4.0);
+            d = std::max((double)n.maxDur, m + 4 * sd) + 1;
+        }
+        return (int)std::max(1.0, std::min(std::ceil(d), (double)kMaxStays));
+    }
 
     // Drops the traces that no active token leads back to, so that a long
     // utterance keeps only the paths still alive.
@@ -117,7 +218,8 @@ struct ViterbiSearch {
         lastLive = traces.size();
     }
 
-    double leaveCost(const ViterbiRecord *rec, const Node &n, int d) const {
+    template <class N>
+    double leaveCost(const ViterbiRecord *rec, const N &n, int d) const {
         if (n.minDur < 0 && n.maxDur < 0) return 0;
         switch (rec->durationModel) {
         case VITERBI_MINMAX:
@@ -137,7 +239,8 @@ struct ViterbiSearch {
         }
     }
 
-    double stayCost(const ViterbiRecord *rec, const Node &n, int d) const {
+    template <class N>
+    double stayCost(const ViterbiRecord *rec, const N &n, int d) const {
         if (n.minDur < 0 && n.maxDur < 0) return 0;
         if (rec->durationModel == VITERBI_MINMAX) return n.maxDur > 0 && d + 1 > n.maxDur ? rec->durationLongPenalty : 0.0;
         if (rec->durationModel == VITERBI_EXPONENTIAL) {
@@ -233,19 +336,7 @@ int Viterbi_init(GravlinNet *net, ViterbiRecord *rec, int blockSize, float beamT
             }
         }
     }
-    s->slotBase.assign(net->numStates + 1, 0);
-    for (int i = 0; i < net->numStates; i++) {
-        const Node &n = s->nodes[i];
-        int k = 1;
-        if (durationModel == VITERBI_MINMAX && n.emitting && n.selfLoop && n.minDur > 1)
-            k = (int)std::min(n.minDur, 64.0f);
-        s->slotBase[i + 1] = s->slotBase[i] + k;
-        for (int j = 0; j < k; j++) s->slotState.push_back(i);
-    }
-    int slots = s->slotBase[net->numStates];
-    s->cur.resize(slots);
-    s->next.resize(slots);
-    s->inNext.assign(slots, 0);
+    s->makeSlots(rec);
     rec->search = s;
     return 0;
 }
@@ -318,39 +409,65 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
             return c;
         };
         s->nextActive.clear();
-        auto offer = [&](int q, const Token &t) {
+        auto offer = [&](int q, double score, int dur, int trace) {
             if (!s->inNext[q]) {
                 s->inNext[q] = 1;
                 s->nextActive.push_back(q);
-                s->next[q] = t;
-            } else if (t.score > s->next[q].score) {
-                s->next[q] = t;
+            } else if (score <= s->next[q].score) {
+                return false;
             }
+            s->next[q] = Token{score, dur, trace};
+            return true;
+        };
+        auto enter = [&](int to, double score, double entryScore, int trace, int boundary) {
+            if (offer(s->slotBase[to], score, 1, trace)) s->pending[to] = Pending{entryScore, boundary, true};
         };
         if (s->frame == 0) {
             for (const Arc &a : s->nodes[s->enter].arcs)
-                offer(s->slotBase[a.to], Token{linkCost(s->enter, a.to, a.boundary), 0.0, 1, -1, a.boundary, true});
+                enter(a.to, linkCost(s->enter, a.to, a.boundary), 0.0, -1, a.boundary);
         } else {
+            s->leaving.clear();
+            // Without transition probabilities a link costs the same from
+            // every state: states with the same arcs (the ends of the words
+            // of one slot of a grammar) are left once, by the best of them.
+            const bool shared = trow == nullptr;
             for (int slot : s->active) {
                 const Token &t = s->cur[slot];
                 int st = s->slotState[slot];
-                const Node &n = s->nodes[st];
+                const Hot &n = s->hot[st];
                 if (n.selfLoop) {
-                    int last = s->slotBase[st + 1] - 1;
-                    offer(std::min(slot + 1, last), Token{t.score + s->stayCost(rec, n, t.dur) + linkCost(st, st, 0), 0.0,
-                                                          t.dur + 1, t.trace, 0, false});
+                    int last = s->slotBase[st + 1] - 1, q = std::min(slot + 1, last);
+                    // A stay that wins a state's only slot is no entry.
+                    if (offer(q, t.score + s->stayCost(rec, n, t.dur) + (trow ? linkCost(st, st, 0) : 0.0), t.dur + 1,
+                              t.trace) &&
+                        q == s->slotBase[st])
+                        s->pending[st].set = false;
                 }
+                if (!n.hasArcs) continue;
                 double leave = t.score + s->leaveCost(rec, n, t.dur);
-                for (const Arc &a : n.arcs)
-                    offer(s->slotBase[a.to],
-                          Token{leave + linkCost(st, a.to, a.boundary), t.score, 1, t.trace, a.boundary, true});
+                int key = shared ? n.group : st;
+                if (s->leaveScore[key] == kNone) s->leaving.push_back(key);
+                if (leave > s->leaveScore[key])
+                    s->leaveScore[key] = leave, s->leaveTrace[key] = t.trace, s->leaveFrom[key] = st;
+            }
+            // Each state is left once, by its best stay: the arcs do not
+            // care how long it lasted.
+            for (int key : s->leaving) {
+                double leave = s->leaveScore[key];
+                int trace = s->leaveTrace[key], st = s->leaveFrom[key];
+                s->leaveScore[key] = kNone;
+                for (const Arc &a : s->nodes[st].arcs)
+                    enter(a.to, leave + linkCost(st, a.to, a.boundary), leave, trace, a.boundary);
             }
         }
+        s->logRow.resize(categories);
+        for (int c = 0; c < categories; c++) s->logRow[c] = std::log(row[c] > floorP ? row[c] : floorP);
+        if (rec->durationModel == VITERBI_MINMAX) s->dropDominated(++s->scans);
         double best = kNone;
         for (int q : s->nextActive) {
             Token &t = s->next[q];
-            double p = row[s->nodes[s->slotState[q]].category];
-            t.score += std::log(p > floorP ? p : floorP);
+            if (t.score == kNone) continue;
+            t.score += s->logRow[s->hot[s->slotState[q]].category];
             best = std::max(best, t.score);
         }
         double threshold = best + rec->beam;
@@ -358,13 +475,18 @@ int Viterbi_search(ViterbiRecord *rec, GravlinNet *net, float **probs, int frame
         for (int q : s->nextActive) {
             s->inNext[q] = 0;
             Token &t = s->next[q];
-            if (t.score < threshold) continue;
-            if (t.entry) {
+            int st = s->slotState[q];
+            bool entry = false;
+            if (q == s->slotBase[st]) {
+                entry = s->pending[st].set;
+                s->pending[st].set = false;
+            }
+            if (t.score == kNone || t.score < threshold) continue;
+            if (entry) {
                 if (s->traces.size() == s->traces.capacity())
                     s->traces.reserve(s->traces.size() + std::max<size_t>(rec->blockSize, s->traces.size()));
-                s->traces.push_back(Trace{s->slotState[q], s->frame, t.trace, t.boundary, t.entryScore});
+                s->traces.push_back(Trace{st, s->frame, t.trace, s->pending[st].boundary, s->pending[st].entryScore});
                 t.trace = (int)s->traces.size() - 1;
-                t.entry = false;
             }
             s->cur[q] = t;
             s->active.push_back(q);
@@ -462,5 +584,229 @@ int answer(ViterbiRecord *rec, GravlinNet *net, bool soFar) {
 
 int Viterbi_answer(ViterbiRecord *rec, GravlinNet *net) { return answer(rec, net, false); }
 int Viterbi_answerSoFar(ViterbiRecord *rec, GravlinNet *net) { return answer(rec, net, true); }
+
+} // extern "C"
+
+// ------------------------------------------------------------ copies and bytes
+
+namespace {
+
+HalbrinList *copyList(HalbrinList *l) { return l ? cloneHalbrin(l) : nullptr; }
+
+using Writer = cntr::ByteWriter;
+using Reader = cntr::ByteReader;
+
+void writeList(Writer &w, const HalbrinList *l) {
+    w.i32(l ? l->count : -1);
+    if (!l) return;
+    w.f32(l->score);
+    for (int i = 0; i < l->count; i++) {
+        const Segment &g = l->segments[i];
+        w.text(g.label ? g.label : "");
+        w.i32(g.begin);
+        w.i32(g.end);
+        w.f32(g.score);
+    }
+}
+
+HalbrinList *readList(Reader &in, float msPerFrame) {
+    int32_t n = in.i32();
+    if (!in.ok || n == -1) return nullptr;
+    if (n < 0 || (size_t)n > (size_t)(in.end - in.p) / 16) {
+        in.fail("a segment count runs past the end");
+        return nullptr;
+    }
+    HalbrinList *l = newHalbrin(msPerFrame);
+    l->score = in.f32();
+    for (int i = 0; in.ok && i < n; i++) {
+        std::string label;
+        in.text(label);
+        int32_t b = in.i32(), e = in.i32();
+        float sc = in.f32();
+        if (in.ok) append(l, label, b, e, sc);
+    }
+    return l;
+}
+
+void writeRecord(Writer &w, const ViterbiRecord *rec) {
+    const ViterbiSearch *s = rec->search;
+    w.f32(rec->msPerFrame);
+    w.i32(rec->endFrame);
+    w.f32(rec->score);
+    w.i32(rec->blockSize);
+    for (float v : {rec->beamThreshold, rec->beamThresholdAdjust, rec->maxBeamThreshold}) w.f32(v);
+    w.i32(rec->targetBeamSize);
+    w.i32(rec->targetBeamVariance);
+    w.f32(rec->beamRatio);
+    w.i32(rec->durationModel);
+    w.i32(rec->allowWordCutoff);
+    for (float v : {rec->durationShortPenalty, rec->durationLongPenalty, rec->wordBoundaryPenalty,
+                    rec->observationProbFloor, rec->transProbFactor, rec->beam})
+        w.f32(v);
+    w.i32(rec->framesSearched);
+    writeList(w, rec->words);
+    writeList(w, rec->phonemes);
+    writeList(w, rec->states);
+    w.i32(s ? s->numStates : -1);
+    if (!s) return;
+    w.i32(s->enter);
+    w.i32(s->exit);
+    for (const Node &n : s->nodes) {
+        w.i32(n.emitting);
+        w.i32(n.category);
+        w.f32(n.minDur);
+        w.f32(n.maxDur);
+        w.i32(n.selfLoop);
+        w.i32(n.exitBoundary);
+        w.i32(n.phoneUnit);
+        w.text(n.name);
+        w.text(n.word);
+        w.text(n.phoneme);
+        w.i32((int32_t)n.arcs.size());
+        for (const Arc &a : n.arcs) {
+            w.i32(a.to);
+            w.i32(a.boundary);
+        }
+    }
+    w.i32(s->frame);
+    w.i32((int32_t)s->traces.size());
+    for (const Trace &t : s->traces) {
+        w.i32(t.state);
+        w.i32(t.start);
+        w.i32(t.prev);
+        w.i32(t.boundary);
+        w.f64(t.startScore);
+    }
+    w.i32((int32_t)s->active.size());
+    for (int slot : s->active) {
+        const Token &t = s->cur[slot];
+        w.i32(slot);
+        w.f64(t.score);
+        w.i32(t.dur);
+        w.i32(t.trace);
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int Viterbi_clone(ViterbiRecord *dst, const ViterbiRecord *src) {
+    *dst = *src;
+    dst->words = copyList(src->words);
+    dst->phonemes = copyList(src->phonemes);
+    dst->states = copyList(src->states);
+    dst->search = src->search ? new ViterbiSearch(*src->search) : nullptr;
+    return 0;
+}
+
+size_t Viterbi_packedLength(const ViterbiRecord *rec) {
+    Writer w;
+    writeRecord(w, rec);
+    return w.n;
+}
+
+void Viterbi_pack(const ViterbiRecord *rec, unsigned char *buffer) {
+    Writer w;
+    w.p = buffer;
+    writeRecord(w, rec);
+}
+
+int Viterbi_unpack(GS_Result *r, ViterbiRecord *rec, const unsigned char *buffer, size_t length) {
+    memset(rec, 0, sizeof *rec);
+    Reader in{r, buffer, buffer + length, "packed search"};
+    rec->msPerFrame = in.f32();
+    rec->endFrame = in.i32();
+    rec->score = in.f32();
+    rec->blockSize = in.i32();
+    rec->beamThreshold = in.f32();
+    rec->beamThresholdAdjust = in.f32();
+    rec->maxBeamThreshold = in.f32();
+    rec->targetBeamSize = in.i32();
+    rec->targetBeamVariance = in.i32();
+    rec->beamRatio = in.f32();
+    rec->durationModel = in.index(0, 3, "the duration model");
+    rec->allowWordCutoff = in.i32();
+    rec->durationShortPenalty = in.f32();
+    rec->durationLongPenalty = in.f32();
+    rec->wordBoundaryPenalty = in.f32();
+    rec->observationProbFloor = in.f32();
+    rec->transProbFactor = in.f32();
+    rec->beam = in.f32();
+    rec->framesSearched = in.i32();
+    rec->words = readList(in, rec->msPerFrame);
+    rec->phonemes = readList(in, rec->msPerFrame);
+    rec->states = readList(in, rec->msPerFrame);
+    if (in.ok && !(rec->observationProbFloor > 0)) in.fail("the probability floor is not positive");
+    int32_t N = in.i32();
+    if (in.ok && N >= 0) {
+        if ((size_t)N > (size_t)(in.end - in.p) / 40) in.fail("the state count runs past the end");
+        ViterbiSearch *s = new ViterbiSearch;
+        rec->search = s;
+        s->numStates = in.ok ? N : 0;
+        s->enter = in.index(0, std::max(N, 1), "the start or end state");
+        s->exit = in.index(0, std::max(N, 1), "the start or end state");
+        s->nodes.resize(s->numStates);
+        for (Node &n : s->nodes) {
+            if (!in.ok) break;
+            n.emitting = in.i32() != 0;
+            n.category = in.i32();
+            n.minDur = in.f32();
+            n.maxDur = in.f32();
+            n.selfLoop = in.i32() != 0;
+            n.exitBoundary = in.i32();
+            n.phoneUnit = in.i32() != 0;
+            in.text(n.name);
+            in.text(n.word);
+            in.text(n.phoneme);
+            if (in.ok && n.emitting && n.category < 0) in.fail("a unit has no category");
+            int32_t arcs = in.count(8, "arc");
+            for (int k = 0; in.ok && k < arcs; k++) {
+                int32_t to = in.index(0, N, "an arc");
+                int32_t b = in.i32();
+                n.arcs.push_back(Arc{to, b});
+            }
+        }
+        for (const Node &n : s->nodes)
+            for (const Arc &a : n.arcs)
+                if (in.ok && !s->nodes[a.to].emitting) in.fail("an arc leads to a state that is no unit");
+        if (in.ok) s->makeSlots(rec); // they follow from the nodes and the model
+        s->frame = in.i32();
+        int32_t traces = in.count(24, "trace");
+        for (int k = 0; in.ok && k < traces; k++) {
+            Trace t;
+            t.state = in.index(0, N, "a trace's state");
+            t.start = in.i32();
+            t.prev = in.index(-1, k, "a trace's predecessor"); // earlier traces only: no loops
+            t.boundary = in.i32();
+            t.startScore = in.f64();
+            s->traces.push_back(t);
+        }
+        s->lastLive = s->traces.size();
+        int32_t active = in.count(20, "token");
+        std::vector<char> seen(s->cur.size(), 0);
+        for (int k = 0; in.ok && k < active; k++) {
+            int32_t slot = in.index(0, (int32_t)s->cur.size(), "a token's slot");
+            Token t{};
+            t.score = in.f64();
+            t.dur = in.i32();
+            t.trace = in.index(-1, (int32_t)s->traces.size(), "a token's trace");
+            if (!in.ok) break;
+            if (seen[slot]) {
+                in.fail("a token slot stands twice");
+                break;
+            }
+            seen[slot] = 1;
+            s->cur[slot] = t;
+            s->active.push_back(slot);
+        }
+    } else if (in.ok && N != -1) {
+        in.fail("the state count is negative");
+    }
+    if (in.ok && in.p != in.end) in.fail("bytes left over");
+    if (in.ok) return 0;
+    Viterbi_free(rec);
+    return 1;
+}
 
 } // extern "C"

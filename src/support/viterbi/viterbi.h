@@ -25,12 +25,20 @@
  *                       leaving after d frames adds log pdf(d) - log
  *                       pdf(mode)
  *        states with min and max -1 (never set) have no duration cost.
- *  - Tokens: under minmax a state with a self link and a minimum of m
- *    frames keeps m tokens (stays of 1 .. m-1 frames and of m or more, up
- *    to 64), which makes minimum durations exact; other states keep one,
- *    the best-scoring, whose duration cost is paid as it stays and leaves
- *    (maximum durations and the exponential and gamma models are thus
- *    applied to the best path into a state, not searched over all stays).
+ *  - Tokens: a state keeps one token per stay length, so that the search
+ *    weighs every stay, not only the best path into the state: under
+ *    minmax one per stay of 1 .. max(min, max) - 1 frames and one for all
+ *    longer stays (whose futures are alike), which is exact; under gamma
+ *    one per stay up to max(max, mean + 4 deviations) + 1 frames, longer
+ *    stays sharing the last; the exponential model is memoryless and one
+ *    token is exact. No state tells apart more than 128 stays. A state
+ *    without a self link stays one frame. Under minmax a token that has
+ *    reached its minimum and scores no better than a shorter stay of the
+ *    same state is dropped (it can do nothing the shorter cannot). Each
+ *    state is left once a frame, by its best stay with its leaving cost;
+ *    without transition probabilities, states with the same arcs are left
+ *    once together, by the best of them. A segment's score holds its own
+ *    leaving cost and the cost of the link into it.
  *  - Beam: tokens below best + beam are dropped after each frame. beam
  *    starts at beamThreshold. With targetBeamSize > 0 it adapts: more than
  *    target + variance active states tighten it by -beamThresholdAdjust
@@ -95,6 +103,18 @@ int Viterbi_answerSoFar(ViterbiRecord *rec, GravlinNet *net);
 int Viterbi_reset(ViterbiRecord *rec);
 /* Releases what the record owns (not the record itself). */
 void Viterbi_free(ViterbiRecord *rec);
+/* A deep copy into a caller-allocated record: the search goes on from the
+ * same point. */
+int Viterbi_clone(ViterbiRecord *dst, const ViterbiRecord *src);
+/* A search as bytes and back, with its settings, its compiled network, the
+ * tokens of the frame it stopped at, its traces and its last answer.
+ * Viterbi_pack writes exactly Viterbi_packedLength bytes; Viterbi_unpack
+ * fills a caller-allocated record from exactly length bytes, or answers
+ * nonzero with a message in r (nothing kept) for bytes that run short or
+ * long or whose indices do not hold together. */
+size_t Viterbi_packedLength(const ViterbiRecord *rec);
+void Viterbi_pack(const ViterbiRecord *rec, unsigned char *buffer);
+int Viterbi_unpack(GS_Result *r, ViterbiRecord *rec, const unsigned char *buffer, size_t length);
 
 #ifdef __cplusplus
 }

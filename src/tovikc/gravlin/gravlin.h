@@ -25,7 +25,10 @@
 #ifndef TOVIK_GRAVLIN_H
 #define TOVIK_GRAVLIN_H
 
+#include <stddef.h>
 #include <stdint.h>
+
+#include "result.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -138,6 +141,15 @@ void Gravlin_release(GravlinNet *net);
 void Gravlin_copy(GravlinNet *dst, const GravlinNet *src);
 /* Exchanges the contents of two headers. */
 void Gravlin_swap(GravlinNet *a, GravlinNet *b);
+
+/* A network as bytes and back (object files, copies between interpreters):
+ * Gravlin_pack writes exactly Gravlin_packedLength bytes. Gravlin_unpack
+ * fills a caller-allocated header from exactly length bytes; it refuses
+ * (GRAVLIN_FAIL, message in r, everything released) bytes that run short or
+ * long, and indices or links that do not hold together. */
+size_t Gravlin_packedLength(const GravlinNet *net);
+void Gravlin_pack(const GravlinNet *net, unsigned char *buffer);
+int Gravlin_unpack(GS_Result *r, GravlinNet *net, const unsigned char *buffer, size_t length);
 
 /* Error text kept since the last clear (every failure message, in order). */
 const char *Gravlin_errorText(void);

@@ -4,6 +4,7 @@
 // transform work on feature matrices; `hmfcc` computes HTK-style MFCC.
 #include <tcl.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -63,6 +64,21 @@ int flagBits(const char *word) {
 }
 
 void setResult(Tcl_Interp *interp, const std::string &s) { Tcl_SetObjResult(interp, Tcl_NewStringObj(s.c_str(), -1)); }
+
+// A wave sampled at another rate than the front end's would give frames of
+// the wrong length and filterbanks on the wrong frequencies: refuse it. A
+// wave that states no rate is taken at the front end's. Rates within
+// tolerance Hz of each other are the same.
+int checkRate(Tcl_Interp *interp, const WaveRecord *w, const char *wave, double rate, const char *frontEnd,
+              double tolerance = 0.5) {
+  if (w->infoCount < 1 || !w->info || w->info[0] <= 0 || std::fabs(w->info[0] - rate) < tolerance) return TCL_OK;
+  Tcl_Obj *a = Tcl_NewDoubleObj(w->info[0]), *b = Tcl_NewDoubleObj(rate);
+  setResult(interp, std::string("wave \"") + wave + "\" is sampled at " + Tcl_GetString(a) + " Hz, not at the " +
+                        Tcl_GetString(b) + " Hz of \"" + frontEnd + "\"");
+  Tcl_DecrRefCount(a);
+  Tcl_DecrRefCount(b);
+  return TCL_ERROR;
+}
 
 // Copies a library's message into the interpreter result.
 int libraryError(Tcl_Interp *interp, GS_Result *r) {
@@ -223,6 +239,7 @@ int FramesCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   Tcl_ResetResult(interp);
   if (e && !std::strcmp(Cntr_Name(e->type), "wave")) {
     WaveRecord *w = static_cast<WaveRecord *>(e->data);
+    if (checkRate(interp, w, input, fe->samplerate, name)) return TCL_ERROR;
     const int frames = featureFrames(fe, w->len);
     if (frames == 0) {
       featureCompute(fe, w, nullptr);
@@ -570,6 +587,9 @@ int HmfccCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
   if (!fe) return TCL_ERROR;
   auto *w = static_cast<WaveRecord *>(Obj_GetData(interp, "wave", wn));
   if (!w) return TCL_ERROR;
+  // The sample period is a whole number of 100 ns: 48 kHz is 208.
+  const double rate = MFCCRate(fe);
+  if (checkRate(interp, w, wn, rate, name, rate * rate / 1e7)) return TCL_ERROR;
   const int frames = MFCCFrameNum(fe, w->len);
   ArrayRecord *a = nullptr;
   if (maybeReuse2DObject(nullptr, interp, frames, MFCCCepDim(fe), &a)) return TCL_ERROR;

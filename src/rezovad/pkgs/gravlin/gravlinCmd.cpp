@@ -26,7 +26,24 @@ void *netClone(const void *record) {
     return copy;
 }
 
-const CntrType kNetType = {kType, "gravlin", nullptr, netFree, netClone, nullptr, nullptr, nullptr};
+int netLength(GS_Result *, const void *record, size_t *length) {
+    *length = Gravlin_packedLength(static_cast<const GravlinNet *>(record));
+    return 0;
+}
+
+int netPack(GS_Result *, const void *record, unsigned char *buffer) {
+    Gravlin_pack(static_cast<const GravlinNet *>(record), buffer);
+    return 0;
+}
+
+void *netUnpack(GS_Result *r, const unsigned char *buffer, size_t length) {
+    GravlinNet *net = static_cast<GravlinNet *>(DB_MALLOC(sizeof(GravlinNet)));
+    if (Gravlin_unpack(r, net, buffer, length) == 0) return net;
+    DB_FREE(net);
+    return nullptr;
+}
+
+const CntrType kNetType = {kType, "gravlin", nullptr, netFree, netClone, netLength, netPack, netUnpack};
 
 // The library's messages since the call began become the command's result.
 int failWith(Tcl_Interp *interp, const char *fallback) {

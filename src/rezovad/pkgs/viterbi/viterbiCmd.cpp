@@ -26,7 +26,31 @@ void recordFree(void *record) {
     DB_FREE(rec);
 }
 
-const CntrType kRecordType = {kType, "viterbi", nullptr, recordFree, nullptr, nullptr, nullptr, nullptr};
+void *recordClone(const void *record) {
+    ViterbiRecord *copy = static_cast<ViterbiRecord *>(DB_MALLOC(sizeof(ViterbiRecord)));
+    Viterbi_clone(copy, static_cast<const ViterbiRecord *>(record));
+    return copy;
+}
+
+int recordLength(GS_Result *, const void *record, size_t *length) {
+    *length = Viterbi_packedLength(static_cast<const ViterbiRecord *>(record));
+    return 0;
+}
+
+int recordPack(GS_Result *, const void *record, unsigned char *buffer) {
+    Viterbi_pack(static_cast<const ViterbiRecord *>(record), buffer);
+    return 0;
+}
+
+void *recordUnpack(GS_Result *r, const unsigned char *buffer, size_t length) {
+    ViterbiRecord *rec = static_cast<ViterbiRecord *>(DB_MALLOC(sizeof(ViterbiRecord)));
+    if (Viterbi_unpack(r, rec, buffer, length) == 0) return rec;
+    DB_FREE(rec);
+    return nullptr;
+}
+
+const CntrType kRecordType = {kType,        "viterbi",  nullptr,     recordFree,
+                              recordClone, recordLength, recordPack, recordUnpack};
 
 int fail(Tcl_Interp *interp, const std::string &text) {
     fputs(text.c_str(), stderr);
@@ -202,12 +226,9 @@ int AnswerCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (withName)
         Tcl_ListObjAppendElement(nullptr, r, g->name ? Tcl_NewStringObj(g->name, -1) : Tcl_NewListObj(0, nullptr));
     if (rc) {
-        // The reason, then the (empty) answer.
-        Tcl_Obj *e = Tcl_NewListObj(0, nullptr);
-        Tcl_ListObjAppendElement(nullptr, e, Tcl_NewStringObj(rec->errorText, -1));
-        Tcl_ListObjAppendElement(nullptr, e, r);
+        // The reason, not the empty answer, is what a script needs to see.
+        Tcl_DecrRefCount(r);
         Tcl_SetObjResult(interp, Tcl_NewStringObj(rec->errorText, -1));
-        Tcl_DecrRefCount(e);
         return TCL_ERROR;
     }
     Tcl_SetObjResult(interp, r);

@@ -149,17 +149,51 @@ TEST(Viterbi, a_search_in_pieces_equals_one_search) {
     EXPECT_STREQ("no path reaches the end of the network after 0 frames", parts.rec.errorText);
 }
 
+namespace {
+
+// The duration cost of one stay of d frames in a state whose minimum and
+// maximum are lo and hi frames, written from the models' definitions.
+double stayCost(int model, double lo, double hi, int d) {
+    if (model == VITERBI_MINMAX) return (d < lo ? -6.5 * (lo - d) : 0.0) + (d > hi ? -1.0 * (d - hi) : 0.0);
+    double m = std::max(1.0, (lo + hi) / 2);
+    if (model == VITERBI_EXPONENTIAL) return (d - 1) * std::log(1 - 1 / m) + std::log(1 / m);
+    double sd = std::max(0.5, (hi - lo) / 4), k = m * m / (sd * sd), th = sd * sd / m;
+    auto lp = [&](double x) { return (k - 1) * std::log(x) - x / th; };
+    return lp(d) - lp(k >= 1 ? (k - 1) * th : 1.0);
+}
+
+// The best score over every split of the frames into one stay per phone of
+// "w ah n" (categories 0, 1, 2), with the two word boundaries.
+double bestSplit(const Matrix &m, int model, double lo, double hi) {
+    double best = -1e30;
+    int T = m.n();
+    for (int a = 1; a < T; a++)
+        for (int b = 1; a + b < T; b++) {
+            int d[3] = {a, b, T - a - b}, f = 0;
+            double v = 2 * -3.0;
+            for (int k = 0; k < 3; k++) {
+                for (int i = 0; i < d[k]; i++, f++) v += std::log((double)m.rows[f][k]);
+                v += stayCost(model, lo, hi, d[k]);
+            }
+            best = std::max(best, v);
+        }
+    return best;
+}
+
+} // namespace
+
 TEST(Viterbi, durations_shape_the_path) {
     // Frames say: w for 1, ah for 6, n for 1. A minimum of 3 frames per
     // phone (maximum 5) moves the boundaries under minmax; gamma, whose
-    // best stay is near 4 frames here, stretches w.
+    // best stay is near 4 frames here, stretches w and n and shortens ah
+    // (the best way into n, after 5 frames of ah, is not the best path).
     Matrix m(9);
     m.frames(phone("w"), 1, 0.6f).frames(phone("ah"), 6, 0.6f).frames(phone("n"), 1, 0.6f);
     struct Case { int model; int minMs, maxMs; const char *want; } cases[] = {
         {VITERBI_MINMAX, 10, 60, "w@0-1 ah@1-7 n@7-8"},
         {VITERBI_MINMAX, 30, 50, "w@0-3 ah@3-6 n@6-8"},
         {VITERBI_EXPONENTIAL, 10, 60, "w@0-1 ah@1-7 n@7-8"},
-        {VITERBI_GAMMA, 20, 60, "w@0-2 ah@2-7 n@7-8"},
+        {VITERBI_GAMMA, 20, 60, "w@0-2 ah@2-6 n@6-8"},
     };
     for (const Case &c : cases) {
         Net net({"$grammar = one", "one = w ah n"}, digitSpec(c.minMs, c.maxMs));
@@ -168,23 +202,40 @@ TEST(Viterbi, durations_shape_the_path) {
         ASSERT_EQ(0, Viterbi_search(&s.rec, &net.n, m.p(), m.n(), 9, nullptr, 0, nullptr));
         ASSERT_EQ(0, Viterbi_answer(&s.rec, &net.n));
         EXPECT_EQ(c.want, segs(s.rec.phonemes)) << c.model << " " << c.minMs;
-        if (c.model != VITERBI_MINMAX) continue;
-        // Every split of the frames into three stays, scored by the minmax
-        // rule: the search must find the best.
-        double lo = c.minMs / 10.0, hi = c.maxMs / 10.0, best = -1e30;
-        for (int a = 1; a < m.n(); a++)
-            for (int b = 1; a + b < m.n(); b++) {
-                int d[3] = {a, b, m.n() - a - b}, f = 0;
-                double v = 2 * -3.0; // boundaries into the word and out of it
-                for (int k = 0; k < 3; k++) {
-                    for (int i = 0; i < d[k]; i++, f++) v += std::log((double)m.rows[f][k]); // w, ah, n are categories 0, 1, 2
-                    if (d[k] < lo) v += -6.5 * (lo - d[k]);
-                    if (d[k] > hi) v += -1.0 * (d[k] - hi);
-                }
-                best = std::max(best, v);
-            }
-        EXPECT_NEAR(best, s.rec.score, 1e-4) << c.minMs;
+        EXPECT_NEAR(bestSplit(m, c.model, c.minMs / 10.0, c.maxMs / 10.0), s.rec.score, 1e-4) << c.minMs;
     }
+}
+
+TEST(Viterbi, every_stay_is_searched_not_only_the_best_way_in) {
+    // The path that reaches a state best is not always the one to keep: a
+    // later entry has more frames left before a maximum (minmax) or sits
+    // nearer the likeliest length (gamma). On random frames the search
+    // must match the best split found by trying them all.
+    std::mt19937 g(5);
+    std::uniform_real_distribution<float> u(0.05f, 1.0f);
+    struct Case { int model; int minMs, maxMs; } cases[] = {
+        {VITERBI_MINMAX, 10, 40},  {VITERBI_MINMAX, 20, 30}, {VITERBI_MINMAX, 40, 60},
+        {VITERBI_GAMMA, 20, 60},   {VITERBI_GAMMA, 30, 90},  {VITERBI_EXPONENTIAL, 20, 80},
+    };
+    for (const Case &c : cases)
+        for (int round = 0; round < 6; round++) {
+            Matrix m(9);
+            for (int f = 0; f < 14; f++) {
+                m.rows.push_back(std::vector<float>(9, 0.01f));
+                for (int k = 0; k < 3; k++) m.rows.back()[k] = u(g);
+            }
+            Net net({"$grammar = one", "one = w ah n"}, digitSpec(c.minMs, c.maxMs));
+            Search s;
+            ASSERT_EQ(0, s.init(&net.n, c.model, -1e9f));
+            ASSERT_EQ(0, Viterbi_search(&s.rec, &net.n, m.p(), m.n(), 9, nullptr, 0, nullptr));
+            ASSERT_EQ(0, Viterbi_answer(&s.rec, &net.n));
+            EXPECT_NEAR(bestSplit(m, c.model, c.minMs / 10.0, c.maxMs / 10.0), s.rec.score, 1e-3)
+                << "model " << c.model << " " << c.minMs << "-" << c.maxMs << " round " << round;
+            // Segment scores add up to the path's score.
+            double sum = 0;
+            for (int i = 0; i < s.rec.phonemes->count; i++) sum += s.rec.phonemes->segments[i].score;
+            EXPECT_NEAR(s.rec.score, sum, 1e-3);
+        }
 }
 
 TEST(Viterbi, transition_probabilities_steer_the_path) {
@@ -382,4 +433,36 @@ TEST(Viterbi, agrees_with_openfst_shortest_path) {
         }
         EXPECT_EQ(fstNames, ourNames) << round;
     }
+}
+
+TEST(Viterbi, a_search_from_its_bytes_or_a_copy_goes_on_as_the_original) {
+    Net net(kDigits, digitSpec(20, 80));
+    Matrix m(9);
+    m.frames(phone("t"), 3).frames(phone("uw"), 4).frames(phone("w"), 2).frames(phone("ah"), 3).frames(phone("n"), 3);
+    float **p = m.p();
+    Search s;
+    ASSERT_EQ(0, s.init(&net.n, VITERBI_GAMMA));
+    ASSERT_EQ(0, Viterbi_search(&s.rec, &net.n, p, 8, 9, nullptr, 0, nullptr));
+    std::vector<unsigned char> b(Viterbi_packedLength(&s.rec));
+    Viterbi_pack(&s.rec, b.data());
+    GS_Result *r = GS_CreateResult();
+    Search back, copy;
+    ASSERT_EQ(0, Viterbi_unpack(r, &back.rec, b.data(), b.size())) << r->text;
+    ASSERT_EQ(0, Viterbi_clone(&copy.rec, &s.rec));
+    for (Search *x : {&s, &back, &copy}) {
+        ASSERT_EQ(0, Viterbi_search(&x->rec, &net.n, p + 8, m.n() - 8, 9, nullptr, 0, nullptr));
+        ASSERT_EQ(0, Viterbi_answer(&x->rec, &net.n));
+    }
+    EXPECT_EQ("two@0-7 one@7-15", segs(s.rec.words));
+    for (Search *x : {&back, &copy}) {
+        EXPECT_EQ(segs(s.rec.states), segs(x->rec.states));
+        EXPECT_FLOAT_EQ(s.rec.score, x->rec.score);
+    }
+    // Bytes cut short anywhere are refused, never read past.
+    for (size_t n = 0; n < b.size(); n++) {
+        ViterbiRecord cut;
+        GS_ResetResult(r);
+        ASSERT_NE(0, Viterbi_unpack(r, &cut, b.data(), n)) << n;
+    }
+    GS_DeleteResult(r);
 }

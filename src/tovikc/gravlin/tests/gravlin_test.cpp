@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -489,4 +490,47 @@ TEST(Network, copy_print_and_free) {
     EXPECT_EQ(0, copy.numClasses);
     EXPECT_STREQ("grammar", copy.name);
     Gravlin_release(&copy);
+}
+
+TEST(Network, packed_bytes_come_back_whole_and_damage_is_refused) {
+    Net net(1, 1);
+    ASSERT_EQ(0, net.build({"$grammar = [ please ] ( yes | no ) <+>", "yes = y eh s", "no = n ow"}));
+    net.n.states[net.find("y")].durParam2 = 7.0f;
+    std::vector<unsigned char> b(Gravlin_packedLength(&net.n));
+    Gravlin_pack(&net.n, b.data());
+    GS_Result *r = GS_CreateResult();
+    GravlinNet back;
+    ASSERT_EQ(0, Gravlin_unpack(r, &back, b.data(), b.size())) << r->text;
+    std::vector<unsigned char> again(Gravlin_packedLength(&back));
+    Gravlin_pack(&back, again.data());
+    EXPECT_EQ(b, again);
+    EXPECT_STREQ(net.n.name, back.name);
+    EXPECT_EQ(7.0f, back.states[net.find("y")].durParam2);
+    Gravlin_release(&back);
+    // Every shorter or longer buffer, and link and level indices pointing
+    // outside the network, are refused with a message and nothing kept.
+    struct Damage { const char *why; std::function<void(std::vector<unsigned char> &)> change; } cases[] = {
+        {"one byte more", [](std::vector<unsigned char> &v) { v.push_back(0); }},
+        {"a link to a state out of range",
+         [&](std::vector<unsigned char> &v) {
+             // The last state's last outgoing link is the 12 bytes before its
+             // extras count and the 40 bytes of its tail.
+             size_t at = v.size() - 4 - 40 - 12;
+             v[at] = 0x7f;
+         }},
+        {"a link in one list only",
+         [&](std::vector<unsigned char> &v) { v[v.size() - 4 - 40 - 4] ^= 1; }},
+    };
+    for (const Damage &d : cases) {
+        std::vector<unsigned char> v = b;
+        d.change(v);
+        GS_ResetResult(r);
+        EXPECT_EQ(GRAVLIN_FAIL, Gravlin_unpack(r, &back, v.data(), v.size())) << d.why;
+        EXPECT_NE(nullptr, strstr(r->text, "packed network")) << d.why << ": " << r->text;
+    }
+    for (size_t n = 0; n < b.size(); n++) {
+        GS_ResetResult(r);
+        ASSERT_EQ(GRAVLIN_FAIL, Gravlin_unpack(r, &back, b.data(), n)) << n;
+    }
+    GS_DeleteResult(r);
 }
