@@ -887,7 +887,7 @@ int SearchCmd(Tcl_Interp *interp, int argc, const char **argv) {
   Options o;
   CallWords cw;
   if (BeginCall(interp, CTX_SEARCH, argc, argv, o, cw) != TCL_OK) return TCL_ERROR;
-  const clock_t started = clock();
+  const auto started = std::chrono::steady_clock::now();
   if (!cw.haveObfile) {
     SetResult(interp, "\rFormat: rp search obfile filename.ob [probbeam #][etc.]\n");
     return TCL_ERROR;
@@ -1004,8 +1004,7 @@ int SearchCmd(Tcl_Interp *interp, int argc, const char **argv) {
   else Tcl_ResetResult(interp);
   if (o.time) {
     char line[128];
-    snprintf(line, sizeof line, "\r\nParse Time:\t\t%2.19f seconds\n",
-             (double)(clock() - started) * 1000.0 / CLOCKS_PER_SEC * 0.001);
+    snprintf(line, sizeof line, "\r\nParse Time:\t\t%2.19f seconds\n", Seconds(started));
     Write(line);
   }
   rtn::RTN_ResetParserControls(&st.ipc, st.net);
