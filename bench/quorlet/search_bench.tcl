@@ -51,9 +51,13 @@ foreach {what words} {
     {parse, 3 labels a frame} {probbeam 2 tcl 1}
     {beam file, 3 labels a frame} {probbeam 2 printsearchbeam 1}
 } {
-    set t0 [clock microseconds]
-    for {set u 0} {$u < $utts} {incr u} { rp search obfile utt$u.ob {*}$words }
-    set s [expr {([clock microseconds] - $t0) / 1e6}]
+    # The best of five passes, as numpy's figure below is.
+    set s Inf
+    for {set pass 0} {$pass < 5} {incr pass} {
+        set t0 [clock microseconds]
+        for {set u 0} {$u < $utts} {incr u} { rp search obfile utt$u.ob {*}$words }
+        set s [expr {min($s, ([clock microseconds] - $t0) / 1e6)}]
+    }
     puts [format "rp search (%s): %d frames in %.3f s, %.0f frames/s" $what $frames $s [expr {$frames / $s}]]
     lappend rates [expr {$frames / $s}]
 }

@@ -110,14 +110,19 @@ struct ArrayType {
         a->ndims = ndims;
         a->dims = copyOf(dims, ndims);
         E *d = static_cast<E *>(DB_MALLOC(count ? count * sizeof(E) : 1));
-        for (int64_t i = 0; i < count; i++) {
+        // The length is checked above, so the little-endian values are
+        // decoded in one pass without a bounds check each.
+        for (int64_t i = 0; i < count; i++, p += sizeof(E)) {
+            uint64_t u = 0;
+            for (size_t b = 0; b < sizeof(E); b++) u |= uint64_t(p[b]) << (8 * b);
             if (sizeof(E) == 4) {
+                uint32_t w = static_cast<uint32_t>(u);
                 float f;
-                Cntr_GetF32(r, &p, end, &f);
+                memcpy(&f, &w, 4);
                 d[i] = f;
             } else {
                 double v;
-                Cntr_GetF64(r, &p, end, &v);
+                memcpy(&v, &u, 8);
                 d[i] = static_cast<E>(v);
             }
         }

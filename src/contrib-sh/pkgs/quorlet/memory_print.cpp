@@ -212,33 +212,10 @@ void RTN_PrintMemory(const ParserControl *pc, FILE *out, int level) {
     r.total += 4;
     r.Table(&pc->ContextObjectStructure, 64);
   }
-  // 28
-  if (const FromTable *f = pc->From) {
-    long s = 24, e = 32 * Spare(*f);
-    for (int o = 0; o < f->capacity && o < (int)f->table.size(); o++) {
-      const Origin &org = f->table[o];
-      s += 32;
-      e += 24 * Spare(org.prefix) + 36 * Spare(org.group);
-      for (int p = 0; p < org.prefix.capacity && p < (int)org.prefix.table.size(); p++) {
-        const OriginPrefix &pre = org.prefix.table[p];
-        s += 24;
-        e += 24 * Spare(pre.arc);
-        for (int a = 0; a < pre.arc.capacity && a < (int)pre.arc.table.size(); a++) {
-          s += 24 + 4L * pre.arc.table[a].terminal.capacity;
-          e += 4 * Spare(pre.arc.table[a].terminal);
-        }
-      }
-      for (int g = 0; g < org.group.capacity && g < (int)org.group.table.size(); g++) {
-        const ContextGroup &grp = org.group.table[g];
-        s += 36 + 4L * grp.term.capacity;
-        e += 4 * Spare(grp.term) + 20 * Spare(grp.tpa);
-        for (int t = 0; t < grp.tpa.capacity && t < (int)grp.tpa.table.size(); t++) {
-          s += 20 + 2L * grp.tpa.table[t].arc.capacity;
-          e += 2 * Spare(grp.tpa.table[t].arc);
-        }
-      }
-    }
-    r.Size("From", s, e);
+  // 28: as rp print origincount counts it.
+  if (pc->From) {
+    int spare = 0, size = RTN_FromMemory(pc, &spare);
+    r.Size("From", size, spare);
   } else {
     r.Size("From", 12, 0);
   }

@@ -852,6 +852,28 @@ bool LoadStem(std::string &why, const std::string &stem) {
   return true;
 }
 
+// The S best of the K values into order[0..S), best first; equal values keep
+// the order of their categories. A few slots are filled by insertion, which
+// beats a heap for the usual beams of one to a handful of labels.
+void BestOf(const std::vector<double> &value, int S, std::vector<int> &order) {
+  const int K = (int)value.size();
+  if (S > 4) {
+    for (int k = 0; k < K; k++) order[k] = k;
+    std::partial_sort(order.begin(), order.begin() + S, order.end(), [&](int a, int b) {
+      return value[a] > value[b] || (value[a] == value[b] && a < b);
+    });
+    return;
+  }
+  int n = 0;
+  for (int k = 0; k < K; k++) {
+    const double v = value[k];
+    if (n == S && !(v > value[order[S - 1]])) continue;
+    int j = n < S ? n++ : S - 1;
+    for (; j > 0 && v > value[order[j - 1]]; j--) order[j] = order[j - 1];
+    order[j] = k;
+  }
+}
+
 // rp search obfile F ?nnetfilestem STEM? ?option value ...?
 // Ranks every frame's phone categories, hands the best to the parse step as
 // the labels of one position and answers as rp parse does; with
@@ -865,7 +887,7 @@ int SearchCmd(Tcl_Interp *interp, int argc, const char **argv) {
   Options o;
   CallWords cw;
   if (BeginCall(interp, CTX_SEARCH, argc, argv, o, cw) != TCL_OK) return TCL_ERROR;
-  const clock_t started = clock();
+  const auto started = std::chrono::steady_clock::now();
   if (!cw.haveObfile) {
     SetResult(interp, "\rFormat: rp search obfile filename.ob [probbeam #][etc.]\n");
     return TCL_ERROR;
@@ -935,10 +957,7 @@ int SearchCmd(Tcl_Interp *interp, int argc, const char **argv) {
       value[k] = v > 0 && std::isfinite(v) ? v : -1;
       if (value[k] > 0) total += value[k];
     }
-    for (int k = 0; k < K; k++) order[k] = k;
-    std::partial_sort(order.begin(), order.begin() + S, order.end(), [&](int a, int b) {
-      return value[a] > value[b] || (value[a] == value[b] && a < b);
-    });
+    BestOf(value, S, order);
     const bool useTotal = c.havePriors && total > 0 && std::isfinite(total);
     for (int s = 0; s < S; s++) {
       double v = value[order[s]];
@@ -985,8 +1004,7 @@ int SearchCmd(Tcl_Interp *interp, int argc, const char **argv) {
   else Tcl_ResetResult(interp);
   if (o.time) {
     char line[128];
-    snprintf(line, sizeof line, "\r\nParse Time:\t\t%2.19f seconds\n",
-             (double)(clock() - started) * 1000.0 / CLOCKS_PER_SEC * 0.001);
+    snprintf(line, sizeof line, "\r\nParse Time:\t\t%2.19f seconds\n", Seconds(started));
     Write(line);
   }
   rtn::RTN_ResetParserControls(&st.ipc, st.net);
