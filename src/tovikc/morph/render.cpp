@@ -276,6 +276,8 @@ void Morph_DeleteGLState(Object *o) {
 
 bool Morph_RenderObject(Object *o, int32_t time, bool textured, std::string *msg) {
     Morph_Blend(o, time);
+    // Nothing to draw until a check has made the blended arrays.
+    if (o->morphLength == 0 || o->indices.empty() || o->morphedVertices.size() < 3 * (size_t)o->vertexCount) return true;
     double start = Morph_Now100ns();
     glPushMatrix();
     glTranslatef(o->position[0], o->position[1], o->position[2]);
@@ -316,7 +318,7 @@ bool Morph_RenderObject(Object *o, int32_t time, bool textured, std::string *msg
             glEnableClientState(GL_TEXTURE_COORD_ARRAY);
         else
             glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-        if (m.faceCount > 0)
+        if (m.faceCount > 0 && m.faceStart >= 0 && (int64_t)m.faceStart + m.faceCount <= o->faceCount())
             glDrawElements(GL_TRIANGLES, 3 * m.faceCount, GL_UNSIGNED_INT, o->indices.data() + 3 * (size_t)m.faceStart);
     }
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
@@ -347,7 +349,7 @@ bool Morph_ShowScene(Scene *s, const SceneParts &parts, int32_t time, std::strin
     std::copy(vp, vp + 4, s->viewport);
     if (s->changed && !Rebuild(s, parts, msg)) return false;
     const int32_t n = s->antialias;
-    const bool jitter = n >= 2 && n <= 5;
+    const bool jitter = n >= 2 && n <= 5 && s->viewport[2] > 0 && s->viewport[3] > 0;
     bool lights = moved;
     PassSum sum;
     for (int32_t p = 0; p < std::max(1, n); p++) {

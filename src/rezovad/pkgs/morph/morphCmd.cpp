@@ -219,6 +219,7 @@ int ReplaceCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
                                     news.argv[i]);
         Object *o = GetObject(interp, e.argv[0]);
         if (!o) return TCL_ERROR;
+        if (o->targets.empty()) return Fail(interp, std::string("Object ") + e.argv[0] + " has no vertices");
         newObjs.push_back(o);
         newNames.push_back(e.argv[0]);
     }
@@ -267,23 +268,22 @@ int ReplaceCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
                 DropTransitions(added);
                 return Fail(interp, "Number of mappings is out of range");
             }
-            const bool morphed = old->targets.empty() && old->morphLength > 0;
-            const float *oc = morphed ? old->morphedVertices.data() : old->targets[0].coords.data();
-            const float *on = morphed ? old->morphedNormals.data() : old->targets[0].normals.data();
-            if (!morphed && old->targets[0].normals.size() < old->targets[0].coords.size()) on = nullptr;
             for (int p = 0; p < verts.argc; p++) {
                 int v;
                 if (Tcl_GetInt(interp, verts.argv[p], &v) != TCL_OK) {
                     DropTransitions(added);
                     return TCL_ERROR;
                 }
-                if (v < 0 || v >= old->vertexCount) {
+                if (v < 0 || v >= old->vertexCount || old->targets.empty()) {
                     DropTransitions(added);
                     return Fail(interp, "mapping vertex is out of range");
                 }
+                const std::vector<float> &oc = old->targets[0].coords, &on = old->targets[0].normals;
                 for (int a = 0; a < 3; a++) {
                     tr.coords[3 * p + a] = oc[3 * v + a] - nb.coords[3 * p + a];
-                    tr.normals[3 * p + a] = (on ? on[3 * v + a] : 0.0f) - nb.normals[3 * p + a];
+                    // An old object packed since its check has no normals.
+                    float n = (size_t)(3 * v + a) < on.size() ? on[3 * v + a] : nb.normals[3 * p + a];
+                    tr.normals[3 * p + a] = n - nb.normals[3 * p + a];
                 }
             }
         }
@@ -867,6 +867,8 @@ int ObjCombineCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) 
     Object *T = GetObject(interp, tname), *S = T ? GetObject(interp, sname) : nullptr;
     if (!S) return TCL_ERROR;
     if (T == S) return Fail(interp, "cannot combine an object with itself");
+    for (auto p : {std::make_pair(T, tname), std::make_pair(S, sname)})
+        if (p.first->targets.empty()) return Fail(interp, std::string("Object ") + p.second + " has no vertices");
     if (targetOnly) {
         if (T->vertexCount != S->vertexCount) return Fail(interp, "Objects have different # of vertices");
         if (T->faceCount() != S->faceCount()) return Fail(interp, "Objects have different # of faces");
