@@ -1,7 +1,7 @@
 # Shared fixtures of the Morph tests: small meshes as Tcl lists, JPEGs made
 # by PIL, and read-back pixels.
 
-set ::pil [expr {![catch {exec /usr/bin/python3 -c {import PIL}}]}]
+set ::pil [expr {![catch {exec env -u LD_PRELOAD /usr/bin/python3 -c {import PIL}}]}]
 tcltest::testConstraint pil $::pil
 
 # A material entry: emissive colour only, or lit with diffuse and ambient.
@@ -32,7 +32,7 @@ proc quad {win material {side 1} {dy 3}} {
 # A one-colour JPEG of size w x h from PIL, mode RGB (fill "(r, g, b)")
 # or L (fill a grey level).
 proc jpeg {path w h mode fill} {
-    exec /usr/bin/python3 -c [string map [list @P $path @W $w @H $h @M $mode @F $fill] {
+    exec env -u LD_PRELOAD /usr/bin/python3 -c [string map [list @P $path @W $w @H $h @M $mode @F $fill] {
 from PIL import Image
 Image.new("@M", (@W, @H), @F).save("@P", quality=98)
 }]
@@ -40,7 +40,7 @@ Image.new("@M", (@W, @H), @F).save("@P", quality=98)
 # A JPEG with a red, green, blue and white quarter (top left, top right,
 # bottom left, bottom right).
 proc quadsjpeg {path w h} {
-    exec /usr/bin/python3 -c [string map [list @P $path @W $w @H $h] {
+    exec env -u LD_PRELOAD /usr/bin/python3 -c [string map [list @P $path @W $w @H $h] {
 from PIL import Image, ImageDraw
 im = Image.new("RGB", (@W, @H))
 d = ImageDraw.Draw(im)
