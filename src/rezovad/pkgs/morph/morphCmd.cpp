@@ -441,12 +441,12 @@ Tk_PhotoHandle FindPhoto(Tcl_Interp *interp, const char *name) {
     return h;
 }
 
-// Writes RGBA pixels (top row first) into a photo, resized to them.
+// Writes RGBA pixels (top row first) into a photo, grown to hold them.
 int PutPhoto(Tcl_Interp *interp, const char *name, int w, int h, const std::vector<uint8_t> &pixels) {
     Tk_PhotoHandle ph = FindPhoto(interp, name);
     if (!ph) return TCL_ERROR;
     if (w <= 0 || h <= 0) return Fail(interp, "no pixels to copy");
-    if (Tk_PhotoSetSize(interp, ph, w, h) != TCL_OK) return TCL_ERROR;
+    if (Tk_PhotoExpand(interp, ph, w, h) != TCL_OK) return TCL_ERROR;
     Tk_PhotoImageBlock b;
     b.pixelPtr = const_cast<unsigned char *>(pixels.data());
     b.width = w, b.height = h, b.pitch = 4 * w, b.pixelSize = 4;
@@ -839,7 +839,6 @@ int ObjNormalsCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) 
     if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "object %s", &name)) return TCL_ERROR;
     Object *o = GetObject(interp, name);
     if (!o) return TCL_ERROR;
-    if (o->morphLength == 0) return Fail(interp, std::string("object \"") + name + "\" is packed: check it first");
     Morph_ComputeNormals(o);
     return TCL_OK;
 }

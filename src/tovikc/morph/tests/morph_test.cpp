@@ -125,6 +125,40 @@ TEST(MorphRuns, GapsBelowNineJoin) {
     EXPECT_TRUE(quiet.targets[1].runStarts.empty());
 }
 
+// Two textured materials meet at vertices 1 and 2 of a two-triangle
+// square; the second material's own corner coordinates differ there, so
+// those vertices are split and its corners repointed to the copies.
+TEST(MorphCheck, SharedVerticesWithOtherCoordinatesAreSplit) {
+    Object o = Strip(1);  // faces {0 2 1} {1 2 3}
+    o.textures.resize(2);
+    o.materials[0].faceCount = 1;
+    o.materials[0].textureIndex = 0;
+    o.materials[0].uv = {0, 0, 0.1f, 0.1f, 0.2f, 0.2f, 0.3f, 0.3f};  // per vertex
+    Material m;
+    m.name = "second";
+    m.faceStart = 1, m.faceCount = 1, m.textureIndex = 1;
+    m.uv = {0.1f, 0.1f, 0.9f, 0.9f, 0.5f, 0.5f};  // corners of face {1 2 3}: vertex 2 differs
+    o.materials.push_back(m);
+    o.targets.push_back(Diff(o, "t", {{7, 1.0f}}));  // vertex 2 moves in y
+    std::string msg;
+    ASSERT_FALSE(Morph_CheckObject(&o, &msg)) << msg;
+    ASSERT_EQ(o.vertexCount, 5);
+    EXPECT_EQ(o.morphLength, 15);
+    // Vertex 2 keeps index 2 for the first material; the copy is index 3.
+    EXPECT_EQ(std::vector<int32_t>(o.indices.begin(), o.indices.begin() + 3), (std::vector<int32_t>{0, 2, 1}));
+    EXPECT_EQ(std::vector<int32_t>(o.indices.begin() + 3, o.indices.end()), (std::vector<int32_t>{1, 3, 4}));
+    ASSERT_EQ(o.materials[0].uv.size(), 10u);
+    EXPECT_FLOAT_EQ(o.materials[0].uv[2 * 2], 0.2f);
+    EXPECT_FLOAT_EQ(o.materials[0].uv[2 * 3], 0.9f);
+    EXPECT_FLOAT_EQ(o.materials[0].uv[2 * 4], 0.5f);
+    EXPECT_TRUE(o.materials[1].uv.empty());
+    // Both copies carry the vertex's coordinates and its target difference.
+    for (int v : {2, 3}) {
+        EXPECT_FLOAT_EQ(o.targets[0].coords[3 * v], 1.0f);
+        EXPECT_FLOAT_EQ(o.targets[1].coords[3 * v + 1], 1.0f);
+    }
+}
+
 TEST(MorphTracks, WeightsBetweenAndAroundKeys) {
     Target t;
     t.tracks = true;
