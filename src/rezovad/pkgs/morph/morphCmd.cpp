@@ -287,7 +287,7 @@ int ReplaceCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
                 }
             }
         }
-        tr.keys = {{1.0f, start}, {0.0f, start + duration}};
+        tr.keys = {{1.0f, start}, {0.0f, (int32_t)std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, (int64_t)start + duration))}};
         Morph_SortTrackKeys(&tr.keys);
     }
     s->objects = newNames;
@@ -1189,11 +1189,16 @@ int32_t LatestKeyTime(const Object *o) {
 }
 
 // Appends one {time percentage} entry to a target; false with a message.
-bool AddKey(Tcl_Interp *interp, Object *o, Target *t, const char *time, const char *pct, int32_t offset) {
+bool AddKey(Tcl_Interp *interp, Object *o, Target *t, const char *time, const char *pct, int64_t offset) {
     int tm;
     double p;
     if (Tcl_GetInt(interp, time, &tm) != TCL_OK || Tcl_GetDouble(interp, pct, &p) != TCL_OK) return false;
-    t->keys.push_back({(float)(t->multiplier * o->globalMultiplier * p * 0.01), tm + offset});
+    int64_t at = (int64_t)tm + offset;
+    if (at < INT32_MIN || at > INT32_MAX) {
+        Fail(interp, std::string("key time out of range: ") + time);
+        return false;
+    }
+    t->keys.push_back({(float)(t->multiplier * o->globalMultiplier * p * 0.01), (int32_t)at});
     return true;
 }
 
@@ -1215,7 +1220,7 @@ int AddTrackCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     Split entries;
     if (!entries.Parse(interp, tracks)) return TCL_ERROR;
     StartTracks(o);
-    if (relative) offset += LatestKeyTime(o);
+    int64_t shift = offset + (relative ? (int64_t)LatestKeyTime(o) : 0);
     for (Target *t : Select(o, target)) {
         for (int i = 0; i < entries.argc; i++) {
             Split e;
@@ -1224,7 +1229,7 @@ int AddTrackCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
                 Fail(interp, std::string("Expecting \"time percentage\", not this: ") + entries.argv[i]);
                 ok = false;
             }
-            if (!ok || !AddKey(interp, o, t, e.argv[0], e.argv[1], offset)) {
+            if (!ok || !AddKey(interp, o, t, e.argv[0], e.argv[1], shift)) {
                 Morph_SortTrackKeys(&t->keys);
                 return TCL_ERROR;
             }
@@ -1269,11 +1274,14 @@ int AddTracksByTimeCmd(ClientData, Tcl_Interp *interp, int argc, const char *arg
         }
     }
     StartTracks(o);
-    if (relative) offset += LatestKeyTime(o);
+    int64_t shift = offset + (relative ? (int64_t)LatestKeyTime(o) : 0);
+    for (const Key &k : keys)
+        if (k.time + shift < INT32_MIN || k.time + shift > INT32_MAX)
+            return Fail(interp, "key time out of range: " + std::to_string(k.time));
     std::vector<Target *> touched;
     for (const Key &k : keys)
         for (Target *t : Select(o, k.target.c_str())) {
-            t->keys.push_back({(float)(t->multiplier * o->globalMultiplier * k.pct * 0.01), k.time + offset});
+            t->keys.push_back({(float)(t->multiplier * o->globalMultiplier * k.pct * 0.01), (int32_t)(k.time + shift)});
             touched.push_back(t);
         }
     for (Target *t : touched) Morph_SortTrackKeys(&t->keys);
