@@ -32,8 +32,9 @@ struct Fixture {
         freeNames(names);
         GS_DeleteResult(r);
     }
-    GrammarSearch *search(float pruning = 0.3f) {
-        return createSearch(r, names, &grammar, 1, words.data(), (int)words.size(), pruning, 0.0025f, 0.135f, 10.0f, 0);
+    GrammarSearch *search(float pruning = 0.3f, float longpen = 0.135f) {
+        return createSearch(r, names, &grammar, 1, words.data(), (int)words.size(), pruning, 0.0025f, longpen, 10.0f,
+                            0);
     }
 };
 
@@ -109,6 +110,31 @@ TEST(Search, pruning_keeps_the_answer_of_a_full_search) {
     }
     EXPECT_EQ(answers[0], "two@0-6 one@6-12 two@12-16");
     EXPECT_EQ(answers[1], answers[0]);
+}
+
+// The long penalty is paid per frame in a pause: a heavy one makes the
+// last phone stretch over a short pause rather than end in it.
+TEST(Search, the_long_penalty_is_paid_per_pause_frame) {
+    Fixture f(kOutputs, {{"one", "w ^ n"}, {".pau", ".pau"}}, "one [.pau]");
+    struct Case {
+        int pause;
+        float longpen;
+        const char *want;
+    } cases[] = {
+        {2, 1.0f, "one@0-9 .pau@9-11"},   // no penalty: the pause is found
+        {2, 0.135f, "one@0-11"},            // the default absorbs a short pause
+        {4, 0.135f, "one@0-9 .pau@9-13"},   // but not a longer one
+        {4, 0.001f, "one@0-13"},            // a heavy penalty absorbs that too
+        {4, std::log(0.001f), "one@0-13"},  // a log counts as given
+    };
+    for (const Case &c : cases) {
+        GrammarSearch *s = f.search(0.3f, c.longpen);
+        NevrinPool *pool = nevrinInit(4, 4);
+        EXPECT_EQ(run(s, pool, frames(6, {{1, 3}, {2, 3}, {3, 3}, {0, c.pause}})), c.want)
+            << c.pause << " " << c.longpen;
+        nukeSearch(s);
+        nevrinNuke(pool);
+    }
 }
 
 TEST(Search, refuses_networks_it_cannot_search) {
