@@ -86,6 +86,30 @@ TEST(Search, finds_the_said_words_and_their_times) {
     nevrinNuke(pool);
 }
 
+// Words bound to context parts: each phone is its chain of parts, and
+// a word-initial phone may start without its left part.
+TEST(Search, searches_words_bound_to_context_parts) {
+    // 0 .pau, 1 .pau<t, 2 <t>, 3 t>u, 4 t<u, 5 <u>, 6 <n>, 7 n>u
+    Fixture f(".pau .pau<t <t> t>u t<u <u> <n> n>u", {{"two", "t u"}, {"new", "n u"}, {".pau", ".pau"}},
+              "< two | new | .pau >");
+    GrammarSearch *s = f.search();
+    ASSERT_NE(s, nullptr) << f.r->text;
+    struct Case {
+        std::vector<std::pair<int, int>> said;
+        const char *want;
+    } cases[] = {
+        {{{0, 6}, {1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 3}}, ".pau@0-6 two@6-17"},
+        {{{2, 2}, {3, 2}, {4, 2}, {5, 3}, {6, 3}, {7, 2}, {5, 3}}, "two@0-9 new@9-17"},
+    };
+    for (const Case &c : cases) {
+        NevrinPool *pool = nevrinInit(8, 8);
+        resetSearch(s);
+        EXPECT_EQ(run(s, pool, frames(8, c.said)), c.want);
+        nevrinNuke(pool);
+    }
+    nukeSearch(s);
+}
+
 TEST(Search, nothing_that_ends_a_sentence_gives_no_words) {
     Fixture f(kOutputs, {{"one", "w ^ n"}, {"two", "t u"}}, "one two");
     GrammarSearch *s = f.search();
