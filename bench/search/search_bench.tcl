@@ -24,9 +24,9 @@ proc wer {pairs} {
 set frames 0; set posts {}
 set t0 [clock microseconds]
 foreach {name ref -} $test {
-    set x [normalise [features [file join $dir $name.wav]]]
-    incr frames [llength $x]
-    lappend posts [nnet x $net [list $x]]
+    set x [normalised [features [file join $dir $name.wav]]]
+    incr frames [expr {int([lindex [mx puts [mx dim $x -row]] 0 0])}]
+    lappend posts [nnet x $net $x]
 }
 set tFront [expr {[clock microseconds] - $t0}]
 set pairs {}
