@@ -24,9 +24,9 @@ proc wer {pairs} {
 set frames 0; set posts {}
 set t0 [clock microseconds]
 foreach {name ref -} $test {
-    set x [normalise [features [file join $dir $name.wav]]]
-    incr frames [llength $x]
-    lappend posts [nnet x $net [list $x]]
+    set x [normalised [features [file join $dir $name.wav]]]
+    incr frames [expr {int([lindex [mx puts [mx dim $x -row]] 0 0])}]
+    lappend posts [nnet x $net $x]
 }
 set tFront [expr {[clock microseconds] - $t0}]
 set pairs {}
@@ -46,6 +46,7 @@ set ourWer [wer $pairs]
 # Peer: the same waves, one batch run, a digits grammar.
 set model /usr/share/pocketsphinx/model/en-us
 set peer "n/a"
+set ratio "no peer: pocketsphinx_batch or its en-us model is missing"
 if {[auto_execok pocketsphinx_batch] ne "" && [file exists $model/en-us]} {
     set f [open $work/digits.jsgf w]
     puts $f "#JSGF V1.0;\ngrammar digits;\npublic <s> = ( [join [dict keys $lexicon] { | }] )+ ;"
@@ -64,9 +65,12 @@ if {[auto_execok pocketsphinx_batch] ne "" && [file exists $model/en-us]} {
         lappend ppairs $ref $hyp
     }
     set peer [format "%.1fx real time, WER %.1f%%" [expr {$audio / ($tPeer / 1e6)}] [wer $ppairs]]
+    set ratio [format "ours (features + network + search) runs %.2f times as fast as pocketsphinx_batch; the search alone %.1f times" \
+        [expr {double($tPeer) / ($tFront + $tSearch)}] [expr {double($tPeer) / $tSearch}]]
 }
 puts [format "audio: %.1f s in %d held-out strings" $audio [expr {[llength $test] / 3}]]
 puts [format "ours, search alone: %.0fx real time" [expr {$audio / ($tSearch / 1e6)}]]
 puts [format "ours, features + network + search: %.1fx real time, WER %.1f%%" \
     [expr {$audio / (($tFront + $tSearch) / 1e6)}] $ourWer]
 puts "pocketsphinx_batch (whole decode, model load included): $peer"
+puts $ratio

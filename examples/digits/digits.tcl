@@ -4,6 +4,9 @@
 # held-out strings. Prints the word error rate.
 #
 #   tclsh digits.tcl ?-train N? ?-test N? ?-iters N? ?-hidden N? ?-seed S? ?-dir D?
+# The network runs a few hundred frames at a time, where threads of the
+# linear-algebra library would only wait on each other.
+if {![info exists env(OPENBLAS_NUM_THREADS)]} { set env(OPENBLAS_NUM_THREADS) 1 }
 package require Wave
 package require Feature
 package require Context
@@ -77,9 +80,9 @@ set fe [feature initialize {mel} -samplerate 16000]
 proc features {wav} {
     feature reset $::fe
     set c [collect initialize -coeffs 13]
-    set x [collect $c [feature $::fe [wave read $wav]] -flush]
-    lindex [mx puts $x] 0
+    collect $c [feature $::fe [wave read $wav]] -flush
 }
+proc rowsOf {x} { lindex [mx puts $x] 0 }
 
 # Utterances: name, words, duration stretch.
 set train {}; set test {}
@@ -92,7 +95,7 @@ synthesise [concat $train $test]
 # Training frames, normalised by the training mean and spread.
 set rows {}; set classes {}
 foreach {name words -} $train {
-    set x [features [file join $dir $name.wav]]
+    set x [rowsOf [features [file join $dir $name.wav]]]
     lappend rows {*}$x
     lappend classes {*}[frameLabels [file join $dir $name.lab] [llength $x]]
 }
@@ -107,6 +110,13 @@ set mean [lmap m $mean {expr {$m / $n}}]
 set scale [lmap s $sq m $mean {expr {1.0 / sqrt(max($s / $n - $m * $m, 1e-6))}}]
 proc normalise {rows} {
     lmap r $rows { lmap v $r m $::mean s $::scale {expr {($v - $m) * $s}} }
+}
+# The same on a feature matrix, in the matrix package: x * scale - mean * scale.
+set scaleRow [list [list $scale]]
+set biasRow [list [list [lmap m $mean s $scale {expr {-$m * $s}}]]]
+proc normalised {x} {
+    set r [expr {int([lindex [mx puts [mx dim $x -row]] 0 0])}]
+    mx add [mx scale col $x $::scaleRow norm] [mx prod [mx ones $r 1 normOnes] $::biasRow normBias] norm
 }
 
 # Multi-target training file: count, one active target, then per frame its
@@ -135,7 +145,7 @@ set errors 0; set total 0
 foreach {name ref -} $test {
     search reset $search
     backtrace reset $pool
-    set post [nnet x $net [list [normalise [features [file join $dir $name.wav]]]]]
+    set post [nnet x $net [normalised [features [file join $dir $name.wav]]]]
     search update $search $post $pool
     set hyp {}
     foreach w [lindex [search getbest $search $pool] 1] {

@@ -21,8 +21,9 @@ struct Phone {
 const struct {
     const char *letters, *phones;
 } kGroups[] = {
-    {"tch", "tS"}, {"igh", "V:aI"}, {"sch", "s kc kh"}, {"ch", "tS"}, {"sh", "S"}, {"th", "T"}, {"ph", "f"},
-    {"wh", "w"},   {"ck", "kc kh"}, {"ng", "N"},        {"qu", "kc kh w"}, {"gh", ""},
+    {"tion", "S & n"}, {"ssion", "S & n"}, {"sion", "Z & n"}, {"ture", "tS &r"}, {"dge", "dZ"},
+    {"tch", "tS"}, {"eigh", "V:ei"}, {"igh", "V:aI"}, {"our", "V:> 9r"}, {"sch", "s kc kh"}, {"ch", "tS"}, {"sh", "S"}, {"th", "T"}, {"ph", "f"},
+    {"wh", "w"},   {"wr", "9r"},    {"kn", "n"},        {"ck", "kc kh"}, {"nk", "N kc kh"}, {"ng", "N"},        {"qu", "kc kh w"}, {"gh", ""},
     {"ee", "V:i:"}, {"ea", "V:i:"}, {"ie", "V:i:"}, {"oo", "V:u"}, {"ou", "V:aU"}, {"oi", "V:>i"}, {"oy", "V:>i"},
     {"ai", "V:ei"}, {"ay", "V:ei"}, {"au", "V:>"},  {"aw", "V:>"}, {"ew", "V:u"}, {"oa", "V:oU"}, {"ey", "V:ei"},
     {"er", "V:3r"}, {"ir", "V:3r"}, {"ur", "V:3r"}, {"ar", "V:A 9r"}, {"or", "V:> 9r"},
@@ -46,12 +47,65 @@ void add(std::vector<Phone> &out, const std::string &spec) {
     }
 }
 
+bool voiced(const std::string &phone) {
+    static const char *kVoiceless[] = {"th", "kh", "ph", "s", "S", "tS", "f", "T", "h"};
+    for (const char *v : kVoiceless)
+        if (phone == v) return false;
+    return true;
+}
+
+bool sibilant(const std::string &phone) {
+    return phone == "s" || phone == "z" || phone == "S" || phone == "Z" || phone == "tS" || phone == "dZ";
+}
+
+void stem(const std::string &w, std::vector<Phone> &out);
+
+// Inflected words are their stem and an ending: "-ed" reads "I d" after t
+// or d, "t" after a voiceless sound, else "d"; "-s" reads "I z" after a
+// hissing sound, "s" after a voiceless one, else "z"; "-le" after a
+// consonant reads "& l".
 void word(const std::string &w, std::vector<Phone> &out) {
+    size_t n = w.size();
+    auto consonant = [&](size_t i) { return i < n && !isV(w[i]) && w[i] != 'y'; };
+    if (n >= 5 && w.compare(n - 2, 2, "ed") == 0 && !isV(w[n - 3])) {
+        stem(w.substr(0, n - 1), out); // "based" is "base" + d
+        const std::string last = out.empty() ? "" : out.back().text;
+        if (last == "th" || last == "d")
+            add(out, "I_3 dc d");
+        else
+            add(out, voiced(last) ? "dc d" : "tc th");
+        return;
+    }
+    if (n >= 4 && w[n - 1] == 's' && strchr("suia'", w[n - 2]) == nullptr) {
+        bool es = w[n - 2] == 'e' && n >= 5 && strchr("sxzh", w[n - 3]) != nullptr;
+        stem(w.substr(0, es ? n - 2 : n - 1), out);
+        const std::string last = out.empty() ? "" : out.back().text;
+        if (sibilant(last))
+            add(out, "I_3 z");
+        else
+            add(out, voiced(last) ? "z" : "s");
+        return;
+    }
+    if (n >= 4 && w.compare(n - 2, 2, "le") == 0 && consonant(n - 3) && w[n - 3] != 'l') {
+        stem(w.substr(0, n - 2), out);
+        add(out, "& l");
+        return;
+    }
+    stem(w, out);
+}
+
+void stem(const std::string &w, std::vector<Phone> &out) {
     size_t n = w.size();
     // A final "e" after one consonant (and a vowel before it) is silent and
     // makes that vowel long; a lone final "e" of a short word is a vowel.
+    // A final "e" after a consonant is silent when another vowel comes
+    // before it; it lengthens that vowel across one consonant.
     size_t silentE = std::string::npos;
-    if (n >= 3 && w[n - 1] == 'e' && !isV(w[n - 2]) && isV(w[n - 3])) silentE = n - 1;
+    bool lengthens = false;
+    if (n >= 3 && w[n - 1] == 'e' && !isV(w[n - 2]) && w.find_first_of("aeiouy") < n - 2) {
+        silentE = n - 1;
+        lengthens = isV(w[n - 3]);
+    }
     size_t start = out.size();
     for (size_t i = 0; i < n;) {
         char c = w[i];
@@ -96,9 +150,14 @@ void word(const std::string &w, std::vector<Phone> &out) {
             }
             if (grouped) continue;
             // Long before consonant + silent e, or at the end of a word.
-            bool isLong = (silentE != std::string::npos && i + 2 == silentE) || (i + 1 == n && n <= 3 && c != 'a');
+            // Long before consonant + silent e and "a", "o", "u" before
+            // "tion"; "o" and "i" at the end of a word, and "e" ending a
+            // short one ("me").
+            bool isLong = (lengthens && i + 2 == silentE) || (w.compare(i + 1, 4, "tion") == 0 && strchr("aou", c)) ||
+                          (i + 1 == n && (c == 'o' || c == 'i' || (n <= 3 && c == 'e')));
             const char *longs[] = {"V:ei", "V:i:", "V:aI", "V:oU", "V:u"};
-            const char *shorts[] = {"v:@", "v:E", "v:I", "v:A", "v:^"};
+            const char *shorts[] = {"v:@", "v:E", "V:I", "v:A", "v:^"};
+            if (i + 1 == n && c == 'i') longs[2] = "V:i:";
             int k = (int)(strchr("aeiou", c) - "aeiou");
             add(out, isLong ? longs[k] : shorts[k]);
             i++;

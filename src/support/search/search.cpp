@@ -17,6 +17,7 @@ struct SearchState {
     std::vector<const SearchNode *> node;
     std::vector<int32_t> grammarOf;
     std::vector<char> endsSentence;  // word-final node of a final position of the last grammar
+    std::vector<char> filler;        // a pause or garbage node: longpen per frame
     std::vector<float> score, next;
     std::vector<int32_t> bp, nextBp;
     std::vector<float> recordScore;  // by pool record index
@@ -277,11 +278,14 @@ GrammarSearch *createSearch(GS_Result *r, const ProbNames *names, WordGrammar **
             bool ends = gi == numGrammars - 1 && isWordFinal(sn.kind) && grammars[gi]->positions[sn.position].final &&
                         sn.nameIndex >= 0;
             st.endsSentence.push_back(ends);
+            st.filler.push_back(sn.nameIndex >= 0 && names->entries[sn.nameIndex].modelSpec[0] == '.');
         }
     }
     resetSearch(s);
     return s;
 }
+
+float Search_Penalty(float v) { return v > 0 ? std::log(v) : v; }
 
 void Search_LogRow(const float *row, int count, float floor, float *out) {
     for (int c = 0; c < count; c++) out[c] = std::log(row[c] >= floor ? row[c] : floor);
@@ -301,7 +305,7 @@ void resetSearch(GrammarSearch *s) {
 int updateSearch(GrammarSearch *s, NevrinPool *pool, const float *logs) {
     SearchState &st = *s->state;
     const size_t n = st.node.size();
-    const float insertion = s->shortpen > 0 ? std::log(s->shortpen) : 0.0f;
+    const float insertion = Search_Penalty(s->shortpen), filler = Search_Penalty(s->longpen);
     std::fill(st.next.begin(), st.next.end(), kNone);
     std::fill(st.nextBp.begin(), st.nextBp.end(), -1);
     auto offer = [&](size_t to, float v, int32_t b) {
@@ -368,7 +372,7 @@ int updateSearch(GrammarSearch *s, NevrinPool *pool, const float *logs) {
     for (size_t i = 0; i < n; i++) {
         if (st.next[i] == kNone) continue;
         int c = st.node[i]->nameIndex;
-        st.next[i] = c >= 0 && c < s->numCategories ? st.next[i] + logs[c] : kNone;
+        st.next[i] = c >= 0 && c < s->numCategories ? st.next[i] + logs[c] + (st.filler[i] ? filler : 0.0f) : kNone;
         if (st.next[i] > best) best = st.next[i];
     }
     if (s->pruning > 0 && s->pruning < 1 && best != kNone) {

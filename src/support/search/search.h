@@ -8,17 +8,20 @@
  *    follow (in the same grammar, or, after a grammar's final positions,
  *    the entries of the next grammar in the list). The first grammar is
  *    initial, the last final (a single grammar is both).
+ *  - Penalties: a value v > 0 is a probability and counts as ln v; a value
+ *    <= 0 is a log already (Search_Penalty).
  *  - updateSearch takes one frame of natural-log category scores and does
  *    one Viterbi step: every node may stay (self loop) or pass to its
  *    successors; a word-final node may leave through its exit group, which
- *    costs grammarscale * the group's score + ln(shortpen) + crossmodel and
+ *    costs grammarscale * the group's score + shortpen + crossmodel and
  *    takes a backtrace record {flag 1, linkA previous record, linkB word
  *    index, value end frame} from the pool. The word entry at frame 0 costs
- *    grammarscale * entry score + ln(shortpen). Then the node's category
- *    score is added.
+ *    grammarscale * entry score + shortpen. Then the node's category
+ *    score is added, and longpen for a frame spent in a filler: a node
+ *    whose entry's model name begins with "." (a pause or garbage model).
  *  - Pruning: with pruning p in (0, 1), nodes scoring below the frame's
  *    best + SEARCH_BEAM_SCALE * ln(p) are dropped; p <= 0 or p >= 1 keeps
- *    all. longpen is kept for callers and not used by the search.
+ *    all.
  *  - When the pool has no free record, the search frees the records that
  *    no live hypothesis reaches (a pool serves one search between resets),
  *    then grows the pool; updateSearch answers 0 only when the pool cannot
@@ -115,6 +118,8 @@ GrammarSearch *createSearch(GS_Result *r, const ProbNames *names, WordGrammar **
 int updateSearch(GrammarSearch *s, NevrinPool *pool, const float *logScores);
 const char *findSearchBest(GrammarSearch *s, NevrinPool *pool, SearchSegment **words, int *numWords,
                            SearchSegment **phones, int *numPhones, float *score);
+/* A penalty as a natural log: ln v for v > 0, v itself otherwise. */
+float Search_Penalty(float v);
 /* out[c] = ln(max(row[c], floor)); a NaN counts as the floor. */
 void Search_LogRow(const float *row, int count, float floor, float *out);
 void resetSearch(GrammarSearch *s);

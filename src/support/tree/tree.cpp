@@ -14,21 +14,22 @@ struct TreeSearchState {
     std::vector<std::vector<int>> wordsAt; // words ending at each node
     std::vector<float> tok, next;
     std::vector<int32_t> begin, nextBegin;
+    std::vector<float> lead0, nextLead0;   // per token: the leading any's score at its entry
     float lead = 0;                        // any over all frames so far
     std::vector<float> trail, endNow;      // per word
     std::vector<int32_t> trailBegin, trailEnd, endBegin;
+    std::vector<float> trailLead, trailWord, endLead; // per word: lead at entry, score at the word's end
     int32_t frames = 0;
     std::vector<int> ranked;               // words by falling score, at the first getbest
     std::vector<float> rankedScore;
     std::vector<int32_t> rankedBegin, rankedEnd;
+    std::vector<float> rankedLead, rankedWord;
 };
 
 namespace {
 
 const float kNone = -INFINITY;
 const char *kAnyLabel = "any";
-
-float pen(float v) { return v > 0 ? std::log(v) : v; }
 
 char *copy(const std::string &s) {
     char *p = static_cast<char *>(DB_MALLOC(s.size() + 1));
@@ -218,12 +219,17 @@ void resetTreeSearch(TreeSearch *s) {
     st.next.assign(s->nodeCount, kNone);
     st.begin.assign(s->nodeCount, 0);
     st.nextBegin.assign(s->nodeCount, 0);
+    st.lead0.assign(s->nodeCount, 0.0f);
+    st.nextLead0.assign(s->nodeCount, 0.0f);
     st.lead = 0;
     st.trail.assign(s->numWords, kNone);
     st.endNow.assign(s->numWords, kNone);
     st.trailBegin.assign(s->numWords, 0);
     st.trailEnd.assign(s->numWords, 0);
     st.endBegin.assign(s->numWords, 0);
+    st.trailLead.assign(s->numWords, 0.0f);
+    st.trailWord.assign(s->numWords, 0.0f);
+    st.endLead.assign(s->numWords, 0.0f);
     st.frames = 0;
     st.ranked.clear();
     s->nextBest = 0;
@@ -239,30 +245,33 @@ int updateTreeSearch(TreeSearch *s, NevrinPool **, const float *logs) {
         const TreeAnyModel &m = s->anyModels[a];
         anyS = std::max(anyS, (m.model < 0 ? best : logs[m.model]) + m.score);
     }
-    const float lp = pen(s->longpen), sp = pen(s->shortpen);
+    const float lp = Search_Penalty(s->longpen), sp = Search_Penalty(s->shortpen);
     // Trailing fillers: a word that ended before this frame may go on in any.
     for (int w = 0; w < s->numWords; w++) {
         if (st.endNow[w] > st.trail[w]) {
             st.trail[w] = st.endNow[w];
             st.trailBegin[w] = st.endBegin[w];
             st.trailEnd[w] = t;
+            st.trailLead[w] = st.endLead[w];
+            st.trailWord[w] = st.endNow[w];
         }
         if (st.trail[w] != kNone) st.trail[w] += anyS + lp;
     }
     std::fill(st.next.begin(), st.next.end(), kNone);
-    auto offer = [&](int n, float v, int32_t b) {
+    auto offer = [&](int n, float v, int32_t b, float lead0) {
         if (v > st.next[n]) {
             st.next[n] = v;
             st.nextBegin[n] = b;
+            st.nextLead0[n] = lead0;
         }
     };
     if (t == 0 || st.lead != kNone)
-        for (int n = 0; n < s->topCount; n++) offer(n, st.lead + sp, t);
+        for (int n = 0; n < s->topCount; n++) offer(n, st.lead + sp, t, st.lead);
     for (int n = 0; n < s->nodeCount; n++) {
         if (st.tok[n] == kNone) continue;
-        offer(n, st.tok[n], st.begin[n]);
+        offer(n, st.tok[n], st.begin[n], st.lead0[n]);
         const TreeNode &node = s->nodes[n];
-        for (int k = 0; k < node.numSuccessors; k++) offer(node.successors[k], st.tok[n], st.begin[n]);
+        for (int k = 0; k < node.numSuccessors; k++) offer(node.successors[k], st.tok[n], st.begin[n], st.lead0[n]);
     }
     float top = kNone;
     for (int n = 0; n < s->nodeCount; n++) {
@@ -277,6 +286,7 @@ int updateTreeSearch(TreeSearch *s, NevrinPool **, const float *logs) {
     }
     st.tok.swap(st.next);
     st.begin.swap(st.nextBegin);
+    st.lead0.swap(st.nextLead0);
     st.lead = s->anyCount ? st.lead + anyS + lp : kNone;
     std::fill(st.endNow.begin(), st.endNow.end(), kNone);
     for (int n = 0; n < s->nodeCount; n++) {
@@ -285,6 +295,7 @@ int updateTreeSearch(TreeSearch *s, NevrinPool **, const float *logs) {
             if (st.tok[n] > st.endNow[w]) {
                 st.endNow[w] = st.tok[n];
                 st.endBegin[w] = st.begin[n];
+                st.endLead[w] = st.lead0[n];
             }
     }
     st.frames++;
@@ -301,6 +312,8 @@ int searchTreeNextBest(TreeSearch *s, NevrinPool *pool, SearchSegment **segments
         st.rankedScore.clear();
         st.rankedBegin.clear();
         st.rankedEnd.clear();
+        st.rankedLead.clear();
+        st.rankedWord.clear();
         std::vector<std::pair<float, int>> all;
         for (int w = 0; w < s->numWords; w++) {
             float v = std::max(st.trail[w], st.endNow[w]);
@@ -314,6 +327,8 @@ int searchTreeNextBest(TreeSearch *s, NevrinPool *pool, SearchSegment **segments
             st.rankedScore.push_back(-a.first);
             st.rankedBegin.push_back(endsNow ? st.endBegin[w] : st.trailBegin[w]);
             st.rankedEnd.push_back(endsNow ? st.frames : st.trailEnd[w]);
+            st.rankedLead.push_back(endsNow ? st.endLead[w] : st.trailLead[w]);
+            st.rankedWord.push_back(endsNow ? st.endNow[w] : st.trailWord[w]);
         }
         TreeHolder &h = s->holders[0];
         for (int k = 0; k < s->nbest; k++) {
@@ -334,14 +349,15 @@ int searchTreeNextBest(TreeSearch *s, NevrinPool *pool, SearchSegment **segments
     int w = st.ranked[k];
     *score = st.rankedScore[k];
     if (pool) {
-        // Leading filler, word, trailing filler; empty stretches left out.
-        // The word's share is the total less the fillers' (not kept apart),
-        // so the word segment carries the whole score.
+        // Leading filler, word, trailing filler, each with the score it
+        // added (the word's includes its entry penalty); empty stretches,
+        // which add nothing, are left out.
         int32_t b = st.rankedBegin[k], e = st.rankedEnd[k];
+        float lead = st.rankedLead[k], word = st.rankedWord[k];
         std::vector<SearchSegment> segs;
-        if (b > 0) segs.push_back({kAnyLabel, 0.0f, 0, b, {0, 0}});
-        segs.push_back({s->names[w], *score, b, e, {0, 0}});
-        if (e < st.frames) segs.push_back({kAnyLabel, 0.0f, e, st.frames, {0, 0}});
+        if (b > 0) segs.push_back({kAnyLabel, lead, 0, b, {0, 0}});
+        segs.push_back({s->names[w], word - lead, b, e, {0, 0}});
+        if (e < st.frames) segs.push_back({kAnyLabel, *score - word, e, st.frames, {0, 0}});
         *segments = static_cast<SearchSegment *>(DB_MALLOC(sizeof(SearchSegment) * segs.size()));
         for (size_t i = 0; i < segs.size(); i++) (*segments)[i] = segs[i];
         *count = (int)segs.size();

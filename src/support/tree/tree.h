@@ -18,8 +18,9 @@
  *    TREE_BEAM_SCALE * ln p are dropped.
  *  - searchTreeNextBest answers distinct words by falling score (index
  *    into names), -1 when none is left; with a pool it gives the segments
- *    (leading any, word, trailing any; empty ones left out). The pool is
- *    not written to: begin and end frames travel with the hypotheses.
+ *    (leading any, word, trailing any; empty ones left out), each with the
+ *    score it added, so that they sum to the hypothesis's score. The pool
+ *    is not written to: begin and end frames travel with the hypotheses.
  */
 #ifndef TOVIK_TREE_H
 #define TOVIK_TREE_H

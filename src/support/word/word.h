@@ -11,10 +11,14 @@
  *    node's successors are the phones that can follow it. Kinds: 2
  *    initial, 4 final, 5 both, 3 inner. A pronunciation that can be empty
  *    is refused.
- *  - expandWord gives each node the probability entry of its phone: the
- *    entry named exactly so, else a context-free entry ("c" or "<c>")
- *    whose model is the phone. A phone with no entry is an error. The
- *    graph's shape is kept.
+ *  - expandWord binds a word graph to a table: a phone c between l and r
+ *    becomes the entry "l<c>r" when the table has it, else the chain of
+ *    the entries it has of "l<c", "<c>" (or "c") and "c>r". Inside a word
+ *    l and r are the neighbouring phones; at the word's edges every
+ *    context the table names for c is an alternative, and so is the chain
+ *    without that side's part. A node's name is its entry's name. With
+ *    context-free entries only, the graph keeps its shape. A phone with no
+ *    entry for any of its contexts is an error.
  *  - Grammars (buildGrammar): "$name = expr ;" rules, then the sentence
  *    expression (a trailing ";" is allowed). Words by name, $name for a
  *    rule, "|" choice, "( )" grouping, "[ ]" optional, "{ }" zero or more,

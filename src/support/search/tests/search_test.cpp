@@ -32,8 +32,9 @@ struct Fixture {
         freeNames(names);
         GS_DeleteResult(r);
     }
-    GrammarSearch *search(float pruning = 0.3f) {
-        return createSearch(r, names, &grammar, 1, words.data(), (int)words.size(), pruning, 0.0025f, 0.135f, 10.0f, 0);
+    GrammarSearch *search(float pruning = 0.3f, float longpen = 0.135f) {
+        return createSearch(r, names, &grammar, 1, words.data(), (int)words.size(), pruning, 0.0025f, longpen, 10.0f,
+                            0);
     }
 };
 
@@ -85,6 +86,30 @@ TEST(Search, finds_the_said_words_and_their_times) {
     nevrinNuke(pool);
 }
 
+// Words bound to context parts: each phone is its chain of parts, and
+// a word-initial phone may start without its left part.
+TEST(Search, searches_words_bound_to_context_parts) {
+    // 0 .pau, 1 .pau<t, 2 <t>, 3 t>u, 4 t<u, 5 <u>, 6 <n>, 7 n>u
+    Fixture f(".pau .pau<t <t> t>u t<u <u> <n> n>u", {{"two", "t u"}, {"new", "n u"}, {".pau", ".pau"}},
+              "< two | new | .pau >");
+    GrammarSearch *s = f.search();
+    ASSERT_NE(s, nullptr) << f.r->text;
+    struct Case {
+        std::vector<std::pair<int, int>> said;
+        const char *want;
+    } cases[] = {
+        {{{0, 6}, {1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 3}}, ".pau@0-6 two@6-17"},
+        {{{2, 2}, {3, 2}, {4, 2}, {5, 3}, {6, 3}, {7, 2}, {5, 3}}, "two@0-9 new@9-17"},
+    };
+    for (const Case &c : cases) {
+        NevrinPool *pool = nevrinInit(8, 8);
+        resetSearch(s);
+        EXPECT_EQ(run(s, pool, frames(8, c.said)), c.want);
+        nevrinNuke(pool);
+    }
+    nukeSearch(s);
+}
+
 TEST(Search, nothing_that_ends_a_sentence_gives_no_words) {
     Fixture f(kOutputs, {{"one", "w ^ n"}, {"two", "t u"}}, "one two");
     GrammarSearch *s = f.search();
@@ -109,6 +134,31 @@ TEST(Search, pruning_keeps_the_answer_of_a_full_search) {
     }
     EXPECT_EQ(answers[0], "two@0-6 one@6-12 two@12-16");
     EXPECT_EQ(answers[1], answers[0]);
+}
+
+// The long penalty is paid per frame in a pause: a heavy one makes the
+// last phone stretch over a short pause rather than end in it.
+TEST(Search, the_long_penalty_is_paid_per_pause_frame) {
+    Fixture f(kOutputs, {{"one", "w ^ n"}, {".pau", ".pau"}}, "one [.pau]");
+    struct Case {
+        int pause;
+        float longpen;
+        const char *want;
+    } cases[] = {
+        {2, 1.0f, "one@0-9 .pau@9-11"},   // no penalty: the pause is found
+        {2, 0.135f, "one@0-11"},            // the default absorbs a short pause
+        {4, 0.135f, "one@0-9 .pau@9-13"},   // but not a longer one
+        {4, 0.001f, "one@0-13"},            // a heavy penalty absorbs that too
+        {4, std::log(0.001f), "one@0-13"},  // a log counts as given
+    };
+    for (const Case &c : cases) {
+        GrammarSearch *s = f.search(0.3f, c.longpen);
+        NevrinPool *pool = nevrinInit(4, 4);
+        EXPECT_EQ(run(s, pool, frames(6, {{1, 3}, {2, 3}, {3, 3}, {0, c.pause}})), c.want)
+            << c.pause << " " << c.longpen;
+        nukeSearch(s);
+        nevrinNuke(pool);
+    }
 }
 
 TEST(Search, refuses_networks_it_cannot_search) {

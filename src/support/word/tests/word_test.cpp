@@ -84,9 +84,9 @@ TEST(Word, names_parse_context_forms_and_map_phones) {
     EXPECT_EQ(modelToCat(p, "<.pau>"), 0);
     EXPECT_EQ(modelToCat(p, "n"), 5);
     EXPECT_EQ(modelToCat(p, "^"), -1); // only context forms exist
-    WordGraph *w = buildWord(r, "w ^ n", "one");
+    WordGraph *w = buildWord(r, "w l", "wl");
     EXPECT_EQ(expandWord(r, w, p), nullptr);
-    EXPECT_STREQ(r->text, "word (one): phone (^) has no recognizer output");
+    EXPECT_STREQ(r->text, "word (wl): phone (l) has no recognizer output");
     GS_ResetResult(r);
     WordGraph *pau = buildWord(r, ".pau [ w ]", "p");
     WordGraph *x = expandWord(r, pau, p);
@@ -100,6 +100,52 @@ TEST(Word, names_parse_context_forms_and_map_phones) {
     freeNames(p);
     EXPECT_EQ(buildNames(r, "  "), nullptr);
     GS_DeleteResult(r);
+}
+
+// Context expansion: which entry strings each pronunciation becomes.
+TEST(Word, context_expansion_chains_the_parts_the_table_has) {
+    struct Case {
+        const char *names, *pron;
+        std::set<std::string> want;
+    } cases[] = {
+        // Context-free entries only: the same strings, entry names.
+        {"<.pau> w ^ n", "w ^ n [.pau]", {"w ^ n", "w ^ n <.pau>"}},
+        // Parts inside the word follow the neighbours; at the edges each
+        // context the table names is an alternative, as is no context.
+        {".pau<w <w> w>^ w<^ <^> ^>n ^<n <n> n>.pau",
+         "w ^ n",
+         {".pau<w <w> w>^ w<^ <^> ^>n ^<n <n> n>.pau", "<w> w>^ w<^ <^> ^>n ^<n <n> n>.pau",
+          ".pau<w <w> w>^ w<^ <^> ^>n ^<n <n>", "<w> w>^ w<^ <^> ^>n ^<n <n>"}},
+        // A whole unit stands for its context only; the other context
+        // keeps the parts.
+        {"<a> a<b>c <b> b>d <c> <d>", "a b ( c | d )", {"<a> a<b>c <c>", "<a> <b> b>d <d>"}},
+        // Only parts for some contexts: a phone without a middle entry is
+        // its context parts alone.
+        {"s k>s s<k <s>", "s k s", {"<s> s<k k>s <s>"}},
+        // Alternatives meet: each path keeps its own contexts.
+        {"<a> <b> <c> a<c", "( a | b ) c", {"<a> a<c <c>", "<b> <c>"}},
+    };
+    for (const Case &c : cases) {
+        GS_Result *r = GS_CreateResult();
+        ProbNames *p = buildNames(r, c.names);
+        WordGraph *w = buildWord(r, c.pron, "w");
+        ASSERT_NE(p, nullptr);
+        ASSERT_NE(w, nullptr);
+        WordGraph *x = expandWord(r, w, p);
+        ASSERT_NE(x, nullptr) << c.pron << ": " << (r->text ? r->text : "");
+        EXPECT_EQ(strings(x), c.want) << c.names << " / " << c.pron;
+        for (int i = 0; i < x->numNodes; i++)
+            EXPECT_STREQ(x->nodes[i].name, p->entries[x->nodes[i].probIndex].name);
+        // Expanding again changes nothing: entry names map to themselves.
+        WordGraph *y = expandWord(r, x, p);
+        ASSERT_NE(y, nullptr);
+        EXPECT_EQ(strings(y), c.want);
+        freeWord(y);
+        freeWord(x);
+        freeWord(w);
+        freeNames(p);
+        GS_DeleteResult(r);
+    }
 }
 
 // The word strings of up to maxLen words that a grammar accepts.
