@@ -32,7 +32,7 @@ void Hmm_NukeMixture(HmmMixture *m) { delete m; }
 void Hmm_NukeTrans(HmmTrans *t) { delete t; }
 
 void Hmm_NukePool(HmmPool *pool) {
-    if (!pool) return;
+    if (!pool || --pool->refs > 0) return;
     for (HmmMixture *m : pool->mixtureData) Hmm_NukeMixture(m);
     for (HmmTrans *t : pool->transData) Hmm_NukeTrans(t);
     delete pool;
@@ -101,7 +101,9 @@ HmmModel *Hmm_NewModel(const std::string &name, int numStates) {
 }
 
 void Hmm_NukeModel(HmmModel *m) {
-    if (m && --m->refs <= 0) delete m;
+    if (!m || --m->refs > 0) return;
+    Hmm_NukePool(m->pool);
+    delete m;
 }
 
 HmmList *Hmm_NewList(int numModels) {

@@ -2,11 +2,12 @@
  * matrices, model lists over the pool, model files, and training.
  *
  * Contract:
- *  - A pool owns its mixtures and transition matrices; a model list owns
- *    references to its models (a model is freed with its last list, so a
- *    list built from another never outlives the models it names). A model
- *    points at the pool's mixtures: a list must not be used after the pool
- *    it was loaded with is destroyed.
+ *  - A pool owns its mixtures and transition matrices; a model list holds
+ *    its models (a model is freed with its last list, so a list built from
+ *    another never outlives the models it names), and each model holds the
+ *    pool its states point into (a pool is freed with the last of its owner
+ *    and its models). Destroying objects in any order leaves nothing
+ *    dangling.
  *  - A model of numStates states has a non-emitting entry state 0 and exit
  *    state numStates - 1; stateIndex[i] is the pool index of state i's
  *    mixture (-1 for the two non-emitting states); category is the model's
@@ -99,6 +100,7 @@ struct HmmModel {
     int32_t transIndex = -1;
     HmmTrans *trans = nullptr;
     int refs = 1; /* lists holding the model */
+    struct HmmPool *pool = nullptr; /* held: its mixtures outlive the model */
 };
 
 struct HmmList {
@@ -121,7 +123,7 @@ struct HmmPool {
     std::vector<HmmTrans *> transData;
     int32_t vecSize = 0;
     std::string parmKind; /* as the model file gave it, e.g. "MFCC_E" */
-    std::vector<std::string> options; /* further ~o keywords kept for saving */
+    int refs = 1; /* its owner and every model that points into it */
 };
 
 /* Training frames of one model. */
@@ -162,11 +164,11 @@ struct HmmTrain {
 };
 
 HmmPool *Hmm_NewPool();
-void Hmm_NukePool(HmmPool *pool);
+void Hmm_NukePool(HmmPool *pool); /* drops one hold */
 HmmMixture *Hmm_NewMixture(int numComponents, int dim);
 void Hmm_NukeMixture(HmmMixture *m);
 void Hmm_NukeTrans(HmmTrans *t);
-/* Drops one list's hold on a model; the last frees it. */
+/* Drops one list's hold on a model; the last frees it (and its pool hold). */
 void Hmm_NukeModel(HmmModel *m);
 HmmModel *Hmm_NewModel(const std::string &name, int numStates);
 HmmList *Hmm_NewList(int numModels);

@@ -370,6 +370,8 @@ int Hmm_Parse(GS_Result *r, const std::string &text, const std::vector<std::stri
             }
         }
         for (HmmModel *m : p.order) {
+            m->pool = pool;
+            pool->refs++;
             m->trans = pool->transData[m->transIndex];
             for (int s = 1; s < m->numStates - 1; s++) m->states[s] = pool->mixtureData[m->stateIndex[s]];
         }
