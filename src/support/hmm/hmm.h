@@ -199,6 +199,17 @@ int Hmm_FindModelEntry(const HmmDescription *d, const char *model);
 /* The model text of an entry, without its wrapping and after its first word. */
 std::string Hmm_EntryModel(const DescriptionEntry &e);
 
+/* Unit names by context: the name of the entry that exists for the part,
+ * into out (false: none). middle answers "<c>", else plain "c"; left
+ * "l<c"; right "c>r"; whole "l<c>r". Flags: bit 0 when c has units after a
+ * left context, bit 1 when it has units before a right context. */
+int Hmm_PartFlags(const HmmDescription *d, const std::string &center);
+bool Hmm_MiddlePart(const HmmDescription *d, const std::string &c, std::string *out);
+bool Hmm_LeftPart(const HmmDescription *d, const std::string &c, const std::string &l, std::string *out);
+bool Hmm_RightPart(const HmmDescription *d, const std::string &c, const std::string &r, std::string *out);
+bool Hmm_WholeUnit(const HmmDescription *d, const std::string &l, const std::string &c, const std::string &r,
+                   std::string *out);
+
 void Hmm_ClearStats(HmmPool *pool);
 /* Embedded forward-backward over the concatenation of list's models: adds
  * statistics to the pool the models live in; fails when no path of the

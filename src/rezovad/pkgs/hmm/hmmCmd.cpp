@@ -293,7 +293,7 @@ int AccumulateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) 
 // per frame of every frame the state has seen.
 int EmbedCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *ln, *fn, *var;
-    double prune = 300.0, minModel = 10.0;
+    float prune = 300.0f, minModel = 10.0f;
     if (Cmds_ParseArgs(interp, 2, argc, argv, "hmmlistob %s featureob %s fbvar %s -prune %f -minmodel %f", &ln, &fn,
                        &var, &prune, &minModel))
         return TCL_ERROR;
@@ -342,7 +342,7 @@ int EmbedInfoCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 int TrainCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     bool viterbi = strcmp(argv[1], "vtbinit") == 0;
     const char *dn, *pn, *var;
-    double delta = 1.0e-5;
+    float delta = 1.0e-5f;
     int iters = viterbi ? 1 : 5, t = 0, m = 0, v = 0, w = 0, s = 0, verbose = 0;
     int bad = viterbi ? Cmds_ParseArgs(interp, 2, argc, argv,
                                        "hdataob %s hpoolob %s fwvar %s -delta %f -iters %i -verbose %n", &dn, &pn,
@@ -361,8 +361,8 @@ int TrainCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     HmmTrain *st = static_cast<HmmTrain *>(stateOf(interp, var, type, &fresh));
     if (!st && !fresh) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
-    HmmTrain *out = viterbi ? Hmm_ViterbiInit(r, st, d, p, (float)delta, iters, verbose)
-                            : Hmm_Train(r, st, d, p, (float)delta, iters, flagWord(t, m, v, w, s), verbose);
+    HmmTrain *out = viterbi ? Hmm_ViterbiInit(r, st, d, p, delta, iters, verbose)
+                            : Hmm_Train(r, st, d, p, delta, iters, flagWord(t, m, v, w, s), verbose);
     if (!out) return failR(interp, r, "training failed");
     GS_DeleteResult(r);
     if (!fresh) return TCL_OK;
