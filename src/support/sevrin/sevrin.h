@@ -67,6 +67,9 @@ struct SevrinSearch {
     HmmList *hmmlist = nullptr;
     SevrinLattice *lattice = nullptr;
     int32_t traceFlags = 1;
+    /* Names of the objects a caller bound (pool, list, triphone, lattice,
+     * backtrace, language model), looked up again at each use. */
+    std::string bound[6];
 
     struct Word {
         std::string name;
