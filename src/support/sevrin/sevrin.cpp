@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <functional>
 #include <map>
 
 namespace {
@@ -36,6 +37,7 @@ struct SevrinToken {
 struct SevrinNet {
     std::vector<SevrinNode> nodes;
     std::vector<int> stateNode, stateLocal, stateMix;
+    std::vector<int> mixPool; // per mixture: its index in the pool
     std::vector<HmmMixture *> mixtures;
     std::vector<std::vector<std::vector<int>>> positionNodes; // [g][p] -> nodes
     std::vector<std::vector<int>> positionWord;
@@ -159,7 +161,10 @@ bool build(GS_Result *r, SevrinSearch *s) {
                     }
                     dim = x->dim;
                     auto it = mixIndex.emplace(x, (int)net->mixtures.size());
-                    if (it.second) net->mixtures.push_back(x);
+                    if (it.second) {
+                        net->mixtures.push_back(x);
+                        net->mixPool.push_back(m->stateIndex[st]);
+                    }
                     net->stateNode.push_back((int)net->nodes.size());
                     net->stateLocal.push_back(st);
                     net->stateMix.push_back(it.first->second);
@@ -274,6 +279,15 @@ void Sevrin_Reset(SevrinSearch *s) {
     if (s->lattice) Sevrin_ResetLattice(s->lattice);
 }
 
+namespace {
+
+// One frame's score of every mixture of the network.
+using Scorer = std::function<double(int mixture, int row)>;
+
+int forwardWith(GS_Result *r, SevrinSearch *s, int numRows, const Scorer &score);
+
+}  // namespace
+
 int Sevrin_Forward(GS_Result *r, SevrinSearch *s, float *const *rows, int numRows, int cols) {
     if (Sevrin_Check(r, s)) return 1;
     SevrinNet &net = *s->net;
@@ -282,6 +296,32 @@ int Sevrin_Forward(GS_Result *r, SevrinSearch *s, float *const *rows, int numRow
                         std::to_string(net.mixtures[0]->dim).c_str(), (char *)nullptr);
         return 1;
     }
+    return forwardWith(r, s, numRows, [&](int m, int row) { return Hmm_Score(net.mixtures[m], rows[row]); });
+}
+
+int Sevrin_ForwardProbs(GS_Result *r, SevrinSearch *s, float *const *rows, int numRows, int cols, float scale,
+                        const float *priors) {
+    if (Sevrin_Check(r, s)) return 1;
+    SevrinNet &net = *s->net;
+    int need = *std::max_element(net.mixPool.begin(), net.mixPool.end()) + 1;
+    if (cols < need) {
+        GS_AppendResult(r, "probabilities of ", std::to_string(cols).c_str(), " columns for models of ",
+                        std::to_string(need).c_str(), " mixtures", (char *)nullptr);
+        return 1;
+    }
+    return forwardWith(r, s, numRows, [&](int m, int row) {
+        int c = net.mixPool[m];
+        double p = std::max((double)rows[row][c], 1e-30);
+        if (priors) p = std::max(p / std::max((double)priors[c], 1e-30), 1e-30);
+        return scale * std::log(p);
+    });
+}
+
+namespace {
+
+int forwardWith(GS_Result *r, SevrinSearch *s, int numRows, const Scorer &score) {
+    (void)r;
+    SevrinNet &net = *s->net;
     const double pen = std::log(std::max(s->shortPen, 1e-30f));
     std::vector<double> emit(net.mixtures.size());
     std::vector<char> done(net.mixtures.size());
@@ -366,7 +406,7 @@ int Sevrin_Forward(GS_Result *r, SevrinSearch *s, float *const *rows, int numRow
                 out.rec = addRecord(net, out.rec, 2, nd.firstState + from - 1, t, out.score);
             int m = net.stateMix[j];
             if (!done[m]) {
-                emit[m] = Hmm_Score(net.mixtures[m], rows[row]);
+                emit[m] = score(m, row);
                 done[m] = 1;
             }
             out.score += emit[m];
@@ -387,6 +427,8 @@ int Sevrin_Forward(GS_Result *r, SevrinSearch *s, float *const *rows, int numRow
     }
     return 0;
 }
+
+}  // namespace
 
 int Sevrin_Best(GS_Result *r, SevrinSearch *s, HalbrinList **lists) {
     lists[0] = lists[1] = lists[2] = nullptr;

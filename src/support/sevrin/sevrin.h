@@ -99,6 +99,11 @@ void Sevrin_Bind(SevrinSearch *s, HmmList *list);
 int Sevrin_Check(GS_Result *r, SevrinSearch *s);
 void Sevrin_Reset(SevrinSearch *s);
 int Sevrin_Forward(GS_Result *r, SevrinSearch *s, float *const *rows, int numRows, int cols);
+/* The same with frames of probabilities, one column per pool mixture: a
+ * state scores scale x ln(p / prior) of its mixture's column (p and the
+ * quotient floored at 1e-30; priors null: 1). */
+int Sevrin_ForwardProbs(GS_Result *r, SevrinSearch *s, float *const *rows, int numRows, int cols, float scale,
+                        const float *priors);
 /* The best hypothesis so far: the lists of the trace flags set (words,
  * phones, states; null where the flag is off), the first list's score the
  * path's. Fails when no hypothesis ends a sentence. */
