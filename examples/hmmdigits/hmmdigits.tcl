@@ -4,7 +4,7 @@
 # hierarchical search decodes held-out strings. Prints the likelihood of
 # each pass and the word error rate.
 #
-#   tclsh hmmdigits.tcl ?-train N? ?-test N? ?-passes N? ?-states N? ?-seed S? ?-dir D?
+#   tclsh hmmdigits.tcl ?-train N? ?-test N? ?-passes N? ?-states N? ?-seed S? ?-dir D? ?-keepwaves 0|1?
 package require Mx
 package require Hmm
 package require Halbrin
@@ -12,7 +12,7 @@ package require Talmok
 package require Sevrin
 package require Mostrel
 
-array set opt {-train 120 -test 40 -passes 8 -states 8 -seed 7 -dir hmmdigits-work}
+array set opt {-train 120 -test 40 -passes 8 -states 8 -seed 7 -dir hmmdigits-work -keepwaves 0}
 array set opt $argv
 set dir [file normalize $opt(-dir)]
 file mkdir $dir
@@ -43,7 +43,8 @@ proc makeUtterance {name words} {
     exec sox $base.raw.wav -r 16000 $base.wav pad 0.2 0.2 dither
     exec sig2fv $base.wav -o $base.htk -otype htk -coefs {melcep energy} -delta {melcep energy} \
         -melcep_order 12 -fbank_order 24 -shift 0.01 -factor 2.5 -preemph 0.97 2>@1
-    file delete $base.raw.wav $base.wav
+    file delete $base.raw.wav
+    if {!$::opt(-keepwaves)} { file delete $base.wav }
     return $base.htk
 }
 
