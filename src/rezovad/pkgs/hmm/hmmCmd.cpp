@@ -3,6 +3,8 @@
 #include <tcl.h>
 
 #include <cmath>
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "hmmCmd.h"
 #include "obj.h"
 #include "pardel.h"
+#include "pick.h"
 #include "result.h"
 #include "utils.h"
 
@@ -398,6 +401,92 @@ int UpdateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     return TCL_OK;
 }
 
+// hmm collect pickblockob hmmlistob modelname tclcode ?-verbose?
+// Answers new training data of the named model: for each file with picks
+// of the model, the script (with the wave name as one more word) gives a
+// feature matrix whose rows of each pick become one example.
+int CollectCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *bn, *ln, *mn, *script;
+    int verbose = 0;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "pickblockob %s hmmlistob %s modelname %s tclcode %s -verbose %n", &bn,
+                       &ln, &mn, &script, &verbose))
+        return TCL_ERROR;
+    PickBlock *b = static_cast<PickBlock *>(Obj_GetData(interp, "pick/pickblock", bn));
+    HmmList *l = b ? get<HmmList>(interp, "hmm/hmmlist", ln) : nullptr;
+    if (!l) return TCL_ERROR;
+    HmmModel *model = nullptr;
+    for (int i = 0; i < l->numModels && !model; i++)
+        if (strcmp(l->models[i]->name, mn) == 0) model = l->models[i];
+    if (!model)
+        return fail(interp, std::string("hmm_collectCmd[0]: modelname: ") + mn + " not found in input hmm model list.");
+    long total = 0, picks = 0;
+    if (b->starts && b->ends)
+        for (int p = 0; p < b->numPicks; p++)
+            if (b->categories[p] == model->category) {
+                total += std::max(0, b->ends[p] - std::max(b->starts[p], 0));
+                picks++;
+            }
+    if (!picks) return fail(interp, std::string("hmm_collectCmd[0]: ") + model->name + " -- no data.");
+    int dim = model->states[1]->dim;
+    HmmData *d = Hmm_NewData(model, (int)total, dim, (int)picks);
+    int used = 0, examples = 0;
+    for (int f = 0; f < b->fileCount; f++) {
+        const PickFile &pf = b->files[f];
+        bool any = false;
+        for (int j = 0; j < pf.numFilePicks && !any; j++) any = b->categories[pf.firstCategory + j] == model->category;
+        if (!any) continue;
+        Tcl_Obj *cmd = Tcl_NewStringObj(script, -1);
+        Tcl_IncrRefCount(cmd);
+        Tcl_Obj *word = Tcl_NewListObj(0, nullptr);
+        Tcl_ListObjAppendElement(nullptr, word, Tcl_NewStringObj(pf.waveName ? pf.waveName : "", -1));
+        Tcl_AppendToObj(cmd, " ", 1);
+        Tcl_AppendObjToObj(cmd, word);
+        Tcl_DecrRefCount(word);
+        int code = Tcl_EvalObjEx(interp, cmd, 0);
+        Tcl_DecrRefCount(cmd);
+        if (code != TCL_OK) {
+            Hmm_NukeData(d);
+            return code;
+        }
+        std::string fname = Tcl_GetStringResult(interp);
+        ArrayRecord *a = nullptr;
+        if (get2DVecObject(fname.c_str(), interp, &a) != TCL_OK) {
+            Hmm_NukeData(d);
+            return TCL_ERROR;
+        }
+        if (Array_cols(a) != dim) {
+            Obj_Destroy(interp, fname.c_str());
+            Hmm_NukeData(d);
+            return fail(interp, "Array dimensions do not match");
+        }
+        int rows = Array_rows(a);
+        float **src = a->ndims == 1 ? &a->data : a->rows;
+        for (int j = 0; j < pf.numFilePicks; j++) {
+            if (b->categories[pf.firstCategory + j] != model->category) continue;
+            // A pick reaching the last row keeps it.
+            int start = std::max(b->starts[pf.firstStart + j], 0), end = std::min(b->ends[pf.firstEnd + j], rows);
+            int n = end - start;
+            if (n < model->numStates - 2 || n <= 0 || used + n > total) continue;
+            d->starts[examples] = used;
+            for (int t = start; t < end; t++) memcpy(d->rows[used++], src[t], sizeof(float) * dim);
+            d->ends[examples++] = used;
+        }
+        Obj_Destroy(interp, fname.c_str());
+    }
+    d->numFrames = used;
+    d->numExamples = examples;
+    if (!examples) {
+        Hmm_NukeData(d);
+        return fail(interp, "Error in data: 0 examples loaded");
+    }
+    if (verbose) fprintf(stderr, "%s: %d examples loaded. total #frames = %d\n", model->name, examples, used);
+    if (Obj_Create(interp, "hmm/hdata", d) != TCL_OK) {
+        Hmm_NukeData(d);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
 // hmm save filename listfile hmmpoolob hmmlistob
 // Writes the pool and list as a model file and a model list file.
 int SaveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
@@ -526,7 +615,7 @@ const SubCmdEntry kHmm[] = {{"concat", ConcatCmd},     {"count", CountCmd},     
                             {"accumulate", AccumulateCmd}, {"embed", EmbedCmd},    {"embedinfo", EmbedInfoCmd},
                             {"train", TrainCmd},       {"vtbinit", TrainCmd},      {"vqinit", VqInitCmd},
                             {"update", UpdateCmd},     {"save", SaveCmd},          {"load", LoadCmd},
-                            {"dumpcount", DumpCmd},    {"dumpstate", DumpCmd},     {"data->", DataOutCmd},
+                            {"collect", CollectCmd},  {"dumpcount", DumpCmd},    {"dumpstate", DumpCmd},     {"data->", DataOutCmd},
                             {"<-data", DataInCmd},     {nullptr, nullptr}};
 
 // Sub-commands that read or write files, left out of safe interpreters.
