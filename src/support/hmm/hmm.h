@@ -157,6 +157,20 @@ struct HmmEmbed {
     double minModel = 10.0; /* occupancies below exp(-minModel) are not counted */
 };
 
+/* Per-frame network targets: for each row the numTargets pool mixtures of
+ * highest occupancy (classIds, -1 for an empty slot) and their occupancies. */
+struct NnTarget {
+    float **targets;
+    int32_t **classIds;
+    int32_t numRows;
+    int32_t numTargets;
+    int32_t numFrames;
+    std::vector<float> targetData;
+    std::vector<int32_t> classData;
+    std::vector<float *> targetRows;
+    std::vector<int32_t *> classRows;
+};
+
 /* State of isolated training and of Viterbi initialisation. */
 struct HmmTrain {
     int32_t iterations = 0;
@@ -215,6 +229,12 @@ void Hmm_ClearStats(HmmPool *pool);
  * statistics to the pool the models live in; fails when no path of the
  * models fits the frames. */
 int Hmm_EmbeddedTrain(GS_Result *r, HmmEmbed *state, const HmmList *list, float **rows, int frames, int cols);
+/* The embedded pass with frames of network posteriors (one column per pool
+ * mixture) as scaled likelihoods: a state scores ln(p) of its mixture's
+ * column. Adds transition counts to the pool and answers the frames'
+ * targets (numTargets slots a frame), or null. */
+NnTarget *Hmm_EmbeddedKelmor(GS_Result *r, HmmEmbed *state, const HmmList *list, float **rows, int frames, int cols,
+                             int numTargets);
 /* Log likelihood of the frames under the concatenated models (forward). */
 int Hmm_Forward(GS_Result *r, const HmmList *list, float **rows, int frames, int cols, double *score);
 /* Best state path: per frame the index into the concatenated emitting

@@ -36,6 +36,7 @@ struct Net {
     std::vector<HmmMixture *> mix;
     std::vector<int> model;     // per state: the model's place in the sequence
     std::vector<int> local;     // per state: its index in the model
+    std::vector<int> pool;      // per state: its mixture's index in the pool
     std::vector<double> init;   // log probability of starting in a state
     std::vector<double> fin;    // log probability of leaving the last model
     std::vector<Edge> edges;    // sorted by target
@@ -60,6 +61,7 @@ bool buildNet(GS_Result *r, const HmmModel *const *models, int n, int cols, Net 
             net.mix.push_back(md->states[s]);
             net.model.push_back(m);
             net.local.push_back(s);
+            net.pool.push_back(md->stateIndex[s]);
         }
         base[m + 1] = static_cast<int>(net.mix.size());
     }
@@ -195,12 +197,13 @@ void addCount(HmmTrans *t, int i, int j, double c) {
 
 // Forward-backward over one net, adding statistics; answers the log likelihood
 // (-inf when no path fits).
-double accumulate(const Net &net, float **rows, int T, double beam, double minModel, HmmEmbed *scratch) {
+double accumulate(const Net &net, float **rows, int T, double beam, double minModel, HmmEmbed *scratch,
+                  bool given = false, std::vector<double> *occupancy = nullptr) {
     size_t S = net.mix.size();
     std::vector<float> &b = scratch->fstack;
     std::vector<double> &alpha = scratch->dstack;
     std::vector<double> beta;
-    emissions(net, rows, T, b);
+    if (!given) emissions(net, rows, T, b);
     double P = forward(net, b, T, beam, alpha);
     if (P == kNegInf || !std::isfinite(P)) return kNegInf;
     backward(net, b, T, alpha, beta);
@@ -211,7 +214,8 @@ double accumulate(const Net &net, float **rows, int T, double beam, double minMo
             double lg = alpha[(size_t)t * S + s] + beta[(size_t)t * S + s] - P;
             if (lg == kNegInf || lg < floor) continue;
             double g = std::exp(lg);
-            addFrame(net.mix[s], rows[t], g, comp);
+            if (occupancy) (*occupancy)[(size_t)t * S + s] = g;
+            else addFrame(net.mix[s], rows[t], g, comp);
         }
     // Entering the first model and leaving the last.
     for (size_t s = 0; s < S; s++) {
@@ -355,6 +359,60 @@ int Hmm_EmbeddedTrain(GS_Result *r, HmmEmbed *state, const HmmList *list, float 
     state->accScore += P;
     state->accCount += frames;
     return 0;
+}
+
+NnTarget *Hmm_EmbeddedKelmor(GS_Result *r, HmmEmbed *state, const HmmList *list, float **rows, int frames, int cols,
+                             int numTargets) {
+    Net net;
+    if (list->numModels <= 0) {
+        GS_AppendResult(r, "the model list is empty", (char *)nullptr);
+        return nullptr;
+    }
+    int dim = list->models[0]->numStates > 2 ? list->models[0]->states[1]->dim : 0;
+    if (!buildNet(r, list->models, list->numModels, dim, net)) return nullptr;
+    size_t S = net.mix.size();
+    int top = *std::max_element(net.pool.begin(), net.pool.end());
+    if (cols <= top) {
+        GS_AppendResult(r, "posteriors of ", std::to_string(cols).c_str(), " columns for ",
+                        std::to_string(top + 1).c_str(), " mixtures", (char *)nullptr);
+        return nullptr;
+    }
+    std::vector<float> &b = state->fstack;
+    b.assign(S * frames, 0.0f);
+    for (int t = 0; t < frames; t++)
+        for (size_t s = 0; s < S; s++)
+            b[(size_t)t * S + s] = (float)std::log(std::max((double)rows[t][net.pool[s]], 1e-30));
+    std::vector<double> occ(S * frames, 0.0);
+    double P = accumulate(net, rows, frames, state->prune, state->minModel, state, true, &occ);
+    if (P == kNegInf) {
+        GS_AppendResult(r, "no path of the ", std::to_string(list->numModels).c_str(), " models fits the ",
+                        std::to_string(frames).c_str(), " frames", (char *)nullptr);
+        return nullptr;
+    }
+    state->accScore += P;
+    state->accCount += frames;
+    NnTarget *out = new NnTarget();
+    out->numRows = out->numFrames = frames;
+    out->numTargets = numTargets;
+    out->targetData.assign((size_t)frames * numTargets, 0.0f);
+    out->classData.assign((size_t)frames * numTargets, -1);
+    for (int t = 0; t < frames; t++) {
+        std::map<int, double> byMixture;
+        for (size_t s = 0; s < S; s++)
+            if (occ[(size_t)t * S + s] > 0) byMixture[net.pool[s]] += occ[(size_t)t * S + s];
+        std::vector<std::pair<double, int>> ranked;
+        for (auto &kv : byMixture) ranked.emplace_back(-kv.second, kv.first);
+        std::sort(ranked.begin(), ranked.end());
+        for (int k = 0; k < numTargets && k < (int)ranked.size(); k++) {
+            out->classData[(size_t)t * numTargets + k] = ranked[k].second;
+            out->targetData[(size_t)t * numTargets + k] = (float)-ranked[k].first;
+        }
+        out->targetRows.push_back(out->targetData.data() + (size_t)t * numTargets);
+        out->classRows.push_back(out->classData.data() + (size_t)t * numTargets);
+    }
+    out->targets = out->targetRows.data();
+    out->classIds = out->classRows.data();
+    return out;
 }
 
 int Hmm_Forward(GS_Result *r, const HmmList *list, float **rows, int frames, int cols, double *score) {

@@ -20,6 +20,7 @@
 #include "pick.h"
 #include "result.h"
 #include "utils.h"
+#include "kelmortrain.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ void heapxFree(void *r) { delete static_cast<HmmHeapx *>(r); }
 void dataFree(void *r) { Hmm_NukeData(static_cast<HmmData *>(r)); }
 void embedFree(void *r) { delete static_cast<HmmEmbed *>(r); }
 void trainFree(void *r) { delete static_cast<HmmTrain *>(r); }
+void targetFree(void *r) { delete static_cast<NnTarget *>(r); }
 void halbrinFree(void *r) { nukeHalbrin(static_cast<HalbrinList *>(r)); }
 void *halbrinClone(const void *r) {
     return cloneHalbrin(const_cast<HalbrinList *>(static_cast<const HalbrinList *>(r)));
@@ -42,6 +44,7 @@ const CntrType kTypes[] = {
     {"hmm/hembed", nullptr, nullptr, embedFree, nullptr, nullptr, nullptr, nullptr},
     {"hmm/htrain", nullptr, nullptr, trainFree, nullptr, nullptr, nullptr, nullptr},
     {"hmm/hvtbinit", nullptr, nullptr, trainFree, nullptr, nullptr, nullptr, nullptr},
+    {"hmm/nntarget", nullptr, nullptr, targetFree, nullptr, nullptr, nullptr, nullptr},
     // Segment lists, which `halbrin->` and `concat` read; the segment-list
     // package registers the same type when it is loaded first.
     {"halbrin", "halbrin", nullptr, halbrinFree, halbrinClone, nullptr, nullptr, nullptr},
@@ -317,6 +320,177 @@ int EmbedCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     GS_DeleteResult(r);
     if (fresh && keepState(interp, var, "hmm/hembed", st, embedFree) != TCL_OK) return TCL_ERROR;
     Tcl_SetObjResult(interp, real(st->accCount ? st->accScore / st->accCount : 0.0));
+    return TCL_OK;
+}
+
+// hmm nnembed hmmlistob nnprobob fbvar ?-prune F? ?-minmodel F?
+// The embedded pass over frames of network posteriors (one column per pool
+// mixture); answers {targets score}: new per-frame targets of the three
+// mixtures of highest occupancy, and the state's likelihood per frame.
+int NnEmbedCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *ln, *pn, *var;
+    float prune = 300.0f, minModel = 10.0f;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "hmmlistob %s nnprobob %s fbvar %s -prune %f -minmodel %f", &ln, &pn,
+                       &var, &prune, &minModel))
+        return TCL_ERROR;
+    HmmList *l = get<HmmList>(interp, "hmm/hmmlist", ln);
+    ArrayRecord *a = nullptr;
+    if (!l || get2DVecObject(pn, interp, &a) != TCL_OK) return TCL_ERROR;
+    bool fresh;
+    HmmEmbed *st = static_cast<HmmEmbed *>(stateOf(interp, var, "hmm/hembed", &fresh));
+    if (!st && !fresh) return TCL_ERROR;
+    if (fresh) st = new HmmEmbed();
+    st->prune = prune;
+    st->minModel = minModel;
+    GS_Result *r = GS_CreateResult();
+    NnTarget *t = Hmm_EmbeddedKelmor(r, st, l, a->ndims == 1 ? &a->data : a->rows, Array_rows(a), Array_cols(a), 3);
+    if (!t) {
+        if (fresh) delete st;
+        return failR(interp, r, "the embedded pass failed");
+    }
+    GS_DeleteResult(r);
+    if (fresh && keepState(interp, var, "hmm/hembed", st, embedFree) != TCL_OK) {
+        delete t;
+        return TCL_ERROR;
+    }
+    if (Obj_Create(interp, "hmm/nntarget", t) != TCL_OK) {
+        delete t;
+        return TCL_ERROR;
+    }
+    Tcl_Obj *out = Tcl_NewListObj(0, nullptr);
+    Tcl_ListObjAppendElement(nullptr, out, Tcl_GetObjResult(interp));
+    Tcl_ListObjAppendElement(nullptr, out, real(st->accCount ? st->accScore / st->accCount : 0.0));
+    Tcl_SetObjResult(interp, out);
+    return TCL_OK;
+}
+
+// hmm nnbrowse nntargetob
+// Answers a rows x classes matrix holding each row's targets in their
+// classes' columns.
+int NnBrowseCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *tn;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "nntargetob %s", &tn)) return TCL_ERROR;
+    NnTarget *t = get<NnTarget>(interp, "hmm/nntarget", tn);
+    if (!t) return TCL_ERROR;
+    int top = -1;
+    for (int i = 0; i < t->numRows; i++)
+        for (int j = 0; j < t->numTargets; j++) top = std::max(top, t->classIds[i][j]);
+    int cols = top + 1 > 0 ? top + 1 : 1;
+    if (t->numRows <= 0) return fail(interp, "the target set holds no rows");
+    MxMatrix *m = Mx_create();
+    int code = TCL_ERROR;
+    if (Mx_setReal(interp, nullptr, t->numRows, cols, m) == 0) {
+        for (int i = 0; i < t->numRows; i++) {
+            for (int c = 0; c < cols; c++) m->real[i][c] = 0.0f;
+            for (int j = 0; j < t->numTargets; j++)
+                if (t->classIds[i][j] >= 0) m->real[i][t->classIds[i][j]] = t->targets[i][j];
+        }
+        code = TCL_OK;
+    }
+    Mx_destroy(m);
+    return code;
+}
+
+// A multi-target example file opened for appending: its count so far, or
+// a new file with count 0 and K slots.
+struct ExampleFile {
+    FILE *f = nullptr;
+    int32_t count = 0;
+    bool open(const char *path, int32_t k) {
+        f = fopen(path, "rb+");
+        if (f) {
+            if (fread(&count, 4, 1, f) != 1) count = 0;
+            return fseek(f, 0, SEEK_END) == 0;
+        }
+        f = fopen(path, "wb+");
+        if (!f) return false;
+        int32_t head[2] = {0, k};
+        return fwrite(head, 4, 2, f) == 2;
+    }
+    // Rewrites the count, always, so that written examples are never lost.
+    bool close(int32_t added) {
+        if (!f) return false;
+        count += added;
+        bool ok = fseek(f, 0, SEEK_SET) == 0 && fwrite(&count, 4, 1, f) == 1;
+        ok = fclose(f) == 0 && ok;
+        f = nullptr;
+        return ok;
+    }
+};
+
+// hmm nnwrite outfile targetob ?featureob? ?-selective ITEMS?
+// Appends each row (or the rows the items' second elements name) as an
+// example: classes, targets and the feature row. Answers the file's count.
+int NnWriteCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *file, *tn, *fn = nullptr, *sel = nullptr;
+    int selGiven = 0;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "outfile %s targetob %s featureob ?s -selective !s", &file, &tn, &fn,
+                       &sel, &selGiven))
+        return TCL_ERROR;
+    NnTarget *t = get<NnTarget>(interp, "hmm/nntarget", tn);
+    if (!t) return TCL_ERROR;
+    ArrayRecord *a = nullptr;
+    if (fn && get2DVecObject(fn, interp, &a) != TCL_OK) return TCL_ERROR;
+    if (a && Array_rows(a) != t->numFrames)
+        return fail(interp, "FORBAC: ERROR: mismatch between feature object and target object");
+    std::vector<int> rows;
+    if (selGiven && sel) {
+        int n;
+        const char **v;
+        if (Tcl_SplitList(interp, sel, &n, &v) != TCL_OK) return TCL_ERROR;
+        for (int i = 0; i < n; i++) {
+            int c = 0, frame = -1;
+            const char **p = nullptr;
+            bool split = Tcl_SplitList(interp, v[i], &c, &p) == TCL_OK;
+            bool ok = split && c >= 2 && Tcl_GetInt(interp, p[1], &frame) == TCL_OK;
+            if (split) Tcl_Free(reinterpret_cast<char *>(p));
+            // Items are checked before anything is written.
+            if (!ok || frame < 0) {
+                Tcl_Free(reinterpret_cast<char *>(v));
+                return fail(interp, std::string("bad -selective item \"") + v[i] + "\"");
+            }
+            rows.push_back(std::min(frame, t->numFrames - 1));
+        }
+        Tcl_Free(reinterpret_cast<char *>(v));
+    } else {
+        for (int i = 0; i < t->numFrames; i++) rows.push_back(i);
+    }
+    ExampleFile ef;
+    if (!ef.open(file, t->numTargets)) return fail(interp, "FORBAC: ERROR: could not open optfile");
+    bool ok = true;
+    int cols = a ? Array_cols(a) : 0;
+    for (int i : rows) {
+        if (i < 0 || i >= t->numRows) continue;
+        ok = ok && fwrite(t->classIds[i], 4, t->numTargets, ef.f) == (size_t)t->numTargets;
+        ok = ok && fwrite(t->targets[i], 4, t->numTargets, ef.f) == (size_t)t->numTargets;
+        if (a) ok = ok && fwrite((a->ndims == 1 ? &a->data : a->rows)[i], 4, cols, ef.f) == (size_t)cols;
+    }
+    ok = ef.close(ok ? (int32_t)rows.size() : 0) && ok;
+    if (!ok) return fail(interp, std::string("could not write \"") + file + "\"");
+    Tcl_SetObjResult(interp, Tcl_NewIntObj(ef.count));
+    return TCL_OK;
+}
+
+// hmm optwrite exampleob filename
+// Appends the example set to a multi-target file: its class in the first
+// of three slots (target 1), then the features.
+int OptWriteCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *en, *file;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "exampleob %s filename %s", &en, &file)) return TCL_ERROR;
+    ExampleSet *x = get<ExampleSet>(interp, "kelmor/example", en);
+    if (!x) return TCL_ERROR;
+    ExampleFile ef;
+    if (!ef.open(file, 3)) return fail(interp, "FORBAC: ERROR: could not open optfile");
+    bool ok = true;
+    int n = std::min(x->exampleCount, x->count);
+    for (int i = 0; i < n && ok; i++) {
+        int32_t cls[3] = {x->classes[i], -1, -1};
+        float tg[3] = {1.0f, 0.0f, 0.0f};
+        ok = fwrite(cls, 4, 3, ef.f) == 3 && fwrite(tg, 4, 3, ef.f) == 3 &&
+             fwrite(x->rows[i], 4, x->dimension, ef.f) == (size_t)x->dimension;
+    }
+    ok = ef.close(ok ? n : 0) && ok;
+    if (!ok) return fail(interp, std::string("could not write \"") + file + "\"");
     return TCL_OK;
 }
 
@@ -612,15 +786,17 @@ const SubCmdEntry kRecognizer[] = {{"info", RecognizerInfoCmd}, {"load", Recogni
 
 const SubCmdEntry kHmm[] = {{"concat", ConcatCmd},     {"count", CountCmd},        {"setcount", CountCmd},
                             {"infolist", InfoListCmd}, {"info", InfoCmd},          {"reset", ResetCmd},
-                            {"accumulate", AccumulateCmd}, {"embed", EmbedCmd},    {"embedinfo", EmbedInfoCmd},
+                            {"accumulate", AccumulateCmd}, {"embed", EmbedCmd},    {"nnembed", NnEmbedCmd},  {"embedinfo", EmbedInfoCmd},
                             {"train", TrainCmd},       {"vtbinit", TrainCmd},      {"vqinit", VqInitCmd},
                             {"update", UpdateCmd},     {"save", SaveCmd},          {"load", LoadCmd},
                             {"collect", CollectCmd},  {"dumpcount", DumpCmd},    {"dumpstate", DumpCmd},     {"data->", DataOutCmd},
-                            {"<-data", DataInCmd},     {nullptr, nullptr}};
+                            {"<-data", DataInCmd},     {"nnwrite", NnWriteCmd},    {"nnbrowse", NnBrowseCmd},
+                            {"optwrite", OptWriteCmd}, {nullptr, nullptr}};
 
 // Sub-commands that read or write files, left out of safe interpreters.
 bool namesFile(const char *cmd, const char *sub) {
-    static const char *const files[] = {"recognizer load", "hmm save", "hmm load", "hmm dumpcount", "hmm dumpstate"};
+    static const char *const files[] = {"recognizer load", "hmm save",    "hmm load",    "hmm dumpcount",
+                                        "hmm dumpstate",   "hmm nnwrite", "hmm optwrite"};
     std::string w = std::string(cmd) + " " + sub;
     for (const char *f : files)
         if (w == f) return true;
