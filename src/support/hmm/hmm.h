@@ -77,6 +77,7 @@ struct HmmMixture {
     std::vector<float *> meanRows, varRows;
     std::vector<int32_t> meanIndexData;
     std::vector<HmmCompStats> stats;
+    std::vector<HmmCompStats> streamStats; /* of a second feature stream */
 };
 
 struct HmmTrans {
@@ -124,6 +125,7 @@ struct HmmPool {
     int32_t vecSize = 0;
     std::string parmKind; /* as the model file gave it, e.g. "MFCC_E" */
     int refs = 1; /* its owner and every model that points into it */
+    std::string nnetName; /* the network object bound by name, looked up at use */
 };
 
 /* Training frames of one model. */
@@ -235,6 +237,18 @@ int Hmm_EmbeddedTrain(GS_Result *r, HmmEmbed *state, const HmmList *list, float 
  * targets (numTargets slots a frame), or null. */
 NnTarget *Hmm_EmbeddedKelmor(GS_Result *r, HmmEmbed *state, const HmmList *list, float **rows, int frames, int cols,
                              int numTargets);
+/* The embedded pass aligning with the old features and models and adding
+ * statistics of the new features (same frames, newCols columns) per
+ * component; Hmm_StreamUpdate then gives the mixtures the new stream's
+ * means and variances (and its width). */
+int Hmm_StreamTrain(GS_Result *r, HmmEmbed *state, const HmmList *list, float **oldRows, int frames, int oldCols,
+                    float **newRows, int newCols);
+void Hmm_StreamUpdate(HmmPool *pool, int minCount, int flags);
+/* Maximum a posteriori update from the statistics, for the mixtures whose
+ * mask byte is set (mask null: all): a mean becomes
+ * (beta x mean + sum) / (beta + occupancy); method 1 also moves the
+ * variances, method 0 the means alone. Clears the statistics. */
+int Hmm_MapUpdate(GS_Result *r, HmmPool *pool, const unsigned char *mask, int flags, int method, double beta);
 /* Log likelihood of the frames under the concatenated models (forward). */
 int Hmm_Forward(GS_Result *r, const HmmList *list, float **rows, int frames, int cols, double *score);
 /* Best state path: per frame the index into the concatenated emitting

@@ -197,8 +197,31 @@ void addCount(HmmTrans *t, int i, int j, double c) {
 
 // Forward-backward over one net, adding statistics; answers the log likelihood
 // (-inf when no path fits).
+void addStreamFrame(HmmMixture *m, const float *x, const float *y, int ycols, double weight, std::vector<double> &comp) {
+    if (m->streamStats.size() != m->numComponents || m->streamStats[0].sum.size() != (size_t)ycols) {
+        m->streamStats.assign(m->numComponents, HmmCompStats());
+        for (auto &st : m->streamStats) {
+            st.sum.assign(ycols, 0.0);
+            st.sqr.assign(ycols, 0.0);
+        }
+    }
+    comp.resize(m->numComponents);
+    double total = Hmm_ComponentScores(m, x, comp.data());
+    for (int k = 0; k < m->numComponents; k++) {
+        double g = weight * std::exp(comp[k] - total);
+        if (!(g > 0)) continue;
+        HmmCompStats &st = m->streamStats[k];
+        st.occ += g;
+        for (int d = 0; d < ycols; d++) {
+            st.sum[d] += g * y[d];
+            st.sqr[d] += g * y[d] * y[d];
+        }
+    }
+}
+
 double accumulate(const Net &net, float **rows, int T, double beam, double minModel, HmmEmbed *scratch,
-                  bool given = false, std::vector<double> *occupancy = nullptr) {
+                  bool given = false, std::vector<double> *occupancy = nullptr, float **stream = nullptr,
+                  int streamCols = 0) {
     size_t S = net.mix.size();
     std::vector<float> &b = scratch->fstack;
     std::vector<double> &alpha = scratch->dstack;
@@ -215,6 +238,7 @@ double accumulate(const Net &net, float **rows, int T, double beam, double minMo
             if (lg == kNegInf || lg < floor) continue;
             double g = std::exp(lg);
             if (occupancy) (*occupancy)[(size_t)t * S + s] = g;
+            else if (stream) addStreamFrame(net.mix[s], rows[t], stream[t], streamCols, g, comp);
             else addFrame(net.mix[s], rows[t], g, comp);
         }
     // Entering the first model and leaving the last.
@@ -358,6 +382,126 @@ int Hmm_EmbeddedTrain(GS_Result *r, HmmEmbed *state, const HmmList *list, float 
     state->pstack.assign(net.mix.size(), nullptr);
     state->accScore += P;
     state->accCount += frames;
+    return 0;
+}
+
+int Hmm_StreamTrain(GS_Result *r, HmmEmbed *state, const HmmList *list, float **oldRows, int frames, int oldCols,
+                    float **newRows, int newCols) {
+    Net net;
+    if (list->numModels <= 0) {
+        GS_AppendResult(r, "the model list is empty", (char *)nullptr);
+        return 1;
+    }
+    if (newCols <= 0 || newCols > 255) {
+        GS_AppendResult(r, "the new stream's width ", std::to_string(newCols).c_str(), " is out of range 1..255",
+                        (char *)nullptr);
+        return 1;
+    }
+    if (!buildNet(r, list->models, list->numModels, oldCols, net)) return 1;
+    double P = accumulate(net, oldRows, frames, state->prune, state->minModel, state, false, nullptr, newRows, newCols);
+    if (P == kNegInf) {
+        GS_AppendResult(r, "no path of the ", std::to_string(list->numModels).c_str(), " models fits the ",
+                        std::to_string(frames).c_str(), " frames", (char *)nullptr);
+        return 1;
+    }
+    state->accScore += P;
+    state->accCount += frames;
+    return 0;
+}
+
+void Hmm_StreamUpdate(HmmPool *pool, int minCount, int flags) {
+    // The new stream's floors come from everything the pool saw of it.
+    int dim = 0;
+    for (int i = 0; i < pool->numMixtures && !dim; i++)
+        if (!pool->mixtures[i]->streamStats.empty()) dim = (int)pool->mixtures[i]->streamStats[0].sum.size();
+    if (!dim) return;
+    double occ = 0;
+    std::vector<double> sum(dim, 0.0), sqr(dim, 0.0), floorVar(dim, hmmOptions.varFloorAbsolute);
+    for (int i = 0; i < pool->numMixtures; i++)
+        for (auto &st : pool->mixtures[i]->streamStats) {
+            if (st.sum.size() != (size_t)dim) continue;
+            occ += st.occ;
+            for (int d = 0; d < dim; d++) sum[d] += st.sum[d], sqr[d] += st.sqr[d];
+        }
+    for (int d = 0; d < dim && occ > 0; d++)
+        floorVar[d] = std::max(hmmOptions.varFloorAbsolute,
+                               hmmOptions.varFloorFraction * (sqr[d] / occ - (sum[d] / occ) * (sum[d] / occ)));
+    for (int i = 0; i < pool->numMixtures; i++) {
+        HmmMixture *m = pool->mixtures[i];
+        std::vector<float> means((size_t)m->numComponents * dim, 0.0f), vars((size_t)m->numComponents * dim, 1.0f);
+        for (int k = 0; k < m->numComponents; k++) {
+            const HmmCompStats *st = k < (int)m->streamStats.size() && m->streamStats[k].sum.size() == (size_t)dim
+                                         ? &m->streamStats[k]
+                                         : nullptr;
+            for (int d = 0; d < dim; d++) {
+                // A component the stream never reached starts at the
+                // stream's global mean and variance.
+                bool seen = st && st->occ > 0 && st->occ >= minCount;
+                double mean = seen ? st->sum[d] / st->occ : (occ > 0 ? sum[d] / occ : 0.0);
+                double var = seen ? st->sqr[d] / st->occ - mean * mean
+                                  : (occ > 0 ? sqr[d] / occ - (sum[d] / occ) * (sum[d] / occ) : 1.0);
+                means[(size_t)k * dim + d] = (float)mean;
+                vars[(size_t)k * dim + d] = (float)(1.0 / std::max(var, floorVar[d]));
+            }
+        }
+        m->meanData = means;
+        m->varData = vars;
+        m->dim = static_cast<uint8_t>(dim);
+        for (int k = 0; k < m->numComponents; k++) {
+            m->meanRows[k] = m->meanData.data() + (size_t)k * dim;
+            m->varRows[k] = m->varData.data() + (size_t)k * dim;
+        }
+        m->means = m->meanRows.data();
+        m->invVars = m->varRows.data();
+        m->streamStats.clear();
+        clearMixture(m);
+        Hmm_Fix(m);
+    }
+    pool->vecSize = dim;
+    for (int i = 0; i < pool->numTrans; i++) {
+        if (flags & HMM_TRANSP) updateTrans(pool->trans[i]);
+        pool->trans[i]->counts.assign(pool->trans[i]->logA.size(), 0.0);
+    }
+}
+
+int Hmm_MapUpdate(GS_Result *r, HmmPool *pool, const unsigned char *mask, int flags, int method, double beta) {
+    if (method != 0 && method != 1) {
+        GS_AppendResult(r, "unknown method ", std::to_string(method).c_str(), ": 0 means, 1 means and variances",
+                        (char *)nullptr);
+        return 1;
+    }
+    if (!(beta >= 0)) {
+        GS_AppendResult(r, "beta must not be negative", (char *)nullptr);
+        return 1;
+    }
+    for (int i = 0; i < pool->numMixtures; i++) {
+        HmmMixture *m = pool->mixtures[i];
+        if (mask && !mask[i]) {
+            clearMixture(m);
+            continue;
+        }
+        for (int k = 0; k < m->numComponents && k < (int)m->stats.size(); k++) {
+            HmmCompStats &st = m->stats[k];
+            if (st.occ <= 0 || st.sum.size() != m->dim) continue;
+            for (int d = 0; d < m->dim; d++) {
+                double old = m->means[k][d], oldVar = 1.0 / m->invVars[k][d];
+                double mean = (flags & HMM_MEAN) ? (beta * old + st.sum[d]) / (beta + st.occ) : old;
+                if (method == 1 && (flags & HMM_VAR)) {
+                    // The prior's second moment around the new mean, plus the data's.
+                    double second = beta * (oldVar + old * old) + st.sqr[d];
+                    double v = second / (beta + st.occ) - mean * mean;
+                    m->invVars[k][d] = (float)(1.0 / std::max(v, hmmOptions.varFloorAbsolute));
+                }
+                m->means[k][d] = (float)mean;
+            }
+        }
+        Hmm_Fix(m);
+        clearMixture(m);
+    }
+    for (int i = 0; i < pool->numTrans; i++) {
+        if (flags & HMM_TRANSP) updateTrans(pool->trans[i]);
+        pool->trans[i]->counts.assign(pool->trans[i]->logA.size(), 0.0);
+    }
     return 0;
 }
 

@@ -293,19 +293,27 @@ int AccumulateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) 
     return TCL_OK;
 }
 
-// hmm embed hmmlistob featureob fbvar ?-prune F? ?-minmodel F?
+// hmm embed|mapembed hmmlistob featureob fbvar ?-prune F? ?-minmodel F?
+// hmm streamembed hmmlistob oldfeatureob newfeatureob fbvar ?-prune F? ?-minmodel F?
 // One embedded forward-backward pass over the list's models; the state in
-// the variable fbvar is continued (or started). Answers the log likelihood
-// per frame of every frame the state has seen.
+// the variable fbvar is continued (or started). streamembed aligns with the
+// old features and gathers statistics of the new ones. Answers the log
+// likelihood per frame of every frame the state has seen.
 int EmbedCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
-    const char *ln, *fn, *var;
+    bool stream = strcmp(argv[1], "streamembed") == 0;
+    const char *ln, *fn, *nn = nullptr, *var;
     float prune = 300.0f, minModel = 10.0f;
-    if (Cmds_ParseArgs(interp, 2, argc, argv, "hmmlistob %s featureob %s fbvar %s -prune %f -minmodel %f", &ln, &fn,
-                       &var, &prune, &minModel))
-        return TCL_ERROR;
+    int bad = stream ? Cmds_ParseArgs(interp, 2, argc, argv,
+                                      "hmmlistob %s oldfeatureob %s newfeatureob %s fbvar %s -prune %f -minmodel %f",
+                                      &ln, &fn, &nn, &var, &prune, &minModel)
+                     : Cmds_ParseArgs(interp, 2, argc, argv, "hmmlistob %s featureob %s fbvar %s -prune %f -minmodel %f",
+                                      &ln, &fn, &var, &prune, &minModel);
+    if (bad) return TCL_ERROR;
     HmmList *l = get<HmmList>(interp, "hmm/hmmlist", ln);
-    ArrayRecord *a = nullptr;
+    ArrayRecord *a = nullptr, *b = nullptr;
     if (!l || get2DVecObject(fn, interp, &a) != TCL_OK) return TCL_ERROR;
+    if (stream && get2DVecObject(nn, interp, &b) != TCL_OK) return TCL_ERROR;
+    if (stream && Array_rows(a) != Array_rows(b)) return fail(interp, "Feature stream dimension mismatch.");
     bool fresh;
     HmmEmbed *st = static_cast<HmmEmbed *>(stateOf(interp, var, "hmm/hembed", &fresh));
     if (!st && !fresh) return TCL_ERROR;
@@ -313,7 +321,11 @@ int EmbedCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     st->prune = prune;
     st->minModel = minModel;
     GS_Result *r = GS_CreateResult();
-    if (Hmm_EmbeddedTrain(r, st, l, a->rows, Array_rows(a), Array_cols(a))) {
+    float **rows = a->ndims == 1 ? &a->data : a->rows;
+    int failed = stream ? Hmm_StreamTrain(r, st, l, rows, Array_rows(a), Array_cols(a),
+                                          b->ndims == 1 ? &b->data : b->rows, Array_cols(b))
+                        : Hmm_EmbeddedTrain(r, st, l, rows, Array_rows(a), Array_cols(a));
+    if (failed) {
         if (fresh) delete st;
         return failR(interp, r, "the embedded pass failed");
     }
@@ -560,8 +572,9 @@ int VqInitCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     return TCL_OK;
 }
 
-// hmm update hpoolob ?-mincount N? ?-mean? ?-variance? ?-weight? ?-state? ?-transp?
-// Re-estimates the pool from its statistics and clears them.
+// hmm update|streamupdate hpoolob ?-mincount N? ?-mean? ?-variance? ?-weight? ?-state? ?-transp?
+// Re-estimates the pool from its statistics and clears them; streamupdate
+// gives the mixtures the second stream's means and variances.
 int UpdateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *pn;
     int minCount = 0, t = 0, m = 0, v = 0, w = 0, s = 0;
@@ -571,7 +584,10 @@ int UpdateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
         return TCL_ERROR;
     HmmPool *p = get<HmmPool>(interp, "hmm/hpool", pn);
     if (!p) return TCL_ERROR;
-    Hmm_Update(p, minCount, flagWord(t, m, v, w, s));
+    if (strcmp(argv[1], "streamupdate") == 0)
+        Hmm_StreamUpdate(p, minCount, flagWord(t, m, v, w, s));
+    else
+        Hmm_Update(p, minCount, flagWord(t, m, v, w, s));
     return TCL_OK;
 }
 
@@ -658,6 +674,62 @@ int CollectCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
         Hmm_NukeData(d);
         return TCL_ERROR;
     }
+    return TCL_OK;
+}
+
+// hmm mapupdate hpoolob hmmlistob descriptionob ?-statfile F? ?-mean? ?-variance? ?-weight? ?-state? ?-transp?
+//   ?-method N? ?-beta F? ?-modellist NAMES?
+// Adapts the pool towards its statistics (maximum a posteriori), only the
+// mixtures of the named models when -modellist is given.
+int MapUpdateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *pn, *ln, *dn, *statfile = nullptr, *names = nullptr;
+    int m = 0, v = 0, w = 0, s = 0, t = 0, method = 0;
+    float beta = 1.0f;
+    if (Cmds_ParseArgs(interp, 2, argc, argv,
+                       "hpoolob %s hmmlistob %s descriptionob %s -statfile %s -mean %n -variance %n -weight %n "
+                       "-state %n -transp %n -method %i -beta %f -modellist %s",
+                       &pn, &ln, &dn, &statfile, &m, &v, &w, &s, &t, &method, &beta, &names))
+        return TCL_ERROR;
+    HmmPool *p = get<HmmPool>(interp, "hmm/hpool", pn);
+    HmmList *l = p ? get<HmmList>(interp, "hmm/hmmlist", ln) : nullptr;
+    HmmDescription *d = l ? get<HmmDescription>(interp, "hmm/description", dn) : nullptr;
+    if (!d) return TCL_ERROR;
+    if (statfile) return fail(interp, "statistics files are not supported: the statistics live in the pool");
+    std::vector<unsigned char> mask;
+    if (names) {
+        int n;
+        const char **list;
+        if (Tcl_SplitList(interp, names, &n, &list) != TCL_OK) return TCL_ERROR;
+        mask.assign(p->numMixtures, 0);
+        for (int i = 0; i < n; i++) {
+            int e = Hmm_FindModelEntry(d, list[i]);
+            int idx = e < 0 ? -1 : d->entries[e].hmmIndex;
+            if (idx < 0 || idx >= l->numModels) {
+                std::string name = list[i];
+                Tcl_Free(reinterpret_cast<char *>(list));
+                return fail(interp, "HMM " + name + " does not exists.");
+            }
+            const HmmModel *md = l->models[idx];
+            for (int j = 1; j < md->numStates - 1; j++)
+                if (md->stateIndex[j] >= 0 && md->stateIndex[j] < p->numMixtures) mask[md->stateIndex[j]] = 1;
+        }
+        Tcl_Free(reinterpret_cast<char *>(list));
+    }
+    GS_Result *r = GS_CreateResult();
+    if (Hmm_MapUpdate(r, p, names ? mask.data() : nullptr, flagWord(t, m, v, w, s), method, beta))
+        return failR(interp, r, "mapupdate failed");
+    GS_DeleteResult(r);
+    return TCL_OK;
+}
+
+// hmm poolnnet hpoolob nnetob
+// Binds a network to the pool by name (looked up again at each use).
+int PoolNnetCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *pn, *nn;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "hpoolob %s nnetob %s", &pn, &nn)) return TCL_ERROR;
+    HmmPool *p = get<HmmPool>(interp, "hmm/hpool", pn);
+    if (!p || !Obj_GetData(interp, "dravin/nnet", nn)) return TCL_ERROR;
+    p->nnetName = nn;
     return TCL_OK;
 }
 
@@ -784,11 +856,11 @@ int DataInCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 
 const SubCmdEntry kRecognizer[] = {{"info", RecognizerInfoCmd}, {"load", RecognizerLoadCmd}, {nullptr, nullptr}};
 
-const SubCmdEntry kHmm[] = {{"concat", ConcatCmd},     {"count", CountCmd},        {"setcount", CountCmd},
+const SubCmdEntry kHmm[] = {{"poolnnet", PoolNnetCmd}, {"concat", ConcatCmd},     {"count", CountCmd},        {"setcount", CountCmd},
                             {"infolist", InfoListCmd}, {"info", InfoCmd},          {"reset", ResetCmd},
-                            {"accumulate", AccumulateCmd}, {"embed", EmbedCmd},    {"nnembed", NnEmbedCmd},  {"embedinfo", EmbedInfoCmd},
+                            {"accumulate", AccumulateCmd}, {"embed", EmbedCmd},    {"mapembed", EmbedCmd},    {"streamembed", EmbedCmd}, {"nnembed", NnEmbedCmd},  {"embedinfo", EmbedInfoCmd},
                             {"train", TrainCmd},       {"vtbinit", TrainCmd},      {"vqinit", VqInitCmd},
-                            {"update", UpdateCmd},     {"save", SaveCmd},          {"load", LoadCmd},
+                            {"update", UpdateCmd},     {"mapupdate", MapUpdateCmd}, {"streamupdate", UpdateCmd},     {"save", SaveCmd},          {"load", LoadCmd},
                             {"collect", CollectCmd},  {"dumpcount", DumpCmd},    {"dumpstate", DumpCmd},     {"data->", DataOutCmd},
                             {"<-data", DataInCmd},     {"nnwrite", NnWriteCmd},    {"nnbrowse", NnBrowseCmd},
                             {"optwrite", OptWriteCmd}, {nullptr, nullptr}};
