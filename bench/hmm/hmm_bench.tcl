@@ -21,16 +21,7 @@ foreach {file said} $test {
 set audio [expr {$frames * 0.010}]
 set errors 0
 set t0 [clock microseconds]
-foreach {f said} $feats {
-    sevrin reset $s
-    sevrin forward $s $f
-    set hyp {}
-    if {![catch {sevrin forwardbest $s} best]} {
-        set hyp [lsearch -all -inline -not -exact [lmap x [halbrin print [lindex $best 1]] {lindex $x 2}] sil]
-    }
-    lassign [sevrin score $said $hyp] a c sub del ins
-    incr errors [expr {$sub + $del + $ins}]
-}
+foreach {f said} $feats { incr errors [lindex [recognise $s $f $said] 1] }
 set tSevrin [expr {([clock microseconds] - $t0) / 1e6}]
 set nwords 0
 foreach {f said} $feats { incr nwords [llength $said] }

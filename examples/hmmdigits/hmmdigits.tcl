@@ -164,13 +164,9 @@ set g [grammar create [list [list digits "\$d = [join $digits { | }]; \[sil\] < 
 set s [sevrin grammar $g $w]
 sevrin set $s $pool $list
 sevrin configure $s -beam 400 -shortpen 0.05
-set errors 0
-set words 0
-set frames 0
-set t0 [clock microseconds]
-foreach {file said} $test {
-    set f [features $file]
-    incr frames [lindex [mx dim $f] 0]
+
+# The words heard in a feature matrix, and the errors against those said.
+proc recognise {s f said} {
     sevrin reset $s
     sevrin forward $s $f
     set hyp {}
@@ -178,9 +174,20 @@ foreach {file said} $test {
         set hyp [lsearch -all -inline -not -exact [lmap x [halbrin print [lindex $best 1]] {lindex $x 2}] sil]
     }
     lassign [sevrin score $said $hyp] a c sub del ins
-    incr errors [expr {$sub + $del + $ins}]
+    list $hyp [expr {$sub + $del + $ins}]
+}
+
+set errors 0
+set words 0
+set frames 0
+set t0 [clock microseconds]
+foreach {file said} $test {
+    set f [features $file]
+    incr frames [lindex [mx dim $f] 0]
+    lassign [recognise $s $f $said] hyp e
+    incr errors $e
     incr words [llength $said]
-    if {$sub + $del + $ins} { puts "  said {$said} heard {$hyp}" }
+    if {$e} { puts "  said {$said} heard {$hyp}" }
 }
 set secs [expr {([clock microseconds] - $t0) / 1e6}]
 puts [format "decoding: %.1f times faster than real time" [expr {$frames * 0.01 / $secs}]]

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <map>
 
 namespace {
@@ -542,4 +544,118 @@ HalbrinList *Sevrin_Align(const std::vector<std::string> &ref, const std::vector
     }
     GS_DeleteResult(r);
     return l;
+}
+
+namespace {
+
+bool plainName(const std::string &n) { return !n.empty() && n.find_first_of(" \t\r\n") == std::string::npos; }
+
+}  // namespace
+
+int Sevrin_Save(GS_Result *r, const char *path, const SevrinSearch *s) {
+    std::ostringstream o;
+    o.precision(9);
+    o << "sevrin 1\n"
+      << "settings " << s->active << " " << s->shortPen << " " << s->longPen << " " << s->grammarScale << " "
+      << s->crossModel << " " << s->beam << " " << s->wordEndBeam << " " << s->fbPrune << " " << s->framesize << " "
+      << s->traceFlags << "\n";
+    o << "words " << s->words.size() << "\n";
+    for (const SevrinSearch::Word &w : s->words) {
+        if (!plainName(w.name)) {
+            GS_AppendResult(r, "word name \"", w.name.c_str(), "\" cannot be saved", (char *)nullptr);
+            return 1;
+        }
+        o << "word " << w.name << " " << w.nodeNames.size() << "\n";
+        for (size_t n = 0; n < w.nodeNames.size(); n++) {
+            if (!plainName(w.nodeNames[n])) {
+                GS_AppendResult(r, "phone name \"", w.nodeNames[n].c_str(), "\" cannot be saved", (char *)nullptr);
+                return 1;
+            }
+            o << "node " << w.nodeNames[n] << " " << w.modelIndex[n] << " " << w.kinds[n] << " "
+              << w.successors[n].size();
+            for (int x : w.successors[n]) o << " " << x;
+            o << "\n";
+        }
+    }
+    o << "grammars " << s->grammars.size() << "\n";
+    for (const auto &g : s->grammars) {
+        o << "grammar " << g.size() << "\n";
+        for (const SevrinSearch::Position &p : g) {
+            o << "pos " << p.word << " " << p.initial << " " << p.final << " " << p.entryScore << " " << p.next.size();
+            for (size_t k = 0; k < p.next.size(); k++) o << " " << p.next[k] << " " << p.nextScore[k];
+            o << "\n";
+        }
+    }
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << o.str();
+    f.flush();
+    if (!f) {
+        GS_AppendResult(r, "could not write \"", path, "\"", (char *)nullptr);
+        return 1;
+    }
+    return 0;
+}
+
+SevrinSearch *Sevrin_Load(GS_Result *r, const char *path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        GS_AppendResult(r, "could not open \"", path, "\"", (char *)nullptr);
+        return nullptr;
+    }
+    std::unique_ptr<SevrinSearch> s(new SevrinSearch());
+    std::string tag;
+    int version = 0;
+    size_t nw = 0, ng = 0;
+    auto bad = [&](const char *what) {
+        GS_AppendResult(r, path, ": not a search file (", what, ")", (char *)nullptr);
+        return nullptr;
+    };
+    if (!(f >> tag >> version) || tag != "sevrin" || version != 1) return bad("header");
+    if (!(f >> tag >> s->active >> s->shortPen >> s->longPen >> s->grammarScale >> s->crossModel >> s->beam >>
+          s->wordEndBeam >> s->fbPrune >> s->framesize >> s->traceFlags) ||
+        tag != "settings")
+        return bad("settings");
+    if (!(f >> tag >> nw) || tag != "words" || nw > 1000000) return bad("words");
+    for (size_t i = 0; i < nw; i++) {
+        SevrinSearch::Word w;
+        size_t nn = 0;
+        if (!(f >> tag >> w.name >> nn) || tag != "word" || nn > 32767) return bad("word");
+        for (size_t n = 0; n < nn; n++) {
+            std::string name;
+            int model, kind;
+            size_t ns;
+            if (!(f >> tag >> name >> model >> kind >> ns) || tag != "node" || ns > nn) return bad("node");
+            std::vector<int> succ(ns);
+            for (size_t k = 0; k < ns; k++)
+                if (!(f >> succ[k]) || succ[k] < 0 || succ[k] >= (int)nn) return bad("successor");
+            w.nodeNames.push_back(name);
+            w.modelIndex.push_back(model);
+            w.kinds.push_back(kind);
+            w.successors.push_back(succ);
+        }
+        s->words.push_back(w);
+    }
+    if (!(f >> tag >> ng) || tag != "grammars" || ng == 0 || ng > 100000) return bad("grammars");
+    for (size_t g = 0; g < ng; g++) {
+        size_t np;
+        if (!(f >> tag >> np) || tag != "grammar" || np > 10000000) return bad("grammar");
+        std::vector<SevrinSearch::Position> pos;
+        for (size_t p = 0; p < np; p++) {
+            SevrinSearch::Position q;
+            size_t nx;
+            if (!(f >> tag >> q.word >> q.initial >> q.final >> q.entryScore >> nx) || tag != "pos" || q.word < 0 ||
+                q.word >= (int)nw || nx > np)
+                return bad("position");
+            for (size_t k = 0; k < nx; k++) {
+                int to;
+                float sc;
+                if (!(f >> to >> sc) || to < 0 || to >= (int)np) return bad("transition");
+                q.next.push_back(to);
+                q.nextScore.push_back(sc);
+            }
+            pos.push_back(q);
+        }
+        s->grammars.push_back(pos);
+    }
+    return s.release();
 }

@@ -110,6 +110,11 @@ int Sevrin_ForwardProbs(GS_Result *r, SevrinSearch *s, float *const *rows, int n
 int Sevrin_Best(GS_Result *r, SevrinSearch *s, HalbrinList **lists);
 void Sevrin_Nuke(SevrinSearch *s);
 
+/* The search's words, grammars and settings as a text file, and back; a
+ * loaded search has no bindings. Names must not hold white space. */
+int Sevrin_Save(GS_Result *r, const char *path, const SevrinSearch *s);
+SevrinSearch *Sevrin_Load(GS_Result *r, const char *path);
+
 /* Word alignment of a hypothesis against a reference (edit distance, ties
  * preferring a match, then a substitution): per step a segment "ref hyp"
  * ("*" for a missing side) over step indices, with the counts of correct

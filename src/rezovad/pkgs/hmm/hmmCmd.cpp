@@ -293,6 +293,17 @@ int AccumulateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) 
     return TCL_OK;
 }
 
+// The embedded state the variable names (or a new one, *fresh set), with
+// this call's beam and occupancy floor; null with the registry's message.
+HmmEmbed *embedState(Tcl_Interp *interp, const char *var, float prune, float minModel, bool *fresh) {
+    HmmEmbed *st = static_cast<HmmEmbed *>(stateOf(interp, var, "hmm/hembed", fresh));
+    if (!st && !*fresh) return nullptr;
+    if (*fresh) st = new HmmEmbed();
+    st->prune = prune;
+    st->minModel = minModel;
+    return st;
+}
+
 // hmm embed|mapembed hmmlistob featureob fbvar ?-prune F? ?-minmodel F?
 // hmm streamembed hmmlistob oldfeatureob newfeatureob fbvar ?-prune F? ?-minmodel F?
 // One embedded forward-backward pass over the list's models; the state in
@@ -315,11 +326,8 @@ int EmbedCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (stream && get2DVecObject(nn, interp, &b) != TCL_OK) return TCL_ERROR;
     if (stream && Array_rows(a) != Array_rows(b)) return fail(interp, "Feature stream dimension mismatch.");
     bool fresh;
-    HmmEmbed *st = static_cast<HmmEmbed *>(stateOf(interp, var, "hmm/hembed", &fresh));
-    if (!st && !fresh) return TCL_ERROR;
-    if (fresh) st = new HmmEmbed();
-    st->prune = prune;
-    st->minModel = minModel;
+    HmmEmbed *st = embedState(interp, var, prune, minModel, &fresh);
+    if (!st) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     float **rows = a->ndims == 1 ? &a->data : a->rows;
     int failed = stream ? Hmm_StreamTrain(r, st, l, rows, Array_rows(a), Array_cols(a),
@@ -349,11 +357,8 @@ int NnEmbedCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     ArrayRecord *a = nullptr;
     if (!l || get2DVecObject(pn, interp, &a) != TCL_OK) return TCL_ERROR;
     bool fresh;
-    HmmEmbed *st = static_cast<HmmEmbed *>(stateOf(interp, var, "hmm/hembed", &fresh));
-    if (!st && !fresh) return TCL_ERROR;
-    if (fresh) st = new HmmEmbed();
-    st->prune = prune;
-    st->minModel = minModel;
+    HmmEmbed *st = embedState(interp, var, prune, minModel, &fresh);
+    if (!st) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     NnTarget *t = Hmm_EmbeddedKelmor(r, st, l, a->ndims == 1 ? &a->data : a->rows, Array_rows(a), Array_cols(a), 3);
     if (!t) {

@@ -256,6 +256,35 @@ int ScoreCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     return TCL_OK;
 }
 
+// sevrin save filename sevrinob / sevrin load filename
+// Writes a search's words, grammars and settings, or makes a new search of
+// a saved one (bind its models with set).
+int SaveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *file, *sn;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "filename %s sevrinob %s", &file, &sn)) return TCL_ERROR;
+    SevrinSearch *s = static_cast<SevrinSearch *>(Obj_GetData(interp, "sevrin/sevrin", sn));
+    if (!s) return TCL_ERROR;
+    GS_Result *r = GS_CreateResult();
+    if (Sevrin_Save(r, file, s)) return failR(interp, r);
+    GS_DeleteResult(r);
+    return TCL_OK;
+}
+
+int LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *file;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "filename %s", &file)) return TCL_ERROR;
+    GS_Result *r = GS_CreateResult();
+    SevrinSearch *s = Sevrin_Load(r, file);
+    if (!s) return failR(interp, r);
+    GS_DeleteResult(r);
+    // Released like a search made by grammar.
+    if (Obj_Create(interp, "sevrin/sevrin", s) != TCL_OK) {
+        Sevrin_Nuke(s);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
 // lattice create ?-initcell N? ?-incrcell N? ?-initnode N? ?-incrnode N?
 // Answers a new, empty word-end lattice.
 int LatticeCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
@@ -297,7 +326,8 @@ int LatticeResetCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]
 
 const SubCmdEntry kSevrin[] = {{"grammar", GrammarCmd},       {"set", SetCmd},         {"configure", ConfigureCmd},
                                {"reset", ResetCmd},           {"forward", ForwardCmd}, {"forwardbest", ForwardBestCmd},
-                               {"score", ScoreCmd},           {nullptr, nullptr}};
+                               {"score", ScoreCmd},           {"load", LoadCmd},       {"save", SaveCmd},
+                               {nullptr, nullptr}};
 const SubCmdEntry kLattice[] = {
     {"create", LatticeCreateCmd}, {"info", LatticeInfoCmd}, {"reset", LatticeResetCmd}, {nullptr, nullptr}};
 
@@ -316,6 +346,18 @@ int Sevrin_Init(Tcl_Interp *interp) {
     return Obj_Init(interp) ? TCL_ERROR : TCL_OK;
 }
 
-int Sevrin_SafeInit(Tcl_Interp *interp) { return Sevrin_Init(interp); }
+int Sevrin_SafeInit(Tcl_Interp *interp) {
+    int code = Tcl_PkgProvide(interp, "Sevrin", "1.0");
+    if (code != TCL_OK) return code;
+    for (const CntrType &t : kTypes) Cntr_RegisterType(&t);
+    Cmds_CreateSwitchCmd(interp, "sevrin", nullptr, nullptr);
+    // No file commands in a safe interpreter.
+    for (const SubCmdEntry *e = kSevrin; e->name; e++)
+        if (strcmp(e->name, "load") != 0 && strcmp(e->name, "save") != 0)
+            Cmds_CreateSubCmd(interp, "sevrin", e->name, e->proc, nullptr, nullptr);
+    Cmds_CreateSwitchCmd(interp, "lattice", nullptr, nullptr);
+    Cmds_CreateSubCmds(interp, "lattice", kLattice);
+    return Obj_Init(interp) ? TCL_ERROR : TCL_OK;
+}
 
 }  // extern "C"

@@ -61,11 +61,12 @@ int finish(Tcl_Interp *interp, Tcl_Obj *out, bool ok) {
     return TCL_OK;
 }
 
-// word create pronunlist
-// Answers new word graphs, one per {name pronunciation} pair.
-int WordCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
-    const char *list;
-    if (Cmds_ParseArgs(interp, 2, argc, argv, "pronunlist %s", &list)) return TCL_ERROR;
+// Builds a record of each {name text} pair of list with make, registering
+// each; a pair of another shape fails with badPair, a refused text with
+// what named(name, library text) says.
+template <class T, class Make, class Named>
+int eachPair(Tcl_Interp *interp, const char *list, const char *badPair, const char *type, void (*release)(void *),
+             Make make, Named named) {
     Split items;
     if (!items.of(interp, list)) return TCL_ERROR;
     Tcl_Obj *out = Tcl_NewListObj(0, nullptr);
@@ -74,19 +75,30 @@ int WordCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) 
     for (int i = 0; i < items.n && ok; i++) {
         Split pair;
         if (!pair.of(interp, items.v[i]) || pair.n != 2) {
-            fail(interp, "pronunciation specication error");
+            fail(interp, badPair);
             ok = false;
             break;
         }
         GS_Result *r = GS_CreateResult();
-        WordGraph *w = buildWord(r, pair.v[1], pair.v[0]);
-        if (!w) fail(interp, std::string("word: (") + pair.v[0] + ") " + (r->text ? r->text : ""));
+        T *record = make(r, pair.v[1], pair.v[0]);
+        if (!record) fail(interp, named(pair.v[0], r->text ? r->text : ""));
         GS_DeleteResult(r);
-        ok = w && keep(interp, "talmok/word", w, wordFree, out);
+        ok = record && keep(interp, type, record, release, out);
     }
     int code = finish(interp, out, ok);
     if (ok) Tcl_DecrRefCount(out);
     return code;
+}
+
+// word create pronunlist
+// Answers new word graphs, one per {name pronunciation} pair.
+int WordCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *list;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "pronunlist %s", &list)) return TCL_ERROR;
+    return eachPair<WordGraph>(interp, list, "pronunciation specication error", "talmok/word", wordFree, buildWord,
+                               [](const char *name, const std::string &why) {
+                                   return std::string("word: (") + name + ") " + why;
+                               });
 }
 
 // Word graphs named by a list; false (with the message) at the first
@@ -204,27 +216,10 @@ int WordInfoCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 int GrammarCreateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *list;
     if (Cmds_ParseArgs(interp, 2, argc, argv, "grammarlist %s", &list)) return TCL_ERROR;
-    Split items;
-    if (!items.of(interp, list)) return TCL_ERROR;
-    Tcl_Obj *out = Tcl_NewListObj(0, nullptr);
-    Tcl_IncrRefCount(out);
-    bool ok = true;
-    for (int i = 0; i < items.n && ok; i++) {
-        Split pair;
-        if (!pair.of(interp, items.v[i]) || pair.n != 2) {
-            fail(interp, "grammar specification error: needs a list of names and associated grammars");
-            ok = false;
-            break;
-        }
-        GS_Result *r = GS_CreateResult();
-        WordGrammar *g = buildGrammar(r, pair.v[1], pair.v[0]);
-        if (!g) fail(interp, r->text ? r->text : "");
-        GS_DeleteResult(r);
-        ok = g && keep(interp, "talmok/grammar", g, grammarFree, out);
-    }
-    int code = finish(interp, out, ok);
-    if (ok) Tcl_DecrRefCount(out);
-    return code;
+    return eachPair<WordGrammar>(interp, list,
+                                 "grammar specification error: needs a list of names and associated grammars",
+                                 "talmok/grammar", grammarFree, buildGrammar,
+                                 [](const char *, const std::string &why) { return why; });
 }
 
 // grammar reverse grammarlist
