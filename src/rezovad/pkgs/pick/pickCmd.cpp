@@ -16,12 +16,18 @@
 #include "obj.h"
 #include "pardel.h"
 #include "pick.h"
+#include "kelmortrain.h"
 #include "result.h"
+#include "utils.h"
 
 namespace {
 
 void blockFree(void *r) { Pick_nukePickblock(static_cast<PickBlock *>(r)); }
+void exampleFree(void *r) { freeExample(static_cast<ExampleSet *>(r)); }
 const CntrType kBlockType = {"pick/pickblock", "pickblock", nullptr, blockFree, nullptr, nullptr, nullptr, nullptr};
+// Example sets that compute makes; the network package registers the same
+// type when it is loaded first.
+const CntrType kExampleType = {"kelmor/example", "example", nullptr, exampleFree, nullptr, nullptr, nullptr, nullptr};
 
 bool isFrame(ClientData cd) { return cd != nullptr; }
 
@@ -280,6 +286,75 @@ int EvalCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) {
     return TCL_OK;
 }
 
+// framepick compute pickblock script
+// Answers a new example set: for each file the script (with the wave name
+// as one more word) gives a feature matrix, whose row at each pick's frame
+// becomes an example of the pick's category.
+int ComputeCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *bn, *script;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "pickblock %s script %s", &bn, &script)) return TCL_ERROR;
+    PickBlock *b = getBlock(interp, bn);
+    if (!b) return TCL_ERROR;
+    ExampleSet *set = nullptr;
+    int n = 0, dim = 0;
+    auto failWith = [&](int code) {
+        if (set) freeExample(set);
+        return code;
+    };
+    for (int i = 0; i < b->fileCount; i++) {
+        Tcl_Obj *cmd = Tcl_NewStringObj(script, -1);
+        Tcl_IncrRefCount(cmd);
+        Tcl_Obj *word = Tcl_NewListObj(0, nullptr);
+        Tcl_ListObjAppendElement(nullptr, word, Tcl_NewStringObj(b->files[i].waveName, -1));
+        Tcl_AppendToObj(cmd, " ", 1);
+        Tcl_AppendObjToObj(cmd, word);
+        Tcl_DecrRefCount(word);
+        int code = Tcl_EvalObjEx(interp, cmd, 0);
+        Tcl_DecrRefCount(cmd);
+        if (code != TCL_OK) return failWith(code);
+        // The script may have destroyed the block.
+        if (!(b = getBlock(interp, bn))) return failWith(TCL_ERROR);
+        std::string fname = Tcl_GetStringResult(interp);
+        ArrayRecord *a = nullptr;
+        if (get2DVecObject(fname.c_str(), interp, &a) != TCL_OK) return failWith(TCL_ERROR);
+        int rows = Array_rows(a), cols = Array_cols(a);
+        float **src = a->ndims == 1 ? &a->data : a->rows;
+        if (!set) {
+            GS_Result *r = GS_CreateResult();
+            set = allocExample(r, b->numPicks, cols);
+            if (!set) {
+                Obj_Destroy(interp, fname.c_str());
+                return failR(interp, r);
+            }
+            GS_DeleteResult(r);
+            dim = cols;
+        } else if (cols != dim) {
+            // Rows of another width would be read past their end.
+            Obj_Destroy(interp, fname.c_str());
+            freeExample(set);
+            return fail(interp, "the features of " + std::string(b->files[i].waveName) + " have " +
+                                    std::to_string(cols) + " columns, not " + std::to_string(dim));
+        }
+        const PickFile &pf = b->files[i];
+        for (int j = 0; j < pf.numFilePicks; j++) {
+            int frame = b->frames ? b->frames[pf.firstFrame + j] : -1;
+            if (frame < 0 || frame >= rows || n >= set->count) continue;
+            set->classes[n] = b->categories[pf.firstCategory + j];
+            memcpy(set->rows[n], src[frame], sizeof(float) * dim);
+            n++;
+        }
+        Obj_Destroy(interp, fname.c_str());
+    }
+    if (!set) return fail(interp, "the pick block has no files");
+    set->count = n;
+    set->exampleCount = n;
+    if (Obj_Create(interp, "kelmor/example", set) != TCL_OK) {
+        freeExample(set);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
 // list pickblockob: {waveName labelName} per file with picks.
 int ListCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *bn;
@@ -448,9 +523,9 @@ int NegpenCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 
 const SubCmdEntry kFrame[] = {{"initialize", InitializeCmd}, {"mlf", MlfCmd},         {"pick", PickCmd},
                               {"info", InfoCmd},             {"print", PrintCmd},     {"save", SaveCmd},
-                              {"eval", EvalCmd},             {"list", ListCmd},       {"concat", ConcatCmd},
-                              {"shuffle", ShuffleCmd},       {"split", SplitCmd},     {"count", CountCmd},
-                              {"prior", PriorCmd},           {"negpen", NegpenCmd},   {nullptr, nullptr}};
+                              {"eval", EvalCmd},             {"compute", ComputeCmd}, {"list", ListCmd},
+                              {"concat", ConcatCmd},         {"shuffle", ShuffleCmd}, {"split", SplitCmd},
+                              {"count", CountCmd},           {"prior", PriorCmd},           {"negpen", NegpenCmd},   {nullptr, nullptr}};
 const SubCmdEntry kSegment[] = {{"initialize", InitializeCmd}, {"mlf", MlfCmd},     {"pick", PickCmd},
                                 {"info", InfoCmd},             {"print", PrintCmd}, {"save", SaveCmd},
                                 {"eval", EvalCmd},             {"list", ListCmd},   {"concat", ConcatCmd},
@@ -465,6 +540,7 @@ int Pick_Init(Tcl_Interp *interp) {
     int code = Tcl_PkgProvide(interp, "Pick", "1.0");
     if (code != TCL_OK) return code;
     Cntr_RegisterType(&kBlockType);
+    Cntr_RegisterType(&kExampleType);
     Cmds_CreateSwitchCmd(interp, "segmentpick", nullptr, nullptr);
     Cmds_CreateSubCmds(interp, "segmentpick", kSegment);
     Cmds_CreateSwitchCmd(interp, "framepick", reinterpret_cast<ClientData>(1), nullptr);
