@@ -2,7 +2,11 @@
 // piping of probability frames.
 #include "decoder.h"
 
+#include <algorithm>
 #include <cmath>
+#include <map>
+#include <queue>
+#include <set>
 
 namespace {
 
@@ -113,4 +117,81 @@ SevrinLattice *Decoder_Lattice(const DecoderTree *d) { return new SevrinLattice(
 std::string Decoder_Info(const DecoderTree *d) {
     return "words " + std::to_string(d->numWords) + " frames " + std::to_string(d->search->frame) + " wordends " +
            std::to_string(d->lattice->numCells);
+}
+
+namespace {
+
+// Best-first enumeration of word strings backwards from the cells that
+// end at the last frame; the bound of a partial string is exact, the best
+// score of a word ending where its first word begins.
+void generate(SevrinLattice *l) {
+    l->generated = true;
+    const auto &cells = l->cells;
+    if (cells.empty()) return;
+    int last = 0;
+    std::map<int, std::vector<int>> endingAt;
+    std::map<int, double> bestAt;
+    for (size_t i = 0; i < cells.size(); i++) {
+        last = std::max(last, cells[i].end);
+        endingAt[cells[i].end].push_back((int)i);
+        auto it = bestAt.find(cells[i].end);
+        if (it == bestAt.end() || cells[i].score > it->second) bestAt[cells[i].end] = cells[i].score;
+    }
+    auto prefix = [&](int frame) { return frame == 0 ? 0.0 : (bestAt.count(frame) ? bestAt[frame] : -1e300); };
+    auto segment = [&](int c) { return cells[c].score - prefix(cells[c].begin); };
+    struct Partial {
+        double bound, sum;
+        std::vector<int> path; // last word first
+        bool operator<(const Partial &o) const { return bound < o.bound; }
+    };
+    std::priority_queue<Partial> queue;
+    for (int c : endingAt[last]) queue.push({prefix(cells[c].begin) + segment(c), segment(c), {c}});
+    std::set<std::vector<int>> seen;
+    for (int pops = 0; !queue.empty() && l->paths.size() < 100 && pops < 100000; pops++) {
+        Partial p = queue.top();
+        queue.pop();
+        int first = p.path.back();
+        if (cells[first].begin == 0) {
+            std::vector<int> words;
+            for (auto it = p.path.rbegin(); it != p.path.rend(); ++it) words.push_back(cells[*it].word);
+            if (!seen.insert(words).second) continue;
+            l->paths.emplace_back(p.path.rbegin(), p.path.rend());
+            l->pathScores.push_back(p.sum);
+            continue;
+        }
+        auto it = endingAt.find(cells[first].begin);
+        if (it == endingAt.end()) continue;
+        for (int c : it->second) {
+            Partial q{0, p.sum + segment(c), p.path};
+            q.path.push_back(c);
+            q.bound = q.sum + prefix(cells[c].begin);
+            queue.push(q);
+        }
+    }
+}
+
+}  // namespace
+
+HalbrinList *Decoder_LatticeNext(const DecoderTree *d, SevrinLattice *l) {
+    if (!l->generated) generate(l);
+    if (l->nextPath >= l->paths.size()) return nullptr;
+    const std::vector<int> &path = l->paths[l->nextPath];
+    HalbrinList *out = newHalbrin(d->search->framesize);
+    GS_Result *r = GS_CreateResult();
+    double before = 0;
+    for (int c : path) {
+        const SevrinLattice::Cell &cell = l->cells[c];
+        std::string name = cell.word >= 0 && cell.word < (int)d->search->words.size() ? d->search->words[cell.word].name : "?";
+        Segment seg;
+        seg.label = &name[0];
+        seg.labelSize = (int32_t)name.size() + 1;
+        seg.begin = cell.begin;
+        seg.end = cell.end;
+        seg.score = (float)(cell.score - before);
+        before = cell.score;
+        appendSegment(r, seg, out, 0);
+    }
+    GS_DeleteResult(r);
+    out->score = (float)l->pathScores[l->nextPath++];
+    return out;
 }

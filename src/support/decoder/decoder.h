@@ -58,5 +58,11 @@ HalbrinList *Decoder_GetBest(GS_Result *r, DecoderTree *d);
 /* Word ends so far, as a lattice of its own. */
 SevrinLattice *Decoder_Lattice(const DecoderTree *d);
 std::string Decoder_Info(const DecoderTree *d);
+/* The lattice's next best word string (generated on the first call; the
+ * lattice keeps its own place), null when there is none left. A word's
+ * score is its end's score less the best score of a word ending where it
+ * begins; a string's, the sum of its words'; strings come best first, each
+ * word sequence once. */
+HalbrinList *Decoder_LatticeNext(const DecoderTree *d, SevrinLattice *lattice);
 
 #endif

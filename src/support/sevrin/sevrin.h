@@ -48,6 +48,11 @@ struct SevrinLattice {
     };
     std::vector<Cell> cells;
     std::vector<int32_t> nodeFrames;
+    /* The n-best word strings once generated, and the next one to give. */
+    bool generated = false;
+    std::vector<std::vector<int>> paths; /* cell indices, first word first */
+    std::vector<double> pathScores;
+    size_t nextPath = 0;
 };
 SevrinLattice *Sevrin_NewLattice(int initCell, int incrCell, int initNode, int incrNode);
 void Sevrin_ResetLattice(SevrinLattice *l);

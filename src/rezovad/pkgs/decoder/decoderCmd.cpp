@@ -308,6 +308,26 @@ int UnigramCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     return TCL_OK;
 }
 
+// lattice getbest decoderob latticeob
+// Answers the lattice's next best word string as a segment list; the
+// lattice keeps its own place, so two lattices can be read in turn.
+int LatticeGetBestCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *dn, *ln;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "decoderob %s latticeob %s", &dn, &ln)) return TCL_ERROR;
+    DecoderTree *d = getDecoder(interp, dn);
+    SevrinLattice *l = d ? static_cast<SevrinLattice *>(Obj_GetData(interp, "decoder/lattice", ln)) : nullptr;
+    if (!l) return TCL_ERROR;
+    HalbrinList *out = Decoder_LatticeNext(d, l);
+    if (!out) return fail(interp, "No more results");
+    if (Obj_Create(interp, "halbrin", out) != TCL_OK) {
+        nukeHalbrin(out);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+const SubCmdEntry kLattice[] = {{"getbest", LatticeGetBestCmd}, {nullptr, nullptr}};
+
 const SubCmdEntry kDecoder[] = {{"build", BuildCmd},     {"set", SetCmd},         {"configure", ConfigureCmd},
                                 {"reset", ResetCmd},     {"update", UpdateCmd},   {"lattice", LatticeCmd},
                                 {"getbest", GetBestCmd}, {"info", InfoCmd},       {"unigram", UnigramCmd},
@@ -323,6 +343,8 @@ int Decoder_Init(Tcl_Interp *interp) {
     for (const CntrType &t : kTypes) Cntr_RegisterType(&t);
     Cmds_CreateSwitchCmd(interp, "decoder", nullptr, nullptr);
     Cmds_CreateSubCmds(interp, "decoder", kDecoder);
+    Cmds_CreateSwitchCmd(interp, "lattice", nullptr, nullptr);
+    Cmds_CreateSubCmds(interp, "lattice", kLattice);
     return Obj_Init(interp) ? TCL_ERROR : TCL_OK;
 }
 
