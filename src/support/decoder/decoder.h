@@ -1,0 +1,68 @@
+/* Word-loop decoder over frames of probabilities: any word may follow any
+ * word, each word a graph of phones bound to models of a model list, each
+ * model state scored by its pool mixture's column of the frame.
+ *
+ * Contract:
+ *  - Built on the hierarchical search (sevrin.h): a single grammar of one
+ *    position per word, every position initial, final and followed by
+ *    every word. Entering a word costs its wordScore; the settings map onto
+ *    the search: stateBeam its beam, wordEndBeam, active, shortPen.
+ *  - A state scores likelihoodScale x ln(p / prior) of its mixture's
+ *    column (priors: 1 until set).
+ *  - Word scores: each word keeps its base score (0 unless a unigram
+ *    model sets one); Decoder_Rescale sets every wordScore to
+ *    base x grammarScale + crossWord, so repeating it changes nothing.
+ *  - Decoder_Pipe adds frames until Decoder_Reset; Decoder_GetBest answers
+ *    the best word string so far, null when none ends.
+ */
+#ifndef TOVIK_DECODER_H
+#define TOVIK_DECODER_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sevrin.h"
+
+struct DecoderWord {
+    float wordScore;
+    float baseScore;
+};
+
+struct DecoderTree {
+    DecoderWord *words;
+    int32_t numWords;
+    int32_t garbage = 0, ngram = 0, nstate = 3, heapSize = 100000;
+    float shortPen = 1.0f, longPen = 1.0f, active = 0.0f, stateBeam = 300.0f, wordEndBeam = 200.0f,
+          likelihoodScale = 1.0f, grammarScale = 1.0f, crossWord = 0.0f, posterior = 0.0f;
+    float likelihoodFactor = 0.0f;
+    void *lm = nullptr; /* a bound n-gram model; the caller keeps it alive */
+    /* The library's own. */
+    std::vector<DecoderWord> wordData;
+    std::vector<float> priors;
+    std::unique_ptr<SevrinSearch> search;
+    std::unique_ptr<SevrinLattice> lattice;
+};
+
+DecoderTree *Decoder_CreateTree(GS_Result *r, HmmList *list, WordGraph *const *words, int numWords);
+/* Priors, one per pool mixture (column); 0 on success. */
+int Decoder_SetPrior(GS_Result *r, DecoderTree *d, const float *priors, int count);
+/* Base scores per word (natural logs), e.g. a unigram model's. */
+int Decoder_SetUnigram(GS_Result *r, DecoderTree *d, const std::vector<float> &scores);
+void Decoder_Rescale(DecoderTree *d);
+void Decoder_Reset(DecoderTree *d);
+/* Frames of probabilities; with peaks (one per frame) a frame whose peak
+ * is 0 is skipped. */
+int Decoder_Pipe(GS_Result *r, DecoderTree *d, float *const *rows, int numRows, int cols, const float *peaks);
+HalbrinList *Decoder_GetBest(GS_Result *r, DecoderTree *d);
+/* Word ends so far, as a lattice of its own. */
+SevrinLattice *Decoder_Lattice(const DecoderTree *d);
+std::string Decoder_Info(const DecoderTree *d);
+/* The lattice's next best word string (generated on the first call; the
+ * lattice keeps its own place), null when there is none left. A word's
+ * score is its end's score less the best score of a word ending where it
+ * begins; a string's, the sum of its words'; strings come best first, each
+ * word sequence once. */
+HalbrinList *Decoder_LatticeNext(const DecoderTree *d, SevrinLattice *lattice);
+
+#endif

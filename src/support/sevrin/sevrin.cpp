@@ -1,0 +1,661 @@
+// The hierarchical search: network building, token passing over HMM states
+// frame by frame, backtracking into segment lists, and word alignment.
+#include "sevrin.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <map>
+
+namespace {
+const double kNegInf = -std::numeric_limits<double>::infinity();
+}
+
+// One node of one word position, bound to a model.
+struct SevrinNode {
+    int grammar, position, node;
+    HmmModel *model;
+    int firstState;
+    std::vector<int> successors; // nodes of the same position
+    bool initial, final;
+};
+
+struct SevrinRecord {
+    int prev;
+    int kind;  // 0 word, 1 phone, 2 state
+    int label; // position (word), node (phone), state
+    int end;
+    double score;
+};
+
+struct SevrinToken {
+    double score = kNegInf;
+    int rec = -1;
+};
+
+struct SevrinNet {
+    std::vector<SevrinNode> nodes;
+    std::vector<int> stateNode, stateLocal, stateMix;
+    std::vector<int> mixPool; // per mixture: its index in the pool
+    std::vector<HmmMixture *> mixtures;
+    std::vector<std::vector<std::vector<int>>> positionNodes; // [g][p] -> nodes
+    std::vector<std::vector<int>> positionWord;
+    std::vector<SevrinToken> tokens;
+    std::vector<SevrinRecord> records;
+    std::vector<HmmModel *> held;
+    ~SevrinNet() {
+        for (HmmModel *m : held) Hmm_NukeModel(m);
+    }
+};
+
+SevrinLattice *Sevrin_NewLattice(int initCell, int incrCell, int initNode, int incrNode) {
+    SevrinLattice *l = new SevrinLattice();
+    l->incrCell = incrCell;
+    l->incrNode = incrNode;
+    l->cells.reserve(initCell > 0 ? initCell : 0);
+    l->nodeFrames.reserve(initNode > 0 ? initNode : 0);
+    return l;
+}
+
+void Sevrin_ResetLattice(SevrinLattice *l) {
+    l->cells.clear();
+    l->nodeFrames.clear();
+    l->numCells = l->numNodes = 0;
+}
+
+SevrinSearch *Sevrin_CreateGrammar(GS_Result *r, WordGrammar *const *grammars, int numGrammars,
+                                   WordGraph *const *words, int numWords) {
+    if (numGrammars <= 0) {
+        GS_AppendResult(r, "no grammar", (char *)nullptr);
+        return nullptr;
+    }
+    std::unique_ptr<SevrinSearch> s(new SevrinSearch());
+    std::map<std::string, int> byName;
+    for (int w = 0; w < numWords; w++) {
+        const WordGraph *g = words[w];
+        SevrinSearch::Word word;
+        word.name = g->name ? g->name : "";
+        for (int n = 0; n < g->numNodes; n++) {
+            const WordNode &nd = g->nodes[n];
+            word.nodeNames.push_back(nd.name ? nd.name : "");
+            word.modelIndex.push_back(nd.probIndex);
+            std::vector<int> succ(nd.successors, nd.successors + std::max<int>(nd.numSuccessors, 0));
+            for (int x : succ)
+                if (x < 0 || x >= g->numNodes) {
+                    GS_AppendResult(r, "word \"", word.name.c_str(), "\" links outside its nodes", (char *)nullptr);
+                    return nullptr;
+                }
+            word.successors.push_back(succ);
+            word.kinds.push_back(nd.kind);
+        }
+        byName.emplace(word.name, w);
+        s->words.push_back(std::move(word));
+    }
+    for (int g = 0; g < numGrammars; g++) {
+        const WordGrammar *gr = grammars[g];
+        std::vector<SevrinSearch::Position> pos;
+        for (int p = 0; p < gr->count; p++) {
+            const GrammarPosition &gp = gr->positions[p];
+            auto it = byName.find(gp.word ? gp.word : "");
+            if (it == byName.end()) {
+                GS_AppendResult(r, "grammar \"", gr->name ? gr->name : "", "\" uses the word \"",
+                                gp.word ? gp.word : "", "\", which is not among the words", (char *)nullptr);
+                return nullptr;
+            }
+            SevrinSearch::Position q{it->second, gp.initial != 0, gp.final != 0, gp.entryScore, {}, {}};
+            for (int k = 0; k < gp.numNext; k++) {
+                q.next.push_back(gp.next[k]);
+                q.nextScore.push_back(gp.nextScore[k]);
+            }
+            pos.push_back(q);
+        }
+        s->grammars.push_back(pos);
+    }
+    return s.release();
+}
+
+namespace {
+
+HmmModel *modelFor(const HmmList *list, const SevrinSearch::Word &w, int n) {
+    int i = w.modelIndex[n];
+    if (i >= 0 && i < list->numModels) return list->models[i];
+    for (int k = 0; k < list->numModels; k++)
+        if (w.nodeNames[n] == list->models[k]->name) return list->models[k];
+    return nullptr;
+}
+
+bool build(GS_Result *r, SevrinSearch *s) {
+    auto net = std::make_shared<SevrinNet>();
+    std::map<HmmMixture *, int> mixIndex;
+    int dim = -1;
+    net->positionNodes.resize(s->grammars.size());
+    for (size_t g = 0; g < s->grammars.size(); g++) {
+        for (size_t p = 0; p < s->grammars[g].size(); p++) {
+            const SevrinSearch::Word &w = s->words[s->grammars[g][p].word];
+            int base = static_cast<int>(net->nodes.size());
+            std::vector<int> here;
+            for (size_t n = 0; n < w.nodeNames.size(); n++) {
+                int kind = w.kinds[n];
+                if (kind == 1) {  // never entered
+                    here.push_back(-1);
+                    continue;
+                }
+                HmmModel *m = modelFor(s->hmmlist, w, (int)n);
+                if (!m) {
+                    GS_AppendResult(r, "no model for \"", w.nodeNames[n].c_str(), "\" of word \"", w.name.c_str(), "\"",
+                                    (char *)nullptr);
+                    return false;
+                }
+                if (std::find(net->held.begin(), net->held.end(), m) == net->held.end()) {
+                    m->refs++;
+                    net->held.push_back(m);
+                }
+                SevrinNode nd{(int)g, (int)p, (int)n, m, (int)net->stateNode.size(), {}, kind == 2 || kind == 5,
+                              kind == 4 || kind == 5};
+                for (int st = 1; st < m->numStates - 1; st++) {
+                    HmmMixture *x = m->states[st];
+                    if (dim >= 0 && x->dim != dim) {
+                        GS_AppendResult(r, "the models differ in their feature widths", (char *)nullptr);
+                        return false;
+                    }
+                    dim = x->dim;
+                    auto it = mixIndex.emplace(x, (int)net->mixtures.size());
+                    if (it.second) {
+                        net->mixtures.push_back(x);
+                        net->mixPool.push_back(m->stateIndex[st]);
+                    }
+                    net->stateNode.push_back((int)net->nodes.size());
+                    net->stateLocal.push_back(st);
+                    net->stateMix.push_back(it.first->second);
+                }
+                here.push_back((int)net->nodes.size());
+                net->nodes.push_back(nd);
+            }
+            for (size_t n = 0; n < w.nodeNames.size(); n++) {
+                if (here[n] < 0) continue;
+                for (int x : w.successors[n])
+                    if (here[x] >= 0) net->nodes[here[n]].successors.push_back(here[x]);
+            }
+            std::vector<int> list;
+            for (int i = base; i < (int)net->nodes.size(); i++) list.push_back(i);
+            net->positionNodes[g].push_back(list);
+        }
+    }
+    if (net->stateNode.empty()) {
+        GS_AppendResult(r, "the search has no state", (char *)nullptr);
+        return false;
+    }
+    net->tokens.assign(net->stateNode.size(), SevrinToken());
+    s->net = net;
+    s->frame = 0;
+    return true;
+}
+
+struct Entry {
+    double score = kNegInf;
+    int rec = -1;
+};
+
+void offer(Entry &e, double score, int rec) {
+    if (score > e.score) {
+        e.score = score;
+        e.rec = rec;
+    }
+}
+
+int addRecord(SevrinNet &net, int prev, int kind, int label, int end, double score) {
+    net.records.push_back({prev, kind, label, end, score});
+    return static_cast<int>(net.records.size()) - 1;
+}
+
+// Tokens leaving each node at frame t (the model's exit), with phone and
+// state records when traced.
+std::vector<Entry> exits(SevrinSearch *s, int t) {
+    SevrinNet &net = *s->net;
+    std::vector<Entry> out(net.nodes.size());
+    for (size_t i = 0; i < net.tokens.size(); i++) {
+        const SevrinToken &tk = net.tokens[i];
+        if (tk.score == kNegInf) continue;
+        const SevrinNode &nd = net.nodes[net.stateNode[i]];
+        double a = nd.model->trans->at(net.stateLocal[i], nd.model->numStates - 1);
+        if (a == kNegInf) continue;
+        if (tk.score + a > out[net.stateNode[i]].score) {
+            out[net.stateNode[i]].score = tk.score + a;
+            out[net.stateNode[i]].rec = -2 - static_cast<int>(i);  // the state it left, resolved below
+        }
+    }
+    for (size_t n = 0; n < out.size(); n++) {
+        if (out[n].score == kNegInf) continue;
+        int i = -2 - out[n].rec;
+        int rec = net.tokens[i].rec;
+        if (s->traceFlags & 4) rec = addRecord(net, rec, 2, i, t, out[n].score);
+        if (s->traceFlags & 2) rec = addRecord(net, rec, 1, (int)n, t, out[n].score);
+        out[n].rec = rec;
+    }
+    return out;
+}
+
+// Word ends of the nodes' exits at frame t: per [grammar][position].
+std::vector<std::vector<Entry>> wordEnds(SevrinSearch *s, const std::vector<Entry> &ex) {
+    SevrinNet &net = *s->net;
+    std::vector<std::vector<Entry>> ends(s->grammars.size());
+    for (size_t g = 0; g < s->grammars.size(); g++) ends[g].resize(s->grammars[g].size());
+    for (size_t n = 0; n < net.nodes.size(); n++)
+        if (net.nodes[n].final && ex[n].score > kNegInf)
+            offer(ends[net.nodes[n].grammar][net.nodes[n].position], ex[n].score, ex[n].rec);
+    return ends;
+}
+
+void enterWord(SevrinSearch *s, std::vector<Entry> &entry, int g, int p, double score, int rec) {
+    SevrinNet &net = *s->net;
+    for (int n : net.positionNodes[g][p])
+        if (net.nodes[n].initial) offer(entry[n], score, rec);
+}
+
+}  // namespace
+
+int Sevrin_Check(GS_Result *r, SevrinSearch *s) {
+    if (s->net) return 0;
+    if (!s->hmmlist) {
+        GS_AppendResult(r, "the search has no model list: bind one with set", (char *)nullptr);
+        return 1;
+    }
+    return build(r, s) ? 0 : 1;
+}
+
+void Sevrin_Bind(SevrinSearch *s, HmmList *list) {
+    s->hmmlist = list;
+    s->net.reset();
+    s->frame = 0;
+}
+
+void Sevrin_Reset(SevrinSearch *s) {
+    if (s->net) {
+        s->net->tokens.assign(s->net->stateNode.size(), SevrinToken());
+        s->net->records.clear();
+    }
+    s->frame = 0;
+    if (s->lattice) Sevrin_ResetLattice(s->lattice);
+}
+
+namespace {
+
+// One frame's score of every mixture of the network.
+using Scorer = std::function<double(int mixture, int row)>;
+
+int forwardWith(GS_Result *r, SevrinSearch *s, int numRows, const Scorer &score);
+
+}  // namespace
+
+int Sevrin_Forward(GS_Result *r, SevrinSearch *s, float *const *rows, int numRows, int cols) {
+    if (Sevrin_Check(r, s)) return 1;
+    SevrinNet &net = *s->net;
+    if (cols != net.mixtures[0]->dim) {
+        GS_AppendResult(r, "features of ", std::to_string(cols).c_str(), " columns for models of ",
+                        std::to_string(net.mixtures[0]->dim).c_str(), (char *)nullptr);
+        return 1;
+    }
+    return forwardWith(r, s, numRows, [&](int m, int row) { return Hmm_Score(net.mixtures[m], rows[row]); });
+}
+
+int Sevrin_ForwardProbs(GS_Result *r, SevrinSearch *s, float *const *rows, int numRows, int cols, float scale,
+                        const float *priors) {
+    if (Sevrin_Check(r, s)) return 1;
+    SevrinNet &net = *s->net;
+    int need = *std::max_element(net.mixPool.begin(), net.mixPool.end()) + 1;
+    if (cols < need) {
+        GS_AppendResult(r, "probabilities of ", std::to_string(cols).c_str(), " columns for models of ",
+                        std::to_string(need).c_str(), " mixtures", (char *)nullptr);
+        return 1;
+    }
+    return forwardWith(r, s, numRows, [&](int m, int row) {
+        int c = net.mixPool[m];
+        double p = std::max((double)rows[row][c], 1e-30);
+        if (priors) p = std::max(p / std::max((double)priors[c], 1e-30), 1e-30);
+        return scale * std::log(p);
+    });
+}
+
+namespace {
+
+int forwardWith(GS_Result *r, SevrinSearch *s, int numRows, const Scorer &score) {
+    (void)r;
+    SevrinNet &net = *s->net;
+    const double pen = std::log(std::max(s->shortPen, 1e-30f));
+    std::vector<double> emit(net.mixtures.size());
+    std::vector<char> done(net.mixtures.size());
+    for (int row = 0; row < numRows; row++, s->frame++) {
+        int t = s->frame;
+        std::vector<Entry> entry(net.nodes.size());
+        if (t == 0) {
+            for (size_t p = 0; p < s->grammars[0].size(); p++) {
+                const SevrinSearch::Position &q = s->grammars[0][p];
+                if (q.initial) enterWord(s, entry, 0, (int)p, s->grammarScale * q.entryScore + pen, -1);
+            }
+        } else {
+            std::vector<Entry> ex = exits(s, t);
+            for (size_t n = 0; n < net.nodes.size(); n++)
+                if (ex[n].score > kNegInf)
+                    for (int x : net.nodes[n].successors) offer(entry[x], ex[n].score, ex[n].rec);
+            auto ends = wordEnds(s, ex);
+            double best = kNegInf;
+            for (auto &g : ends)
+                for (auto &e : g) best = std::max(best, e.score);
+            for (size_t g = 0; g < ends.size(); g++)
+                for (size_t p = 0; p < ends[g].size(); p++) {
+                    Entry &e = ends[g][p];
+                    if (e.score == kNegInf || e.score < best - s->wordEndBeam) continue;
+                    const SevrinSearch::Position &q = s->grammars[g][p];
+                    int rec = addRecord(net, e.rec, 0, static_cast<int>(g * 0x10000 + p), t, e.score);
+                    if (s->lattice) {
+                        int begin = 0;
+                        for (int k = e.rec; k >= 0; k = net.records[k].prev)
+                            if (net.records[k].kind == 0) {
+                                begin = net.records[k].end;
+                                break;
+                            }
+                        s->lattice->cells.push_back({q.word, begin, t, static_cast<float>(e.score)});
+                        s->lattice->numCells++;
+                        if (s->lattice->nodeFrames.empty() || s->lattice->nodeFrames.back() != t) {
+                            s->lattice->nodeFrames.push_back(t);
+                            s->lattice->numNodes++;
+                        }
+                    }
+                    for (size_t k = 0; k < q.next.size(); k++)
+                        enterWord(s, entry, (int)g, q.next[k],
+                                  e.score + s->grammarScale * q.nextScore[k] + pen + s->crossModel, rec);
+                    if (q.final && g + 1 < s->grammars.size())
+                        for (size_t p2 = 0; p2 < s->grammars[g + 1].size(); p2++) {
+                            const SevrinSearch::Position &q2 = s->grammars[g + 1][p2];
+                            if (q2.initial)
+                                enterWord(s, entry, (int)g + 1, (int)p2,
+                                          e.score + s->grammarScale * q2.entryScore + pen + s->crossModel, rec);
+                        }
+                }
+        }
+        // The Viterbi step inside the models, then the frame's scores.
+        std::vector<SevrinToken> next(net.tokens.size());
+        std::fill(done.begin(), done.end(), 0);
+        double best = kNegInf;
+        for (size_t j = 0; j < next.size(); j++) {
+            const SevrinNode &nd = net.nodes[net.stateNode[j]];
+            const HmmTrans *tr = nd.model->trans;
+            int sj = net.stateLocal[j];
+            SevrinToken &out = next[j];
+            int from = -1;
+            for (int si = 1; si < nd.model->numStates - 1; si++) {
+                const SevrinToken &tk = net.tokens[nd.firstState + si - 1];
+                double a = tr->at(si, sj);
+                if (tk.score == kNegInf || a == kNegInf) continue;
+                if (tk.score + a > out.score) {
+                    out.score = tk.score + a;
+                    out.rec = tk.rec;
+                    from = si;
+                }
+            }
+            const Entry &e = entry[net.stateNode[j]];
+            double a0 = tr->at(0, sj);
+            if (e.score > kNegInf && a0 > kNegInf && e.score + a0 > out.score) {
+                out.score = e.score + a0;
+                out.rec = e.rec;
+                from = 0;
+            }
+            if (out.score == kNegInf) continue;
+            if ((s->traceFlags & 4) && from > 0 && from != sj)
+                out.rec = addRecord(net, out.rec, 2, nd.firstState + from - 1, t, out.score);
+            int m = net.stateMix[j];
+            if (!done[m]) {
+                emit[m] = score(m, row);
+                done[m] = 1;
+            }
+            out.score += emit[m];
+            best = std::max(best, out.score);
+        }
+        std::vector<double> alive;
+        for (auto &tk : next)
+            if (tk.score < best - s->beam) tk.score = kNegInf;
+            else alive.push_back(tk.score);
+        if (s->active >= 1 && alive.size() > (size_t)s->active) {
+            size_t k = static_cast<size_t>(s->active);
+            std::nth_element(alive.begin(), alive.begin() + (k - 1), alive.end(), std::greater<double>());
+            double cut = alive[k - 1];
+            for (auto &tk : next)
+                if (tk.score < cut) tk.score = kNegInf;
+        }
+        net.tokens.swap(next);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int Sevrin_Best(GS_Result *r, SevrinSearch *s, HalbrinList **lists) {
+    lists[0] = lists[1] = lists[2] = nullptr;
+    if (Sevrin_Check(r, s)) return 1;
+    SevrinNet &net = *s->net;
+    size_t keep = net.records.size();
+    std::vector<Entry> ex = exits(s, s->frame);
+    auto ends = wordEnds(s, ex);
+    Entry best;
+    int bestPos = -1;
+    size_t last = s->grammars.size() - 1;
+    for (size_t p = 0; p < ends[last].size(); p++)
+        if (s->grammars[last][p].final && ends[last][p].score > best.score) {
+            best = ends[last][p];
+            bestPos = (int)p;
+        }
+    if (bestPos < 0 || s->frame == 0) {
+        net.records.resize(keep);
+        GS_AppendResult(r, "no hypothesis ends a sentence", (char *)nullptr);
+        return 1;
+    }
+    int top = addRecord(net, best.rec, 0, static_cast<int>(last * 0x10000 + bestPos), s->frame, best.score);
+    std::vector<const SevrinRecord *> chain[3];
+    for (int k = top; k >= 0; k = net.records[k].prev) chain[net.records[k].kind].push_back(&net.records[k]);
+    for (int kind = 0; kind < 3; kind++) {
+        if (!(s->traceFlags & (1 << kind))) continue;
+        HalbrinList *l = newHalbrin(s->framesize);
+        int begin = 0;
+        double before = 0;
+        for (auto it = chain[kind].rbegin(); it != chain[kind].rend(); ++it) {
+            const SevrinRecord &rc = **it;
+            std::string name;
+            if (kind == 0) {
+                int g = rc.label / 0x10000, p = rc.label % 0x10000;
+                name = s->words[s->grammars[g][p].word].name;
+            } else if (kind == 1) {
+                const SevrinNode &nd = net.nodes[rc.label];
+                name = s->words[s->grammars[nd.grammar][nd.position].word].nodeNames[nd.node];
+            } else {
+                const SevrinNode &nd = net.nodes[net.stateNode[rc.label]];
+                name = std::string(nd.model->name) + "[" + std::to_string(net.stateLocal[rc.label] + 1) + "]";
+            }
+            Segment seg;
+            seg.label = &name[0];
+            seg.labelSize = static_cast<int32_t>(name.size() + 1);
+            seg.begin = begin;
+            seg.end = rc.end;
+            seg.score = static_cast<float>(rc.score - before);
+            appendSegment(r, seg, l, 0);
+            begin = rc.end;
+            before = rc.score;
+        }
+        l->score = static_cast<float>(best.score);
+        lists[kind] = l;
+    }
+    net.records.resize(keep);
+    // Words first: the first list answered is the first flag set.
+    HalbrinList *ordered[3] = {nullptr, nullptr, nullptr};
+    int k = 0;
+    for (int i = 0; i < 3; i++)
+        if (lists[i]) ordered[k++] = lists[i];
+    for (int i = 0; i < 3; i++) lists[i] = ordered[i];
+    if (!lists[0]) {
+        GS_AppendResult(r, "no trace flag is set", (char *)nullptr);
+        return 1;
+    }
+    return 0;
+}
+
+void Sevrin_Nuke(SevrinSearch *s) { delete s; }
+
+HalbrinList *Sevrin_Align(const std::vector<std::string> &ref, const std::vector<std::string> &hyp, int *correct,
+                          int *subs, int *dels, int *ins) {
+    size_t R = ref.size(), H = hyp.size();
+    std::vector<std::vector<int>> d(R + 1, std::vector<int>(H + 1));
+    for (size_t i = 0; i <= R; i++) d[i][0] = (int)i;
+    for (size_t j = 0; j <= H; j++) d[0][j] = (int)j;
+    for (size_t i = 1; i <= R; i++)
+        for (size_t j = 1; j <= H; j++)
+            d[i][j] = std::min({d[i - 1][j - 1] + (ref[i - 1] == hyp[j - 1] ? 0 : 1), d[i - 1][j] + 1, d[i][j - 1] + 1});
+    std::vector<std::pair<std::string, std::string>> steps;
+    *correct = *subs = *dels = *ins = 0;
+    size_t i = R, j = H;
+    while (i > 0 || j > 0) {
+        if (i > 0 && j > 0 && d[i][j] == d[i - 1][j - 1] + (ref[i - 1] == hyp[j - 1] ? 0 : 1)) {
+            ++*(ref[i - 1] == hyp[j - 1] ? correct : subs);
+            steps.emplace_back(ref[i - 1], hyp[j - 1]);
+            i--, j--;
+        } else if (i > 0 && d[i][j] == d[i - 1][j] + 1) {
+            ++*dels;
+            steps.emplace_back(ref[i - 1], "*");
+            i--;
+        } else {
+            ++*ins;
+            steps.emplace_back("*", hyp[j - 1]);
+            j--;
+        }
+    }
+    std::reverse(steps.begin(), steps.end());
+    HalbrinList *l = newHalbrin(1.0f);
+    GS_Result *r = GS_CreateResult();
+    for (size_t k = 0; k < steps.size(); k++) {
+        std::string name = steps[k].first + " " + steps[k].second;
+        Segment seg;
+        seg.label = &name[0];
+        seg.labelSize = static_cast<int32_t>(name.size() + 1);
+        seg.begin = (int32_t)k;
+        seg.end = (int32_t)k + 1;
+        seg.score = 0.0f;
+        appendSegment(r, seg, l, 0);
+    }
+    GS_DeleteResult(r);
+    return l;
+}
+
+namespace {
+
+bool plainName(const std::string &n) { return !n.empty() && n.find_first_of(" \t\r\n") == std::string::npos; }
+
+}  // namespace
+
+int Sevrin_Save(GS_Result *r, const char *path, const SevrinSearch *s) {
+    std::ostringstream o;
+    o.precision(9);
+    o << "sevrin 1\n"
+      << "settings " << s->active << " " << s->shortPen << " " << s->longPen << " " << s->grammarScale << " "
+      << s->crossModel << " " << s->beam << " " << s->wordEndBeam << " " << s->fbPrune << " " << s->framesize << " "
+      << s->traceFlags << "\n";
+    o << "words " << s->words.size() << "\n";
+    for (const SevrinSearch::Word &w : s->words) {
+        if (!plainName(w.name)) {
+            GS_AppendResult(r, "word name \"", w.name.c_str(), "\" cannot be saved", (char *)nullptr);
+            return 1;
+        }
+        o << "word " << w.name << " " << w.nodeNames.size() << "\n";
+        for (size_t n = 0; n < w.nodeNames.size(); n++) {
+            if (!plainName(w.nodeNames[n])) {
+                GS_AppendResult(r, "phone name \"", w.nodeNames[n].c_str(), "\" cannot be saved", (char *)nullptr);
+                return 1;
+            }
+            o << "node " << w.nodeNames[n] << " " << w.modelIndex[n] << " " << w.kinds[n] << " "
+              << w.successors[n].size();
+            for (int x : w.successors[n]) o << " " << x;
+            o << "\n";
+        }
+    }
+    o << "grammars " << s->grammars.size() << "\n";
+    for (const auto &g : s->grammars) {
+        o << "grammar " << g.size() << "\n";
+        for (const SevrinSearch::Position &p : g) {
+            o << "pos " << p.word << " " << p.initial << " " << p.final << " " << p.entryScore << " " << p.next.size();
+            for (size_t k = 0; k < p.next.size(); k++) o << " " << p.next[k] << " " << p.nextScore[k];
+            o << "\n";
+        }
+    }
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << o.str();
+    f.flush();
+    if (!f) {
+        GS_AppendResult(r, "could not write \"", path, "\"", (char *)nullptr);
+        return 1;
+    }
+    return 0;
+}
+
+SevrinSearch *Sevrin_Load(GS_Result *r, const char *path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        GS_AppendResult(r, "could not open \"", path, "\"", (char *)nullptr);
+        return nullptr;
+    }
+    std::unique_ptr<SevrinSearch> s(new SevrinSearch());
+    std::string tag;
+    int version = 0;
+    size_t nw = 0, ng = 0;
+    auto bad = [&](const char *what) {
+        GS_AppendResult(r, path, ": not a search file (", what, ")", (char *)nullptr);
+        return nullptr;
+    };
+    if (!(f >> tag >> version) || tag != "sevrin" || version != 1) return bad("header");
+    if (!(f >> tag >> s->active >> s->shortPen >> s->longPen >> s->grammarScale >> s->crossModel >> s->beam >>
+          s->wordEndBeam >> s->fbPrune >> s->framesize >> s->traceFlags) ||
+        tag != "settings")
+        return bad("settings");
+    if (!(f >> tag >> nw) || tag != "words" || nw > 1000000) return bad("words");
+    for (size_t i = 0; i < nw; i++) {
+        SevrinSearch::Word w;
+        size_t nn = 0;
+        if (!(f >> tag >> w.name >> nn) || tag != "word" || nn > 32767) return bad("word");
+        for (size_t n = 0; n < nn; n++) {
+            std::string name;
+            int model, kind;
+            size_t ns;
+            if (!(f >> tag >> name >> model >> kind >> ns) || tag != "node" || ns > nn) return bad("node");
+            std::vector<int> succ(ns);
+            for (size_t k = 0; k < ns; k++)
+                if (!(f >> succ[k]) || succ[k] < 0 || succ[k] >= (int)nn) return bad("successor");
+            w.nodeNames.push_back(name);
+            w.modelIndex.push_back(model);
+            w.kinds.push_back(kind);
+            w.successors.push_back(succ);
+        }
+        s->words.push_back(w);
+    }
+    if (!(f >> tag >> ng) || tag != "grammars" || ng == 0 || ng > 100000) return bad("grammars");
+    for (size_t g = 0; g < ng; g++) {
+        size_t np;
+        if (!(f >> tag >> np) || tag != "grammar" || np > 10000000) return bad("grammar");
+        std::vector<SevrinSearch::Position> pos;
+        for (size_t p = 0; p < np; p++) {
+            SevrinSearch::Position q;
+            size_t nx;
+            if (!(f >> tag >> q.word >> q.initial >> q.final >> q.entryScore >> nx) || tag != "pos" || q.word < 0 ||
+                q.word >= (int)nw || nx > np)
+                return bad("position");
+            for (size_t k = 0; k < nx; k++) {
+                int to;
+                float sc;
+                if (!(f >> to >> sc) || to < 0 || to >= (int)np) return bad("transition");
+                q.next.push_back(to);
+                q.nextScore.push_back(sc);
+            }
+            pos.push_back(q);
+        }
+        s->grammars.push_back(pos);
+    }
+    return s.release();
+}

@@ -1,0 +1,130 @@
+/* Hierarchical HMM search: grammars of word positions, word graphs of
+ * phones, and each phone a model of the hmm library; frames of features
+ * scored by the models' mixtures, one Viterbi step a frame.
+ *
+ * Contract:
+ *  - Sevrin_CreateGrammar copies what it needs of the grammars and words:
+ *    nothing it is given is referred to afterwards. The first grammar is
+ *    initial, the last final; after a grammar's final positions the search
+ *    goes on at the entries of the next grammar. A position naming a word
+ *    that is not among the words is refused.
+ *  - A word node's model is the model list's entry modelIndex when that is
+ *    in range, else the list's model of the node's name; the network holds
+ *    its models (hmm.h), so destroying the list or pool later leaves
+ *    nothing dangling. It is built on the first check after Sevrin_Bind,
+ *    the only time the list is read.
+ *  - Scores are natural logarithms. A word entry costs grammarScale x the
+ *    grammar's transition score + ln(shortPen) + crossModel (the initial
+ *    entry: grammarScale x the entry score + ln(shortPen)).
+ *  - Pruning after each frame: states below the best by more than beam
+ *    are dropped, then all but the active best (active > 0); word ends
+ *    below the best word end by more than wordEndBeam are not continued.
+ *  - The best hypothesis is the best word end of a final position of the
+ *    last grammar at the last frame. Segments are [begin, end) in frames
+ *    with the score each added; traceFlags bit 0 words, 1 phones, 2 states.
+ *  - Failures append a message to r and answer nonzero (or null).
+ */
+#ifndef TOVIK_SEVRIN_H
+#define TOVIK_SEVRIN_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "halbrin.h"
+#include "hmm.h"
+#include "word.h"
+
+struct SevrinNet;
+
+/* Word-end records of a search, when one is bound. */
+struct SevrinLattice {
+    int32_t numCells = 0; /* word ends recorded */
+    int32_t numNodes = 0; /* distinct end frames among them */
+    int32_t incrCell = 10000, incrNode = 1000;
+    struct Cell {
+        int32_t word, begin, end;
+        float score;
+    };
+    std::vector<Cell> cells;
+    std::vector<int32_t> nodeFrames;
+    /* The n-best word strings once generated, and the next one to give. */
+    bool generated = false;
+    std::vector<std::vector<int>> paths; /* cell indices, first word first */
+    std::vector<double> pathScores;
+    size_t nextPath = 0;
+};
+SevrinLattice *Sevrin_NewLattice(int initCell, int incrCell, int initNode, int incrNode);
+void Sevrin_ResetLattice(SevrinLattice *l);
+
+struct SevrinSearch {
+    /* Settings, with their defaults. */
+    float active = 0;        /* states kept after the beam; 0: all */
+    float shortPen = 1.0f;   /* per word entered, as a probability */
+    float longPen = 1.0f;    /* kept for callers */
+    float grammarScale = 1.0f;
+    float crossModel = 0.0f;
+    float beam = 300.0f;
+    float wordEndBeam = 200.0f;
+    float fbPrune = 0.0f;    /* kept for callers */
+    float framesize = 10.0f; /* ms per frame of the answers */
+    /* Bindings for one call, set by the caller before it. */
+    HmmList *hmmlist = nullptr;
+    SevrinLattice *lattice = nullptr;
+    int32_t traceFlags = 1;
+    /* Names of the objects a caller bound (pool, list, triphone, lattice,
+     * backtrace, language model), looked up again at each use. */
+    std::string bound[6];
+
+    struct Word {
+        std::string name;
+        std::vector<std::string> nodeNames;
+        std::vector<int> modelIndex;
+        std::vector<std::vector<int>> successors;
+        std::vector<int> kinds;
+    };
+    struct Position {
+        int word;
+        bool initial, final;
+        float entryScore;
+        std::vector<int> next;
+        std::vector<float> nextScore;
+    };
+    std::vector<Word> words;
+    std::vector<std::vector<Position>> grammars;
+    std::shared_ptr<SevrinNet> net; /* built from the bound list */
+    int frame = 0;
+};
+
+SevrinSearch *Sevrin_CreateGrammar(GS_Result *r, WordGrammar *const *grammars, int numGrammars,
+                                   WordGraph *const *words, int numWords);
+/* Binds a model list; the network is built again on the next check. */
+void Sevrin_Bind(SevrinSearch *s, HmmList *list);
+/* 0 when the search can run with the bound list (building its network). */
+int Sevrin_Check(GS_Result *r, SevrinSearch *s);
+void Sevrin_Reset(SevrinSearch *s);
+int Sevrin_Forward(GS_Result *r, SevrinSearch *s, float *const *rows, int numRows, int cols);
+/* The same with frames of probabilities, one column per pool mixture: a
+ * state scores scale x ln(p / prior) of its mixture's column (p and the
+ * quotient floored at 1e-30; priors null: 1). */
+int Sevrin_ForwardProbs(GS_Result *r, SevrinSearch *s, float *const *rows, int numRows, int cols, float scale,
+                        const float *priors);
+/* The best hypothesis so far: the lists of the trace flags set (words,
+ * phones, states; null where the flag is off), the first list's score the
+ * path's. Fails when no hypothesis ends a sentence. */
+int Sevrin_Best(GS_Result *r, SevrinSearch *s, HalbrinList **lists);
+void Sevrin_Nuke(SevrinSearch *s);
+
+/* The search's words, grammars and settings as a text file, and back; a
+ * loaded search has no bindings. Names must not hold white space. */
+int Sevrin_Save(GS_Result *r, const char *path, const SevrinSearch *s);
+SevrinSearch *Sevrin_Load(GS_Result *r, const char *path);
+
+/* Word alignment of a hypothesis against a reference (edit distance, ties
+ * preferring a match, then a substitution): per step a segment "ref hyp"
+ * ("*" for a missing side) over step indices, with the counts of correct
+ * words, substitutions, deletions and insertions. */
+HalbrinList *Sevrin_Align(const std::vector<std::string> &ref, const std::vector<std::string> &hyp, int *correct,
+                          int *subs, int *dels, int *ins);
+
+#endif
