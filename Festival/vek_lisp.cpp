@@ -134,7 +134,10 @@ bool __attribute__((noinline)) Vek_callCaught2(const char *fn, const char *a, co
   errjmp_ok = 1;
   est_errjmp = mine;
   if (setjmp(*mine) == 0) {
-    holder = cons(rintern(fn), cons(strcons(strlen(a), a), cons(strcons(strlen(b), b), NIL)));
+    holder = NIL;
+    if (b) holder = cons(strcons(strlen(b), b), holder);
+    if (a) holder = cons(strcons(strlen(a), a), holder);
+    holder = cons(rintern(fn), holder);
     holder = leval(holder, NIL);
     *out = holder;
     ok = true;

@@ -96,7 +96,8 @@ LISP Vek_paramLisp(LISP params, const char *name);
 // there is none.
 EST_Wave *Vek_uttWave(EST_Utterance *u, const char *fn);
 
-// Calls the Lisp function fn with two string arguments under its own error
+// Calls the Lisp function fn with the string arguments a and b (each left
+// out when null) under its own error
 // catcher. Returns false, with nothing leaked, when the call raised a Lisp
 // error; otherwise *out is its value (protected from the collector only
 // until the next allocation).

@@ -1,0 +1,869 @@
+#include "vek_synth.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "EST_Track.h"
+#include "EST_Wave.h"
+#include "festival.h"
+#include "vek_common.h"
+#include "vek_dbase.h"
+#include "vek_filter.h"
+#include "vek_lisp.h"
+#include "vek_lpcanl.h"
+#include "vek_lsf.h"
+
+// ------------------------------------------------------------- parameters
+
+namespace {
+std::unique_ptr<EST_Features> g_params;
+
+float pfloat(const char *n) {
+  EST_Features &p = resLPC_params();
+  if (!p.present(n)) Vek_fail("{FND} Feature %s not defined\n", n);
+  return p.F(n);
+}
+
+int pint(const char *n, int def) {
+  EST_Features &p = resLPC_params();
+  return p.present(n) ? p.I(n) : def;
+}
+
+std::string ptext(const char *n) {
+  EST_Features &p = resLPC_params();
+  if (!p.present(n)) Vek_fail("{FND} Feature %s not defined\n", n);
+  return (const char *)p.S(n);
+}
+
+// Target F0 outside this range is clamped: mark steps stay finite and the
+// mark walk always moves on.
+constexpr float kMinF0 = 20, kMaxF0 = 1000;
+}  // namespace
+
+EST_Features &resLPC_params() {
+  if (!g_params) g_params.reset(new EST_Features);
+  return *g_params;
+}
+bool resLPC_params_exist() { return g_params != nullptr; }
+void resLPC_new_params() { g_params.reset(new EST_Features); }
+
+// ------------------------------------------------------------ concatenation
+
+void resLPC_add_voicing_channels(EST_Track &pm) {
+  pm.resize(pm.num_frames(), 3);
+  pm.set_channel_name("v/uv", 0);
+  pm.set_channel_name("T0_src", 1);
+  pm.set_channel_name("beta", 2);
+  for (int i = 0; i < pm.num_frames(); i++)
+    for (int c = 0; c < 3; c++) pm.a_no_check(i, c) = 0;
+}
+
+namespace {
+
+int fint(EST_Item *it, const char *n, int def = 0) { return it->f_present(n) ? it->I(n) : def; }
+float ffloat(EST_Item *it, const char *n, float def = 0) { return it->f_present(n) ? it->F(n) : def; }
+
+int out_len(const Vek_WaveChunk &s) { return s.output_begins().back(); }
+
+bool voiced_at(const VekresLPC_src &src, const EST_Track &upm, float t, float thr) {
+  int n = src.pm.num_frames();
+  if (n <= 1 || upm.num_frames() <= 1) return false;
+  if (upm.t(0) >= thr) return false;
+  if (t - src.pm.t(n - 1) >= thr) return false;
+  float last = src.pm.t(n - 1) - src.pm.t(n - 2);
+  return last < thr && upm.t(1) - upm.t(0) < thr;
+}
+
+void adjust_join(EST_Item *it, VekresLPC_src &src, const EST_Track &upm, int excB, float thr, int &pm_adjust,
+                 int &exc_adjust) {
+  pm_adjust = exc_adjust = 0;
+  if (iprev(it) == nullptr || fint(it, "isNatNbL")) return;
+  if (src.pm.num_frames() < 2 || upm.num_frames() < 2) return;
+  float rate = src.rate;
+  int L = out_len(src.store);
+  if (!voiced_at(src, upm, L / rate, thr)) return;
+  int n = src.pm.num_frames();
+  int P = (int)(rate * (src.pm.t(n - 1) - src.pm.t(n - 2)) + 0.5);
+  float t_last = src.pm.t(n - 1);
+  exc_adjust = (int)(P - (L - rate * t_last));
+  int avail = src.store.used() - src.store.chunk_ends().back();
+  exc_adjust = std::min(avail, exc_adjust) <= 0 ? 0 : std::min(exc_adjust, avail);
+  src.store.adjust_segE(exc_adjust);
+  int L2 = out_len(src.store);
+  float u0 = upm.t(0);
+  pm_adjust = (int)(L2 - P - rate * t_last + rate * u0 + 0.5);
+  if (pm_adjust >= (int)(u0 * rate)) pm_adjust = (int)(u0 * rate);
+  pm_adjust = std::max(pm_adjust, -excB);
+}
+
+void add_srcseg(EST_Relation *srcseg, EST_Item *unit, float rate, int pm_adjust, int exc_adjust) {
+  bool cont = fint(unit, "isSegBndL") == 0 && fint(unit, "isFirstUnit") == 0;
+  EST_Item *d = daughter1(unit);
+  if (cont) {
+    if (d == nullptr) {
+      fprintf(stderr, "   **dbSeg=NULL! \n");
+      return;
+    }
+    EST_Item *last = srcseg->tail();
+    if (last != nullptr) {
+      last->set("dur", exc_adjust / rate + ffloat(d, "dur") + ffloat(last, "dur") - pm_adjust / rate);
+      last->append_daughter(d);
+      d = inext(d);
+    }
+  }
+  for (; d != nullptr; d = inext(d)) {
+    EST_Item *s = srcseg->append();
+    s->set_name(d->name());
+    s->set("dur", ffloat(d, "dur"));
+    s->append_daughter(d);
+  }
+}
+
+struct UnvoicedNote {
+  float e = 0;
+  void note(const VekresLPC_src &src, float t_end, std::vector<int> &list, int n_before, float thr) {
+    int n = src.pm.num_frames();
+    if (n > 1 && n_before < n) {
+      float d = src.pm.t(n_before);
+      if (d - e <= thr) {
+        if (!list.empty() && thr < e - src.pm.t(list.back())) list.pop_back();
+      } else if (!list.empty() && list.back() == n_before - 1) {
+        list.pop_back();
+      }
+      if (t_end - src.pm.t(n - 1) < thr) list.push_back(n - 1);
+    }
+    e = t_end;
+  }
+};
+
+}  // namespace
+
+void resLPC_concat_units(EST_Utterance *utt, VekresLPC_src &src) {
+  Vekdbase *db = Vekdbase_active();
+  if (db == nullptr) Vek_fail("VekresLPC: no unit database is active");
+  if (db->udata == nullptr) Vek_fail("VekresLPC: the active database holds no resLPC unit data");
+  src.rate = db->samp_freq;
+  float thr = pfloat("T0_UV_thresh");
+  if (!utt->relation_present("dbUnit")) {
+    fprintf(stderr, "VekresLPC:  no dbUnit stream present in utterance\n");
+    Vek_fail("VekresLPC:  no dbUnit stream present in utterance");
+  }
+  EST_Relation *srcseg = utt->create_relation("SrcSeg");
+  VekresLPC_db &ud = *db->udata;
+  struct Release {
+    Vekdbase *db;
+    ~Release() {
+      if (db->access_mode == Vekdbase::ONDEMAND && db->udata) db->udata->free_loaded_units();
+    }
+  } release{db};
+  for (EST_Item *it = utt->relation("dbUnit")->head(); it; it = inext(it)) {
+    if (!it->f_present("db_indx")) Vek_fail("VekresLPC: dbUnit item %s has no db_indx", (const char *)it->name());
+    ud.load_dbUnit(it->I("db_indx"), *db);
+  }
+  std::vector<int> forced;
+  UnvoicedNote note;
+  for (EST_Item *it = utt->relation("dbUnit")->head(); it; it = inext(it)) {
+    int u = it->I("db_indx");
+    ud.check_loaded(u, "exc");
+    const EST_Wave &w = ud.exc[u];
+    int pm_adjust, exc_adjust;
+    adjust_join(it, src, ud.pm[u], ud.excB[u], thr, pm_adjust, exc_adjust);
+    if (iprev(it) == nullptr) it->set("isFirstUnit", 1);
+    it->set("pm", src.pm.num_frames());
+    it->set("lpcpm", src.lsf.num_frames());
+    it->set("pm_adjust", pm_adjust / src.rate);
+    it->set("prev_exc_adjust", exc_adjust / src.rate);
+    add_srcseg(srcseg, it, src.rate, pm_adjust, exc_adjust);
+    int P = out_len(src.store);
+    it->set("exc", P);
+    float offset = (P - pm_adjust) / src.rate;
+    src.store.append(w, ud.excB[u] + pm_adjust, ud.excE[u], fint(it, "isNatNbL") != 0);
+    int n_before = src.pm.num_frames();
+    src.pm.append(ud.pm[u], offset);
+    note.note(src, out_len(src.store) / src.rate, forced, n_before, thr);
+    src.lsf.append(ud.lpc[u], offset);
+  }
+  resLPC_add_voicing_channels(src.pm);
+  for (int f : forced)
+    if (f >= 0 && f < src.pm.num_frames()) src.pm.a_no_check(f, 0) = 1.0f;
+}
+
+// ------------------------------------------------------------------ prosody
+
+void resLPC_voicing_by_T0(Vek_CachedTrack &pm, std::vector<int> &starts, std::vector<int> &ends, int total,
+                          float rate, float thr) {
+  int n = pm.num_frames();
+  if (n < 2) return;
+  int vc = pm.channel_position("v/uv");
+  bool open = false;
+  int start = 0, end = 0;
+  for (int i = 0; i < n; i++) {
+    float period = i < n - 1 ? pm.t(i + 1) - pm.t(i) : total / rate - pm.t(n - 1);
+    bool forced = vc >= 0 && (int)(pm.a_no_check(i, vc) + 0.5f) == 1;
+    bool voiced = !(period >= thr && !forced);
+    if (voiced) {
+      if (!open) {
+        start = i;
+        open = true;
+      }
+      end = i;
+    } else if (open) {
+      end = i;
+      starts.push_back(start);
+      ends.push_back(end);
+      start = i;
+      open = false;
+    }
+  }
+  if (open) {
+    starts.push_back(start);
+    ends.push_back(n - 1);
+  }
+}
+
+namespace {
+
+void insert_uv_marks(std::vector<int> &starts, std::vector<int> &ends, int a, int b, float step, Vek_CachedTrack &pm,
+                     int total, float rate, bool set_flag) {
+  int n = pm.num_frames();
+  float tol = 0.4f * step;
+  float x = a < 0 ? 0 : pm.t(a) + step;
+  float h = b < n ? pm.t(b) - tol : total / rate;
+  Vek_BuffFVect v(64);
+  for (int i = a + 1; i < b && i < n; i++) {
+    while (pm.t(i) - tol > x) {
+      v.push(x);
+      x += step;
+    }
+    v.push(pm.t(i));
+    x = pm.t(i) + step;
+  }
+  while (x < h) {
+    v.push(x);
+    x += step;
+  }
+  if (v.count() == 0) return;
+  int q = v.count();
+  // The frames a+1 .. b-1 become the listed times.
+  int old_between = std::max(0, std::min(b, n) - (a + 1));
+  int ch = pm.num_channels();
+  std::vector<float> times, vals;
+  for (int i = 0; i < n; i++) {
+    if (i == a + 1) {
+      for (int k = 0; k < q; k++) {
+        times.push_back(v[k]);
+        for (int c = 0; c < ch; c++) vals.push_back(0);
+      }
+    }
+    if (i > a && i < b) continue;
+    times.push_back(pm.t(i));
+    for (int c = 0; c < ch; c++) vals.push_back(pm.a_no_check(i, c));
+  }
+  if (a + 1 >= n) {
+    for (int k = 0; k < q; k++) {
+      times.push_back(v[k]);
+      for (int c = 0; c < ch; c++) vals.push_back(0);
+    }
+  }
+  pm.resize((int)times.size(), ch);
+  for (size_t i = 0; i < times.size(); i++) {
+    pm.t((int)i) = times[i];
+    for (int c = 0; c < ch; c++) pm.a_no_check((int)i, c) = vals[i * ch + c];
+  }
+  int shift = q - old_between;
+  for (size_t r = 0; r < starts.size(); r++)
+    if (starts[r] >= b) {
+      starts[r] += shift;
+      ends[r] += shift;
+    }
+  int vc = pm.channel_position("v/uv");
+  if (set_flag && vc >= 0)
+    for (int i = a + 1; i <= a + q && i < pm.num_frames(); i++) pm.a_no_check(i, vc) = 0;
+}
+
+void set_uv_range(int first, int last, Vek_CachedTrack &pm, bool set_flag) {
+  int vc = pm.channel_position("v/uv");
+  if (!set_flag || vc < 0) return;
+  for (int i = first; i <= last && i < pm.num_frames(); i++) pm.a_no_check(i, vc) = 1;
+}
+
+}  // namespace
+
+void resLPC_fill_unvoiced(Vek_CachedTrack &pm, std::vector<int> &starts, std::vector<int> &ends, int total,
+                          float rate, float step, bool set_flag) {
+  if (!(step > 0)) Vek_fail("VekresLPC: T0_UV_pm must be above 0");
+  if (starts.empty()) {
+    insert_uv_marks(starts, ends, -1, pm.num_frames(), step, pm, total, rate, set_flag);
+    return;
+  }
+  insert_uv_marks(starts, ends, ends.back(), pm.num_frames(), step, pm, total, rate, set_flag);
+  for (int r = (int)starts.size() - 1; r >= 0; r--) {
+    set_uv_range(starts[r], ends[r], pm, set_flag);
+    if (r > 0) insert_uv_marks(starts, ends, ends[r - 1], starts[r], step, pm, total, rate, set_flag);
+  }
+  insert_uv_marks(starts, ends, -1, starts[0], step, pm, total, rate, set_flag);
+  set_uv_range(starts[0], ends[0], pm, set_flag);
+}
+
+namespace {
+
+void init_map_channels(EST_Track &t) {
+  t.resize(t.num_frames(), 3);
+  t.set_channel_name("lpc_map", 0);
+  t.set_channel_name("exc_map", 1);
+  t.set_channel_name("v/uv", 2);
+}
+
+void natural_timewarp(EST_Utterance *utt, Vek_TimeWarp &warp) {
+  if (!utt->relation_present("Segment") || !utt->relation_present("SrcSeg")) return;
+  float s = 0;
+  EST_Item *g = utt->relation("Segment")->head(), *r = utt->relation("SrcSeg")->head();
+  for (; g && r; g = inext(g), r = inext(r)) {
+    if (g->name() != r->name()) r->set_name(g->name());
+    s += ffloat(r, "dur");
+    warp.append_labelled(s, s, (const char *)r->name());
+  }
+}
+
+void vek_duration(EST_Utterance *utt, Vek_TimeWarp &warp) {
+  if (!utt->relation_present("Segment") || !utt->relation_present("SrcSeg")) return;
+  float s = 0;
+  EST_Item *g = utt->relation("Segment")->head(), *r = utt->relation("SrcSeg")->head();
+  for (; g; g = inext(g), r = inext(r)) {
+    if (r == nullptr) break;
+    if (g->name() != r->name()) r->set_name(g->name());
+    float dur = ffloat(r, "dur");
+    s += dur;
+    warp.append_labelled(s, ffloat(g, "end"), (const char *)r->name());
+    if (g->f_present("enh_Tstretch") && dur > 0) {
+      float factor = g->F("enh_Tstretch") * ffloat(g, "enh_orig_dur") / dur;
+      if (g->f_present("enh_Rbkpt"))
+        warp.nonuniform_stretch(warp.count(), factor, g->F("enh_Rbkpt"), 1);
+      else if (g->f_present("enh_Lbkpt"))
+        warp.nonuniform_stretch(warp.count(), factor, g->F("enh_Lbkpt"), 2);
+    }
+  }
+  if (g != nullptr || r != nullptr)
+    fprintf(stderr, "Vekduration: warning: different number of segments in utt than in selected units\n");
+}
+
+// The current phone set's silences, read without any chance of a Lisp error
+// reaching this frame.
+std::vector<std::string> silences() {
+  LISP l = NIL;
+  std::vector<std::string> out;
+  if (!Vek_callCaught2("PhoneSet.silences", nullptr, nullptr, &l)) return out;
+  for (; l != NIL && CONSP(l); l = CDR(l))
+    if (CAR(l) != NIL && (SYMBOLP(CAR(l)) || STRINGP(CAR(l)))) out.push_back(get_c_string(CAR(l)));
+  return out;
+}
+
+
+void ramp_energy(Vek_CachedTrack &t, float from, float to, int dir) {
+  int ec = t.channel_position("E");
+  if (ec < 0 || t.num_frames() == 0) return;
+  int a = t.index_below(from) + 1;
+  int z = std::max(0, t.index_below(to));
+  if (a >= z) return;
+  float x = dir == 1 ? 0 : -10, step = dir * -10.0f / (z - a);
+  for (int i = a; i <= z; i++) {
+    t.a_no_check(i, ec) += x;
+    x += step;
+  }
+}
+
+void fade_silences(EST_Utterance *utt, VekresLPC_src &src, VekresLPC_targ &targ);
+
+void set_srcseg_pm(EST_Utterance *utt, VekresLPC_src &src) {
+  if (!utt->relation_present("SrcSeg")) return;
+  float c = 0;
+  int j = 0, k = 0;
+  for (EST_Item *s = utt->relation("SrcSeg")->head(); s; s = inext(s)) {
+    c += ffloat(s, "dur");
+    s->set("pm", j);
+    while (j < src.pm.num_frames() && src.pm.t(j) < c) j++;
+    s->set("lpcpm", k);
+    while (k < src.lsf.num_frames() && src.lsf.t(k) < c) k++;
+  }
+}
+
+// F0 targets in time order. The synthesiser keeps them as daughters of
+// per-segment items of "Target"; a flat relation of target items works too.
+std::vector<EST_Item *> target_items(EST_Utterance *utt) {
+  std::vector<EST_Item *> out;
+  if (!utt->relation_present("Target")) return out;
+  for (EST_Item *it = utt->relation("Target")->head(); it; it = next_item(it))
+    if (it->f_present("pos") || it->f_present("f0") || daughter1(it) == nullptr) out.push_back(it);
+  return out;
+}
+
+void make_target_pm(EST_Utterance *utt, Vek_MapTrack &f0, Vek_TimeWarp &warp, float F0_default) {
+  float end = warp.targ_end();
+  std::vector<EST_Item *> items = target_items(utt);
+  auto clamp = [](float f) { return std::min(kMaxF0, std::max(kMinF0, f)); };
+  auto full = [](EST_Item *t) { return t->f_present("pos") && t->f_present("f0"); };
+  if (items.empty()) {
+    f0.add_frame(0, F0_default);
+    f0.add_frame(end, F0_default);
+  } else {
+    EST_Item *first = items.front(), *last = items.back();
+    if (!full(first))
+      f0.add_frame(0, F0_default);
+    else if (first->F("pos") != 0)
+      f0.add_frame(0, clamp(first->F("f0")));
+    for (EST_Item *t : items)
+      if (full(t)) f0.add_frame(t->F("pos"), clamp(t->F("f0")));
+    if (!full(last)) {
+      f0.add_frame(end, F0_default);
+    } else {
+      EST_Item *seg = utt->relation_present("Segment") ? utt->relation("Segment")->tail() : nullptr;
+      if (seg && ffloat(seg, "end") > last->F("pos")) f0.add_frame(end, clamp(last->F("f0")));
+    }
+  }
+  f0.resize(f0.fill(), f0.num_channels());
+}
+
+void apply_gains(EST_Utterance *utt, VekresLPC_src &src, Vek_TimeWarp &warp) {
+  if (!utt->relation_present("Gain") || utt->relation("Gain")->head() == nullptr) return;
+  int ec = src.lsf.channel_position("E");
+  if (ec < 0) return;
+  Vek_MapTrack g;
+  EST_Item *first = utt->relation("Gain")->head(), *last = nullptr;
+  if (!first->f_present("pos") || first->F("pos") != 0) g.add_frame(0, 1.0f);
+  for (EST_Item *it = first; it; it = inext(it)) {
+    last = it;
+    if (it->f_present("pos")) g.add_frame(it->F("pos"), ffloat(it, "gain", 1.0f));
+  }
+  EST_Item *seg = utt->relation_present("Segment") ? utt->relation("Segment")->tail() : nullptr;
+  float segend = seg ? ffloat(seg, "end") : 0;
+  if (!last->f_present("pos") || last->F("pos") < segend) g.add_frame(warp.targ_end(), ffloat(last, "gain", 1.0f));
+  g.resize(g.fill(), 1);
+  for (int i = 0; i < src.lsf.num_frames(); i++) {
+    float t = warp.fwdmap(src.lsf.t(i));
+    src.lsf.a_no_check(i, ec) += (float)log(g.interp_value(t, 0) + 1e-9);
+  }
+}
+
+void set_T0_src(VekresLPC_src &src) {
+  int n = src.pm.num_frames(), c = src.pm.channel_position("T0_src");
+  if (c < 0) return;
+  for (int i = 0; i + 1 < n; i++) src.pm.a_no_check(i, c) = src.pm.t(i + 1) - src.pm.t(i);
+  if (n >= 2) src.pm.a_no_check(n - 1, c) = src.pm.a_no_check(n - 2, c);
+}
+
+float frac_index(Vek_CachedTrack &t, float s) {
+  int g = t.index_below(s);
+  if (g < 0) return 0;
+  float f = 0;
+  if (g < t.num_frames() - 1 && s > t.t(g)) f = (s - t.t(g)) / (t.t(g + 1) - t.t(g));
+  return g + f;
+}
+
+// One sample is the shortest step: two source marks at the same time (a
+// zero period) must not stop the walk.
+void map_pmarks(VekresLPC_src &src, VekresLPC_targ &targ, bool natural) {
+  float x = 0, step = 0.01f, minstep = 1.0f / src.rate;
+  int count = 0;
+  float end = targ.warp.targ_end();
+  EST_Track &m = targ.map;
+  int vc = src.pm.channel_position("v/uv"), tc = src.pm.channel_position("T0_src");
+  if (vc < 0 || tc < 0) Vek_fail("VekresLPC: source pitch marks have no voicing channels");
+  while (x < end) {
+    if (count >= m.num_frames()) m.resize(m.num_frames() + 500, 3);
+    m.t(count) = x;
+    float s = targ.warp.invmap(x);
+    float e = frac_index(src.pm, s), l = frac_index(src.lsf, s);
+    m.a_no_check(count, 1) = e;
+    m.a_no_check(count, 0) = l;
+    int f = std::min(src.pm.num_frames() - 1, (int)(e + 0.5f));
+    bool voiced = f >= 0 && src.pm.a_no_check(f, vc) == 1.0f;
+    m.a_no_check(count, 2) = voiced ? 1 : 0;
+    if (voiced && !natural) {
+      float F0 = targ.f0.interp_value(x, 0);
+      if (F0 > 1) step = 1 / std::min(kMaxF0, std::max(kMinF0, F0));
+    } else if (src.pm.num_frames() > 0) {
+      step = src.pm.a_no_check(src.pm.nearest_index(s), tc);
+    }
+    count++;
+    x += std::max(step, minstep);
+  }
+  m.resize(count, 3);
+}
+
+}  // namespace
+
+void resLPC_keep_prosody(EST_Utterance *utt, VekresLPC_src &src, VekresLPC_targ &targ) {
+  init_map_channels(targ.map);
+  if (!src.pm.has_channel("v/uv")) resLPC_add_voicing_channels(src.pm);
+  natural_timewarp(utt, targ.warp);
+  int total = out_len(src.store);
+  resLPC_voicing_by_T0(src.pm, src.vstart, src.vend, total, src.rate, pfloat("T0_UV_thresh"));
+  resLPC_fill_unvoiced(src.pm, src.vstart, src.vend, total, src.rate, pfloat("T0_UV_pm"), true);
+  set_T0_src(src);
+  set_srcseg_pm(utt, src);
+  map_pmarks(src, targ, true);
+}
+
+void resLPC_modify_prosody(EST_Utterance *utt, VekresLPC_src &src, VekresLPC_targ &targ) {
+  init_map_channels(targ.map);
+  if (!src.pm.has_channel("v/uv")) resLPC_add_voicing_channels(src.pm);
+  if (ptext("dur_method") == "natural")
+    natural_timewarp(utt, targ.warp);
+  else
+    vek_duration(utt, targ.warp);
+  fade_silences(utt, src, targ);
+  int total = out_len(src.store);
+  resLPC_voicing_by_T0(src.pm, src.vstart, src.vend, total, src.rate, pfloat("T0_UV_thresh"));
+  resLPC_fill_unvoiced(src.pm, src.vstart, src.vend, total, src.rate, pfloat("T0_UV_pm"), true);
+  set_srcseg_pm(utt, src);
+  make_target_pm(utt, targ.f0, targ.warp, pfloat("F0_default"));
+  apply_gains(utt, src, targ.warp);
+  set_T0_src(src);
+  map_pmarks(src, targ, ptext("pitch_method") == "natural");
+}
+
+namespace {
+
+void fade_silences(EST_Utterance *utt, VekresLPC_src &src, VekresLPC_targ &targ) {
+  if (!utt->relation_present("Segment")) return;
+  std::vector<std::string> sil = silences();
+  auto is_sil = [&](EST_Item *s) {
+    return std::find(sil.begin(), sil.end(), std::string((const char *)s->name())) != sil.end();
+  };
+  Vek_TimeWarp &w = targ.warp;
+  EST_Item *head = utt->relation("Segment")->head();
+  for (EST_Item *s = head; s; s = inext(s)) {
+    if (!is_sil(s)) continue;
+    float end = ffloat(s, "end"), start = iprev(s) ? ffloat(iprev(s), "end") : 0, dur = end - start;
+    float step = std::max(0.2f * dur, 0.001f);
+    if (s == head) {
+      ramp_energy(src.lsf, w.invmap(0), w.invmap(end), 1);
+      float g = resLPC_gain_at(utt, s, 1);
+      if (g == 1.0f && inext(s)) g = resLPC_gain_at(utt, inext(s), 0);
+      add_gain_targets(utt, 0, end, 0, g, step, "sin");
+    } else if (inext(s) == nullptr) {
+      ramp_energy(src.lsf, w.invmap(start), w.invmap(end), -1);
+      float g = resLPC_gain_at(utt, s, 0);
+      if (g == 1.0f) g = resLPC_gain_at(utt, iprev(s), 1);
+      add_gain_targets(utt, start, end, g, 0, step, "sin");
+    } else {
+      float m = start + 0.5f * dur;
+      ramp_energy(src.lsf, w.invmap(start), w.invmap(m), -1);
+      ramp_energy(src.lsf, w.invmap(m), w.invmap(end), 1);
+      float g1 = resLPC_gain_at(utt, s, 1);
+      if (g1 == 1.0f) g1 = resLPC_gain_at(utt, iprev(s), 1);
+      float g2 = resLPC_gain_at(utt, s, 0);
+      if (g2 == 1.0f) g2 = resLPC_gain_at(utt, inext(s), 0);
+      add_gain_targets(utt, start, m, g1, 0, step, "sin");
+      add_gain_targets(utt, m, end, 0, g2, step, "sin");
+    }
+  }
+}
+
+}  // namespace
+
+// ----------------------------------------------------------- synthesis loop
+
+int resLPC_window_type(const std::string &name) {
+  if (name == "trapezoid") return 0;
+  if (name == "triangle" || name.empty()) return 1;
+  Vek_fail("resLPC_wave: Unknown window type \"%s\"\n", name.c_str());
+}
+
+bool resLPC_outbuf_add(resLPC_outbuf &out, const double *x, int count) {
+  if (count <= 0) return false;
+  if ((int)out.samples.size() < out.used + count) out.samples.resize(out.used + count + out.incr);
+  bool clipped = false;
+  for (int i = 0; i < count; i++) {
+    double v = x[i];
+    if (v >= 32767)
+      v = 32767, clipped = clipped || x[i] > 32767;
+    else if (v <= -32767)
+      v = -32767, clipped = clipped || x[i] < -32767;
+    out.samples[out.used++] = (short)v;
+  }
+  return clipped;
+}
+
+namespace {
+
+void make_window(Vek_PitchSyncBuffer &G, int type) {
+  G.clear();
+  std::vector<double> w = resLPC_make_window(type, G.mark, G.end());
+  for (int i = 0; i < G.end() && i < (int)w.size(); i++) G[i] = w[i];
+}
+
+void get_exc_period(float e, const Vek_WaveChunk &store, const Vek_CachedTrack &pm, Vek_PitchSyncBuffer &X,
+                    int left_max, int right_len, float rate) {
+  int n = pm.num_frames();
+  X.clear();
+  X.mark = left_max;
+  X.set_end(left_max + right_len);
+  if (n < 2) return;
+  int f = (int)(e + 0.5f);
+  f = std::max(0, std::min(f, n - 1));
+  float L = f == 0 ? pm.t(1) - pm.t(0) : pm.t(f) - pm.t(f - 1);
+  float R = f >= n - 1 ? pm.t(n - 1) - pm.t(n - 2) : pm.t(f + 1) - pm.t(f);
+  int left = std::min(left_max, (int)(rate * L + 0.5f)), right = std::min(right_len, (int)(rate * R + 0.5f));
+  store.fill_buffer((int)(rate * pm.t(f) + 0.5f), left, right, left_max, right_len, X);
+}
+
+double energy_gain(const Vek_PitchSyncBuffer &D, const Vek_CachedTrack &lsf, int ec, float x, int type) {
+  int n = lsf.num_frames();
+  int k = std::max(0, std::min((int)x, n - 1));
+  float f = x - (int)x;
+  int k2 = std::min(n - 1, (int)(x + 1));
+  double target = lsf.a_no_check(k, ec) * (1 - f) + f * lsf.a_no_check(k2, ec);
+  double measured = type == 1 ? D.log_energy_tri() : D.log_energy_trap();
+  return exp(target - measured);
+}
+
+void flip_repeated(Vek_PitchSyncBuffer &D, const EST_Track &m, int i) {
+  if (i < 1) return;
+  int me = (int)(m.a_no_check(i, 1) + 0.5f), k = 0;
+  for (int j = i - 1; j >= 1 && (int)(m.a_no_check(j, 1) + 0.5f) == me; j--) k++;
+  if (k % 2 == 1) std::reverse(&D[0], &D[0] + D.end());
+}
+
+void ola_add(const Vek_PitchSyncBuffer &D, const Vek_PitchSyncBuffer &G, double g, Vek_PitchSyncBuffer &A) {
+  for (int j = 0; j < D.mark; j++) {
+    int k = A.end() - D.mark + j;
+    if (k >= 0 && k < A.Nbuf()) A[k] += g * D[j] * G[j];
+  }
+}
+
+void ola_tail(const Vek_PitchSyncBuffer &D, const Vek_PitchSyncBuffer &G, double g, Vek_PitchSyncBuffer &A) {
+  for (int k = 0; k < A.Nbuf(); k++) A[k] = 0;
+  for (int k = 0; k < std::min(A.end(), D.end() - D.mark); k++) A[k] = g * D[D.mark + k] * G[D.mark + k];
+}
+
+int capacity(const VekresLPC_src &src, const VekresLPC_targ &targ) {
+  auto longest = [](const EST_Track &t) {
+    float m = 0;
+    for (int i = 0; i + 1 < t.num_frames(); i++) m = std::max(m, t.t(i + 1) - t.t(i));
+    return m;
+  };
+  int n = targ.map.num_frames();
+  float end = const_cast<Vek_TimeWarp &>(targ.warp).targ_end();
+  float tail = n ? end - targ.map.t(n - 1) : 0;
+  int u = std::max((int)(2 * src.rate * longest(src.pm) + 1), (int)(2 * src.rate * longest(targ.map) + 1));
+  u = std::max(u, (int)(tail * src.rate + 0.5f));
+  return u + 2;
+}
+
+}  // namespace
+
+void resLPC_synthesize(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outbuf &out) {
+  EST_Track &m = targ.map;
+  int N = m.num_frames();
+  if (N == 0) return;
+  int dither = pint("uv_dither", 1);
+  double post_gain = pfloat("post_gain"), uv_gain = pfloat("uv_gain"), deemph = pfloat("deemphasis");
+  int type = resLPC_window_type(ptext("window_type"));
+  float rate = src.rate;
+  if (!src.lsf.has_channel("LSF_N") || !src.lsf.has_channel("LSF_0")) Vek_fail("LSF tracks not present! \n");
+  if (!src.lsf.has_channel("E")) Vek_fail("Energy track not present! \n");
+  if (!m.has_channel("lpc_map") || !m.has_channel("exc_map")) Vek_fail("pmark mapping tracks not present! \n");
+  if (!m.has_channel("v/uv")) Vek_fail("v/uv track not present! \n");
+  int l0 = src.lsf.channel_position("LSF_0"), lN = src.lsf.channel_position("LSF_N"), ec = src.lsf.channel_position("E");
+  int p = lN - l0 + 1;
+  if (p < 2 || p % 2) Vek_fail("VekresLPC: the source holds %d LSF channels, not an even number", p);
+  int lc = m.channel_position("lpc_map"), xc = m.channel_position("exc_map"), vc = m.channel_position("v/uv");
+  out.incr = std::max(100, pint("outbuf_incr", 300));
+  int U = capacity(src, targ);
+  Vek_PitchSyncBuffer X(U), D(U), G(U), A(U);
+  Vek_LSF_to_LPC conv(p);
+  std::vector<double> lsf(p), lpc(p + 1);
+  float end = targ.warp.targ_end();
+  int prev = (int)(rate * m.t(0) + 0.5f), m_prev = 0;
+  A.clear();
+  A.mark = 0;
+  A.set_end(prev);
+  for (int i = 0; i < N; i++) {
+    int mm = i < N - 1 ? (int)(rate * m.t(i + 1) + 0.5f) : (int)(end * rate + 0.5f);
+    int P = std::max(0, mm - m_prev);
+    float x = m.a_no_check(i, lc), e = m.a_no_check(i, xc), v = m.a_no_check(i, vc);
+    int k = std::max(0, std::min((int)x, src.lsf.num_frames() - 1)), k2 = std::min((int)x + 1, src.lsf.num_frames() - 1);
+    float f = x - (int)x;
+    for (int c = 0; c < p; c++)
+      lsf[c] = (1 - f) * src.lsf.a_no_check(k, l0 + c) + f * src.lsf.a_no_check(k2, l0 + c);
+    conv.lsf_to_lpc(lsf.data(), lpc.data());
+    get_exc_period(e, src.store, src.pm, X, prev, P, rate);
+    D.clear();
+    D.mark = X.mark;
+    D.set_end(X.end());
+    lpc_synth_filter(&X[0], lpc.data(), p + 1, &D[0], X.end());
+    double y = 0;
+    for (int j = 0; j < D.end(); j++) D[j] = y = deemph * y + (1 - deemph) * D[j];
+    G.mark = D.mark;
+    G.set_end(D.end());
+    make_window(G, type);
+    double g = energy_gain(D, src.lsf, ec, x, type);
+    if (v == 0) g *= uv_gain;
+    g *= post_gain;
+    if (!std::isfinite(g)) g = 0;
+    if ((dither & 1) && v == 0) flip_repeated(D, m, i);
+    ola_add(D, G, g, A);
+    resLPC_outbuf_add(out, &A[0], A.end());
+    A.mark = 0;
+    A.set_end(P);
+    ola_tail(D, G, g, A);
+    prev = P;
+    m_prev = mm;
+  }
+  resLPC_outbuf_add(out, &A[0], A.end());
+}
+
+void resLPC_synthesize_exc(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outbuf &out) {
+  EST_Track &m = targ.map;
+  int N = m.num_frames();
+  if (N == 0) return;
+  if (!m.has_channel("exc_map")) Vek_fail("pmark mapping tracks not present! \n");
+  if (!m.has_channel("v/uv")) Vek_fail("v/uv track not present! \n");
+  double post_gain = pfloat("post_gain"), uv_gain = pfloat("uv_gain");
+  int type = resLPC_window_type(ptext("window_type"));
+  float rate = src.rate;
+  int xc = m.channel_position("exc_map"), vc = m.channel_position("v/uv");
+  out.incr = std::max(100, pint("outbuf_incr", 300));
+  int U = capacity(src, targ);
+  Vek_PitchSyncBuffer X(U), G(U), A(U);
+  float end = targ.warp.targ_end();
+  int prev = (int)(rate * m.t(0) + 0.5f), m_prev = 0;
+  A.clear();
+  A.mark = 0;
+  A.set_end(prev);
+  for (int i = 0; i < N; i++) {
+    int mm = i < N - 1 ? (int)(rate * m.t(i + 1) + 0.5f) : (int)(end * rate + 0.5f);
+    int P = std::max(0, mm - m_prev);
+    get_exc_period(m.a_no_check(i, xc), src.store, src.pm, X, prev, P, rate);
+    G.mark = X.mark;
+    G.set_end(X.end());
+    make_window(G, type);
+    double g = post_gain * (m.a_no_check(i, vc) != 0 ? 1 : uv_gain);
+    ola_add(X, G, g, A);
+    resLPC_outbuf_add(out, &A[0], A.end());
+    A.mark = 0;
+    A.set_end(P);
+    ola_tail(X, G, g, A);
+    prev = P;
+    m_prev = mm;
+  }
+  resLPC_outbuf_add(out, &A[0], A.end());
+}
+
+// ------------------------------------------------------------ Lisp module
+
+namespace {
+
+// The printed text of a Lisp value, made without allocating Lisp cells.
+std::string printed(LISP v) {
+  EST_String s = siod_sprint(v);
+  return (const char *)s;
+}
+
+void set_defaults(LISP p) {
+  const char *fn = "VekresLPC.init";
+  EST_Features &f = resLPC_params();
+  struct {
+    const char *n;
+    double d;
+  } floats[] = {{"F0_default", 50.0}, {"T0_UV_thresh", 0.02}, {"T0_UV_pm", 0.01},
+                {"post_gain", 1.0},   {"deemphasis", 0.94},  {"uv_gain", 1.0}};
+  for (auto &x : floats) f.set(x.n, (float)Vek_paramNumber(p, x.n, x.d, fn));
+  f.set("uv_dither", (int)Vek_paramNumber(p, "uv_dither", 1, fn));
+  f.set("window_type", Vek_paramText(p, "window_type", "triangle", fn).c_str());
+  f.set("outbuf_incr", (int)Vek_paramNumber(p, "outbuf_incr", 1024, fn));
+  const char *texts[][2] = {{"mod_method", "direct"}, {"dur_method", "direct"}, {"pitch_method", "direct"},
+                            {"vc_file", ""}};
+  for (auto &x : texts) f.set(x[0], Vek_paramText(p, x[0], x[1], fn).c_str());
+  for (const char *n : {"vqual_mod", "spectra_smooth", "power_smooth"})
+    if (Vek_paramLisp(p, n) != NIL) f.set(n, printed(Vek_paramLisp(p, n)).c_str());
+  f.set("smooth_cross_ph_join", Vek_str_to_bool(Vek_paramText(p, "smooth_cross_ph_join", "N", fn)) ? 1 : 0);
+  f.set("spectra_match_or_replace", Vek_paramText(p, "spectra_match_or_replace", "match", fn).c_str());
+  f.set("power_match_or_replace", Vek_paramText(p, "power_match_or_replace", "match", fn).c_str());
+  if (Vek_paramLisp(p, "dump") != NIL) f.set("dump", printed(Vek_paramLisp(p, "dump")).c_str());
+  // Checked now rather than in the middle of a synthesis.
+  resLPC_window_type((const char *)f.S("window_type"));
+  if (!(f.F("T0_UV_pm") > 0)) Vek_fail("VekresLPC.init: T0_UV_pm must be above 0");
+}
+
+void check_vc_file() {
+  std::string vc = (const char *)resLPC_params().S("vc_file");
+  if (!vc.empty()) Vek_fail("could not load voice conversion mapping file %s", vc.c_str());
+}
+
+LISP reslpcInit(LISP params) {
+  if (params != NIL && Vek_listLength(params) < 0) Vek_fail("VekresLPC.init: PARAMS is not a list");
+  std::unique_ptr<EST_Features> keep(g_params.release());
+  try {
+    resLPC_new_params();
+    set_defaults(params);
+    check_vc_file();
+  } catch (...) {
+    g_params = std::move(keep);
+    throw;
+  }
+  return NIL;
+}
+
+LISP reslpcInitPlus(LISP params) {
+  const char *fn = "VekresLPC.init++";
+  if (params != NIL && Vek_listLength(params) < 0) Vek_fail("%s: PARAMS is not a list", fn);
+  if (!resLPC_params_exist()) {
+    resLPC_new_params();
+    set_defaults(NIL);
+  }
+  EST_Features next = resLPC_params();
+  static const char *lists[] = {"spectra_smooth", "power_smooth", "vqual_mod", "dump"};
+  static const char *texts[] = {"window_type", "mod_method", "dur_method", "pitch_method", "spectra_match_or_replace",
+                                "power_match_or_replace", "smooth_cross_ph_join", "vc_file"};
+  for (LISP l = params; l != NIL; l = CDR(l)) {
+    LISP e = CAR(l);
+    if (e == NIL || !CONSP(e) || CDR(e) == NIL || !CONSP(CDR(e))) Vek_fail("%s: entry is not (NAME VALUE)", fn);
+    std::string n = Vek_argText(CAR(e), fn, "NAME");
+    LISP v = CAR(CDR(e));
+    if (std::find_if(std::begin(lists), std::end(lists), [&](const char *x) { return n == x; }) != std::end(lists))
+      next.set(n.c_str(), printed(v).c_str());
+    else if (std::find_if(std::begin(texts), std::end(texts), [&](const char *x) { return n == x; }) != std::end(texts))
+      next.set(n.c_str(), Vek_argText(v, fn, n.c_str()).c_str());
+    else {
+      if (!next.present(n.c_str())) printf("new input param \"%s\" added\n", n.c_str());
+      next.set(n.c_str(), (float)Vek_argNumber(v, fn, n.c_str()));
+    }
+  }
+  resLPC_window_type((const char *)next.S("window_type"));
+  resLPC_params() = next;
+  check_vc_file();
+  return NIL;
+}
+
+LISP reslpcSynth(LISP utt) {
+  EST_Utterance *u = Vek_argUtt(utt, "VekresLPC.synth");
+  VekresLPC_src src;
+  VekresLPC_targ targ;
+  resLPC_outbuf out;
+  resLPC_concat_units(u, src);
+  if (ptext("mod_method") == "none")
+    resLPC_keep_prosody(u, src, targ);
+  else
+    resLPC_modify_prosody(u, src, targ);
+  if (getenv("VEKDBG")) { targ.map.save("/tmp/v17/map.est", "est_ascii"); src.pm.save("/tmp/v17/srcpm.est", "est_ascii"); targ.f0.save("/tmp/v17/f0.est","est_ascii"); }
+  resLPC_synthesize(src, targ, out);
+  std::unique_ptr<EST_Wave> w(new EST_Wave(out.used, 1, (int)src.rate));
+  for (int i = 0; i < out.used; i++) w->a_no_check(i) = out.samples[i];
+  utt_set_wave(u, w.release());
+  return utt;
+}
+
+}  // namespace
+
+void VekresLPC_register_synthesis() {
+  init_subr_1("VekresLPC.init", Vek_wrap1<reslpcInit>,
+              "(VekresLPC.init PARAMS)\n  Initialize and set parameters of resLPC synthesizer. \n   PARAMS is an assoc list of parameter name and value.");
+  init_subr_1("VekresLPC.init++", Vek_wrap1<reslpcInitPlus>,
+              "(VekresLPC.init++ PARAMS)\n  Add to initialization parameters of resLPC synthesizer \n  without destroying existing settings. PARAMS is an assoc list \n  of parameter name and value.");
+  init_subr_1("VekresLPC.synth", Vek_wrap1<reslpcSynth>,
+              "(VekresLPC.synth UTT)\n  Synthesize a waveform using the currently selected resLPC database.");
+}
