@@ -789,8 +789,8 @@ void set_defaults(LISP p) {
   if (!(f.F("T0_UV_pm") > 0)) Vek_fail("VekresLPC.init: T0_UV_pm must be above 0");
 }
 
-void check_vc_file() {
-  std::string vc = (const char *)resLPC_params().S("vc_file");
+void check_vc_file(const EST_Features &f) {
+  std::string vc = (const char *)f.S("vc_file");
   if (!vc.empty()) Vek_fail("could not load voice conversion mapping file %s", vc.c_str());
 }
 
@@ -800,7 +800,7 @@ LISP reslpcInit(LISP params) {
   try {
     resLPC_new_params();
     set_defaults(params);
-    check_vc_file();
+    check_vc_file(resLPC_params());
   } catch (...) {
     g_params = std::move(keep);
     throw;
@@ -834,8 +834,8 @@ LISP reslpcInitPlus(LISP params) {
     }
   }
   resLPC_window_type((const char *)next.S("window_type"));
+  check_vc_file(next);
   resLPC_params() = next;
-  check_vc_file();
   return NIL;
 }
 
@@ -849,7 +849,6 @@ LISP reslpcSynth(LISP utt) {
     resLPC_keep_prosody(u, src, targ);
   else
     resLPC_modify_prosody(u, src, targ);
-  if (getenv("VEKDBG")) { targ.map.save("/tmp/v17/map.est", "est_ascii"); src.pm.save("/tmp/v17/srcpm.est", "est_ascii"); targ.f0.save("/tmp/v17/f0.est","est_ascii"); }
   resLPC_synthesize(src, targ, out);
   std::unique_ptr<EST_Wave> w(new EST_Wave(out.used, 1, (int)src.rate));
   for (int i = 0; i < out.used; i++) w->a_no_check(i) = out.samples[i];
