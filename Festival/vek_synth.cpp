@@ -11,6 +11,7 @@
 #include "vek_common.h"
 #include "vek_dbase.h"
 #include "vek_filter.h"
+#include "vek_labels.h"
 #include "vek_lisp.h"
 #include "vek_lpcanl.h"
 #include "vek_lsf.h"
@@ -350,16 +351,22 @@ void vek_duration(EST_Utterance *utt, Vek_TimeWarp &warp) {
 }
 
 // The current phone set's silences, read without any chance of a Lisp error
-// reaching this frame.
+// reaching this frame (none without a phone set).
 std::vector<std::string> silences() {
-  LISP l = NIL;
+  LISP d = NIL;
   std::vector<std::string> out;
-  if (!Vek_callCaught2("PhoneSet.silences", nullptr, nullptr, &l)) return out;
-  for (; l != NIL && CONSP(l); l = CDR(l))
-    if (CAR(l) != NIL && (SYMBOLP(CAR(l)) || STRINGP(CAR(l)))) out.push_back(get_c_string(CAR(l)));
+  if (!Vek_callCaught2("PhoneSet.description", nullptr, nullptr, &d)) return out;
+  for (; d != NIL && CONSP(d); d = CDR(d)) {
+    LISP e = CAR(d);
+    if (e == NIL || !CONSP(e) || CAR(e) == NIL || !SYMBOLP(CAR(e)) || strcmp(get_c_string(CAR(e)), "silences") != 0)
+      continue;
+    if (CDR(e) == NIL || !CONSP(CDR(e))) break;
+    for (LISP l = CAR(CDR(e)); l != NIL && CONSP(l); l = CDR(l))
+      if (CAR(l) != NIL && (SYMBOLP(CAR(l)) || STRINGP(CAR(l)))) out.push_back(get_c_string(CAR(l)));
+    break;
+  }
   return out;
 }
-
 
 void ramp_energy(Vek_CachedTrack &t, float from, float to, int dir) {
   int ec = t.channel_position("E");
@@ -753,6 +760,216 @@ void resLPC_synthesize_exc(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outb
   resLPC_outbuf_add(out, &A[0], A.end());
 }
 
+// --------------------------------------------------------------- debug dump
+
+namespace {
+
+// The (KEY VALUE) pairs of a printed association list, first entry of a key
+// first; anything that is not such a list gives none.
+std::vector<std::pair<std::string, std::string>> parse_pairs(const std::string &text) {
+  std::vector<std::string> tok;
+  for (size_t i = 0; i < text.size();) {
+    char c = text[i];
+    if (isspace((unsigned char)c)) {
+      i++;
+    } else if (c == '(' || c == ')') {
+      tok.push_back(std::string(1, c));
+      i++;
+    } else if (c == '"') {
+      std::string t;
+      for (i++; i < text.size() && text[i] != '"'; i++) {
+        if (text[i] == '\\' && i + 1 < text.size()) i++;
+        t += text[i];
+      }
+      i++;
+      tok.push_back("\"" + t);
+    } else {
+      size_t j = i;
+      while (j < text.size() && !isspace((unsigned char)text[j]) && text[j] != '(' && text[j] != ')') j++;
+      tok.push_back(text.substr(i, j - i));
+      i = j;
+    }
+  }
+  std::vector<std::pair<std::string, std::string>> out;
+  if (tok.size() < 2 || tok.front() != "(" || tok.back() != ")") return out;
+  for (size_t i = 1; i + 3 < tok.size(); i++) {
+    if (tok[i] != "(" || tok[i + 3] != ")") continue;
+    auto strip = [](std::string t) { return !t.empty() && t[0] == '"' ? t.substr(1) : t; };
+    out.emplace_back(strip(tok[i + 1]), strip(tok[i + 2]));
+    i += 3;
+  }
+  return out;
+}
+
+std::string lookup(const std::vector<std::pair<std::string, std::string>> &l, const char *k) {
+  for (auto &kv : l)
+    if (kv.first == k) return kv.second;
+  return "";
+}
+
+void report(bool ok, const std::string &what, const std::string &why) {
+  if (!ok) fprintf(stderr, "VekresLPC dump: %s: %s\n", what.c_str(), why.c_str());
+}
+
+bool save_track(EST_Track &t, const std::string &file) { return t.save(file.c_str()) == write_ok; }
+
+bool save_out(const resLPC_outbuf &out, float rate, const std::string &file) {
+  EST_Wave w(out.used, 1, (int)rate);
+  for (int i = 0; i < out.used; i++) w.a_no_check(i) = out.samples[i];
+  return w.save(file.c_str(), "riff") == write_ok;
+}
+
+void dump_joins(EST_Utterance *utt, VekresLPC_src &src, VekresLPC_targ &targ, const std::string &file) {
+  std::vector<float> times;
+  std::vector<std::string> names;
+  if (utt->relation_present("dbUnit"))
+    for (EST_Item *u = utt->relation("dbUnit")->head(); u; u = inext(u)) {
+      names.push_back((const char *)u->name());
+      if (iprev(u) == nullptr) continue;
+      int n = src.lsf.num_frames();
+      if (n == 0) continue;
+      int k = std::max(0, std::min(fint(u, "lpcpm"), n - 1));
+      times.push_back((targ.warp.fwdmap(src.lsf.t(std::max(k - 1, 0))) + targ.warp.fwdmap(src.lsf.t(k))) / 2);
+    }
+  if (names.size() < 2) {
+    fprintf(stderr, "\tno joins\n");
+    return;
+  }
+  times.push_back(out_len(src.store) / src.rate);
+  names.resize(times.size());
+  std::string why;
+  report(save_Vek_labels(times, names, file, -99, why), "targjoin", why);
+}
+
+void dump_targ_lsf(VekresLPC_src &src, VekresLPC_targ &targ) {
+  int l0 = src.lsf.channel_position("LSF_0"), lN = src.lsf.channel_position("LSF_N"),
+      ec = src.lsf.channel_position("E");
+  if (l0 < 0 || lN < l0 || ec < 0) return;
+  int p = lN - l0 + 1, base = targ.map.num_channels(), n = src.lsf.num_frames();
+  EST_Track &m = targ.map;
+  m.resize(m.num_frames(), base + p + 1);
+  set_LSF_channel_names(m, p, "LSF_", base);
+  m.set_channel_name("Elsf", base + p);
+  int lc = m.channel_position("lpc_map");
+  for (int i = 0; i < m.num_frames() && n > 0; i++) {
+    float x = m.a_no_check(i, lc);
+    int k = std::max(0, std::min((int)x, n - 1)), k2 = std::min((int)(x + 1), n - 1);
+    float f = x - (int)x;
+    for (int c = 0; c <= p; c++) {
+      int sc = c < p ? l0 + c : ec;
+      m.a_no_check(i, base + c) = (1 - f) * src.lsf.a_no_check(k, sc) + f * src.lsf.a_no_check(k2, sc);
+    }
+  }
+}
+
+}  // namespace
+
+void resLPC_dump(EST_Utterance *utt, VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outbuf &out) {
+  EST_Features &p = resLPC_params();
+  auto l = parse_pairs(p.present("dump") ? (const char *)p.S("dump") : "NIL");
+  if (l.empty()) return;
+  std::string why;
+  auto key = [&](const char *k) {
+    std::string f = lookup(l, k);
+    if (!f.empty()) printf("\tsaving %s to \"%s\"\n", k, f.c_str());
+    return f;
+  };
+  std::string f;
+  if (!(f = key("chunks")).empty()) report(src.store.save_debug(f, why), f, why);
+  if (!(f = key("srcseg")).empty()) report(targ.warp.save_src(f, why), f, why);
+  if (!(f = key("srcexc")).empty()) report(src.store.save_chunks(f, why), f, why);
+  if (!(f = key("srcpm")).empty()) report(save_track(src.pm, f), f, "cannot write");
+  if (!(f = key("srcpm_as_wav")).empty()) report(src.pm.save_pulses(f, src.store.rate()), f, "cannot write");
+  if (!(f = key("srclpc")).empty()) report(save_track(src.lsf, f), f, "cannot write");
+  if (!(f = key("targseg")).empty()) report(targ.warp.save_targ(f, why), f, why);
+  if (!(f = key("targjoin")).empty()) dump_joins(utt, src, targ, f);
+  if (!(f = key("targexc")).empty()) {
+    resLPC_outbuf e;
+    resLPC_synthesize_exc(src, targ, e);
+    report(save_out(e, src.rate, f), f, "cannot write");
+  }
+  if (!(f = key("targpm")).empty()) report(save_track(targ.map, f), f, "cannot write");
+  if (!(f = key("targpm_as_wav")).empty()) report(targ.map.save_pulses(f, src.store.rate()), f, "cannot write");
+  if (!(f = key("targlsf")).empty()) {
+    dump_targ_lsf(src, targ);
+    report(save_track(targ.map, f), f, "cannot write");
+  }
+  if (!(f = key("output")).empty()) report(save_out(out, src.rate, f), f, "cannot write");
+}
+
+// -------------------------------------------------------------- resynthesis
+
+float resLPC_resynth(EST_Utterance *utt, const std::string &wav, const std::string &pmf, const std::string &lsff,
+                     resLPC_outbuf &out) {
+  VekresLPC_src src;
+  VekresLPC_targ targ;
+  if (!wav.empty()) src.store.load(wav);
+  src.rate = (float)src.store.rate();
+  float T = src.store.used() / src.rate;
+  auto two_frames = [&](Vek_CachedTrack &t) {
+    t.resize(2, t.num_channels());
+    t.t(0) = 0;
+    t.t(1) = T;
+  };
+  if (!pmf.empty()) {
+    if (src.pm.load(pmf.c_str()) != read_ok) Vek_fail("VekresLPC.resynth: cannot read pm_file %s", pmf.c_str());
+    if (src.pm.has_channel("v/uv")) {
+      // Only the voiced marks; the copy takes the loaded track's place.
+      int vc = src.pm.channel_position("v/uv");
+      Vek_CachedTrack v;
+      int n = 0;
+      for (int i = 0; i < src.pm.num_frames(); i++) n += src.pm.a_no_check(i, vc) != 0;
+      v.resize(n, src.pm.num_channels());
+      for (int c = 0; c < src.pm.num_channels(); c++) v.set_channel_name(src.pm.channel_name(c), c);
+      for (int i = 0, k = 0; i < src.pm.num_frames(); i++)
+        if (src.pm.a_no_check(i, vc) != 0) {
+          v.t(k) = src.pm.t(i);
+          for (int c = 0; c < src.pm.num_channels(); c++) v.a_no_check(k, c) = src.pm.a_no_check(i, c);
+          k++;
+        }
+      src.pm = v;
+    }
+  } else {
+    two_frames(src.pm);
+  }
+  if (!lsff.empty()) {
+    if (src.lsf.load(lsff.c_str()) != read_ok) Vek_fail("VekresLPC.resynth: cannot read lsf_file %s", lsff.c_str());
+  } else {
+    two_frames(src.lsf);
+  }
+  if (!utt->relation_present("SrcSeg")) Vek_fail("VekresLPC.resynth: the utterance has no SrcSeg relation");
+  std::vector<EST_Item *> segs;
+  for (EST_Item *s = utt->relation("SrcSeg")->head(); s; s = inext(s)) segs.push_back(s);
+  float c = 0;
+  for (EST_Item *s : segs) {
+    c += ffloat(s, "dur");
+    s->set("end", c);
+  }
+  float lim = T;
+  for (size_t k = segs.size(); k-- > 1;) {
+    if (lim < segs[k]->F("end")) {
+      segs[k]->set("end", lim);
+      lim -= 0.001f;
+    }
+    if (lim < 0) Vek_fail("Can't make sense of SrcSeg input.\n");
+  }
+  float prev = 0;
+  for (EST_Item *s : segs) {
+    s->set("dur", s->F("end") - prev);
+    prev = s->F("end");
+  }
+  if (ptext("mod_method") == "none")
+    resLPC_keep_prosody(utt, src, targ);
+  else
+    resLPC_modify_prosody(utt, src, targ);
+  if (!lsff.empty())
+    resLPC_synthesize(src, targ, out);
+  else
+    resLPC_synthesize_exc(src, targ, out);
+  resLPC_dump(utt, src, targ, out);
+  return src.rate;
+}
+
 // ------------------------------------------------------------ Lisp module
 
 namespace {
@@ -850,7 +1067,31 @@ LISP reslpcSynth(LISP utt) {
   else
     resLPC_modify_prosody(u, src, targ);
   resLPC_synthesize(src, targ, out);
+  resLPC_dump(u, src, targ, out);
   std::unique_ptr<EST_Wave> w(new EST_Wave(out.used, 1, (int)src.rate));
+  for (int i = 0; i < out.used; i++) w->a_no_check(i) = out.samples[i];
+  utt_set_wave(u, w.release());
+  return utt;
+}
+
+LISP reslpcResynth(LISP utt, LISP files) {
+  const char *fn = "VekresLPC.resynth";
+  EST_Utterance *u = Vek_argUtt(utt, fn);
+  if (files != NIL && Vek_listLength(files) < 0) Vek_fail("%s: FILELIST is not a list", fn);
+  if (!resLPC_params_exist()) {
+    resLPC_new_params();
+    set_defaults(NIL);
+  }
+  std::string wav = Vek_paramText(files, "wav_file", "", fn), pm = Vek_paramText(files, "pm_file", "", fn),
+              lsf = Vek_paramText(files, "lsf_file", "", fn), mod = Vek_paramText(files, "modlsf_file", "", fn);
+  if (!mod.empty()) {
+    EST_Track t;
+    if (t.load(mod.c_str()) != read_ok) Vek_fail("%s: cannot read modlsf_file %s", fn, mod.c_str());
+    printf("mod lsf features not yet implemented \n");
+  }
+  resLPC_outbuf out;
+  float rate = resLPC_resynth(u, wav, pm, lsf, out);
+  std::unique_ptr<EST_Wave> w(new EST_Wave(out.used, 1, (int)rate));
   for (int i = 0; i < out.used; i++) w->a_no_check(i) = out.samples[i];
   utt_set_wave(u, w.release());
   return utt;
@@ -859,6 +1100,8 @@ LISP reslpcSynth(LISP utt) {
 }  // namespace
 
 void VekresLPC_register_synthesis() {
+  init_subr_2("VekresLPC.resynth", Vek_wrap2<reslpcResynth>,
+              "(VekresLPC.resynth UTT FILELIST)\n  Resynthesize wavefile using prosodic modification\n  info in UTT.  Must have set Segment, Target, and SrcSeg relations. \n  FILELIST is an assoc list of keys and associated filenames.");
   init_subr_1("VekresLPC.init", Vek_wrap1<reslpcInit>,
               "(VekresLPC.init PARAMS)\n  Initialize and set parameters of resLPC synthesizer. \n   PARAMS is an assoc list of parameter name and value.");
   init_subr_1("VekresLPC.init++", Vek_wrap1<reslpcInitPlus>,

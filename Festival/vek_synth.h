@@ -49,6 +49,12 @@ void resLPC_modify_prosody(EST_Utterance *utt, VekresLPC_src &src, VekresLPC_tar
 void resLPC_synthesize(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outbuf &out);
 void resLPC_synthesize_exc(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outbuf &out);
 // Appends with clipping; returns whether anything was clipped.
+// Writes what the dump parameter names.
+void resLPC_dump(EST_Utterance *utt, VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outbuf &out);
+// One recording as the whole source, re-spoken with the utterance's prosody.
+// Answers the recording's sample rate.
+float resLPC_resynth(EST_Utterance *utt, const std::string &wav, const std::string &pm, const std::string &lsf,
+                     resLPC_outbuf &out);
 bool resLPC_outbuf_add(resLPC_outbuf &out, const double *x, int count);
 int resLPC_window_type(const std::string &name);
 // Regular marks every step in the unvoiced stretches of a pitch-mark track
