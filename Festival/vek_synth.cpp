@@ -11,6 +11,7 @@
 #include "vek_common.h"
 #include "vek_dbase.h"
 #include "vek_filter.h"
+#include "vek_gmm.h"
 #include "vek_labels.h"
 #include "vek_lisp.h"
 #include "vek_lpcanl.h"
@@ -679,6 +680,7 @@ void resLPC_synthesize(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outbuf &
   if (p < 2 || p % 2) Vek_fail("VekresLPC: the source holds %d LSF channels, not an even number", p);
   int lc = m.channel_position("lpc_map"), xc = m.channel_position("exc_map"), vc = m.channel_position("v/uv");
   out.incr = std::max(100, pint("outbuf_incr", 300));
+  if (pint("doVC", 0)) resLPC_vc_map_lsf(src.lsf, l0, p);
   int U = capacity(src, targ);
   Vek_PitchSyncBuffer X(U), D(U), G(U), A(U);
   Vek_LSF_to_LPC conv(p);
@@ -841,6 +843,8 @@ void dump_joins(EST_Utterance *utt, VekresLPC_src &src, VekresLPC_targ &targ, co
   report(save_Vek_labels(times, names, file, -99, why), "targjoin", why);
 }
 
+// With voice conversion the synthesis has already mapped the source LSFs in
+// place; they are shown as synthesis used them, mapped once.
 void dump_targ_lsf(VekresLPC_src &src, VekresLPC_targ &targ) {
   int l0 = src.lsf.channel_position("LSF_0"), lN = src.lsf.channel_position("LSF_N"),
       ec = src.lsf.channel_position("E");
@@ -1006,9 +1010,11 @@ void set_defaults(LISP p) {
   if (!(f.F("T0_UV_pm") > 0)) Vek_fail("VekresLPC.init: T0_UV_pm must be above 0");
 }
 
-void check_vc_file(const EST_Features &f) {
+void check_vc_file(EST_Features &f) {
   std::string vc = (const char *)f.S("vc_file");
-  if (!vc.empty()) Vek_fail("could not load voice conversion mapping file %s", vc.c_str());
+  if (vc.empty()) return;
+  resLPC_load_vc_map(vc);
+  f.set("doVC", 1);
 }
 
 LISP reslpcInit(LISP params) {
