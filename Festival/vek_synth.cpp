@@ -42,6 +42,45 @@ std::string ptext(const char *n) {
 // Target F0 outside this range is clamped: mark steps stay finite and the
 // mark walk always moves on.
 constexpr float kMinF0 = 20, kMaxF0 = 1000;
+
+// The lists of a printed list of lists, ((A B ..) (C D ..) ..), as tokens;
+// strings lose their quotes. Anything else gives none.
+std::vector<std::vector<std::string>> parse_lists(const std::string &text) {
+  std::vector<std::string> tok;
+  for (size_t i = 0; i < text.size();) {
+    char c = text[i];
+    if (isspace((unsigned char)c)) {
+      i++;
+    } else if (c == '(' || c == ')') {
+      tok.push_back(std::string(1, c));
+      i++;
+    } else if (c == '"') {
+      std::string t;
+      for (i++; i < text.size() && text[i] != '"'; i++) {
+        if (text[i] == '\\' && i + 1 < text.size()) i++;
+        t += text[i];
+      }
+      i++;
+      tok.push_back("\"" + t);
+    } else {
+      size_t j = i;
+      while (j < text.size() && !isspace((unsigned char)text[j]) && text[j] != '(' && text[j] != ')') j++;
+      tok.push_back(text.substr(i, j - i));
+      i = j;
+    }
+  }
+  std::vector<std::vector<std::string>> out;
+  if (tok.size() < 2 || tok.front() != "(" || tok.back() != ")") return out;
+  for (size_t i = 1; i + 1 < tok.size(); i++) {
+    if (tok[i] != "(") continue;
+    std::vector<std::string> l;
+    size_t j = i + 1;
+    for (; j < tok.size() && tok[j] != ")" && tok[j] != "("; j++) l.push_back(tok[j][0] == '"' ? tok[j].substr(1) : tok[j]);
+    if (j < tok.size() && tok[j] == ")") out.push_back(l);
+    i = j;
+  }
+  return out;
+}
 }  // namespace
 
 EST_Features &resLPC_params() {
@@ -454,6 +493,120 @@ void apply_gains(EST_Utterance *utt, VekresLPC_src &src, Vek_TimeWarp &warp) {
   }
 }
 
+
+// The current phone set's features per phone, read from its description.
+struct PhoneFeats {
+  std::vector<std::string> names;
+  std::vector<std::pair<std::string, std::vector<std::string>>> phones;
+  const std::string *get(const std::string &ph, const std::string &f) const {
+    size_t k = std::find(names.begin(), names.end(), f) - names.begin();
+    if (k == names.size()) return nullptr;
+    for (auto &p : phones)
+      if (p.first == ph) return k < p.second.size() ? &p.second[k] : nullptr;
+    return nullptr;
+  }
+};
+
+std::string atom_text(LISP x) {
+  if (x == NIL) return "nil";
+  if (SYMBOLP(x) || STRINGP(x)) return get_c_string(x);
+  if (FLONUMP(x)) {
+    char b[64];
+    snprintf(b, sizeof b, "%g", FLONM(x));
+    return b;
+  }
+  return "";
+}
+
+PhoneFeats phone_feats() {
+  PhoneFeats pf;
+  LISP d = NIL;
+  if (!Vek_callCaught2("PhoneSet.description", nullptr, nullptr, &d)) return pf;
+  for (; d != NIL && CONSP(d); d = CDR(d)) {
+    LISP e = CAR(d);
+    if (e == NIL || !CONSP(e) || !SYMBOLP(CAR(e)) || CDR(e) == NIL || !CONSP(CDR(e))) continue;
+    std::string k = get_c_string(CAR(e));
+    for (LISP l = CAR(CDR(e)); l != NIL && CONSP(l); l = CDR(l)) {
+      LISP it = CAR(l);
+      if (it == NIL || !CONSP(it)) continue;
+      if (k == "features") {
+        pf.names.push_back(atom_text(CAR(it)));
+      } else if (k == "phones") {
+        std::vector<std::string> v;
+        for (LISP x = CDR(it); x != NIL && CONSP(x); x = CDR(x)) v.push_back(atom_text(CAR(x)));
+        pf.phones.emplace_back(atom_text(CAR(it)), v);
+      }
+    }
+  }
+  return pf;
+}
+
+// The SrcSeg item that holds a unit's segment item.
+EST_Item *srcseg_of(EST_Item *seg) {
+  if (seg == nullptr) return nullptr;
+  EST_Item *s = seg->as_relation("SrcSeg");
+  return s ? parent(s) : nullptr;
+}
+
+int smooth_width(const std::vector<std::vector<std::string>> &list, const PhoneFeats &pf, EST_Item *left,
+                 EST_Item *right) {
+  if (!left || !right) return 0;
+  std::string l = (const char *)left->name(), r = (const char *)right->name();
+  for (auto &e : list) {
+    if (e.size() < 3) continue;
+    const std::string *a = pf.get(l, e[0]), *b = pf.get(r, e[0]);
+    if (a && b && *a == e[1] && *b == e[1]) return atoi(e[2].c_str());
+  }
+  return 0;
+}
+
+void smooth_joins(EST_Utterance *utt, Vek_CachedTrack &t, int c0, int count,
+                  const std::vector<std::vector<std::string>> &list, bool cross, bool match) {
+  if (!utt->relation_present("dbUnit") || !utt->relation_present("SrcSeg")) return;
+  EST_Item *first = utt->relation("dbUnit")->head();
+  if (!first) return;
+  PhoneFeats pf = phone_feats();
+  int n = t.num_frames();
+  EST_Item *left = srcseg_of(daughtern(first));
+  for (EST_Item *u = inext(first); u; u = inext(u)) {
+    EST_Item *right = srcseg_of(daughter1(u));
+    int width = 0;
+    if (fint(u, "isNatNbL") == 0 && (fint(u, "isSegBndL") == 0 || cross)) width = smooth_width(list, pf, left, right);
+    int J = fint(u, "lpcpm");
+    int L = std::max(J - width, fint(iprev(u), "lpcpm"));
+    if (left && fint(left, "lpcpm") >= L) L = fint(left, "lpcpm");
+    int R = inext(u) ? fint(inext(u), "lpcpm") : n;
+    R = std::min(R, J + width);
+    if (right && inext(right) && R >= fint(inext(right), "lpcpm") - 1) R = fint(inext(right), "lpcpm") - 1;
+    R = std::min(R, n - 1);
+    if (J >= 1 && L <= J && J <= R && L >= 0) {
+      if (match)
+        t.smooth_join_match(L, J, R, c0, count);
+      else
+        t.smooth_join_replace(L, J, R, c0, count);
+    }
+    left = srcseg_of(daughtern(u));
+  }
+}
+
+void smooth_channels(EST_Utterance *utt, VekresLPC_src &src, const char *param, const char *mode, bool power) {
+  EST_Features &p = resLPC_params();
+  if (!p.present(param)) return;
+  auto list = parse_lists((const char *)p.S(param));
+  bool cross = pint("smooth_cross_ph_join", 0) != 0;
+  bool match = !(p.present(mode) && std::string((const char *)p.S(mode)) == "replace");
+  int c0, count;
+  if (power) {
+    c0 = src.lsf.channel_position("E");
+    count = 1;
+  } else {
+    c0 = src.lsf.channel_position("LSF_0");
+    count = src.lsf.channel_position("LSF_N") - c0 + 1;
+  }
+  if (c0 < 0 || count < 1) return;
+  smooth_joins(utt, src.lsf, c0, count, list, cross, match);
+}
+
 void set_T0_src(VekresLPC_src &src) {
   int n = src.pm.num_frames(), c = src.pm.channel_position("T0_src");
   if (c < 0) return;
@@ -527,6 +680,8 @@ void resLPC_modify_prosody(EST_Utterance *utt, VekresLPC_src &src, VekresLPC_tar
   resLPC_fill_unvoiced(src.pm, src.vstart, src.vend, total, src.rate, pfloat("T0_UV_pm"), true);
   set_srcseg_pm(utt, src);
   make_target_pm(utt, targ.f0, targ.warp, pfloat("F0_default"));
+  smooth_channels(utt, src, "spectra_smooth", "spectra_match_or_replace", false);
+  smooth_channels(utt, src, "power_smooth", "power_match_or_replace", true);
   apply_gains(utt, src, targ.warp);
   set_T0_src(src);
   map_pmarks(src, targ, ptext("pitch_method") == "natural");
@@ -766,40 +921,11 @@ void resLPC_synthesize_exc(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outb
 
 namespace {
 
-// The (KEY VALUE) pairs of a printed association list, first entry of a key
-// first; anything that is not such a list gives none.
+// The (KEY VALUE) pairs of a printed association list.
 std::vector<std::pair<std::string, std::string>> parse_pairs(const std::string &text) {
-  std::vector<std::string> tok;
-  for (size_t i = 0; i < text.size();) {
-    char c = text[i];
-    if (isspace((unsigned char)c)) {
-      i++;
-    } else if (c == '(' || c == ')') {
-      tok.push_back(std::string(1, c));
-      i++;
-    } else if (c == '"') {
-      std::string t;
-      for (i++; i < text.size() && text[i] != '"'; i++) {
-        if (text[i] == '\\' && i + 1 < text.size()) i++;
-        t += text[i];
-      }
-      i++;
-      tok.push_back("\"" + t);
-    } else {
-      size_t j = i;
-      while (j < text.size() && !isspace((unsigned char)text[j]) && text[j] != '(' && text[j] != ')') j++;
-      tok.push_back(text.substr(i, j - i));
-      i = j;
-    }
-  }
   std::vector<std::pair<std::string, std::string>> out;
-  if (tok.size() < 2 || tok.front() != "(" || tok.back() != ")") return out;
-  for (size_t i = 1; i + 3 < tok.size(); i++) {
-    if (tok[i] != "(" || tok[i + 3] != ")") continue;
-    auto strip = [](std::string t) { return !t.empty() && t[0] == '"' ? t.substr(1) : t; };
-    out.emplace_back(strip(tok[i + 1]), strip(tok[i + 2]));
-    i += 3;
-  }
+  for (auto &l : parse_lists(text))
+    if (l.size() == 2) out.emplace_back(l[0], l[1]);
   return out;
 }
 
@@ -984,6 +1110,15 @@ std::string printed(LISP v) {
   return (const char *)s;
 }
 
+// "t", "y" (any case) or a non-zero number: both init and init++ read the
+// switch this way, so the same text means the same thing in either.
+int truthy(const std::string &text) {
+  char *end = nullptr;
+  double v = strtod(text.c_str(), &end);
+  if (!text.empty() && *end == 0) return v != 0;
+  return Vek_str_to_bool(text) ? 1 : 0;
+}
+
 void set_defaults(LISP p) {
   const char *fn = "VekresLPC.init";
   EST_Features &f = resLPC_params();
@@ -1001,7 +1136,7 @@ void set_defaults(LISP p) {
   for (auto &x : texts) f.set(x[0], Vek_paramText(p, x[0], x[1], fn).c_str());
   for (const char *n : {"vqual_mod", "spectra_smooth", "power_smooth"})
     if (Vek_paramLisp(p, n) != NIL) f.set(n, printed(Vek_paramLisp(p, n)).c_str());
-  f.set("smooth_cross_ph_join", Vek_str_to_bool(Vek_paramText(p, "smooth_cross_ph_join", "N", fn)) ? 1 : 0);
+  f.set("smooth_cross_ph_join", truthy(Vek_paramText(p, "smooth_cross_ph_join", "N", fn)));
   f.set("spectra_match_or_replace", Vek_paramText(p, "spectra_match_or_replace", "match", fn).c_str());
   f.set("power_match_or_replace", Vek_paramText(p, "power_match_or_replace", "match", fn).c_str());
   if (Vek_paramLisp(p, "dump") != NIL) f.set("dump", printed(Vek_paramLisp(p, "dump")).c_str());
@@ -1041,13 +1176,15 @@ LISP reslpcInitPlus(LISP params) {
   EST_Features next = resLPC_params();
   static const char *lists[] = {"spectra_smooth", "power_smooth", "vqual_mod", "dump"};
   static const char *texts[] = {"window_type", "mod_method", "dur_method", "pitch_method", "spectra_match_or_replace",
-                                "power_match_or_replace", "smooth_cross_ph_join", "vc_file"};
+                                "power_match_or_replace", "vc_file"};
   for (LISP l = params; l != NIL; l = CDR(l)) {
     LISP e = CAR(l);
     if (e == NIL || !CONSP(e) || CDR(e) == NIL || !CONSP(CDR(e))) Vek_fail("%s: entry is not (NAME VALUE)", fn);
     std::string n = Vek_argText(CAR(e), fn, "NAME");
     LISP v = CAR(CDR(e));
-    if (std::find_if(std::begin(lists), std::end(lists), [&](const char *x) { return n == x; }) != std::end(lists))
+    if (n == "smooth_cross_ph_join")
+      next.set(n.c_str(), truthy(Vek_argText(v, fn, n.c_str())));
+    else if (std::find_if(std::begin(lists), std::end(lists), [&](const char *x) { return n == x; }) != std::end(lists))
       next.set(n.c_str(), printed(v).c_str());
     else if (std::find_if(std::begin(texts), std::end(texts), [&](const char *x) { return n == x; }) != std::end(texts))
       next.set(n.c_str(), Vek_argText(v, fn, n.c_str()).c_str());
