@@ -729,6 +729,10 @@ void fade_silences(EST_Utterance *utt, VekresLPC_src &src, VekresLPC_targ &targ)
 
 // ----------------------------------------------------------- synthesis loop
 
+namespace {
+std::vector<std::pair<std::string, std::string>> parse_pairs(const std::string &text);
+}
+
 int resLPC_window_type(const std::string &name) {
   if (name == "trapezoid") return 0;
   if (name == "triangle" || name.empty()) return 1;
@@ -802,6 +806,56 @@ void ola_tail(const Vek_PitchSyncBuffer &D, const Vek_PitchSyncBuffer &G, double
   for (int k = 0; k < std::min(A.end(), D.end() - D.mark); k++) A[k] = g * D[D.mark + k] * G[D.mark + k];
 }
 
+
+// Voice-quality warp factors; 1.0 until vqual_mod sets them.
+struct VQual {
+  double global_wave = 1, voiced_wave = 1, global_lsf = 1, voiced_lsf = 1;
+};
+
+bool vqual_mod_init(VQual &q) {
+  EST_Features &p = resLPC_params();
+  if (!p.present("vqual_mod")) return false;
+  q = VQual();
+  for (auto &kv : parse_pairs((const char *)p.S("vqual_mod"))) {
+    double v = atof(kv.second.c_str());
+    if (kv.first == "vt_global_warp_wave") q.global_wave = v;
+    if (kv.first == "vt_voiced_warp_wave") q.voiced_wave = v;
+    if (kv.first == "vt_global_warp_lsf") q.global_lsf = v;
+    if (kv.first == "vt_voiced_warp_lsf") q.voiced_lsf = v;
+  }
+  return true;
+}
+
+// Resamples the period around its mark by factor: right of the mark up to
+// end - 1, left of it down to sample 0 (never below).
+void vt_warp_resample(Vek_PitchSyncBuffer &D, double factor) {
+  if (factor == 1.0 || !(factor > 0)) return;
+  int M = D.mark, E = D.end();
+  std::vector<double> out(D.Nbuf(), 0.0);
+  auto at = [&](double c) {
+    int k = (int)c;
+    double f = c - k;
+    double a = k < D.Nbuf() ? D[k] : 0, b = k + 1 < D.Nbuf() ? D[k + 1] : 0;
+    return (1 - f) * a + f * b;
+  };
+  double c = M;
+  for (int i = M; i < E && i < D.Nbuf(); i++) {
+    out[i] = at(c);
+    if (c >= E - 1) break;
+    c += factor;
+  }
+  double d = M;
+  for (int j = M; j >= 1 && d >= 0; j--) {
+    out[j] = at(d);
+    d -= factor;
+  }
+  for (int i = 0; i < D.Nbuf(); i++) D[i] = out[i];
+}
+
+void vt_warp_wave(Vek_PitchSyncBuffer &D, const VQual &q, float v) {
+  vt_warp_resample(D, v > 0.5f ? q.global_wave * q.voiced_wave : q.global_wave);
+}
+
 int capacity(const VekresLPC_src &src, const VekresLPC_targ &targ) {
   auto longest = [](const EST_Track &t) {
     float m = 0;
@@ -835,6 +889,8 @@ void resLPC_synthesize(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outbuf &
   if (p < 2 || p % 2) Vek_fail("VekresLPC: the source holds %d LSF channels, not an even number", p);
   int lc = m.channel_position("lpc_map"), xc = m.channel_position("exc_map"), vc = m.channel_position("v/uv");
   out.incr = std::max(100, pint("outbuf_incr", 300));
+  VQual vq;
+  bool vqual = vqual_mod_init(vq);
   if (pint("doVC", 0)) resLPC_vc_map_lsf(src.lsf, l0, p);
   int U = capacity(src, targ);
   Vek_PitchSyncBuffer X(U), D(U), G(U), A(U);
@@ -859,6 +915,7 @@ void resLPC_synthesize(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outbuf &
     D.mark = X.mark;
     D.set_end(X.end());
     lpc_synth_filter(&X[0], lpc.data(), p + 1, &D[0], X.end());
+    if (vqual) vt_warp_wave(D, vq, v);
     double y = 0;
     for (int j = 0; j < D.end(); j++) D[j] = y = deemph * y + (1 - deemph) * D[j];
     G.mark = D.mark;
@@ -891,6 +948,8 @@ void resLPC_synthesize_exc(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outb
   float rate = src.rate;
   int xc = m.channel_position("exc_map"), vc = m.channel_position("v/uv");
   out.incr = std::max(100, pint("outbuf_incr", 300));
+  VQual vq;
+  bool vqual = vqual_mod_init(vq);
   int U = capacity(src, targ);
   Vek_PitchSyncBuffer X(U), G(U), A(U);
   float end = targ.warp.targ_end();
@@ -902,6 +961,7 @@ void resLPC_synthesize_exc(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outb
     int mm = i < N - 1 ? (int)(rate * m.t(i + 1) + 0.5f) : (int)(end * rate + 0.5f);
     int P = std::max(0, mm - m_prev);
     get_exc_period(m.a_no_check(i, xc), src.store, src.pm, X, prev, P, rate);
+    if (vqual) vt_warp_wave(X, vq, m.a_no_check(i, vc));
     G.mark = X.mark;
     G.set_end(X.end());
     make_window(G, type);
