@@ -122,6 +122,11 @@ std::vector<std::pair<std::string, std::string>> feature_pairs(const EST_Feature
 
 uint32_t swap32(uint32_t v) { return __builtin_bswap32(v); }
 
+// fwrite of n items; nothing (not even a null pointer) for none.
+void put(const void *p, size_t size, size_t n, FILE *fp) {
+  if (n > 0) fwrite(p, size, n, fp);
+}
+
 }  // namespace
 
 long Vekfwrite_StrVector(const std::vector<std::string> &v, FILE *fp) {
@@ -244,7 +249,7 @@ void Vekfread_IntVector(std::vector<int32_t> &v, long n, FILE *fp, bool swap) {
     for (auto &x : v) x = (int32_t)swap32((uint32_t)x);
 }
 
-void Vekfwrite_IntVector(const std::vector<int32_t> &v, FILE *fp) { fwrite(v.data(), 4, v.size(), fp); }
+void Vekfwrite_IntVector(const std::vector<int32_t> &v, FILE *fp) { put(v.data(), 4, v.size(), fp); }
 
 void Vekfread_CharVector(std::vector<uint8_t> &v, long n, FILE *fp) {
   Vek_check_count(fp, n, 1, "bytes");
@@ -252,7 +257,7 @@ void Vekfread_CharVector(std::vector<uint8_t> &v, long n, FILE *fp) {
   Vek_fread_checked(v.data(), 1, n, fp, __LINE__);
 }
 
-void Vekfwrite_CharVector(const std::vector<uint8_t> &v, FILE *fp) { fwrite(v.data(), 1, v.size(), fp); }
+void Vekfwrite_CharVector(const std::vector<uint8_t> &v, FILE *fp) { put(v.data(), 1, v.size(), fp); }
 
 // --- embedded wave
 
@@ -359,14 +364,14 @@ long Vekfwrite_Track(const EST_Track &t, FILE *fp, bool compressed) {
     times[i] = t.t(i);
     flags[i] = t.val(i) ? 1 : 0;
   }
-  fwrite(times.data(), 4, nfr, fp);
-  fwrite(flags.data(), 1, nfr, fp);
+  put(times.data(), 4, nfr, fp);
+  put(flags.data(), 1, nfr, fp);
   std::vector<float> col(nfr);
   std::vector<uint16_t> q(nfr);
   for (int c = 0; c < nch; c++) {
     if (!compressed) {
       for (int i = 0; i < nfr; i++) col[i] = t.a_no_check(i, c);
-      fwrite(col.data(), 4, nfr, fp);
+      put(col.data(), 4, nfr, fp);
       continue;
     }
     float mn = track_channel_min(t, c), mx = track_channel_max(t, c);
@@ -383,7 +388,7 @@ long Vekfwrite_Track(const EST_Track &t, FILE *fp, bool compressed) {
       // rather than end the process.
       q[i] = (uint16_t)std::min(65535.0f, std::max(0.0f, v));
     }
-    fwrite(q.data(), 2, nfr, fp);
+    put(q.data(), 2, nfr, fp);
   }
   if (ferror(fp)) Vek_fail("Vekfwrite_Track: write failed\n");
   return ftell(fp) - start;

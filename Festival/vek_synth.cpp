@@ -856,6 +856,36 @@ void vt_warp_wave(Vek_PitchSyncBuffer &D, const VQual &q, float v) {
   vt_warp_resample(D, v > 0.5f ? q.global_wave * q.voiced_wave : q.global_wave);
 }
 
+// The number given for "pulses" in the dump list; 0 without one.
+int dump_pulses() {
+  EST_Features &p = resLPC_params();
+  if (!p.present("dump")) return 0;
+  for (auto &kv : parse_pairs((const char *)p.S("dump")))
+    if (kv.first == "pulses") return atoi(kv.second.c_str());
+  return 0;
+}
+
+// count channels prefix0 .. prefix(count-2), prefix + "N", then energy.
+void add_channels(EST_Track &t, int count, const char *prefix, const char *energy) {
+  int base = t.num_channels();
+  t.resize(t.num_frames(), base + count + 1);
+  set_LSF_channel_names(t, count, prefix, base);
+  t.set_channel_name(energy, base + count);
+  for (int i = 0; i < t.num_frames(); i++)
+    for (int c = base; c <= base + count; c++) t.a_no_check(i, c) = 0;
+}
+
+// Adds the left part of the windowed period onto the accumulator, sends the
+// accumulator out, and keeps the right part (P samples) for the next mark.
+void overlap_add(const Vek_PitchSyncBuffer &D, const Vek_PitchSyncBuffer &G, double g, int P, Vek_PitchSyncBuffer &A,
+                 resLPC_outbuf &out) {
+  ola_add(D, G, g, A);
+  resLPC_outbuf_add(out, &A[0], A.end());
+  A.mark = 0;
+  A.set_end(P);
+  ola_tail(D, G, g, A);
+}
+
 int capacity(const VekresLPC_src &src, const VekresLPC_targ &targ) {
   auto longest = [](const EST_Track &t) {
     float m = 0;
@@ -876,6 +906,7 @@ void resLPC_synthesize(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outbuf &
   EST_Track &m = targ.map;
   int N = m.num_frames();
   if (N == 0) return;
+  int pulses = dump_pulses();
   int dither = pint("uv_dither", 1);
   double post_gain = pfloat("post_gain"), uv_gain = pfloat("uv_gain"), deemph = pfloat("deemphasis");
   int type = resLPC_window_type(ptext("window_type"));
@@ -888,6 +919,12 @@ void resLPC_synthesize(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outbuf &
   int p = lN - l0 + 1;
   if (p < 2 || p % 2) Vek_fail("VekresLPC: the source holds %d LSF channels, not an even number", p);
   int lc = m.channel_position("lpc_map"), xc = m.channel_position("exc_map"), vc = m.channel_position("v/uv");
+  // With pulses the map track keeps what each period used.
+  int lpc_ch = m.num_channels(), lsf_ch = lpc_ch + p + 2;
+  if (pulses) {
+    add_channels(m, p + 1, "LPC_", "Elpc");
+    add_channels(m, p, "LSF_", "Elsf");
+  }
   out.incr = std::max(100, pint("outbuf_incr", 300));
   VQual vq;
   bool vqual = vqual_mod_init(vq);
@@ -910,14 +947,23 @@ void resLPC_synthesize(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outbuf &
     for (int c = 0; c < p; c++)
       lsf[c] = (1 - f) * src.lsf.a_no_check(k, l0 + c) + f * src.lsf.a_no_check(k2, l0 + c);
     conv.lsf_to_lpc(lsf.data(), lpc.data());
+    if (pulses) {
+      for (int c = 0; c <= p; c++) m.a_no_check(i, lpc_ch + c) = (float)lpc[c];
+      for (int c = 0; c < p; c++) m.a_no_check(i, lsf_ch + c) = (float)lsf[c];
+    }
     get_exc_period(e, src.store, src.pm, X, prev, P, rate);
     D.clear();
     D.mark = X.mark;
     D.set_end(X.end());
     lpc_synth_filter(&X[0], lpc.data(), p + 1, &D[0], X.end());
+    if (pulses) {
+      X.save_riff("exc" + std::to_string(i) + ".wav", (int)rate, 1.0);
+      D.save_riff("sp" + std::to_string(i) + ".wav", (int)rate, 1.0);
+    }
     if (vqual) vt_warp_wave(D, vq, v);
     double y = 0;
     for (int j = 0; j < D.end(); j++) D[j] = y = deemph * y + (1 - deemph) * D[j];
+    if (pulses) D.save_riff("d" + std::to_string(i) + ".wav", (int)rate, 1.0);
     G.mark = D.mark;
     G.set_end(D.end());
     make_window(G, type);
@@ -925,12 +971,9 @@ void resLPC_synthesize(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outbuf &
     if (v == 0) g *= uv_gain;
     g *= post_gain;
     if (!std::isfinite(g)) g = 0;
+    if (pulses) m.a_no_check(i, lsf_ch + p) = (float)g;
     if ((dither & 1) && v == 0) flip_repeated(D, m, i);
-    ola_add(D, G, g, A);
-    resLPC_outbuf_add(out, &A[0], A.end());
-    A.mark = 0;
-    A.set_end(P);
-    ola_tail(D, G, g, A);
+    overlap_add(D, G, g, P, A, out);
     prev = P;
     m_prev = mm;
   }
@@ -966,11 +1009,7 @@ void resLPC_synthesize_exc(VekresLPC_src &src, VekresLPC_targ &targ, resLPC_outb
     G.set_end(X.end());
     make_window(G, type);
     double g = post_gain * (m.a_no_check(i, vc) != 0 ? 1 : uv_gain);
-    ola_add(X, G, g, A);
-    resLPC_outbuf_add(out, &A[0], A.end());
-    A.mark = 0;
-    A.set_end(P);
-    ola_tail(X, G, g, A);
+    overlap_add(X, G, g, P, A, out);
     prev = P;
     m_prev = mm;
   }
@@ -1080,9 +1119,18 @@ void resLPC_dump(EST_Utterance *utt, VekresLPC_src &src, VekresLPC_targ &targ, r
   }
   if (!(f = key("targpm")).empty()) report(save_track(targ.map, f), f, "cannot write");
   if (!(f = key("targpm_as_wav")).empty()) report(targ.map.save_pulses(f, src.store.rate()), f, "cannot write");
+  bool pulses = dump_pulses() != 0;
+  if (pulses) {
+    printf("\tsaving pulses to \"individual files and 'targlpc_all.est'\"\n");
+    report(save_track(targ.map, "targlpc_all.est"), "targlpc_all.est", "cannot write");
+  }
   if (!(f = key("targlsf")).empty()) {
-    dump_targ_lsf(src, targ);
-    report(save_track(targ.map, f), f, "cannot write");
+    if (pulses) {
+      printf("LSFs already dumped in 'targlpc_all.est' for pulses.\n");
+    } else {
+      dump_targ_lsf(src, targ);
+      report(save_track(targ.map, f), f, "cannot write");
+    }
   }
   if (!(f = key("output")).empty()) report(save_out(out, src.rate, f), f, "cannot write");
 }
