@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "EST_Wave.h"
+#include "festival.h"
 #include "vek_lisp.h"
 #include "vek_synth.h"
 
@@ -136,4 +137,26 @@ TEST(SynthesisLoop, windows_and_dithering) {
   EXPECT_EQ(run(2, "triangle"), run(0, "triangle"));
   EXPECT_EQ(run(3, "triangle"), tri);
   EXPECT_NE(run(0, "triangle"), tri);
+}
+
+TEST(SynthesisLoop, marks_at_the_same_time_do_not_stall_the_mark_walk) {
+  resLPC_new_params();
+  resLPC_params().set("T0_UV_thresh", 0.02f);
+  resLPC_params().set("T0_UV_pm", 0.01f);
+  EST_Utterance u;
+  EST_Item *seg = u.create_relation("Segment")->append();
+  seg->set_name("a");
+  seg->set("end", 0.05f);
+  EST_Item *ss = u.create_relation("SrcSeg")->append();
+  ss->set_name("a");
+  ss->set("dur", 0.05f);
+  VekresLPC_src src;
+  VekresLPC_targ targ;
+  src.pm.resize(5, 0);
+  float t[5] = {0.01f, 0.02f, 0.02f, 0.02f, 0.03f};
+  for (int i = 0; i < 5; i++) src.pm.t(i) = t[i];
+  // Zero periods: each step is one sample at least, so the walk ends.
+  resLPC_keep_prosody(&u, src, targ);
+  EXPECT_GT(targ.map.num_frames(), 0);
+  EXPECT_LE(targ.map.num_frames(), 801);
 }
