@@ -8,6 +8,13 @@
 #include "EST_error.h"
 #include "EST_wave_aux.h"
 #include "siod.h"
+#include <csetjmp>
+#include <cstdlib>
+#include "festival_binding.h"
+
+// The interpreter's catch-frame chain, restored after an error lands here.
+struct catch_frame;
+extern catch_frame *catch_framep;
 
 void Vek_fail(const char *fmt, ...) {
   char buf[1024];
@@ -107,4 +114,41 @@ EST_Wave *Vek_uttWave(EST_Utterance *u, const char *fn) {
   if (it == nullptr || !it->f_present("wave") || it->f("wave").type() != val_type_wave)
     Vek_fail("%s: utterance has no waveform", fn);
   return wave(it->f("wave"));
+}
+
+// Nothing in this frame has a destructor: a Lisp error lands here by longjmp.
+bool __attribute__((noinline)) Vek_callCaught2(const char *fn, const char *a, const char *b, LISP *out) {
+  static LISP holder = NIL;
+  static bool protected_ = false;
+  if (!protected_) {
+    gc_protect(&holder);
+    protected_ = true;
+  }
+  char live;
+  jmp_buf *oldJmp = est_errjmp;
+  long oldOk = errjmp_ok;
+  catch_frame *oldCatch = catch_framep;
+  long oldNoInterrupt = nointerrupt;
+  jmp_buf *mine = (jmp_buf *)malloc(sizeof(jmp_buf));
+  volatile bool ok = false;
+  errjmp_ok = 1;
+  est_errjmp = mine;
+  if (setjmp(*mine) == 0) {
+    holder = NIL;
+    if (b) holder = cons(strcons(strlen(b), b), holder);
+    if (a) holder = cons(strcons(strlen(a), a), holder);
+    holder = cons(rintern(fn), holder);
+    holder = leval(holder, NIL);
+    *out = holder;
+    ok = true;
+  } else {
+    catch_framep = oldCatch;
+    nointerrupt = oldNoInterrupt;
+    Festival_DropDeadProtections(&live);
+  }
+  holder = NIL;
+  free(mine);
+  est_errjmp = oldJmp;
+  errjmp_ok = oldOk;
+  return ok;
 }

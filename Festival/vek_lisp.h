@@ -95,3 +95,10 @@ LISP Vek_paramLisp(LISP params, const char *name);
 // The wave of the first item of the utterance's relation "Wave"; throws when
 // there is none.
 EST_Wave *Vek_uttWave(EST_Utterance *u, const char *fn);
+
+// Calls the Lisp function fn with the string arguments a and b (each left
+// out when null) under its own error
+// catcher. Returns false, with nothing leaked, when the call raised a Lisp
+// error; otherwise *out is its value (protected from the collector only
+// until the next allocation).
+bool Vek_callCaught2(const char *fn, const char *a, const char *b, LISP *out);

@@ -236,8 +236,11 @@ LISP lpcAnalysis(LISP params) {
 
 }  // namespace
 
+void VekresLPC_register_synthesis();
+
 void VekresLPC_module_init() {
   proclaim_module("VekresLPC");
+  VekresLPC_register_synthesis();
   init_subr_1("VekresLPC.pmark_analysis", Vek_wrap1<pmarkAnalysis>,
               "(VekresLPC.pmark_analysis PARAMS)\n   Do urvane analysis on speech/laryngograph files to build an "
               "VekresLPC database. \n   PARAMS is an assoc list of parameter name and value.");

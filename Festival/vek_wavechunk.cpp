@@ -171,3 +171,25 @@ bool Vek_WaveChunk::save_chunks(const std::string &filename, std::string &why) c
   }
   return save_Vek_labels(ends, names, filename + ".phn", -99, why);
 }
+
+bool Vek_WaveChunk::save_debug(const std::string &filename, std::string &why) const {
+  EST_Wave w(used_, 1, rate_);
+  for (int i = 0; i < used_; i++) w.a_no_check(i) = store_[i];
+  if (w.save((filename + ".wav").c_str(), "nist") != write_ok) {
+    why = "cannot write " + filename + ".wav";
+    return false;
+  }
+  std::vector<float> ends;
+  std::vector<std::string> names;
+  for (size_t k = 0; k < cb_.size(); k++) {
+    char b[64];
+    snprintf(b, sizeof b, "true_samp=%.1f", ob_[k] / (double)rate_ * 1000);
+    ends.push_back(float(cb_[k]) / rate_);
+    names.push_back("offset");
+    ends.push_back(float(ce_[k]) / rate_);
+    names.push_back(b);
+    ends.push_back(float(wo_[k + 1]) / rate_);
+    names.push_back("end");
+  }
+  return save_Vek_labels(ends, names, filename + ".phn", -99, why);
+}

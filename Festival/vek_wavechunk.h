@@ -67,6 +67,9 @@ class Vek_WaveChunk {
   // The whole wave as the only chunk; throws VekError when it cannot be read.
   void load(const std::string &filename);
   bool save_chunks(const std::string &filename, std::string &why) const;
+  // The whole store (nist) and three labels per chunk: the unit wave before
+  // the chunk, the chunk (named with its concatenated start in ms), the rest.
+  bool save_debug(const std::string &filename, std::string &why) const;
 
  private:
   void grow(int need);

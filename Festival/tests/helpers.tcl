@@ -68,3 +68,39 @@ proc childStderr {args} {
     exec [info nameofexecutable] $child 2>$err
     viewFile $err
 }
+
+proc readTrackTimes {path} {
+    set f [open $path]
+    set d [read $f]
+    close $f
+    set body [lindex [regexp -inline {EST_Header_End\n(.*)} $d] 1]
+    set times {}
+    foreach line [split $body \n] {
+        if {[llength $line] > 0} { lappend times [lindex $line 0] }
+    }
+    return $times
+}
+
+# The laryngograph signal: a sharp rise at each closure, a slow fall, a
+# little noise; nothing between voiced stretches.
+proc makeLx {path truth {seconds 2.2}} {
+    set n [expr {int($seconds * 16000)}]
+    set x [lrepeat $n 0.0]
+    set prev -1
+    foreach t $truth {
+        set n0 [expr {int(round($t * 16000))}]
+        set P [expr {$prev < 0 || $n0 - $prev > 300 ? 130 : $n0 - $prev}]
+        for {set k 0} {$k < $P && $n0 + $k < $n} {incr k} {
+            set v [expr {$k < 0.4 * $P ? exp(-$k / (0.25 * $P)) : exp(-1.6) * ($P - $k) / (0.6 * $P)}]
+            lset x [expr {$n0 + $k}] [expr {8000 * $v}]
+        }
+        set prev $n0
+    }
+    set seed 1
+    set out {}
+    foreach v $x {
+        set seed [expr {($seed * 1103515245 + 12345) % 2147483648}]
+        lappend out [expr {int($v + ($seed % 61) - 30)}]
+    }
+    writeWav $path 16000 $out
+}
