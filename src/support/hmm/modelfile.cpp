@@ -460,14 +460,19 @@ std::string Hmm_Format(const HmmPool *pool, const HmmList *list) {
     return o;
 }
 
-int Hmm_Save(GS_Result *r, const char *modelFile, const char *listFile, const HmmPool *pool,
-             const HmmList *list) {
+std::string Hmm_ListText(const HmmList *list) {
     std::string names;
     for (int i = 0; i < list->numModels; i++) {
         std::string phys = list->models[i]->nameData;
         std::string logical = list->logical ? list->logical[i] : phys;
         names += logical == phys ? phys + "\n" : logical + " " + phys + "\n";
     }
+    return names;
+}
+
+int Hmm_Save(GS_Result *r, const char *modelFile, const char *listFile, const HmmPool *pool,
+             const HmmList *list) {
+    std::string names = Hmm_ListText(list);
     std::string text = Hmm_Format(pool, list);
     for (auto &f : {std::make_pair(modelFile, &text), std::make_pair(listFile, &names)}) {
         std::ofstream out(f.first, std::ios::binary | std::ios::trunc);
