@@ -205,18 +205,6 @@ HalbrinList *Decoder_LatticeNext(const DecoderTree *d, SevrinLattice *l) {
 
 namespace {
 
-bool readAll(GS_Result *r, const char *path, std::string &out) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        GS_AppendResult(r, "could not open \"", path, "\"", (char *)nullptr);
-        return false;
-    }
-    std::ostringstream o;
-    o << f.rdbuf();
-    out = o.str();
-    return true;
-}
-
 bool writeAll(GS_Result *r, const char *path, const std::string &text) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f << text;
@@ -280,7 +268,7 @@ int Decoder_Save(GS_Result *r, const char *path, const DecoderTree *d) {
 
 DecoderTree *Decoder_Load(GS_Result *r, const char *path) {
     std::string text;
-    if (!readAll(r, path, text)) return nullptr;
+    if (Hmm_ReadFile(r, path, &text)) return nullptr;
     auto bad = [&](const char *what) {
         GS_AppendResult(r, path, ": not a decoder file (", what, ")", (char *)nullptr);
         return nullptr;
@@ -364,7 +352,7 @@ int Decoder_LatticeSave(GS_Result *r, const char *path, const SevrinLattice *l) 
 
 SevrinLattice *Decoder_LatticeLoad(GS_Result *r, const char *path, const char *field) {
     std::string text;
-    if (!readAll(r, path, text)) return nullptr;
+    if (Hmm_ReadFile(r, path, &text)) return nullptr;
     auto bad = [&](const std::string &what) {
         GS_AppendResult(r, path, ": not a lattice file (", what.c_str(), ")", (char *)nullptr);
         return nullptr;

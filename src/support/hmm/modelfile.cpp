@@ -304,18 +304,6 @@ void finishPool(HmmPool *p) {
     p->trans = p->transData.data();
 }
 
-bool readFile(GS_Result *r, const char *path, std::string &out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        GS_AppendResult(r, "could not open \"", path, "\"", (char *)nullptr);
-        return false;
-    }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    out = ss.str();
-    return true;
-}
-
 std::string num(float v) {
     char b[32];
     snprintf(b, sizeof b, " %.8e", v);
@@ -388,7 +376,7 @@ int Hmm_Parse(GS_Result *r, const std::string &text, const std::vector<std::stri
 
 int Hmm_Load(GS_Result *r, const char *modelFile, const char *listFile, HmmPool **pool, HmmList **list) {
     std::string text, names;
-    if (!readFile(r, modelFile, text) || !readFile(r, listFile, names)) return 1;
+    if (Hmm_ReadFile(r, modelFile, &text) || Hmm_ReadFile(r, listFile, &names)) return 1;
     std::vector<std::string> lines;
     std::istringstream ls(names);
     for (std::string line; std::getline(ls, line);) {
@@ -458,6 +446,18 @@ std::string Hmm_Format(const HmmPool *pool, const HmmList *list) {
         o += "~t \"" + transName(m->transIndex) + "\"\n<ENDHMM>\n";
     }
     return o;
+}
+
+int Hmm_ReadFile(GS_Result *r, const char *path, std::string *out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        GS_AppendResult(r, "could not open \"", path, "\"", (char *)nullptr);
+        return 1;
+    }
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    *out = ss.str();
+    return 0;
 }
 
 std::string Hmm_ListText(const HmmList *list) {

@@ -604,14 +604,9 @@ int Sevrin_Save(GS_Result *r, const char *path, const SevrinSearch *s) {
 }
 
 SevrinSearch *Sevrin_Load(GS_Result *r, const char *path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        GS_AppendResult(r, "could not open \"", path, "\"", (char *)nullptr);
-        return nullptr;
-    }
-    std::ostringstream text;
-    text << f.rdbuf();
-    return Sevrin_Parse(r, text.str(), path);
+    std::string text;
+    if (Hmm_ReadFile(r, path, &text)) return nullptr;
+    return Sevrin_Parse(r, text, path);
 }
 
 SevrinSearch *Sevrin_Parse(GS_Result *r, const std::string &text, const char *path) {
