@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <fstream>
 #include <map>
 #include <queue>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -60,6 +63,10 @@ DecoderTree *Decoder_CreateTree(GS_Result *r, HmmList *list, WordGraph *const *w
     d->words = d->wordData.data();
     d->numWords = numWords;
     d->likelihoodFactor = static_cast<float>(0.5 * std::log(2.0) * d->likelihoodScale);
+    if (list->numModels > 0 && list->models[0]->pool) {
+        d->modelText = Hmm_Format(list->models[0]->pool, list);
+        d->listText = Hmm_ListText(list);
+    }
     return d.release();
 }
 
@@ -194,4 +201,202 @@ HalbrinList *Decoder_LatticeNext(const DecoderTree *d, SevrinLattice *l) {
     GS_DeleteResult(r);
     out->score = (float)l->pathScores[l->nextPath++];
     return out;
+}
+
+namespace {
+
+bool writeAll(GS_Result *r, const char *path, const std::string &text) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << text;
+    f.flush();
+    if (!f) {
+        GS_AppendResult(r, "could not write \"", path, "\"", (char *)nullptr);
+        return false;
+    }
+    return true;
+}
+
+// Reads a decoder file part by part: a line of words, or a block whose
+// length the line before it gave, never past the end of the file.
+struct PartReader {
+    const std::string &text;
+    size_t at = 0;
+    bool line(std::istringstream &out) {
+        size_t nl = text.find('\n', at);
+        if (nl == std::string::npos) return false;
+        out.clear();
+        out.str(text.substr(at, nl - at));
+        at = nl + 1;
+        return true;
+    }
+    bool block(const std::string &tag, std::string &out) {
+        std::istringstream ls;
+        std::string t;
+        size_t n = 0;
+        if (!line(ls) || !(ls >> t >> n) || t != tag || n > text.size() - at) return false;
+        out = text.substr(at, n);
+        at += n;
+        return true;
+    }
+};
+
+}  // namespace
+
+int Decoder_Save(GS_Result *r, const char *path, const DecoderTree *d) {
+    if (d->modelText.empty()) {
+        GS_AppendResult(r, "the decoder's models cannot be saved: its model list has no pool", (char *)nullptr);
+        return 1;
+    }
+    std::string search;
+    if (Sevrin_Format(r, d->search.get(), &search)) return 1;
+    std::ostringstream o;
+    o.precision(9);
+    o << "decoder 1\n"
+      << "settings " << d->garbage << " " << d->ngram << " " << d->nstate << " " << d->heapSize << " " << d->shortPen
+      << " " << d->longPen << " " << d->active << " " << d->stateBeam << " " << d->wordEndBeam << " "
+      << d->likelihoodScale << " " << d->grammarScale << " " << d->crossWord << " " << d->posterior << "\n";
+    o << "words " << d->numWords << "\n";
+    for (int i = 0; i < d->numWords; i++) o << d->words[i].baseScore << " " << d->words[i].wordScore << "\n";
+    o << "priors " << d->priors.size();
+    for (float p : d->priors) o << " " << p;
+    o << "\n";
+    o << "models " << d->modelText.size() << "\n" << d->modelText;
+    o << "list " << d->listText.size() << "\n" << d->listText;
+    o << "search " << search.size() << "\n" << search;
+    return writeAll(r, path, o.str()) ? 0 : 1;
+}
+
+DecoderTree *Decoder_Load(GS_Result *r, const char *path) {
+    std::string text;
+    if (Hmm_ReadFile(r, path, &text)) return nullptr;
+    auto bad = [&](const char *what) {
+        GS_AppendResult(r, path, ": not a decoder file (", what, ")", (char *)nullptr);
+        return nullptr;
+    };
+    PartReader in{text};
+    std::istringstream ls;
+    std::string tag;
+    int version = 0;
+    if (!in.line(ls) || !(ls >> tag >> version) || tag != "decoder" || version != 1) return bad("header");
+    std::unique_ptr<DecoderTree> d(new DecoderTree());
+    if (!in.line(ls) || !(ls >> tag >> d->garbage >> d->ngram >> d->nstate >> d->heapSize >> d->shortPen >>
+                          d->longPen >> d->active >> d->stateBeam >> d->wordEndBeam >> d->likelihoodScale >>
+                          d->grammarScale >> d->crossWord >> d->posterior) ||
+        tag != "settings")
+        return bad("settings");
+    size_t nw = 0;
+    // A word takes at least four bytes of the file: the count is checked
+    // against its size before anything is made for it.
+    if (!in.line(ls) || !(ls >> tag >> nw) || tag != "words" || nw == 0 || nw > text.size() / 4) return bad("words");
+    d->wordData.resize(nw);
+    for (size_t i = 0; i < nw; i++)
+        if (!in.line(ls) || !(ls >> d->wordData[i].baseScore >> d->wordData[i].wordScore)) return bad("word scores");
+    size_t np = 0;
+    if (!in.line(ls) || !(ls >> tag >> np) || tag != "priors" || np > text.size() / 2) return bad("priors");
+    d->priors.resize(np);
+    for (size_t i = 0; i < np; i++)
+        if (!(ls >> d->priors[i]) || !(d->priors[i] > 0)) return bad("priors");
+    std::string models, list, searchText;
+    if (!in.block("models", models)) return bad("models");
+    if (!in.block("list", list)) return bad("model list");
+    if (!in.block("search", searchText)) return bad("search");
+    if (in.at != text.size()) return bad("data after the search");
+    std::vector<std::string> names;
+    std::istringstream ns(list);
+    for (std::string line; std::getline(ns, line);)
+        if (line.find_first_not_of(" \t") != std::string::npos) names.push_back(line);
+    if (names.empty()) return bad("model list");
+    HmmPool *pool = nullptr;
+    HmmList *hl = nullptr;
+    if (Hmm_Parse(r, models, names, &pool, &hl)) {
+        std::string why = r->text ? r->text : "";
+        GS_ResetResult(r);
+        GS_AppendResult(r, path, ": its models: ", why.c_str(), (char *)nullptr);
+        return nullptr;
+    }
+    SevrinSearch *s = Sevrin_Parse(r, searchText, path);
+    if (s && s->words.size() != nw) {
+        Sevrin_Nuke(s);
+        s = nullptr;
+        bad("word count");
+    }
+    if (s) {
+        d->search.reset(s);
+        d->lattice.reset(Sevrin_NewLattice(1000, 1000, 100, 100));
+        s->lattice = d->lattice.get();
+        Sevrin_Bind(s, hl);
+        // The network holds the models it takes, so the list and pool go.
+        if (Sevrin_Check(r, s)) d.reset();
+        else s->hmmlist = nullptr;
+    } else {
+        d.reset();
+    }
+    Hmm_NukeList(hl);
+    Hmm_NukePool(pool);
+    if (!d) return nullptr;
+    d->modelText = models;
+    d->listText = list;
+    d->words = d->wordData.data();
+    d->numWords = (int32_t)nw;
+    d->likelihoodFactor = static_cast<float>(0.5 * std::log(2.0) * d->likelihoodScale);
+    return d.release();
+}
+
+int Decoder_LatticeSave(GS_Result *r, const char *path, const SevrinLattice *l) {
+    std::ostringstream o;
+    o.precision(9);
+    o << "lattice 1 " << l->cells.size() << " word begin end score\n";
+    for (const SevrinLattice::Cell &c : l->cells) o << c.word << " " << c.begin << " " << c.end << " " << c.score << "\n";
+    return writeAll(r, path, o.str()) ? 0 : 1;
+}
+
+SevrinLattice *Decoder_LatticeLoad(GS_Result *r, const char *path, const char *field) {
+    std::string text;
+    if (Hmm_ReadFile(r, path, &text)) return nullptr;
+    auto bad = [&](const std::string &what) {
+        GS_AppendResult(r, path, ": not a lattice file (", what.c_str(), ")", (char *)nullptr);
+        return nullptr;
+    };
+    std::istringstream in(text);
+    std::string head, tag;
+    int version = 0;
+    size_t n = 0;
+    if (!std::getline(in, head)) return bad("header");
+    std::istringstream hs(head);
+    if (!(hs >> tag >> version >> n) || tag != "lattice" || version != 1) return bad("header");
+    // A word end takes at least eight bytes of the file.
+    if (n > text.size() / 8) return bad("more word ends than the file holds");
+    std::vector<std::string> columns;
+    for (std::string c; hs >> c;) columns.push_back(c);
+    if (columns.size() < 4 || columns[0] != "word" || columns[1] != "begin" || columns[2] != "end")
+        return bad("columns");
+    int pick = -1;
+    for (size_t k = 3; k < columns.size(); k++)
+        if (columns[k] == field) pick = (int)k;
+    if (pick < 0) {
+        GS_AppendResult(r, path, ": no score column \"", field, "\"", (char *)nullptr);
+        return nullptr;
+    }
+    std::unique_ptr<SevrinLattice> l(Sevrin_NewLattice((int)n, 10000, 0, 1000));
+    std::string line;
+    for (size_t i = 0; i < n; i++) {
+        if (!std::getline(in, line)) return bad("word end " + std::to_string(i) + " missing");
+        std::istringstream ls(line);
+        SevrinLattice::Cell c{};
+        if (!(ls >> c.word >> c.begin >> c.end) || c.word < 0 || c.begin < 0 || c.end < c.begin)
+            return bad("word end " + std::to_string(i));
+        std::vector<float> v(columns.size() - 3);
+        for (float &x : v)
+            if (!(ls >> x)) return bad("word end " + std::to_string(i));
+        c.score = v[pick - 3];
+        l->cells.push_back(c);
+        l->numCells++;
+        if (l->nodeFrames.empty() || l->nodeFrames.back() != c.end) {
+            l->nodeFrames.push_back(c.end);
+            l->numNodes++;
+        }
+    }
+    while (std::getline(in, line))
+        if (line.find_first_not_of(" \t\r") != std::string::npos) return bad("data after the word ends");
+    return l.release();
 }

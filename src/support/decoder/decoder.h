@@ -42,6 +42,9 @@ struct DecoderTree {
     std::vector<float> priors;
     std::unique_ptr<SevrinSearch> search;
     std::unique_ptr<SevrinLattice> lattice;
+    /* The models it was built over, as model and list file texts, so that a
+     * saved decoder carries them. */
+    std::string modelText, listText;
 };
 
 DecoderTree *Decoder_CreateTree(GS_Result *r, HmmList *list, WordGraph *const *words, int numWords);
@@ -64,5 +67,18 @@ std::string Decoder_Info(const DecoderTree *d);
  * begins; a string's, the sum of its words'; strings come best first, each
  * word sequence once. */
 HalbrinList *Decoder_LatticeNext(const DecoderTree *d, SevrinLattice *lattice);
+
+/* A decoder as one file: its settings, word and prior scores, the models
+ * it was built over and its search, each part preceded by its length;
+ * loading checks the lengths against the file and refuses a damaged file
+ * naming the part. A loaded decoder is ready to decode, needing no model
+ * list of the caller's. */
+int Decoder_Save(GS_Result *r, const char *path, const DecoderTree *d);
+DecoderTree *Decoder_Load(GS_Result *r, const char *path);
+/* A lattice's word ends as a text file: a header naming the columns, then
+ * a line per word end. Loading takes the named column as each word end's
+ * score; the word indices are the decoder's that made the lattice. */
+int Decoder_LatticeSave(GS_Result *r, const char *path, const SevrinLattice *l);
+SevrinLattice *Decoder_LatticeLoad(GS_Result *r, const char *path, const char *field);
 
 #endif

@@ -204,6 +204,10 @@ int Hmm_Save(GS_Result *r, const char *modelFile, const char *listFile, const Hm
 int Hmm_Parse(GS_Result *r, const std::string &text, const std::vector<std::string> &names, HmmPool **pool,
               HmmList **list);
 std::string Hmm_Format(const HmmPool *pool, const HmmList *list);
+/* The list file's text: a line per model, "logical physical" where they differ. */
+std::string Hmm_ListText(const HmmList *list);
+/* A whole file as bytes, failing with "could not open" naming it. */
+int Hmm_ReadFile(GS_Result *r, const char *path, std::string *out);
 
 /* A list of the models that a description's entries name for each label. */
 

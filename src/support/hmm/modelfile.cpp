@@ -304,18 +304,6 @@ void finishPool(HmmPool *p) {
     p->trans = p->transData.data();
 }
 
-bool readFile(GS_Result *r, const char *path, std::string &out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        GS_AppendResult(r, "could not open \"", path, "\"", (char *)nullptr);
-        return false;
-    }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    out = ss.str();
-    return true;
-}
-
 std::string num(float v) {
     char b[32];
     snprintf(b, sizeof b, " %.8e", v);
@@ -388,7 +376,7 @@ int Hmm_Parse(GS_Result *r, const std::string &text, const std::vector<std::stri
 
 int Hmm_Load(GS_Result *r, const char *modelFile, const char *listFile, HmmPool **pool, HmmList **list) {
     std::string text, names;
-    if (!readFile(r, modelFile, text) || !readFile(r, listFile, names)) return 1;
+    if (Hmm_ReadFile(r, modelFile, &text) || Hmm_ReadFile(r, listFile, &names)) return 1;
     std::vector<std::string> lines;
     std::istringstream ls(names);
     for (std::string line; std::getline(ls, line);) {
@@ -460,14 +448,31 @@ std::string Hmm_Format(const HmmPool *pool, const HmmList *list) {
     return o;
 }
 
-int Hmm_Save(GS_Result *r, const char *modelFile, const char *listFile, const HmmPool *pool,
-             const HmmList *list) {
+int Hmm_ReadFile(GS_Result *r, const char *path, std::string *out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        GS_AppendResult(r, "could not open \"", path, "\"", (char *)nullptr);
+        return 1;
+    }
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    *out = ss.str();
+    return 0;
+}
+
+std::string Hmm_ListText(const HmmList *list) {
     std::string names;
     for (int i = 0; i < list->numModels; i++) {
         std::string phys = list->models[i]->nameData;
         std::string logical = list->logical ? list->logical[i] : phys;
         names += logical == phys ? phys + "\n" : logical + " " + phys + "\n";
     }
+    return names;
+}
+
+int Hmm_Save(GS_Result *r, const char *modelFile, const char *listFile, const HmmPool *pool,
+             const HmmList *list) {
+    std::string names = Hmm_ListText(list);
     std::string text = Hmm_Format(pool, list);
     for (auto &f : {std::make_pair(modelFile, &text), std::make_pair(listFile, &names)}) {
         std::ofstream out(f.first, std::ios::binary | std::ios::trunc);

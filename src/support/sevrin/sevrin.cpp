@@ -552,7 +552,7 @@ bool plainName(const std::string &n) { return !n.empty() && n.find_first_of(" \t
 
 }  // namespace
 
-int Sevrin_Save(GS_Result *r, const char *path, const SevrinSearch *s) {
+int Sevrin_Format(GS_Result *r, const SevrinSearch *s, std::string *out) {
     std::ostringstream o;
     o.precision(9);
     o << "sevrin 1\n"
@@ -586,8 +586,15 @@ int Sevrin_Save(GS_Result *r, const char *path, const SevrinSearch *s) {
             o << "\n";
         }
     }
+    *out = o.str();
+    return 0;
+}
+
+int Sevrin_Save(GS_Result *r, const char *path, const SevrinSearch *s) {
+    std::string text;
+    if (Sevrin_Format(r, s, &text)) return 1;
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << o.str();
+    f << text;
     f.flush();
     if (!f) {
         GS_AppendResult(r, "could not write \"", path, "\"", (char *)nullptr);
@@ -597,11 +604,13 @@ int Sevrin_Save(GS_Result *r, const char *path, const SevrinSearch *s) {
 }
 
 SevrinSearch *Sevrin_Load(GS_Result *r, const char *path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        GS_AppendResult(r, "could not open \"", path, "\"", (char *)nullptr);
-        return nullptr;
-    }
+    std::string text;
+    if (Hmm_ReadFile(r, path, &text)) return nullptr;
+    return Sevrin_Parse(r, text, path);
+}
+
+SevrinSearch *Sevrin_Parse(GS_Result *r, const std::string &text, const char *path) {
+    std::istringstream f(text);
     std::unique_ptr<SevrinSearch> s(new SevrinSearch());
     std::string tag;
     int version = 0;

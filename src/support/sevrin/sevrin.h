@@ -119,6 +119,9 @@ void Sevrin_Nuke(SevrinSearch *s);
  * loaded search has no bindings. Names must not hold white space. */
 int Sevrin_Save(GS_Result *r, const char *path, const SevrinSearch *s);
 SevrinSearch *Sevrin_Load(GS_Result *r, const char *path);
+/* The same text in memory; path names the source in messages. */
+int Sevrin_Format(GS_Result *r, const SevrinSearch *s, std::string *out);
+SevrinSearch *Sevrin_Parse(GS_Result *r, const std::string &text, const char *path);
 
 /* Word alignment of a hypothesis against a reference (edit distance, ties
  * preferring a match, then a substitution): per step a segment "ref hyp"

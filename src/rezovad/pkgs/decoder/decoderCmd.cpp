@@ -1,6 +1,7 @@
 // The `decoder` command: word-loop decoders ("decoder/decoder") over a model
 // list and word graphs, fed with frames of probabilities (one column per
-// pool mixture), answering the best word string as a segment list.
+// pool mixture), answering the best word string as a segment list; decoders
+// and their lattices saved to files and loaded back.
 #include <tcl.h>
 
 #include <cmath>
@@ -137,6 +138,35 @@ int SetCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     }
     Mx_destroy(prior);
     return code;
+}
+
+// decoder save filename decoderob
+// Writes the decoder, with the models it was built over, to one file.
+int SaveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *file, *dn;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "filename %s decoderob %s", &file, &dn)) return TCL_ERROR;
+    DecoderTree *d = getDecoder(interp, dn);
+    if (!d) return TCL_ERROR;
+    GS_Result *r = GS_CreateResult();
+    if (Decoder_Save(r, file, d)) return failR(interp, r);
+    GS_DeleteResult(r);
+    return TCL_OK;
+}
+
+// decoder load filename
+// Answers a new decoder read from a file that decoder save wrote.
+int LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *file;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "filename %s", &file)) return TCL_ERROR;
+    GS_Result *r = GS_CreateResult();
+    DecoderTree *d = Decoder_Load(r, file);
+    if (!d) return failR(interp, r);
+    GS_DeleteResult(r);
+    if (Obj_Create(interp, "decoder/decoder", d) != TCL_OK) {
+        delete d;
+        return TCL_ERROR;
+    }
+    return TCL_OK;
 }
 
 // decoder configure decoderob ?-statebeam ?F?? ... ?-heapsize ?N??
@@ -326,9 +356,40 @@ int LatticeGetBestCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
     return TCL_OK;
 }
 
-const SubCmdEntry kLattice[] = {{"getbest", LatticeGetBestCmd}, {nullptr, nullptr}};
+// lattice load filename field
+// Answers a new lattice read from a file of lattice save, each word end
+// scored by the named column.
+int LatticeLoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *file, *field;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "filename %s field %s", &file, &field)) return TCL_ERROR;
+    GS_Result *r = GS_CreateResult();
+    SevrinLattice *l = Decoder_LatticeLoad(r, file, field);
+    if (!l) return failR(interp, r);
+    GS_DeleteResult(r);
+    if (Obj_Create(interp, "decoder/lattice", l) != TCL_OK) {
+        delete l;
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
 
-const SubCmdEntry kDecoder[] = {{"build", BuildCmd},     {"set", SetCmd},         {"configure", ConfigureCmd},
+// lattice save filename latticeob
+int LatticeSaveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    const char *file, *ln;
+    if (Cmds_ParseArgs(interp, 2, argc, argv, "filename %s latticeob %s", &file, &ln)) return TCL_ERROR;
+    SevrinLattice *l = static_cast<SevrinLattice *>(Obj_GetData(interp, "decoder/lattice", ln));
+    if (!l) return TCL_ERROR;
+    GS_Result *r = GS_CreateResult();
+    if (Decoder_LatticeSave(r, file, l)) return failR(interp, r);
+    GS_DeleteResult(r);
+    return TCL_OK;
+}
+
+const SubCmdEntry kLattice[] = {
+    {"load", LatticeLoadCmd}, {"save", LatticeSaveCmd}, {"getbest", LatticeGetBestCmd}, {nullptr, nullptr}};
+
+const SubCmdEntry kDecoder[] = {{"build", BuildCmd},     {"set", SetCmd},         {"save", SaveCmd},
+                                {"load", LoadCmd},       {"configure", ConfigureCmd},
                                 {"reset", ResetCmd},     {"update", UpdateCmd},   {"lattice", LatticeCmd},
                                 {"getbest", GetBestCmd}, {"info", InfoCmd},       {"unigram", UnigramCmd},
                                 {nullptr, nullptr}};
