@@ -464,7 +464,7 @@ std::string Hmm_ListText(const HmmList *list) {
     std::string names;
     for (int i = 0; i < list->numModels; i++) {
         std::string phys = list->models[i]->nameData;
-        std::string logical = list->logical ? list->logical[i] : phys;
+        std::string logical = list->logical && list->logical[i] ? list->logical[i] : phys;
         names += logical == phys ? phys + "\n" : logical + " " + phys + "\n";
     }
     return names;
