@@ -1,5 +1,5 @@
 // The Lyre package: the time-aligned display widgets lwave (waveform),
-// lscale (time ruler) and llola (segment labels).
+// lscale (time ruler), llola (segment labels) and ltwod (2-D data).
 #include <tcl.h>
 #include <tk.h>
 
@@ -18,8 +18,10 @@ extern "C" int Lyre_Init(Tcl_Interp *interp) {
   Tcl_CreateCommand(interp, "lwave", LwaveCmd, main, nullptr);
   Tcl_CreateCommand(interp, "lscale", LscaleCmd, main, nullptr);
   Tcl_CreateCommand(interp, "llola", LlolaCmd, main, nullptr);
+  Tcl_CreateCommand(interp, "ltwod", LtwodCmd, main, nullptr);
   return Obj_Init(interp);
 }
 
-// The widgets read and write no files: a safe interpreter gets them all.
+// ltwod refuses its file sub-commands (label read and write, colormap) in a
+// safe interpreter; everything else is the same there.
 extern "C" int Lyre_SafeInit(Tcl_Interp *interp) { return Lyre_Init(interp); }

@@ -20,6 +20,7 @@
 
 #include "cmds.h"
 #include "glcontext.h"
+#include "glxvisual.h"
 #include "obj.h"
 #include "oo.h"
 
@@ -142,14 +143,9 @@ bool CreateWindowContext(Tcl_Interp *interp, GlObject *o, const char *objName, c
     if (!o->tkwin) return false;
     Tk_CreateEventHandler(o->tkwin, StructureNotifyMask, WindowEvent, o);
     o->display = Tk_Display(o->tkwin);
-    int attribs[] = {GLX_RGBA, GLX_DOUBLEBUFFER, GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8,
-                     GLX_DEPTH_SIZE, 16, GLX_ACCUM_RED_SIZE, 8, GLX_ACCUM_GREEN_SIZE, 8, GLX_ACCUM_BLUE_SIZE, 8,
-                     None};
-    XVisualInfo *vi = glXChooseVisual(o->display, Tk_ScreenNumber(o->tkwin), attribs);
-    if (!vi) {
-        attribs[10] = None;  // without an accumulation buffer
-        vi = glXChooseVisual(o->display, Tk_ScreenNumber(o->tkwin), attribs);
-    }
+    GlxVisualRequest req;
+    req.accumulation = true;
+    XVisualInfo *vi = GlxChooseVisual(o->display, Tk_ScreenNumber(o->tkwin), req);
     if (!vi) {
         Tcl_SetObjResult(interp, Tcl_NewStringObj("no double-buffered RGB visual with depth", -1));
         return false;
