@@ -661,7 +661,7 @@ static int SetData(Ltwod *w, const char *name, Target t) {
   }
   ArrayRecord *a = static_cast<ArrayRecord *>(Obj_GetData(interp, "arrayF", name));
   if (!a) {
-    Tcl_AppendResult(interp, "expecting 2-D arrayf object", (char *)NULL);
+    Tcl_AppendResult(interp, " expecting 2-D arrayf object", (char *)NULL);
     return TCL_ERROR;
   }
   if (a->ndims != 2 || a->dims[0] < 1 || a->dims[1] < 1) {
