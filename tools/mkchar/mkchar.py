@@ -459,8 +459,11 @@ def body_bytes(ctype, head_vs, damage):
         for f in fs:
             for c in f:
                 out += i32(c) + f32(0.0, -1.0, 0.0)
-    spine = POSE_BONES.index("Bip01 Spine")
-    bone = i32(*([spine if damage != "bad-bone-index" else 9999] * len(bv)))
+    # the grid's right column hangs on the right upper arm, so that arm
+    # gestures move it; the rest on the spine
+    spine, arm = POSE_BONES.index("Bip01 Spine"), POSE_BONES.index("Bip01 R UpperArm")
+    bones = [arm if x > 0.7 else spine for x, y, z in bv]
+    bone = i32(*(bones if damage != "bad-bone-index" else [9999] * len(bv)))
     return bytes(out), bone, bv
 
 
