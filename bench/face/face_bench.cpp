@@ -52,9 +52,11 @@ void Speak(BrovanaEngine &e, double seconds) {
 }
 
 std::string MarkedText(int words) {
-    static const char *const tags[] = {" <FET=SMILE>", "", " <HGT=Y,1,300>", "", " <FET=NEUT>", ""};
+    static const char *const tags[] = {" <FET=SMILE>",    "", " <HGT=Y,1,300>", " <EYEB=2,B>",  " <FET=NEUT>",
+                                       " <EYEM=0,1,A,B>", "", " <TON=TIP,2>",   " <POST=WAVE>", " <BODY=GREET>"};
+    const int n = sizeof tags / sizeof tags[0];
     std::string text;
-    for (int i = 0; i < words; i++) text += std::string(i ? " w" : "w") + tags[i % 6];
+    for (int i = 0; i < words; i++) text += std::string(i ? " w" : "w") + tags[i % n];
     return text;
 }
 
