@@ -5,8 +5,8 @@
 //  2. Frames per second drawn offscreen at 640 x 480 while an utterance
 //     plays (showFrame with glFinish every frame), for a small and a large
 //     generated head, against the 30 frames per second of the face's clock.
-//  3. The 38-parameter face (type 9): markup of a 60 s text with an
-//     expression, a nod or a return to rest on every other word, then every
+//  3. The 38-parameter face (type 9): markup of a 60 s text whose words
+//     carry every tag kind in turn (some none), then every
 //     frame drawn offscreen; the time of both against the 60 s of speech.
 #include <chrono>
 #include <cstdio>

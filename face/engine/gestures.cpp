@@ -166,21 +166,24 @@ void BrovanaEngine::setHandPose(const int r[45]) {
 
 // ------------------------------------------------------------ gestures
 
+// Writes the current poses over the n-th file of a library, or removes it.
+static bool WriteNth(BrovanaEngine &e, const char *dir, int n) {
+    std::vector<std::string> list = e.libraryListing(dir, ".ges");
+    if (n < 0 || n >= (int)list.size()) return false;
+    return e.writePose(e.libraryPath(dir, list[n])) != 0;
+}
+
+static int RemoveNth(const BrovanaEngine &e, const char *dir, const char *ext, int n) {
+    std::vector<std::string> list = e.libraryListing(dir, ext);
+    if (n < 0 || n >= (int)list.size()) return -1;
+    return remove(FindFile(e.libraryPath(dir, list[n])).c_str());
+}
+
 bool BrovanaEngine::saveGesture(const std::string &name) {
     return writePose(libraryPath("obriksign", name + ".ges")) != 0;
 }
-
-bool BrovanaEngine::overwriteGesture(int n) {
-    std::vector<std::string> list = libraryListing("obriksign", ".ges");
-    if (n < 0 || n >= (int)list.size()) return false;
-    return writePose(libraryPath("obriksign", list[n])) != 0;
-}
-
-int BrovanaEngine::deleteGesture(int n) {
-    std::vector<std::string> list = libraryListing("obriksign", ".ges");
-    if (n < 0 || n >= (int)list.size()) return -1;
-    return remove(FindFile(libraryPath("obriksign", list[n])).c_str());
-}
+bool BrovanaEngine::overwriteGesture(int n) { return WriteNth(*this, "obriksign", n); }
+int BrovanaEngine::deleteGesture(int n) { return RemoveNth(*this, "obriksign", ".ges", n); }
 
 void BrovanaEngine::loadGesture(int n, bool left, bool right, int body[60], int hand[45]) {
     std::vector<std::string> list = libraryListing("obriksign", ".ges");
@@ -196,18 +199,8 @@ void BrovanaEngine::loadGesture(int n, bool left, bool right, int body[60], int 
 bool BrovanaEngine::saveHandShape(const std::string &name) {
     return writePose(libraryPath("obrikhandshape", name + ".ges")) != 0;
 }
-
-bool BrovanaEngine::overwriteHandShape(int n) {
-    std::vector<std::string> list = libraryListing("obrikhandshape", ".ges");
-    if (n < 0 || n >= (int)list.size()) return false;
-    return writePose(libraryPath("obrikhandshape", list[n])) != 0;
-}
-
-int BrovanaEngine::deleteHandShape(int n) {
-    std::vector<std::string> list = libraryListing("obrikhandshape", ".ges");
-    if (n < 0 || n >= (int)list.size()) return -1;
-    return remove(FindFile(libraryPath("obrikhandshape", list[n])).c_str());
-}
+bool BrovanaEngine::overwriteHandShape(int n) { return WriteNth(*this, "obrikhandshape", n); }
+int BrovanaEngine::deleteHandShape(int n) { return RemoveNth(*this, "obrikhandshape", ".ges", n); }
 
 void BrovanaEngine::loadHandShape(int n, bool left, bool right, int hand[45]) {
     std::vector<std::string> list = libraryListing("obrikhandshape", ".ges");
@@ -265,11 +258,7 @@ void BrovanaEngine::saveSequence(const std::string &name, const int gestures[10]
     writeSequence(FindFile(libraryPath("obrikkeyframe", name + ".sqe")), gestures, durations);
 }
 
-int BrovanaEngine::deleteSequence(int n) {
-    std::vector<std::string> list = libraryListing("obrikkeyframe", ".sqe");
-    if (n < 0 || n >= (int)list.size()) return -1;
-    return remove(FindFile(libraryPath("obrikkeyframe", list[n])).c_str());
-}
+int BrovanaEngine::deleteSequence(int n) { return RemoveNth(*this, "obrikkeyframe", ".sqe", n); }
 
 void BrovanaEngine::loadSequence(int n, int gestures[10], int durations[10]) const {
     std::vector<std::string> list = libraryListing("obrikkeyframe", ".sqe");
