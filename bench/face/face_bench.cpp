@@ -5,8 +5,8 @@
 //  2. Frames per second drawn offscreen at 640 x 480 while an utterance
 //     plays (showFrame with glFinish every frame), for a small and a large
 //     generated head, against the 30 frames per second of the face's clock.
-//  3. The 38-parameter face (type 9): markup of a 60 s text with an
-//     expression, a nod or a return to rest on every other word, then every
+//  3. The 38-parameter face (type 9): markup of a 60 s text whose words
+//     carry every tag kind in turn (some none), then every
 //     frame drawn offscreen; the time of both against the 60 s of speech.
 #include <chrono>
 #include <cstdio>
@@ -52,9 +52,11 @@ void Speak(BrovanaEngine &e, double seconds) {
 }
 
 std::string MarkedText(int words) {
-    static const char *const tags[] = {" <FET=SMILE>", "", " <HGT=Y,1,300>", "", " <FET=NEUT>", ""};
+    static const char *const tags[] = {" <FET=SMILE>",    "", " <HGT=Y,1,300>", " <EYEB=2,B>",  " <FET=NEUT>",
+                                       " <EYEM=0,1,A,B>", "", " <TON=TIP,2>",   " <POST=WAVE>", " <BODY=GREET>"};
+    const int n = sizeof tags / sizeof tags[0];
     std::string text;
-    for (int i = 0; i < words; i++) text += std::string(i ? " w" : "w") + tags[i % 6];
+    for (int i = 0; i < words; i++) text += std::string(i ? " w" : "w") + tags[i % n];
     return text;
 }
 

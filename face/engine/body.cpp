@@ -255,9 +255,10 @@ void BrovanaEngine::updateSkeleton() {
 }
 
 void BrovanaEngine::applySequenceFrame(int n) {
-    if (bodyTrack_.size() != nodes_.size() || n < 0 || n >= F_) return;
+    if (bodyTrack_.size() != nodes_.size() || n < 0) return;
     for (size_t i = 0; i < nodes_.size(); i++)
-        for (int k = 0; k < 3; k++) nodes_[i].rotation[k] = bodyTrack_[i][k][n];
+        for (int k = 0; k < 3; k++)
+            if (n < (int)bodyTrack_[i][k].size()) nodes_[i].rotation[k] = bodyTrack_[i][k][n];
 }
 
 void BrovanaEngine::beginSequencePlayback() {

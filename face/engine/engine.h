@@ -351,6 +351,77 @@ public:
     const std::vector<int> &expressionKeyEntries() const { return keyEntries_; }
     float headGestureAngle(int k, int f) const { return hgtTrack_[k][f]; }
     bool markupTrackOn() const { return markupTrack_; }
+    // Eye rolls: second-pair tracks (targets, weights, side) per frame.
+    void buildEyemTrack();
+    void fillEyemKeys(int ramp, float *w0, float *w1, int *t0, int *t1, int revolutionFrames, int revolutions,
+                      bool reverse) const;
+    bool secondPairOn() const { return secondOn_; }
+    int rollTarget(int k, int f) const { return emTarget_[k][f]; }
+    float rollWeight(int k, int f) const { return emWeight_[k][f]; }
+    int rollSide(int f) const { return emSide_[f]; }
+    // Tongue shapes from the tongue library: pair of entries (-1 = rest).
+    void buildTonTrack();
+    bool tongueTrackOn() const { return tongueTrack_; }
+    int tongueKeyEntry(int k, int f) const { return tonEntry_[k][f]; }
+    float tongueKeyWeight(int k, int f) const { return tonWeight_[k][f]; }
+    // The 18-value placement of the tongue as drawn now: yOff[9], zOff[9],
+    // tip[3], body[3], translate[3] from the window, or on the markup path
+    // the library shape blended with the base shape (types 0 to 4 only).
+    void tongueDrawShape(float yOff[9], float zOff[9], float tip[3], float body[3], float tr[3]) const;
+    void tongueBaseShape(const float S[18], float yOff[9], float zOff[9], float tip[3], float body[3],
+                         float tr[3]) const;
+    // false when the rest shape has no factors for the character type.
+    bool tongueRestShape(int entry, float yOff[9], float zOff[9], float tip[3], float body[3], float tr[3]) const;
+    const int *currentTongueEntries() const { return curTon_; }
+    const float *currentTongueWeights() const { return curTonW_; }
+    // Body tags: posture (POST) and body sequence (BODY) tracks.
+    void buildPostureTrack();
+    void buildBodyTrack();
+    void readPoseAsKey(const std::string &path);
+    bool poseTrackOn() const { return poseTrack_; }
+
+    // --- gesture, hand-shape and sequence libraries (Models/obriksign,
+    // obrikhandshape, obrikkeyframe); listings sorted without regard to case
+    std::vector<std::string> libraryListing(const char *dir, const char *ext) const;
+    std::string libraryPath(const char *dir, const std::string &file) const;
+    int gestureCount() const { return (int)libraryListing("obriksign", ".ges").size(); }
+    std::string gestureName(int n) const;
+    int gestureIndex(const std::string &name) const;  // name with extension
+    int handShapeCount() const { return (int)libraryListing("obrikhandshape", ".ges").size(); }
+    std::string handShapeName(int n) const;
+    int sequenceCount() const { return (int)libraryListing("obrikkeyframe", ".sqe").size(); }
+    std::string sequenceName(int n) const;
+    bool saveGesture(const std::string &name);
+    bool overwriteGesture(int n);
+    int deleteGesture(int n);
+    void loadGesture(int n, bool left, bool right, int body[60], int hand[45]);
+    bool saveHandShape(const std::string &name);
+    bool overwriteHandShape(int n);
+    int deleteHandShape(int n);
+    void loadHandShape(int n, bool left, bool right, int hand[45]);
+    void applyHandShape(int shape, int amount, const bool finger[5]);
+    void setBodyPose(const int r[60]);
+    void getBodyPose(int r[60]) const;
+    void setHandPose(const int r[45]);
+    void getHandPose(int r[45]) const;
+    void storePoseKey(int slot);
+    void applyGesture(int key, int n);
+    static int keySlot(int key);
+    void loadSequence(int n, int gestures[10], int durations[10]) const;
+    void writeSequence(const std::string &path, const int gestures[10], const int *durations) const;
+    void saveSequence(const std::string &name, const int gestures[10], const int *durations) const;
+    int deleteSequence(int n);
+    // The BODY tag's reader: key count, durations and key table; false when
+    // the file does not open (nothing changes then).
+    bool readSequence(const std::string &path);
+    void startSequence(int count, const int durations[10]);
+    float buildSequenceTrack();
+    void sequenceFrame(int frame);
+    int sequenceKeyCount() const { return seqCount_; }
+    const int *sequenceDurations() const { return seqDur_; }
+    const float *sequenceKeyTimes() const { return seqTimes_; }
+    int sequenceLength() const { return seqLength_; }
+    const float *sequenceKey(int node, int key) const { return seqKeys_[node][key].data(); }
 
     // --- expressions and idle motion
     void setParameters(double p1, double p2, double p3, double p4, double p5, double p6);
@@ -588,6 +659,20 @@ private:
     float eyeW_[2] = {1, 0};
     bool eyeOdd_ = false, eyeEven_ = false;
     int headUnits_ = 0;
+    std::vector<int> emTarget_[2], emSide_;
+    std::vector<float> emWeight_[2];
+    int secondT_[2] = {0, 0};
+    float secondW_[2] = {1, 0};
+    bool secondOdd_ = true, secondEven_ = true;
+    std::vector<int> tonEntry_[2];
+    std::vector<float> tonWeight_[2];
+    int curTon_[2] = {-1, -1};
+    float curTonW_[2] = {1, 0};
+    // sequences: key count, durations of keys 1..9 (ms), key times, length
+    int seqCount_ = 0, seqDur_[10] = {0}, seqLength_ = 0, seqStep_ = 30;
+    float seqTimes_[10] = {0};
+    bool seqPlaying_ = false;
+    std::vector<std::array<std::array<float, 3>, 10>> seqKeys_;  // per node, per key
     void allocCoefficientTracks(int count, int frames);
 
     // window

@@ -207,12 +207,15 @@ void BrovanaEngine::allocFrameTracks() {
 // neutral pose: a frame shows neutral plus the differences of both.  The
 // neutral angles are those of the load, so no file is read per frame.
 void BrovanaEngine::selectPoseFrame(int n) {
-    if (n < 0 || n >= F_ || bodyTrack_.size() != nodes_.size()) return;
+    if (n < 0 || n >= F_ || bodyTrack_.size() != nodes_.size() || postureTrack_.size() != nodes_.size()) return;
     for (size_t i = 0; i < nodes_.size(); i++) {
         nodes_[i].pose[0] = neutralPose_[i][0], nodes_[i].pose[1] = neutralPose_[i][1];
         nodes_[i].pose[2] = neutralPose_[i][2];
-        for (int k = 0; k < 3; k++)
+        for (int k = 0; k < 3; k++) {
+            // a sequence's body track may be longer than the utterance, not shorter
+            if (n >= (int)bodyTrack_[i][k].size() || n >= (int)postureTrack_[i][k].size()) continue;
             nodes_[i].rotation[k] = bodyTrack_[i][k][n] + postureTrack_[i][k][n] - neutralPose_[i][k];
+        }
     }
 }
 

@@ -359,7 +359,16 @@ bool BrovanaEngine::prepMarkedText(const std::string &text, bool expressionOnly,
     }
     buildFetTrack();
     buildEyebTrack();
+    buildEyemTrack();
     buildHgtTrack();
+    buildTonTrack();
+    // a leading body tag is not checked, but plays like the others
+    if (leadingTag_ && !columns_.empty()) {
+        bodySwitch_ = bodySwitch_ || !columns_[0][5].empty();
+        postSwitch_ = postSwitch_ || !columns_[0][7].empty();
+    }
+    if (bodySwitch_ && ctype_ != 5) buildBodyTrack();
+    if (postSwitch_ && ctype_ != 5) buildPostureTrack();
     markupTrack_ = true;
     return false;
 }
@@ -371,8 +380,15 @@ void BrovanaEngine::dropMarkup() {
     entryTags_.clear();
     leadingTag_ = false;
     bool had = markupTrack_ || !mixSource_ || exprTrack_ || hgtOn_;
-    markupTrack_ = exprTrack_ = hgtOn_ = eyeOn_ = false;
+    bool posed = poseTrack_;
+    markupTrack_ = exprTrack_ = hgtOn_ = eyeOn_ = secondOn_ = tongueTrack_ = poseTrack_ = seqPlaying_ = false;
+    secondOdd_ = secondEven_ = true;
+    curTon_[0] = curTon_[1] = -1;
     exprObjects_.clear();
+    // the body goes back to the neutral pose it held before the tags
+    if (posed && neutralPose_.size() == nodes_.size())
+        for (size_t i = 0; i < nodes_.size(); i++)
+            for (int k = 0; k < 3; k++) nodes_[i].rotation[k] = nodes_[i].pose[k] = neutralPose_[i][k];
     if (had) {
         mixSource_ = true;
         mixT_[0] = mixT_[1] = mixT_[2] = composed_;
@@ -551,8 +567,15 @@ void BrovanaEngine::selectTagFrame(int n) {
         eyeOdd_ = sd == 0 || sd == 1;
         eyeEven_ = sd == 0 || sd == 2;
     }
-    if (hgtOn_ && n < (int)hgtTrack_[0].size())
+    if (hgtOn_ && !headFreeze_ && n < (int)hgtTrack_[0].size())
         for (int k = 0; k < 3; k++) headAngles_[k] = hgtTrack_[k][n];
+    if (secondOn_ && n < (int)emSide_.size()) {
+        for (int k = 0; k < 2; k++) secondT_[k] = emTarget_[k][n], secondW_[k] = emWeight_[k][n];
+        int sd = emSide_[n];
+        if (sd >= 0 && sd <= 2) secondOdd_ = sd != 2, secondEven_ = sd != 1;
+    }
+    if (tongueTrack_ && ctype_ <= 4 && n < (int)tonEntry_[0].size())
+        for (int k = 0; k < 2; k++) curTon_[k] = tonEntry_[k][n], curTonW_[k] = tonWeight_[k][n];
 }
 
 }  // namespace brovana

@@ -309,6 +309,21 @@ void BrovanaEngine::expressionOffset(int v, float *dx, float *dy, float *dz) con
         }
         off[0] += Y[0] - n.x[v], off[1] += Y[1] - n.y[v], off[2] += Y[2] - n.z[v];
     }
+    // The second pair (eye rolls) looks at the side only, not component 4.
+    bool side2 = (secondEven_ && (r == 2 || r == 4)) || (secondOdd_ && (r == 1 || r == 3));
+    if (secondOn_ && markupTrack_ && side2) {
+        float S[3] = {0, 0, 0};
+        for (int k = 0; k < 2; k++) {
+            if (!Valid(secondT_[k], nObjects_)) continue;
+            const MeshObject &o = *objects_[secondT_[k]];
+            S[0] += secondW_[k] * o.x[v], S[1] += secondW_[k] * o.y[v], S[2] += secondW_[k] * o.z[v];
+        }
+        bool both = eyeOn_;
+        for (int a = 0; a < 3; a++) {
+            float nv = a == 0 ? n.x[v] : a == 1 ? n.y[v] : n.z[v];
+            off[a] = both ? (S[a] + off[a] - nv) * 0.5f : off[a] + S[a] - nv;
+        }
+    }
     *dx = off[0], *dy = off[1], *dz = off[2];
 }
 

@@ -529,18 +529,14 @@ void BrovanaEngine::weldToBody(float x, float y, float z, int slot, float nx, fl
 
 void BrovanaEngine::drawTongue(int part) {
     if (!tongue_ || !tongue_->usable() || part != kParts[ctype_].mouth) return;
-    float S[18];
-    tongueShapeFromVisemes(curRows_, curTargets_, curTongue_, curW_, S);
     glPushMatrix();
     if (ctype_ >= 1 && ctype_ <= 3) {
         const float *g = objects_[0]->centroid;
         glTranslatef(g[0], g[1], g[2]);
     }
     glRotatef(-90, 1, 0, 0);
-    float yOff[9], zOff[9] = {0}, tip[3], body[3], tr[3];
-    for (int i = 0; i < 9; i++) yOff[i] = S[3 + i] - (kind_.adapted ? 5.0f : 0.0f);
-    for (int k = 0; k < 3; k++) tip[k] = S[12 + k], body[k] = S[15 + k], tr[k] = S[k];
-    if (kind_.adapted) body[2] *= 0.8f;
+    float yOff[9], zOff[9], tip[3], body[3], tr[3];
+    tongueDrawShape(yOff, zOff, tip, body, tr);
     std::vector<float> normals;
     tongue_->place(yOff, zOff, tip, body, tr, &normals);
     TongueMaterial(ctype_ == 7 ? 4 : 2);

@@ -379,6 +379,37 @@ test face-6.4 {tags play at the ends of their words: the smile after "Hello", th
     rename f {}
 } -result {1 1 1 1}
 
+# Blinks, eye rolls and the tongue move parts that the generated character
+# draws in one flat colour (or inside the head): the engine tests check them.
+test face-6.5 {arm gestures show at the tagged word's end; prep drops them} -setup {
+    package require BrovanaMarkup 1.0
+    newFace f
+} -body {
+    # "Hello" ends at 600 ms: frame 18; the sequence raises the arm at 850 ms
+    proc at {name how n} {
+        sayHelloBigWorld $name
+        if {$how eq "prep"} {$name prep} else {$name markup $how}
+        $name showFrame $n
+        set s [$name snapshot]
+        $name swapbuffers
+        set s
+    }
+    set r {}
+    foreach {n text} {
+        18 "Hello <POST=RAISE> big world"
+        25 "Hello <BODY=ARMS,500> big world"
+    } {
+        set plain [at f prep $n]
+        set tagged [at f $text $n]
+        set again [at f prep $n]
+        lappend r [expr {$tagged ne $plain}] [expr {$again eq $plain}]
+    }
+    set r
+} -cleanup {
+    rename f {}
+    rename at {}
+} -result {1 1 1 1}
+
 test face-4.1 {parameters show a smile: the mouth corners rise} -body {
     newFace f
     f show

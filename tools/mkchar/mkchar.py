@@ -459,16 +459,20 @@ def body_bytes(ctype, head_vs, damage):
         for f in fs:
             for c in f:
                 out += i32(c) + f32(0.0, -1.0, 0.0)
-    spine = POSE_BONES.index("Bip01 Spine")
-    bone = i32(*([spine if damage != "bad-bone-index" else 9999] * len(bv)))
+    # the grid's right column hangs on the right upper arm, so that arm
+    # gestures move it; the rest on the spine
+    spine, arm = POSE_BONES.index("Bip01 Spine"), POSE_BONES.index("Bip01 R UpperArm")
+    bones = [arm if x > 0.7 else spine for x, y, z in bv]
+    bone = i32(*(bones if damage != "bad-bone-index" else [9999] * len(bv)))
     return bytes(out), bone, bv
 
 
-def pose_text(crlf):
+def pose_text(crlf, raised=False):
     """A neutral pose with small arm angles; the trunk and neck stay at 0 so
-    that the head sits where the model puts it."""
+    that the head sits where the model puts it.  raised: the right upper arm
+    lifted to 80 degrees about z (a gesture for the body tags)."""
     eol = "\r\n" if crlf else "\n"
-    angles = {"Bip01 L UpperArm": (5.0, 0.0, -10.0), "Bip01 R UpperArm": (5.0, 0.0, 10.0)}
+    angles = {"Bip01 L UpperArm": (5.0, 0.0, -10.0), "Bip01 R UpperArm": (5.0, 0.0, 80.0 if raised else 10.0)}
     lines = ["Body components"]
     for b in POSE_BONES[0:6]:
         lines.append("%s:%f,%f,%f" % ((b,) + angles.get(b, (0.0, 0.0, 0.0))))
@@ -550,6 +554,11 @@ def make(load_type, out, damage=None):
         write(os.path.join(M, "obriksign", "wave.ges"), pose_text(damage == "crlf"))
         write(os.path.join(M, "obrikkeyframe", "GREET.sqe"),
               eol.join(["2", "neu.ges", "wave.ges", "500"]) + eol)
+        # a lifted arm, its file name in lower case; a sequence without
+        # durations (1000 ms apart)
+        write(os.path.join(M, "obriksign", "raise.ges"), pose_text(damage == "crlf", raised=True))
+        write(os.path.join(M, "obrikkeyframe", "ARMS.sqe"),
+              eol.join(["3", "neu.ges", "RAISE.ges", "neu.ges"]) + eol)
     if hair or adapted:
         # vertex map: the outermost columns are hidden; the replacement
         # vertices sit 0.01 nearer the camera than the base
