@@ -23,7 +23,7 @@ std::unordered_map<WaveOut *, WinaudioOut *> gOutHandles;   // WinaudioOutHandle
 std::unordered_map<WaveIn *, WinaudioIn *> gInHandles;      // WinaudioInHandles
 // Every buffer handed to a device and not yet freed (true: an input buffer), and every
 // posted script not yet run. At exit the device layer still hands the buffers back, but
-// to a window that is gone: these sets are how they get freed then.
+// to a window that is gone: these tables are how they get freed then.
 std::unordered_map<WaveHeader *, bool> gBuffers;
 std::unordered_set<WinaudioEvent *> gPosted;
 
@@ -94,11 +94,17 @@ void FreeOutBuffer(WaveHeader *hdr) {
     AUDIO_FREE(hdr);
 }
 
+// At exit an interpreter whose deletion waits on us stays as it is: releasing it would
+// tear it down from inside the exit handler, its device objects naming closed devices.
+void ReleaseInterp(Tcl_Interp *interp, bool exiting) {
+    if (!exiting || !Tcl_InterpDeleted(interp)) Tcl_Release(interp);
+}
+
 // An input buffer carries its record, which holds its interpreter preserved.
-void FreeInBuffer(WaveHeader *hdr) {
+void FreeInBuffer(WaveHeader *hdr, bool exiting = false) {
     WinaudioRecordBuffer *rb = (WinaudioRecordBuffer *)hdr->user;
     gBuffers.erase(hdr);
-    Tcl_Release(rb->interp);
+    ReleaseInterp(rb->interp, exiting);
     AUDIO_FREE(rb->command);
     AUDIO_FREE(rb);
     AUDIO_FREE(hdr->data);
@@ -482,11 +488,11 @@ void ExitHandler(ClientData) {
     // The devices are closed and their threads joined: nothing else holds these now.
     while (!gBuffers.empty()) {
         auto it = gBuffers.begin();
-        if (it->second) FreeInBuffer(it->first);
+        if (it->second) FreeInBuffer(it->first, true);
         else FreeOutBuffer(it->first);
     }
     for (WinaudioEvent *e : gPosted) {
-        Tcl_Release(e->interp);
+        ReleaseInterp(e->interp, true);
         FreeEvent(e);
     }
     gPosted.clear();
