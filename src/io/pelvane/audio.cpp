@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "cmds.h"
 #include "obj.h"
@@ -20,6 +21,11 @@ const char *const kInType = "winaudio/in";
 MsgWin *gComms = nullptr;
 std::unordered_map<WaveOut *, WinaudioOut *> gOutHandles;   // WinaudioOutHandles
 std::unordered_map<WaveIn *, WinaudioIn *> gInHandles;      // WinaudioInHandles
+// Every buffer handed to a device and not yet freed (true: an input buffer), and every
+// posted script not yet run. At exit the device layer still hands the buffers back, but
+// to a window that is gone: these tables are how they get freed then.
+std::unordered_map<WaveHeader *, bool> gBuffers;
+std::unordered_set<WinaudioEvent *> gPosted;
 
 void SetError(Tcl_Interp *interp, const std::string &msg) {
     Tcl_SetObjResult(interp, Tcl_NewStringObj(msg.c_str(), -1));
@@ -80,6 +86,29 @@ WaveHeader *NewHeader(char *data, size_t bytes, uintptr_t user) {
 void FreeEvent(WinaudioEvent *e) {
     AUDIO_FREE(e->script);
     AUDIO_FREE(e);
+}
+
+void FreeOutBuffer(WaveHeader *hdr) {
+    gBuffers.erase(hdr);
+    AUDIO_FREE(hdr->data);
+    AUDIO_FREE(hdr);
+}
+
+// At exit an interpreter whose deletion waits on us stays as it is: releasing it would
+// tear it down from inside the exit handler, its device objects naming closed devices.
+void ReleaseInterp(Tcl_Interp *interp, bool exiting) {
+    if (!exiting || !Tcl_InterpDeleted(interp)) Tcl_Release(interp);
+}
+
+// An input buffer carries its record, which holds its interpreter preserved.
+void FreeInBuffer(WaveHeader *hdr, bool exiting = false) {
+    WinaudioRecordBuffer *rb = (WinaudioRecordBuffer *)hdr->user;
+    gBuffers.erase(hdr);
+    ReleaseInterp(rb->interp, exiting);
+    AUDIO_FREE(rb->command);
+    AUDIO_FREE(rb);
+    AUDIO_FREE(hdr->data);
+    AUDIO_FREE(hdr);
 }
 
 // A destroyed object whose device still returns buffers lives on, detached from the
@@ -176,11 +205,13 @@ void PostScript(Tcl_Interp *interp, unsigned msg, const char *script, int32_t ra
     WinaudioEvent *e = NewEvent(interp, script, rate, format, 0);
     Tcl_Preserve(interp);
     int rc = MsgWin_Post(gComms, msg, 0, (uintptr_t)e);
-    if (rc != MSGWIN_OK) {
-        BackgroundError(interp, MsgWin_ErrorText(rc));
-        Tcl_Release(interp);
-        FreeEvent(e);
+    if (rc == MSGWIN_OK) {
+        gPosted.insert(e);
+        return;
     }
+    BackgroundError(interp, MsgWin_ErrorText(rc));
+    Tcl_Release(interp);
+    FreeEvent(e);
 }
 
 // Closes an output device; refused (non-zero) while buffers are still on their way,
@@ -244,8 +275,7 @@ void OutBufferDone(WaveOut *h, WaveHeader *hdr) {
         WinaudioRunEvents(o, number);
         if (number == o->count) WinaudioOutClose(h);
     }
-    AUDIO_FREE(hdr->data);
-    AUDIO_FREE(hdr);
+    FreeOutBuffer(hdr);
 }
 
 void InBufferFull(WaveIn *h, WaveHeader *hdr) {
@@ -313,14 +343,11 @@ void InBufferFull(WaveIn *h, WaveHeader *hdr) {
         WaveIn_Unprepare(h, hdr);
     }
     if (in && in->inDevice == 0) WinaudioInClose(h);
-    Tcl_Release(rb->interp);
-    AUDIO_FREE(rb->command);
-    AUDIO_FREE(rb);
-    AUDIO_FREE(hdr->data);
-    AUDIO_FREE(hdr);
+    FreeInBuffer(hdr);
 }
 
 void RunPostedScript(WinaudioEvent *e) {
+    gPosted.erase(e);
     EvalFromLoop(e->interp, e->script);
     Tcl_Release(e->interp);
     FreeEvent(e);
@@ -458,6 +485,17 @@ void ExitHandler(ClientData) {
     WaveDev_Shutdown();
     if (gComms) MsgWin_Destroy(gComms);
     gComms = nullptr;
+    // The devices are closed and their threads joined: nothing else holds these now.
+    while (!gBuffers.empty()) {
+        auto it = gBuffers.begin();
+        if (it->second) FreeInBuffer(it->first, true);
+        else FreeOutBuffer(it->first);
+    }
+    for (WinaudioEvent *e : gPosted) {
+        ReleaseInterp(e->interp, true);
+        FreeEvent(e);
+    }
+    gPosted.clear();
 }
 
 }  // namespace
@@ -662,6 +700,7 @@ int Winaudio_WriteCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
         Winaudio_SetWaveError(interp, code);
         return TCL_ERROR;
     }
+    gBuffers[hdr] = false;
     o->count++;
     o->queued++;
     return TCL_OK;
@@ -795,6 +834,7 @@ int Winaudio_StartCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
             Winaudio_SetWaveError(interp, code);
             return TCL_ERROR;
         }
+        gBuffers[hdr] = true;
         in->inDevice++;
     }
     in->recording = 1;
