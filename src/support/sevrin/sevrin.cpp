@@ -73,7 +73,7 @@ void Sevrin_ResetLattice(SevrinLattice *l) {
 }
 
 SevrinSearch *Sevrin_CreateGrammar(GS_Result *r, WordGrammar *const *grammars, int numGrammars,
-                                   WordGraph *const *words, int numWords, const LmVocab *vocab) {
+                                   WordGraph *const *words, int numWords, const LmVocab *vocab, bool appendSp) {
     if (numGrammars <= 0) {
         GS_AppendResult(r, "no grammar", (char *)nullptr);
         return nullptr;
@@ -96,6 +96,22 @@ SevrinSearch *Sevrin_CreateGrammar(GS_Result *r, WordGrammar *const *grammars, i
                 }
             word.successors.push_back(succ);
             word.kinds.push_back(nd.kind);
+        }
+        if (appendSp) {
+            // An optional pause after the word: its ends stay ends.
+            int sp = static_cast<int>(word.nodeNames.size());
+            bool any = false;
+            for (int n = 0; n < sp; n++)
+                if (word.kinds[n] == WORD_FINAL || word.kinds[n] == WORD_INITFINAL) {
+                    word.successors[n].push_back(sp);
+                    any = true;
+                }
+            if (any) {
+                word.nodeNames.push_back("sp");
+                word.modelIndex.push_back(-1);
+                word.successors.emplace_back();
+                word.kinds.push_back(WORD_FINAL);
+            }
         }
         byName.emplace(word.name, w);
         s->lmWord.push_back(vocab ? lm_vocabLookup(vocab, word.name.c_str()) : w);

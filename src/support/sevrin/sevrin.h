@@ -7,7 +7,9 @@
  *    nothing it is given is referred to afterwards. The first grammar is
  *    initial, the last final; after a grammar's final positions the search
  *    goes on at the entries of the next grammar. A position naming a word
- *    that is not among the words is refused.
+ *    that is not among the words is refused. With appendSp every word
+ *    gets an optional node "sp" (the list's model of that name) after its
+ *    final nodes.
  *  - A word node's model is the model list's entry modelIndex when that is
  *    in range, else the list's model of the node's name; the network holds
  *    its models (hmm.h), so destroying the list or pool later leaves
@@ -108,7 +110,8 @@ struct SevrinSearch {
 };
 
 SevrinSearch *Sevrin_CreateGrammar(GS_Result *r, WordGrammar *const *grammars, int numGrammars,
-                                   WordGraph *const *words, int numWords, const LmVocab *vocab = nullptr);
+                                   WordGraph *const *words, int numWords, const LmVocab *vocab = nullptr,
+                                   bool appendSp = false);
 /* Binds a model list; the network is built again on the next check. */
 void Sevrin_Bind(SevrinSearch *s, HmmList *list);
 /* 0 when the search can run with the bound list (building its network). */

@@ -102,7 +102,8 @@ int GrammarCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (!objects(interp, gl, "talmok/grammar", grammars) || !objects(interp, wl, "talmok/word", words))
         return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
-    SevrinSearch *s = Sevrin_CreateGrammar(r, grammars.data(), (int)grammars.size(), words.data(), (int)words.size(), lv);
+    SevrinSearch *s = Sevrin_CreateGrammar(r, grammars.data(), (int)grammars.size(), words.data(), (int)words.size(), lv,
+                                           appendsp != 0);
     if (!s) return failR(interp, r);
     GS_DeleteResult(r);
     if (Obj_Create(interp, "sevrin/sevrin", s) != TCL_OK) {

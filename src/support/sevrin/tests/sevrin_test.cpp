@@ -19,6 +19,8 @@ const char *kModels = R"(~o <VECSIZE> 1 <USER>
 <STATE> 3 <MEAN> 1 5 <VARIANCE> 1 0.5 ~t "lr" <ENDHMM>
 ~h "S" <BEGINHMM> <NUMSTATES> 4 <STATE> 2 <MEAN> 1 0 <VARIANCE> 1 0.5
 <STATE> 3 <MEAN> 1 0 <VARIANCE> 1 0.5 ~t "lr" <ENDHMM>
+~h "sp" <BEGINHMM> <NUMSTATES> 4 <STATE> 2 <MEAN> 1 0 <VARIANCE> 1 0.5
+<STATE> 3 <MEAN> 1 0 <VARIANCE> 1 0.5 ~t "lr" <ENDHMM>
 )";
 
 struct Fixture {
@@ -31,13 +33,14 @@ struct Fixture {
 
     // Extra words are sounded as "one" ("uno") and "two" ("deux"), so only
     // a language model tells them apart.
-    explicit Fixture(const char *grammarText = "$d = one | two; [sil] < $d [sil] >", const LmVocab *vocab = nullptr) {
-        EXPECT_EQ(Hmm_Parse(r, kModels, {"A", "B", "S"}, &pool, &list), 0);
+    explicit Fixture(const char *grammarText = "$d = one | two; [sil] < $d [sil] >", const LmVocab *vocab = nullptr,
+                     bool appendSp = false, std::vector<std::string> models = {"A", "B", "S"}) {
+        EXPECT_EQ(Hmm_Parse(r, kModels, models, &pool, &list), 0);
         const char *prons[][2] = {{"one", "A"}, {"two", "B A"}, {"sil", "S"}, {"uno", "A"}, {"deux", "B A"}};
         for (auto &p : prons) words.push_back(buildWord(r, p[1], p[0]));
         grammar = buildGrammar(r, grammarText, "digits");
         EXPECT_NE(grammar, nullptr) << (r->text ? r->text : "");
-        search = Sevrin_CreateGrammar(r, &grammar, 1, words.data(), (int)words.size(), vocab);
+        search = Sevrin_CreateGrammar(r, &grammar, 1, words.data(), (int)words.size(), vocab, appendSp);
         EXPECT_NE(search, nullptr) << (r->text ? r->text : "");
         Sevrin_Bind(search, list);
     }
@@ -225,6 +228,35 @@ TEST(Sevrin, LanguageModelScoresWordTransitions) {
     }
     lm_nukeVocab(vocab);
     GS_DeleteResult(r);
+}
+
+TEST(Sevrin, AppendedShortPauseIsOptionalAfterEveryWord) {
+    struct Case {
+        bool appendSp;
+        std::vector<std::pair<char, int>> said;
+        std::vector<std::string> phones;
+        int firstEnd; // where "one" ends, with its pause
+    } cases[] = {
+        {false, {{'A', 6}, {'B', 6}, {'A', 6}}, {"A", "B", "A"}, 6},
+        {true, {{'A', 6}, {'S', 6}, {'B', 6}, {'A', 6}}, {"A", "sp", "B", "A"}, 12},
+        {true, {{'A', 6}, {'B', 6}, {'A', 6}}, {"A", "B", "A"}, 6},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.phones.size());
+        Fixture f("one two", nullptr, c.appendSp, {"A", "B", "S", "sp"});
+        f.search->traceFlags = 3;
+        HalbrinList *l[3];
+        ASSERT_EQ(decode(f, frames(c.said), l), 0) << f.r->text;
+        EXPECT_EQ(labels(l[0]), (std::vector<std::string>{"one", "two"}));
+        EXPECT_EQ(labels(l[1]), c.phones);
+        EXPECT_EQ(l[0]->segments[0].end, c.firstEnd);
+        nukeHalbrin(l[0]);
+        nukeHalbrin(l[1]);
+    }
+    // A list without the pause model cannot run such a search.
+    Fixture f("one two", nullptr, true);
+    EXPECT_NE(Sevrin_Check(f.r, f.search), 0);
+    EXPECT_NE(std::string(f.r->text).find("\"sp\""), std::string::npos) << f.r->text;
 }
 
 TEST(Sevrin, RefusesWhatCannotRun) {
