@@ -31,9 +31,15 @@ struct SevrinRecord {
     double score;
 };
 
+// The last two language-model words of a path, older first (-1: none).
+struct SevrinHist {
+    int w1 = -1, w2 = -1;
+};
+
 struct SevrinToken {
     double score = kNegInf;
     int rec = -1;
+    SevrinHist hist;
 };
 
 struct SevrinNet {
@@ -67,7 +73,7 @@ void Sevrin_ResetLattice(SevrinLattice *l) {
 }
 
 SevrinSearch *Sevrin_CreateGrammar(GS_Result *r, WordGrammar *const *grammars, int numGrammars,
-                                   WordGraph *const *words, int numWords) {
+                                   WordGraph *const *words, int numWords, const LmVocab *vocab, bool appendSp) {
     if (numGrammars <= 0) {
         GS_AppendResult(r, "no grammar", (char *)nullptr);
         return nullptr;
@@ -91,7 +97,24 @@ SevrinSearch *Sevrin_CreateGrammar(GS_Result *r, WordGrammar *const *grammars, i
             word.successors.push_back(succ);
             word.kinds.push_back(nd.kind);
         }
+        if (appendSp) {
+            // An optional pause after the word: its ends stay ends.
+            int sp = static_cast<int>(word.nodeNames.size());
+            bool any = false;
+            for (int n = 0; n < sp; n++)
+                if (word.kinds[n] == WORD_FINAL || word.kinds[n] == WORD_INITFINAL) {
+                    word.successors[n].push_back(sp);
+                    any = true;
+                }
+            if (any) {
+                word.nodeNames.push_back("sp");
+                word.modelIndex.push_back(-1);
+                word.successors.emplace_back();
+                word.kinds.push_back(WORD_FINAL);
+            }
+        }
         byName.emplace(word.name, w);
+        s->lmWord.push_back(vocab ? lm_vocabLookup(vocab, word.name.c_str()) : w);
         s->words.push_back(std::move(word));
     }
     for (int g = 0; g < numGrammars; g++) {
@@ -197,13 +220,31 @@ bool build(GS_Result *r, SevrinSearch *s) {
 struct Entry {
     double score = kNegInf;
     int rec = -1;
+    SevrinHist hist;
 };
 
-void offer(Entry &e, double score, int rec) {
+void offer(Entry &e, double score, int rec, const SevrinHist &hist) {
     if (score > e.score) {
         e.score = score;
         e.rec = rec;
+        e.hist = hist;
     }
+}
+
+// The language model's cost of entering a word after hist, moving hist on;
+// a word the model cannot score costs nothing and leaves hist alone.
+double lmEnter(const SevrinSearch *s, int word, SevrinHist &hist) {
+    if (!s->lm) return 0;
+    int w = s->lmWord.empty() ? word : s->lmWord[word];
+    if (!lm_WordOk(s->lm, w)) return 0;
+    float v;
+    if (hist.w2 < 0) v = lm_ReadUnigram(s->lm, w);
+    else if (hist.w1 >= 0 && s->lm->levelCount >= 3) v = lm_ReadTrigram(s->lm, hist.w1, hist.w2, w);
+    else v = lm_ReadBigram(s->lm, hist.w2, w);
+    if (v == LM_NO_SCORE) return 0;
+    hist.w1 = hist.w2;
+    hist.w2 = w;
+    return s->grammarScale * static_cast<double>(v);
 }
 
 int addRecord(SevrinNet &net, int prev, int kind, int label, int end, double score) {
@@ -225,6 +266,7 @@ std::vector<Entry> exits(SevrinSearch *s, int t) {
         if (tk.score + a > out[net.stateNode[i]].score) {
             out[net.stateNode[i]].score = tk.score + a;
             out[net.stateNode[i]].rec = -2 - static_cast<int>(i);  // the state it left, resolved below
+            out[net.stateNode[i]].hist = tk.hist;
         }
     }
     for (size_t n = 0; n < out.size(); n++) {
@@ -245,14 +287,15 @@ std::vector<std::vector<Entry>> wordEnds(SevrinSearch *s, const std::vector<Entr
     for (size_t g = 0; g < s->grammars.size(); g++) ends[g].resize(s->grammars[g].size());
     for (size_t n = 0; n < net.nodes.size(); n++)
         if (net.nodes[n].final && ex[n].score > kNegInf)
-            offer(ends[net.nodes[n].grammar][net.nodes[n].position], ex[n].score, ex[n].rec);
+            offer(ends[net.nodes[n].grammar][net.nodes[n].position], ex[n].score, ex[n].rec, ex[n].hist);
     return ends;
 }
 
-void enterWord(SevrinSearch *s, std::vector<Entry> &entry, int g, int p, double score, int rec) {
+void enterWord(SevrinSearch *s, std::vector<Entry> &entry, int g, int p, double score, int rec, SevrinHist hist) {
     SevrinNet &net = *s->net;
+    score += lmEnter(s, s->grammars[g][p].word, hist);
     for (int n : net.positionNodes[g][p])
-        if (net.nodes[n].initial) offer(entry[n], score, rec);
+        if (net.nodes[n].initial) offer(entry[n], score, rec, hist);
 }
 
 }  // namespace
@@ -333,13 +376,13 @@ int forwardWith(GS_Result *r, SevrinSearch *s, int numRows, const Scorer &score)
         if (t == 0) {
             for (size_t p = 0; p < s->grammars[0].size(); p++) {
                 const SevrinSearch::Position &q = s->grammars[0][p];
-                if (q.initial) enterWord(s, entry, 0, (int)p, s->grammarScale * q.entryScore + pen, -1);
+                if (q.initial) enterWord(s, entry, 0, (int)p, s->grammarScale * q.entryScore + pen, -1, SevrinHist());
             }
         } else {
             std::vector<Entry> ex = exits(s, t);
             for (size_t n = 0; n < net.nodes.size(); n++)
                 if (ex[n].score > kNegInf)
-                    for (int x : net.nodes[n].successors) offer(entry[x], ex[n].score, ex[n].rec);
+                    for (int x : net.nodes[n].successors) offer(entry[x], ex[n].score, ex[n].rec, ex[n].hist);
             auto ends = wordEnds(s, ex);
             double best = kNegInf;
             for (auto &g : ends)
@@ -366,13 +409,14 @@ int forwardWith(GS_Result *r, SevrinSearch *s, int numRows, const Scorer &score)
                     }
                     for (size_t k = 0; k < q.next.size(); k++)
                         enterWord(s, entry, (int)g, q.next[k],
-                                  e.score + s->grammarScale * q.nextScore[k] + pen + s->crossModel, rec);
+                                  e.score + s->grammarScale * q.nextScore[k] + pen + s->crossModel, rec, e.hist);
                     if (q.final && g + 1 < s->grammars.size())
                         for (size_t p2 = 0; p2 < s->grammars[g + 1].size(); p2++) {
                             const SevrinSearch::Position &q2 = s->grammars[g + 1][p2];
                             if (q2.initial)
                                 enterWord(s, entry, (int)g + 1, (int)p2,
-                                          e.score + s->grammarScale * q2.entryScore + pen + s->crossModel, rec);
+                                          e.score + s->grammarScale * q2.entryScore + pen + s->crossModel, rec,
+                                          e.hist);
                         }
                 }
         }
@@ -393,6 +437,7 @@ int forwardWith(GS_Result *r, SevrinSearch *s, int numRows, const Scorer &score)
                 if (tk.score + a > out.score) {
                     out.score = tk.score + a;
                     out.rec = tk.rec;
+                    out.hist = tk.hist;
                     from = si;
                 }
             }
@@ -401,6 +446,7 @@ int forwardWith(GS_Result *r, SevrinSearch *s, int numRows, const Scorer &score)
             if (e.score > kNegInf && a0 > kNegInf && e.score + a0 > out.score) {
                 out.score = e.score + a0;
                 out.rec = e.rec;
+                out.hist = e.hist;
                 from = 0;
             }
             if (out.score == kNegInf) continue;
@@ -586,6 +632,14 @@ int Sevrin_Format(GS_Result *r, const SevrinSearch *s, std::string *out) {
             o << "\n";
         }
     }
+    // Only when it differs from the words' places, so files without it read alike.
+    bool placed = true;
+    for (size_t w = 0; w < s->lmWord.size(); w++) placed = placed && s->lmWord[w] == (int)w;
+    if (!placed) {
+        o << "lmwords " << s->lmWord.size();
+        for (int x : s->lmWord) o << " " << x;
+        o << "\n";
+    }
     *out = o.str();
     return 0;
 }
@@ -665,6 +719,13 @@ SevrinSearch *Sevrin_Parse(GS_Result *r, const std::string &text, const char *pa
             pos.push_back(q);
         }
         s->grammars.push_back(pos);
+    }
+    if (f >> tag) {
+        size_t n;
+        if (tag != "lmwords" || !(f >> n) || n != nw) return bad("model words");
+        s->lmWord.resize(n);
+        for (size_t w = 0; w < n; w++)
+            if (!(f >> s->lmWord[w]) || s->lmWord[w] < -1) return bad("model words");
     }
     return s.release();
 }

@@ -7,7 +7,9 @@
  *    nothing it is given is referred to afterwards. The first grammar is
  *    initial, the last final; after a grammar's final positions the search
  *    goes on at the entries of the next grammar. A position naming a word
- *    that is not among the words is refused.
+ *    that is not among the words is refused. With appendSp every word
+ *    gets an optional node "sp" (the list's model of that name) after its
+ *    final nodes.
  *  - A word node's model is the model list's entry modelIndex when that is
  *    in range, else the list's model of the node's name; the network holds
  *    its models (hmm.h), so destroying the list or pool later leaves
@@ -16,6 +18,14 @@
  *  - Scores are natural logarithms. A word entry costs grammarScale x the
  *    grammar's transition score + ln(shortPen) + crossModel (the initial
  *    entry: grammarScale x the entry score + ln(shortPen)).
+ *  - With a language model bound, every word entry also costs grammarScale
+ *    x the model's score of the word after the last two model words on the
+ *    path (trigram on a three-level model, else bigram; unigram for the
+ *    first). A word's model index is its vocabulary entry when a vocabulary
+ *    was given, else its place in the word list; a word with no index (or
+ *    one the model lacks) costs nothing and leaves the history as it was,
+ *    so fillers such as silences stay out of the context. The history
+ *    rides with the tokens and the best token keeps its own on recombining.
  *  - Pruning after each frame: states below the best by more than beam
  *    are dropped, then all but the active best (active > 0); word ends
  *    below the best word end by more than wordEndBeam are not continued.
@@ -34,6 +44,7 @@
 #include "halbrin.h"
 #include "hmm.h"
 #include "word.h"
+#include "zandor.h"
 
 struct SevrinNet;
 
@@ -71,6 +82,7 @@ struct SevrinSearch {
     /* Bindings for one call, set by the caller before it. */
     HmmList *hmmlist = nullptr;
     SevrinLattice *lattice = nullptr;
+    const ZandorModel *lm = nullptr;
     int32_t traceFlags = 1;
     /* Names of the objects a caller bound (pool, list, triphone, lattice,
      * backtrace, language model), looked up again at each use. */
@@ -91,13 +103,15 @@ struct SevrinSearch {
         std::vector<float> nextScore;
     };
     std::vector<Word> words;
+    std::vector<int> lmWord; /* per word, its model index (-1 none); empty: the word's place */
     std::vector<std::vector<Position>> grammars;
     std::shared_ptr<SevrinNet> net; /* built from the bound list */
     int frame = 0;
 };
 
 SevrinSearch *Sevrin_CreateGrammar(GS_Result *r, WordGrammar *const *grammars, int numGrammars,
-                                   WordGraph *const *words, int numWords);
+                                   WordGraph *const *words, int numWords, const LmVocab *vocab = nullptr,
+                                   bool appendSp = false);
 /* Binds a model list; the network is built again on the next check. */
 void Sevrin_Bind(SevrinSearch *s, HmmList *list);
 /* 0 when the search can run with the bound list (building its network). */

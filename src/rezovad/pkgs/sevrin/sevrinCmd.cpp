@@ -78,6 +78,9 @@ SevrinSearch *ready(Tcl_Interp *interp, const char *name) {
     s->lattice = s->bound[3].empty()
                      ? nullptr
                      : static_cast<SevrinLattice *>(Obj_GetData(interp, "sevrin/lattice", s->bound[3].c_str()));
+    s->lm = s->bound[5].empty()
+                ? nullptr
+                : static_cast<const ZandorModel *>(Obj_GetData(interp, "zandor/zandor", s->bound[5].c_str()));
     return s;
 }
 
@@ -90,14 +93,17 @@ int GrammarCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (Cmds_ParseArgs(interp, 2, argc, argv, "grammarlist %s wordlist %s -triphone %s -vocab %s -appendsp %n", &gl,
                        &wl, &tri, &vocab, &appendsp))
         return TCL_ERROR;
-    if (vocab && !Obj_GetData(interp, "zandor/lmvocab", vocab)) return TCL_ERROR;
+    const LmVocab *lv = nullptr;
+    if (vocab && !(lv = static_cast<const LmVocab *>(Obj_GetData(interp, "zandor/lmvocab", vocab))))
+        return TCL_ERROR;
     if (tri && !Obj_GetData(interp, "talmok/triphone", tri)) return TCL_ERROR;
     std::vector<WordGrammar *> grammars;
     std::vector<WordGraph *> words;
     if (!objects(interp, gl, "talmok/grammar", grammars) || !objects(interp, wl, "talmok/word", words))
         return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
-    SevrinSearch *s = Sevrin_CreateGrammar(r, grammars.data(), (int)grammars.size(), words.data(), (int)words.size());
+    SevrinSearch *s = Sevrin_CreateGrammar(r, grammars.data(), (int)grammars.size(), words.data(), (int)words.size(), lv,
+                                           appendsp != 0);
     if (!s) return failR(interp, r);
     GS_DeleteResult(r);
     if (Obj_Create(interp, "sevrin/sevrin", s) != TCL_OK) {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <map>
 #include <random>
+#include <unistd.h>
 
 #include "sevrin.h"
 
@@ -15,6 +19,8 @@ const char *kModels = R"(~o <VECSIZE> 1 <USER>
 <STATE> 3 <MEAN> 1 5 <VARIANCE> 1 0.5 ~t "lr" <ENDHMM>
 ~h "S" <BEGINHMM> <NUMSTATES> 4 <STATE> 2 <MEAN> 1 0 <VARIANCE> 1 0.5
 <STATE> 3 <MEAN> 1 0 <VARIANCE> 1 0.5 ~t "lr" <ENDHMM>
+~h "sp" <BEGINHMM> <NUMSTATES> 4 <STATE> 2 <MEAN> 1 0 <VARIANCE> 1 0.5
+<STATE> 3 <MEAN> 1 0 <VARIANCE> 1 0.5 ~t "lr" <ENDHMM>
 )";
 
 struct Fixture {
@@ -25,13 +31,16 @@ struct Fixture {
     SevrinSearch *search = nullptr;
     GS_Result *r = GS_CreateResult();
 
-    explicit Fixture(const char *grammarText = "$d = one | two; [sil] < $d [sil] >") {
-        EXPECT_EQ(Hmm_Parse(r, kModels, {"A", "B", "S"}, &pool, &list), 0);
-        const char *prons[][2] = {{"one", "A"}, {"two", "B A"}, {"sil", "S"}};
+    // Extra words are sounded as "one" ("uno") and "two" ("deux"), so only
+    // a language model tells them apart.
+    explicit Fixture(const char *grammarText = "$d = one | two; [sil] < $d [sil] >", const LmVocab *vocab = nullptr,
+                     bool appendSp = false, std::vector<std::string> models = {"A", "B", "S"}) {
+        EXPECT_EQ(Hmm_Parse(r, kModels, models, &pool, &list), 0);
+        const char *prons[][2] = {{"one", "A"}, {"two", "B A"}, {"sil", "S"}, {"uno", "A"}, {"deux", "B A"}};
         for (auto &p : prons) words.push_back(buildWord(r, p[1], p[0]));
         grammar = buildGrammar(r, grammarText, "digits");
         EXPECT_NE(grammar, nullptr) << (r->text ? r->text : "");
-        search = Sevrin_CreateGrammar(r, &grammar, 1, words.data(), (int)words.size());
+        search = Sevrin_CreateGrammar(r, &grammar, 1, words.data(), (int)words.size(), vocab, appendSp);
         EXPECT_NE(search, nullptr) << (r->text ? r->text : "");
         Sevrin_Bind(search, list);
     }
@@ -105,6 +114,149 @@ TEST(Sevrin, FedInPiecesGivesTheSameAnswerAndTracesPhonesAndStates) {
     EXPECT_EQ(std::string(b[2]->segments[0].label), "B[2]");
     EXPECT_EQ(b[2]->segments[5].end, 20);
     for (HalbrinList *l : {a[0], b[0], b[1], b[2]}) nukeHalbrin(l);
+}
+
+// A back-off model file: unigrams {logP, back-off} by index; bigrams by
+// (w1, w2) with {logP, back-off}; trigrams by (w1, w2, w3) with logP. Three
+// levels when any trigram is given.
+struct LmSpec {
+    std::vector<std::pair<float, float>> uni;
+    std::map<std::pair<int, int>, std::pair<float, float>> bi;
+    std::map<std::vector<int>, float> tri;
+};
+
+int32_t bits(float f) {
+    int32_t w;
+    memcpy(&w, &f, sizeof w);
+    return w;
+}
+
+ZandorModel *writeLm(GS_Result *r, const LmSpec &m) {
+    int levels = m.tri.empty() ? 2 : 3, width = levels == 3 ? 4 : 2;
+    int u = (int)m.uni.size();
+    std::vector<int32_t> img = {2, -levels, u};
+    for (auto &x : m.uni) img.insert(img.end(), {0, bits(x.first), 0, bits(x.second)});
+    for (int w1 = 0; w1 < u; w1++) {
+        img[3 + 4 * w1 + 2] = (int32_t)img.size();
+        std::vector<std::pair<int, size_t>> recs;  // w2 and where its record sits
+        img.push_back(-1);
+        for (auto &b : m.bi)
+            if (b.first.first == w1) {
+                img[img[3 + 4 * w1 + 2]]++;
+                recs.emplace_back(b.first.second, img.size());
+                img.insert(img.end(), {b.first.second, bits(b.second.first)});
+                if (width == 4) img.insert(img.end(), {0, bits(b.second.second)});
+            }
+        if (levels < 3) continue;
+        for (auto &rc : recs) {
+            img[rc.second + 2] = (int32_t)img.size();
+            size_t head = img.size();
+            img.push_back(-1);
+            for (auto &t : m.tri)
+                if (t.first[0] == w1 && t.first[1] == rc.first) {
+                    img[head]++;
+                    img.insert(img.end(), {t.first[2], bits(t.second)});
+                }
+        }
+    }
+    char path[] = "/tmp/sevrin_lm_XXXXXX";
+    int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, img.data(), img.size() * 4), (ssize_t)(img.size() * 4));
+    close(fd);
+    ZandorModel *lm = lm_Initialize(r, path);
+    unlink(path);
+    EXPECT_NE(lm, nullptr) << (r->text ? r->text : "");
+    return lm;
+}
+
+// Model indices differ from the word list's order, so the vocabulary's
+// mapping is what picks the scores.
+enum { kSil, kOne, kUno, kTwo, kDeux };
+
+TEST(Sevrin, LanguageModelScoresWordTransitions) {
+    const float uniSil = -1.0f, uniOne = -2.0f, uniUno = -1.5f, uniTwo = -2.0f, uniDeux = -2.5f;
+    LmSpec unigramOnly{{{uniSil, -0.25f}, {uniOne, -0.5f}, {uniUno, 0}, {uniTwo, 0}, {uniDeux, 0}}, {}, {}};
+    LmSpec bigram = unigramOnly;
+    bigram.bi[{kSil, kOne}] = {-0.5f, 0};
+    bigram.bi[{kOne, kTwo}] = {-0.75f, -0.125f};
+    bigram.bi[{kOne, kDeux}] = {-1.75f, 0};
+    LmSpec trigram = bigram;
+    trigram.tri[{kSil, kOne, kDeux}] = -0.25f;
+    struct Case {
+        const char *what, *grammar;
+        const LmSpec *lm;
+        std::vector<std::pair<char, int>> said;
+        std::vector<std::string> words;
+        float lmScore; // the language model's part of the best path
+    } cases[] = {
+        // No bigram after sil: back-off(sil) + unigram, and uno's is better.
+        {"unigrams", "sil (one | uno)", &unigramOnly, {{'S', 6}, {'A', 6}}, {"sil", "uno"}, uniSil - 0.25f + uniUno},
+        {"bigram flips it", "sil (one | uno)", &bigram, {{'S', 6}, {'A', 6}}, {"sil", "one"}, uniSil - 0.5f},
+        {"bigram after a word", "sil one (two | deux)", &bigram, {{'S', 6}, {'A', 6}, {'B', 6}, {'A', 6}},
+         {"sil", "one", "two"}, uniSil - 0.5f - 0.75f},
+        {"trigram flips it", "sil one (two | deux)", &trigram, {{'S', 6}, {'A', 6}, {'B', 6}, {'A', 6}},
+         {"sil", "one", "deux"}, uniSil - 0.5f - 0.25f},
+    };
+    GS_Result *r = GS_CreateResult();
+    const char *names[] = {"sil", "one", "uno", "two", "deux"};
+    LmVocab *vocab = lm_createVocab(r, const_cast<char **>(names), 5);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ZandorModel *lm = writeLm(r, *c.lm);
+        ASSERT_NE(lm, nullptr);
+        Fixture plain(c.grammar, vocab), scored(c.grammar, vocab);
+        scored.search->lm = lm;
+        auto x = frames(c.said);
+        HalbrinList *a[3], *b[3];
+        ASSERT_EQ(decode(plain, x, a), 0) << plain.r->text;
+        ASSERT_EQ(decode(scored, x, b), 0) << scored.r->text;
+        EXPECT_EQ(labels(b[0]), c.words);
+        // The twins sound alike, so without the model both paths score
+        // the same and the model adds exactly its own part.
+        EXPECT_NEAR(b[0]->score - a[0]->score, c.lmScore, 1e-3);
+        // A saved search keeps its words' model indices.
+        std::string text;
+        ASSERT_EQ(Sevrin_Format(r, scored.search, &text), 0);
+        SevrinSearch *back = Sevrin_Parse(r, text, "saved");
+        ASSERT_NE(back, nullptr) << r->text;
+        EXPECT_EQ(back->lmWord, scored.search->lmWord);
+        Sevrin_Nuke(back);
+        nukeHalbrin(a[0]);
+        nukeHalbrin(b[0]);
+        lm_Nuke(lm);
+    }
+    lm_nukeVocab(vocab);
+    GS_DeleteResult(r);
+}
+
+TEST(Sevrin, AppendedShortPauseIsOptionalAfterEveryWord) {
+    struct Case {
+        bool appendSp;
+        std::vector<std::pair<char, int>> said;
+        std::vector<std::string> phones;
+        int firstEnd; // where "one" ends, with its pause
+    } cases[] = {
+        {false, {{'A', 6}, {'B', 6}, {'A', 6}}, {"A", "B", "A"}, 6},
+        {true, {{'A', 6}, {'S', 6}, {'B', 6}, {'A', 6}}, {"A", "sp", "B", "A"}, 12},
+        {true, {{'A', 6}, {'B', 6}, {'A', 6}}, {"A", "B", "A"}, 6},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.phones.size());
+        Fixture f("one two", nullptr, c.appendSp, {"A", "B", "S", "sp"});
+        f.search->traceFlags = 3;
+        HalbrinList *l[3];
+        ASSERT_EQ(decode(f, frames(c.said), l), 0) << f.r->text;
+        EXPECT_EQ(labels(l[0]), (std::vector<std::string>{"one", "two"}));
+        EXPECT_EQ(labels(l[1]), c.phones);
+        EXPECT_EQ(l[0]->segments[0].end, c.firstEnd);
+        nukeHalbrin(l[0]);
+        nukeHalbrin(l[1]);
+    }
+    // A list without the pause model cannot run such a search.
+    Fixture f("one two", nullptr, true);
+    EXPECT_NE(Sevrin_Check(f.r, f.search), 0);
+    EXPECT_NE(std::string(f.r->text).find("\"sp\""), std::string::npos) << f.r->text;
 }
 
 TEST(Sevrin, RefusesWhatCannotRun) {
