@@ -125,6 +125,24 @@ std::vector<std::pair<std::string, std::string>> feature_pairs(const EST_Feature
 
 uint32_t swap32(uint32_t v) { return __builtin_bswap32(v); }
 
+// v with its bytes in the other order.
+template <class T>
+T reversed(T v) {
+  unsigned char b[sizeof v];
+  memcpy(b, &v, sizeof v);
+  std::reverse(b, b + sizeof v);
+  memcpy(&v, b, sizeof v);
+  return v;
+}
+
+// One guarded item of T, reversed when asked.
+template <class T>
+T read_item(FILE *fp, bool swap, int line) {
+  T v;
+  Vek_fread_checked(&v, sizeof v, 1, fp, line);
+  return swap ? reversed(v) : v;
+}
+
 // fwrite of n items; nothing (not even a null pointer) for none.
 void put(const void *p, size_t size, size_t n, FILE *fp) {
   if (n > 0) fwrite(p, size, n, fp);
@@ -200,29 +218,11 @@ void Vek_fread_checked(void *p, size_t size, size_t items, FILE *fp, int line) {
   }
 }
 
-int32_t Vek_fread_int32(FILE *fp, bool swap, int line) {
-  uint32_t v;
-  Vek_fread_checked(&v, 4, 1, fp, line);
-  if (swap) v = swap32(v);
-  int32_t r;
-  memcpy(&r, &v, 4);
-  return r;
-}
+int32_t Vek_fread_int32(FILE *fp, bool swap, int line) { return read_item<int32_t>(fp, swap, line); }
 
-uint16_t Vek_fread_ushort(FILE *fp, bool swap, int line) {
-  uint16_t v;
-  Vek_fread_checked(&v, 2, 1, fp, line);
-  return swap ? __builtin_bswap16(v) : v;
-}
+uint16_t Vek_fread_ushort(FILE *fp, bool swap, int line) { return read_item<uint16_t>(fp, swap, line); }
 
-float Vek_fread_float(FILE *fp, bool swap, int line) {
-  uint32_t v;
-  Vek_fread_checked(&v, 4, 1, fp, line);
-  if (swap) v = swap32(v);
-  float r;
-  memcpy(&r, &v, 4);
-  return r;
-}
+float Vek_fread_float(FILE *fp, bool swap, int line) { return read_item<float>(fp, swap, line); }
 
 uint8_t Vek_fread_byte(FILE *fp, int line) {
   uint8_t v;
@@ -232,37 +232,18 @@ uint8_t Vek_fread_byte(FILE *fp, int line) {
 
 void Vek_fread_checked_bytes(void *p, size_t items, FILE *fp, int line) { Vek_fread_checked(p, 1, items, fp, line); }
 
-int16_t Vek_fread_short(FILE *fp, bool swap, int line) {
-  uint16_t v = Vek_fread_ushort(fp, swap, line);
-  int16_t r;
-  memcpy(&r, &v, 2);
-  return r;
-}
+int16_t Vek_fread_short(FILE *fp, bool swap, int line) { return read_item<int16_t>(fp, swap, line); }
 
 void Vek_swap_long_array(int32_t *p, size_t n) {
   for (size_t i = 0; i < n; i++) p[i] = (int32_t)swap32((uint32_t)p[i]);
 }
 
-int32_t Vek_fread_long(FILE *fp, bool swap, int line) {
-  int32_t v;
-  Vek_fread_checked(&v, 4, 1, fp, line);
-  if (swap) Vek_swap_long_array(&v, 1);
-  return v;
-}
+// Offsets are int32 in the file.
+int32_t Vek_fread_long(FILE *fp, bool swap, int line) { return Vek_fread_int32(fp, swap, line); }
 
-double Vek_swap_double(double d) {
-  uint64_t u;
-  memcpy(&u, &d, 8);
-  u = __builtin_bswap64(u);
-  memcpy(&d, &u, 8);
-  return d;
-}
+double Vek_swap_double(double d) { return reversed(d); }
 
-double Vek_fread_double(FILE *fp, bool swap, int line) {
-  double v;
-  Vek_fread_checked(&v, 8, 1, fp, line);
-  return swap ? Vek_swap_double(v) : v;
-}
+double Vek_fread_double(FILE *fp, bool swap, int line) { return read_item<double>(fp, swap, line); }
 
 void Vek_fwrite_int32(int32_t v, FILE *fp) { fwrite(&v, 4, 1, fp); }
 void Vek_fwrite_float(float v, FILE *fp) { fwrite(&v, 4, 1, fp); }
@@ -299,12 +280,7 @@ void Vekfwrite_CharVector(const std::vector<uint8_t> &v, FILE *fp) { put(v.data(
 namespace {
 
 void swap_floats(float *p, size_t n) {
-  for (size_t i = 0; i < n; i++) {
-    uint32_t u;
-    memcpy(&u, &p[i], 4);
-    u = swap32(u);
-    memcpy(&p[i], &u, 4);
-  }
+  for (size_t i = 0; i < n; i++) p[i] = reversed(p[i]);
 }
 
 }  // namespace
