@@ -297,8 +297,7 @@ void Vekfwrite_FloatVector(const std::vector<float> &v, FILE *fp) { put(v.data()
 void Vekfread_FloatVector_part(std::vector<float> &v, FILE *fp, bool swap, long start, long n) {
   Vek_check_count(fp, n, 4, "float values");
   if (start < 0 || start > (long)v.size() || n > (long)v.size() - start)
-    Vek_fail(" Vekfread_FloatVector_part: elements %ld .. %ld are outside a vector of %zu\n", start, start + n - 1,
-             v.size());
+    Vek_fail(" Vekfread_FloatVector_part: %ld elements from %ld are outside a vector of %zu\n", n, start, v.size());
   Vek_fread_checked(v.data() + start, 4, n, fp, __LINE__);
   if (swap) swap_floats(v.data() + start, n);
 }
