@@ -1,9 +1,12 @@
 #include "vek_file.h"
 
+#include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
+#include "EST_FMatrix.h"
 #include "EST_Features.h"
 #include "EST_Featured.h"
 #include "EST_Track.h"
@@ -122,6 +125,24 @@ std::vector<std::pair<std::string, std::string>> feature_pairs(const EST_Feature
 
 uint32_t swap32(uint32_t v) { return __builtin_bswap32(v); }
 
+// v with its bytes in the other order.
+template <class T>
+T reversed(T v) {
+  unsigned char b[sizeof v];
+  memcpy(b, &v, sizeof v);
+  std::reverse(b, b + sizeof v);
+  memcpy(&v, b, sizeof v);
+  return v;
+}
+
+// One guarded item of T, reversed when asked.
+template <class T>
+T read_item(FILE *fp, bool swap, int line) {
+  T v;
+  Vek_fread_checked(&v, sizeof v, 1, fp, line);
+  return swap ? reversed(v) : v;
+}
+
 // fwrite of n items; nothing (not even a null pointer) for none.
 void put(const void *p, size_t size, size_t n, FILE *fp) {
   if (n > 0) fwrite(p, size, n, fp);
@@ -197,35 +218,32 @@ void Vek_fread_checked(void *p, size_t size, size_t items, FILE *fp, int line) {
   }
 }
 
-int32_t Vek_fread_int32(FILE *fp, bool swap, int line) {
-  uint32_t v;
-  Vek_fread_checked(&v, 4, 1, fp, line);
-  if (swap) v = swap32(v);
-  int32_t r;
-  memcpy(&r, &v, 4);
-  return r;
-}
+int32_t Vek_fread_int32(FILE *fp, bool swap, int line) { return read_item<int32_t>(fp, swap, line); }
 
-uint16_t Vek_fread_ushort(FILE *fp, bool swap, int line) {
-  uint16_t v;
-  Vek_fread_checked(&v, 2, 1, fp, line);
-  return swap ? __builtin_bswap16(v) : v;
-}
+uint16_t Vek_fread_ushort(FILE *fp, bool swap, int line) { return read_item<uint16_t>(fp, swap, line); }
 
-float Vek_fread_float(FILE *fp, bool swap, int line) {
-  uint32_t v;
-  Vek_fread_checked(&v, 4, 1, fp, line);
-  if (swap) v = swap32(v);
-  float r;
-  memcpy(&r, &v, 4);
-  return r;
-}
+float Vek_fread_float(FILE *fp, bool swap, int line) { return read_item<float>(fp, swap, line); }
 
 uint8_t Vek_fread_byte(FILE *fp, int line) {
   uint8_t v;
   Vek_fread_checked(&v, 1, 1, fp, line);
   return v;
 }
+
+void Vek_fread_checked_bytes(void *p, size_t items, FILE *fp, int line) { Vek_fread_checked(p, 1, items, fp, line); }
+
+int16_t Vek_fread_short(FILE *fp, bool swap, int line) { return read_item<int16_t>(fp, swap, line); }
+
+void Vek_swap_long_array(int32_t *p, size_t n) {
+  for (size_t i = 0; i < n; i++) p[i] = (int32_t)swap32((uint32_t)p[i]);
+}
+
+// Offsets are int32 in the file.
+int32_t Vek_fread_long(FILE *fp, bool swap, int line) { return Vek_fread_int32(fp, swap, line); }
+
+double Vek_swap_double(double d) { return reversed(d); }
+
+double Vek_fread_double(FILE *fp, bool swap, int line) { return read_item<double>(fp, swap, line); }
 
 void Vek_fwrite_int32(int32_t v, FILE *fp) { fwrite(&v, 4, 1, fp); }
 void Vek_fwrite_float(float v, FILE *fp) { fwrite(&v, 4, 1, fp); }
@@ -258,6 +276,55 @@ void Vekfread_CharVector(std::vector<uint8_t> &v, long n, FILE *fp) {
 }
 
 void Vekfwrite_CharVector(const std::vector<uint8_t> &v, FILE *fp) { put(v.data(), 1, v.size(), fp); }
+
+namespace {
+
+void swap_floats(float *p, size_t n) {
+  for (size_t i = 0; i < n; i++) p[i] = reversed(p[i]);
+}
+
+}  // namespace
+
+void Vekfread_FloatVector(std::vector<float> &v, long n, FILE *fp, bool swap) {
+  Vek_check_count(fp, n, 4, "float values");
+  v.resize(n);
+  Vek_fread_checked(v.data(), 4, n, fp, __LINE__);
+  if (swap) swap_floats(v.data(), v.size());
+}
+
+void Vekfwrite_FloatVector(const std::vector<float> &v, FILE *fp) { put(v.data(), 4, v.size(), fp); }
+
+void Vekfread_FloatVector_part(std::vector<float> &v, FILE *fp, bool swap, long start, long n) {
+  Vek_check_count(fp, n, 4, "float values");
+  if (start < 0 || start > (long)v.size() || n > (long)v.size() - start)
+    Vek_fail(" Vekfread_FloatVector_part: %ld elements from %ld are outside a vector of %zu\n", n, start, v.size());
+  Vek_fread_checked(v.data() + start, 4, n, fp, __LINE__);
+  if (swap) swap_floats(v.data() + start, n);
+}
+
+void Vekfwrite_FloatMatrix(const EST_FMatrix &m, FILE *fp) {
+  std::vector<float> row(m.num_columns());
+  for (int i = 0; i < m.num_rows(); i++) {
+    for (int j = 0; j < m.num_columns(); j++) row[j] = m.a_no_check(i, j);
+    put(row.data(), 4, row.size(), fp);
+  }
+}
+
+void Vekfread_FloatMatrix(EST_FMatrix &m, FILE *fp, bool swap, long rows, long first, long n) {
+  if (rows < 0 || first < 0 || n < 0 || rows > INT_MAX || first + n > INT_MAX)
+    Vek_fail(" Vekfread_FloatMatrix: cannot read %ld rows of %ld floats from column %ld\n", rows, n, first);
+  if (rows == 0 || n == 0) return;
+  // Checked as rows of 4n bytes so the product cannot overflow.
+  Vek_check_count(fp, rows, 4 * n, "matrix rows");
+  long nr = std::max<long>(rows, m.num_rows()), nc = std::max<long>(first + n, m.num_columns());
+  if (nr != m.num_rows() || nc != m.num_columns()) m.resize((int)nr, (int)nc);
+  std::vector<float> row(n);
+  for (long i = 0; i < rows; i++) {
+    Vek_fread_checked(row.data(), 4, n, fp, __LINE__);
+    if (swap) swap_floats(row.data(), n);
+    for (long j = 0; j < n; j++) m.a_no_check((int)i, (int)(first + j)) = row[j];
+  }
+}
 
 // --- embedded wave
 

@@ -20,6 +20,7 @@ class EST_Wave;
 class EST_Track;
 class EST_Features;
 class EST_Featured;
+class EST_FMatrix;
 
 // An option list: text keys and values in insertion order; setting an
 // existing key replaces its value in place; an empty value is not stored.
@@ -56,6 +57,13 @@ int32_t Vek_fread_int32(FILE *fp, bool swap, int line);
 uint16_t Vek_fread_ushort(FILE *fp, bool swap, int line);
 float Vek_fread_float(FILE *fp, bool swap, int line);
 uint8_t Vek_fread_byte(FILE *fp, int line);
+void Vek_fread_checked_bytes(void *p, size_t items, FILE *fp, int line);
+int16_t Vek_fread_short(FILE *fp, bool swap, int line);
+// A 4-byte file offset.
+int32_t Vek_fread_long(FILE *fp, bool swap, int line);
+double Vek_fread_double(FILE *fp, bool swap, int line);
+void Vek_swap_long_array(int32_t *p, size_t n);
+double Vek_swap_double(double d);
 void Vek_fwrite_int32(int32_t v, FILE *fp);
 void Vek_fwrite_float(float v, FILE *fp);
 void Vek_fwrite_byte(uint8_t v, FILE *fp);
@@ -67,6 +75,16 @@ void Vekfread_IntVector(std::vector<int32_t> &v, long n, FILE *fp, bool swap);
 void Vekfwrite_IntVector(const std::vector<int32_t> &v, FILE *fp);
 void Vekfread_CharVector(std::vector<uint8_t> &v, long n, FILE *fp);
 void Vekfwrite_CharVector(const std::vector<uint8_t> &v, FILE *fp);
+void Vekfread_FloatVector(std::vector<float> &v, long n, FILE *fp, bool swap);
+void Vekfwrite_FloatVector(const std::vector<float> &v, FILE *fp);
+// Reads n floats into v[start] .. v[start+n-1] without resizing v; a range
+// outside v is an error.
+void Vekfread_FloatVector_part(std::vector<float> &v, FILE *fp, bool swap, long start, long n);
+// Every row with all its columns.
+void Vekfwrite_FloatMatrix(const EST_FMatrix &m, FILE *fp);
+// Reads rows x n floats, row by row, into columns first .. first+n-1 of rows
+// 0 .. rows-1; a matrix too small for them is enlarged, keeping its values.
+void Vekfread_FloatMatrix(EST_FMatrix &m, FILE *fp, bool swap, long rows, long first, long n);
 
 // The embedded Sun .au wave: 24-byte big-endian header, then 8-bit G.711
 // mu-law (compressed) or 16-bit linear big-endian samples.

@@ -1,6 +1,7 @@
 // Token lists, the embedded wave and the track block of unit-database files.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "EST_FMatrix.h"
 #include "EST_Track.h"
 #include "EST_Wave.h"
 #include "vek_file.h"
@@ -114,6 +116,146 @@ TEST(GuardedReads, short_reads_and_counts_beyond_the_file_fail) {
   EXPECT_NE(error_of([&] { Vekfread_IntVector(v, -1, fp, false); }).find("negative"), std::string::npos);
   EXPECT_TRUE(v.empty());
   fclose(fp);
+}
+
+namespace {
+
+// The file a big-endian writer makes: every item of width bytes reversed.
+std::string reversed_items(const std::string &bytes, size_t width) {
+  std::string r = bytes;
+  for (size_t i = 0; i + width <= r.size(); i += width)
+    for (size_t k = 0; k < width / 2; k++) std::swap(r[i + k], r[i + width - 1 - k]);
+  return r;
+}
+
+template <class T>
+std::string bytes_of(const T *p, size_t n) {
+  return std::string(reinterpret_cast<const char *>(p), n * sizeof(T));
+}
+
+}  // namespace
+
+TEST(GuardedReads, short_long_and_double_in_either_byte_order) {
+  const int16_t s = -12345;
+  const int32_t l = 0x01020304;
+  const double d = -1.5e-300;
+  struct Case {
+    const char *name;
+    std::string bytes;
+    size_t width;
+    std::function<bool(FILE *, bool)> read_matches;
+  } cases[] = {
+      {"short", bytes_of(&s, 1), 2, [&](FILE *fp, bool sw) { return Vek_fread_short(fp, sw, 1) == s; }},
+      {"long", bytes_of(&l, 1), 4, [&](FILE *fp, bool sw) { return Vek_fread_long(fp, sw, 1) == l; }},
+      {"double", bytes_of(&d, 1), 8, [&](FILE *fp, bool sw) { return Vek_fread_double(fp, sw, 1) == d; }},
+  };
+  for (auto &c : cases) {
+    for (bool swap : {false, true}) {
+      FILE *fp = file_of(swap ? reversed_items(c.bytes, c.width) : c.bytes);
+      EXPECT_TRUE(c.read_matches(fp, swap)) << c.name << " swap " << swap;
+      EXPECT_EQ(fgetc(fp), EOF) << c.name;
+      fclose(fp);
+    }
+    FILE *fp = file_of(c.bytes.substr(0, c.width - 1));
+    EXPECT_NE(error_of([&] { c.read_matches(fp, false); }).find("file read failed"), std::string::npos) << c.name;
+    fclose(fp);
+  }
+  int32_t a[2] = {1, -2};
+  Vek_swap_long_array(a, 2);
+  EXPECT_EQ(a[0], 0x01000000);
+  EXPECT_EQ(a[1], (int32_t)0xFEFFFFFF);
+  EXPECT_EQ(Vek_swap_double(Vek_swap_double(d)), d);
+}
+
+TEST(FloatVectors, vectors_parts_and_matrices_round_trip_in_either_byte_order) {
+  const std::vector<float> v{1.5f, -0.0f, 3e38f, 1e-40f, -7.25f, 0.1f};
+  EST_FMatrix m(2, 3);
+  for (int i = 0; i < 2; i++)
+    for (int j = 0; j < 3; j++) m.a_no_check(i, j) = v[i * 3 + j];
+  FILE *w = tmpfile();
+  Vekfwrite_FloatVector(v, w);
+  Vekfwrite_FloatMatrix(m, w);
+  Vekfwrite_FloatMatrix(m, w);
+  const std::string native = contents(w);
+  fclose(w);
+  // The matrix is written row by row, so each of its images holds v.
+  const std::string vb = bytes_of(v.data(), v.size());
+  ASSERT_EQ(native, vb + vb + vb);
+
+  for (bool swap : {false, true}) {
+    FILE *fp = file_of(swap ? reversed_items(native, 4) : native);
+    std::vector<float> r{9, 9};
+    Vekfread_FloatVector(r, 6, fp, swap);
+    EXPECT_EQ(r, v) << "swap " << swap;
+    // Three values into the middle of a longer vector; its ends stay.
+    std::vector<float> part(7, 9.0f);
+    Vekfread_FloatVector_part(part, fp, swap, 2, 3);
+    EXPECT_EQ(part, (std::vector<float>{9, 9, 1.5f, -0.0f, 3e38f, 9, 9})) << "swap " << swap;
+    // The next three values into columns 1 .. 3 of one row of a 2 x 2
+    // matrix: it grows to 2 x 4 and keeps what it held.
+    EST_FMatrix g(2, 2);
+    g.fill(5.0f);
+    Vekfread_FloatMatrix(g, fp, swap, 1, 1, 3);
+    ASSERT_EQ(g.num_rows(), 2);
+    ASSERT_EQ(g.num_columns(), 4);
+    EXPECT_EQ(g.a_no_check(0, 0), 5.0f);
+    EXPECT_EQ(g.a_no_check(0, 1), 1e-40f);
+    EXPECT_EQ(g.a_no_check(0, 3), 0.1f);
+    EXPECT_EQ(g.a_no_check(1, 0), 5.0f);
+    EXPECT_EQ(g.a_no_check(1, 1), 5.0f);
+    // The second matrix image, whole, into an empty matrix.
+    EST_FMatrix r2;
+    Vekfread_FloatMatrix(r2, fp, swap, 2, 0, 3);
+    ASSERT_EQ(r2.num_rows(), 2);
+    ASSERT_EQ(r2.num_columns(), 3);
+    for (int i = 0; i < 2; i++)
+      for (int j = 0; j < 3; j++) EXPECT_EQ(r2.a_no_check(i, j), m.a_no_check(i, j)) << i << "," << j;
+    EXPECT_EQ(fgetc(fp), EOF);
+    fclose(fp);
+  }
+}
+
+TEST(FloatVectors, damaged_counts_and_short_files_fail_before_anything_is_sized) {
+  const std::string eleven(11, '\0');  // room for two floats and a bit
+  struct Case {
+    const char *name;
+    std::function<void(std::vector<float> &, EST_FMatrix &, FILE *)> read;
+    const char *error;
+  } cases[] = {
+      {"vector beyond the file", [](auto &v, auto &, FILE *fp) { Vekfread_FloatVector(v, 3, fp, false); }, "do not fit"},
+      {"vector of 2^40", [](auto &v, auto &, FILE *fp) { Vekfread_FloatVector(v, 1L << 40, fp, true); }, "do not fit"},
+      {"negative vector", [](auto &v, auto &, FILE *fp) { Vekfread_FloatVector(v, -1, fp, false); }, "negative"},
+      {"part past the vector end", [](auto &v, auto &, FILE *fp) { Vekfread_FloatVector_part(v, fp, false, 3, 2); },
+       "outside"},
+      {"part before the vector", [](auto &v, auto &, FILE *fp) { Vekfread_FloatVector_part(v, fp, false, -1, 1); },
+       "outside"},
+      {"part start overflowing", [](auto &v, auto &, FILE *fp) { Vekfread_FloatVector_part(v, fp, false, LONG_MAX, 1); },
+       "outside"},
+      {"part beyond the file", [](auto &v, auto &, FILE *fp) { Vekfread_FloatVector_part(v, fp, false, 0, 3); },
+       "do not fit"},
+      {"matrix rows beyond the file", [](auto &, auto &m, FILE *fp) { Vekfread_FloatMatrix(m, fp, false, 2, 0, 2); },
+       "do not fit"},
+      {"matrix of 2^40 rows", [](auto &, auto &m, FILE *fp) { Vekfread_FloatMatrix(m, fp, false, 1L << 40, 0, 1); },
+       "cannot read"},
+      {"matrix row of 2^62 floats", [](auto &, auto &m, FILE *fp) { Vekfread_FloatMatrix(m, fp, false, 1, 0, 1L << 62); },
+       "cannot read"},
+      {"negative matrix row", [](auto &, auto &m, FILE *fp) { Vekfread_FloatMatrix(m, fp, false, 1, 0, -1); },
+       "cannot read"},
+      {"negative first column", [](auto &, auto &m, FILE *fp) { Vekfread_FloatMatrix(m, fp, false, 1, -1, 1); },
+       "cannot read"},
+  };
+  for (auto &c : cases) {
+    FILE *fp = file_of(eleven);
+    std::vector<float> v(4, 9.0f);
+    EST_FMatrix m(1, 1);
+    m.fill(9.0f);
+    EXPECT_NE(error_of([&] { c.read(v, m, fp); }).find(c.error), std::string::npos) << c.name;
+    // Nothing was resized or overwritten.
+    EXPECT_EQ(v, std::vector<float>(4, 9.0f)) << c.name;
+    EXPECT_EQ(m.num_rows() * m.num_columns(), 1) << c.name;
+    EXPECT_EQ(m.a_no_check(0, 0), 9.0f) << c.name;
+    fclose(fp);
+  }
 }
 
 TEST(EmbeddedWave, au_images_round_trip_linear_and_mu_law) {
