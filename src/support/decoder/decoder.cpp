@@ -13,6 +13,25 @@
 
 namespace {
 
+// The search keeps the decoder's settings and word scores, which a saved
+// decoder carries in it.
+void settle(DecoderTree *d) {
+    SevrinSearch *s = d->search.get();
+    s->beam = d->stateBeam;
+    s->wordEndBeam = d->wordEndBeam;
+    s->active = d->active;
+    s->shortPen = d->shortPen;
+    s->longPen = d->longPen;
+    // Word scores already hold the grammar scale and cross-word penalty.
+    s->grammarScale = 1.0f;
+    s->crossModel = 0.0f;
+    auto &g = s->grammars[0];
+    for (size_t p = 0; p < g.size(); p++) {
+        g[p].entryScore = d->words[p].wordScore;
+        for (size_t k = 0; k < g[p].next.size(); k++) g[p].nextScore[k] = d->words[g[p].next[k]].wordScore;
+    }
+}
+
 // Tree search settings from the decoder's; word scores already hold the
 // grammar scale and cross-word penalty.
 LexTreeSettings settings(const DecoderTree *d) {
@@ -94,6 +113,7 @@ void Decoder_Reset(DecoderTree *d) {
 }
 
 int Decoder_Pipe(GS_Result *r, DecoderTree *d, float *const *rows, int numRows, int cols, const float *peaks) {
+    settle(d);
     LexTreeSettings set = settings(d);
     if (set.priors && (int)d->priors.size() < cols) set.priors = nullptr;
     if (!peaks) return LexTree_Forward(r, d->lex.get(), set, rows, numRows, cols, d->lattice.get());
