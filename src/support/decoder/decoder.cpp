@@ -13,16 +13,8 @@
 
 namespace {
 
-// Entry scores of every position from the words' current scores.
-void applyScores(DecoderTree *d) {
-    auto &g = d->search->grammars[0];
-    for (size_t p = 0; p < g.size(); p++) {
-        g[p].entryScore = d->words[p].wordScore;
-        for (size_t k = 0; k < g[p].next.size(); k++) g[p].nextScore[k] = d->words[g[p].next[k]].wordScore;
-    }
-}
-
-// Search settings from the decoder's.
+// The search keeps the decoder's settings and word scores, which a saved
+// decoder carries in it.
 void settle(DecoderTree *d) {
     SevrinSearch *s = d->search.get();
     s->beam = d->stateBeam;
@@ -33,6 +25,26 @@ void settle(DecoderTree *d) {
     // Word scores already hold the grammar scale and cross-word penalty.
     s->grammarScale = 1.0f;
     s->crossModel = 0.0f;
+    auto &g = s->grammars[0];
+    for (size_t p = 0; p < g.size(); p++) {
+        g[p].entryScore = d->words[p].wordScore;
+        for (size_t k = 0; k < g[p].next.size(); k++) g[p].nextScore[k] = d->words[g[p].next[k]].wordScore;
+    }
+}
+
+// Tree search settings from the decoder's; word scores already hold the
+// grammar scale and cross-word penalty.
+LexTreeSettings settings(const DecoderTree *d) {
+    const float *pri = d->priors.empty() ? nullptr : d->priors.data();
+    std::vector<float> scores(d->numWords);
+    for (int i = 0; i < d->numWords; i++) scores[i] = d->words[i].wordScore;
+    return {d->stateBeam, d->wordEndBeam, d->active, d->shortPen, scores, d->likelihoodScale, pri};
+}
+
+// The tree over the models of a list, once the search has checked them.
+bool plant(GS_Result *r, DecoderTree *d, const HmmList *list) {
+    d->lex.reset(LexTree_Create(r, d->search.get(), list));
+    return d->lex != nullptr;
 }
 
 }  // namespace
@@ -58,7 +70,7 @@ DecoderTree *Decoder_CreateTree(GS_Result *r, HmmList *list, WordGraph *const *w
     d->lattice.reset(Sevrin_NewLattice(1000, 1000, 100, 100));
     s->lattice = d->lattice.get();
     Sevrin_Bind(s, list);
-    if (Sevrin_Check(r, s)) return nullptr;
+    if (Sevrin_Check(r, s) || !plant(r, d.get(), list)) return nullptr;
     d->wordData.assign(numWords, {0.0f, 0.0f});
     d->words = d->wordData.data();
     d->numWords = numWords;
@@ -95,34 +107,31 @@ void Decoder_Rescale(DecoderTree *d) {
     for (int i = 0; i < d->numWords; i++) d->words[i].wordScore = d->words[i].baseScore * d->grammarScale + d->crossWord;
 }
 
-void Decoder_Reset(DecoderTree *d) { Sevrin_Reset(d->search.get()); }
+void Decoder_Reset(DecoderTree *d) {
+    LexTree_Reset(d->lex.get());
+    Sevrin_ResetLattice(d->lattice.get());
+}
 
 int Decoder_Pipe(GS_Result *r, DecoderTree *d, float *const *rows, int numRows, int cols, const float *peaks) {
     settle(d);
-    applyScores(d);
-    const float *pri = d->priors.empty() ? nullptr : d->priors.data();
-    if (pri && (int)d->priors.size() < cols) pri = nullptr;
-    if (!peaks) return Sevrin_ForwardProbs(r, d->search.get(), rows, numRows, cols, d->likelihoodScale, pri);
+    LexTreeSettings set = settings(d);
+    if (set.priors && (int)d->priors.size() < cols) set.priors = nullptr;
+    if (!peaks) return LexTree_Forward(r, d->lex.get(), set, rows, numRows, cols, d->lattice.get());
     std::vector<float *> kept;
     for (int i = 0; i < numRows; i++)
         if (peaks[i] != 0) kept.push_back(rows[i]);
     if (kept.empty()) return 0;
-    return Sevrin_ForwardProbs(r, d->search.get(), kept.data(), (int)kept.size(), cols, d->likelihoodScale, pri);
+    return LexTree_Forward(r, d->lex.get(), set, kept.data(), (int)kept.size(), cols, d->lattice.get());
 }
 
 HalbrinList *Decoder_GetBest(GS_Result *r, DecoderTree *d) {
-    HalbrinList *lists[3];
-    int keep = d->search->traceFlags;
-    d->search->traceFlags = 1;
-    int bad = Sevrin_Best(r, d->search.get(), lists);
-    d->search->traceFlags = keep;
-    return bad ? nullptr : lists[0];
+    return LexTree_Best(r, d->lex.get(), settings(d), d->search->framesize);
 }
 
 SevrinLattice *Decoder_Lattice(const DecoderTree *d) { return new SevrinLattice(*d->lattice); }
 
 std::string Decoder_Info(const DecoderTree *d) {
-    return "words " + std::to_string(d->numWords) + " frames " + std::to_string(d->search->frame) + " wordends " +
+    return "words " + std::to_string(d->numWords) + " frames " + std::to_string(LexTree_Frames(d->lex.get())) + " wordends " +
            std::to_string(d->lattice->numCells);
 }
 
@@ -325,8 +334,9 @@ DecoderTree *Decoder_Load(GS_Result *r, const char *path) {
         d->lattice.reset(Sevrin_NewLattice(1000, 1000, 100, 100));
         s->lattice = d->lattice.get();
         Sevrin_Bind(s, hl);
-        // The network holds the models it takes, so the list and pool go.
-        if (Sevrin_Check(r, s)) d.reset();
+        // The network and tree hold the models they take, so the list and
+        // pool go.
+        if (Sevrin_Check(r, s) || !plant(r, d.get(), hl)) d.reset();
         else s->hmmlist = nullptr;
     } else {
         d.reset();

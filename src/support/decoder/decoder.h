@@ -3,10 +3,13 @@
  * model state scored by its pool mixture's column of the frame.
  *
  * Contract:
- *  - Built on the hierarchical search (sevrin.h): a single grammar of one
- *    position per word, every position initial, final and followed by
- *    every word. Entering a word costs its wordScore; the settings map onto
- *    the search: stateBeam its beam, wordEndBeam, active, shortPen.
+ *  - The words are kept as a hierarchical search (sevrin.h) of a single
+ *    grammar of one position per word, every position initial, final and
+ *    followed by every word; that is what a saved decoder holds. Decoding
+ *    runs over a prefix tree of the words' pronunciations (lextree.h),
+ *    giving that loop's word strings and scores: a word costs its
+ *    wordScore, added where it ends. The settings map onto the search:
+ *    stateBeam its beam, wordEndBeam, active, shortPen.
  *  - A state scores likelihoodScale x ln(p / prior) of its mixture's
  *    column (priors: 1 until set).
  *  - Word scores: each word keeps its base score (0 unless a unigram
@@ -22,11 +25,16 @@
 #include <string>
 #include <vector>
 
+#include "lextree.h"
 #include "sevrin.h"
 
 struct DecoderWord {
     float wordScore;
     float baseScore;
+};
+
+struct LexTreeFree {
+    void operator()(LexTree *t) const { LexTree_Nuke(t); }
 };
 
 struct DecoderTree {
@@ -42,6 +50,7 @@ struct DecoderTree {
     std::vector<float> priors;
     std::unique_ptr<SevrinSearch> search;
     std::unique_ptr<SevrinLattice> lattice;
+    std::unique_ptr<LexTree, LexTreeFree> lex;
     /* The models it was built over, as model and list file texts, so that a
      * saved decoder carries them. */
     std::string modelText, listText;

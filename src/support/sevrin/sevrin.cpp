@@ -140,15 +140,15 @@ SevrinSearch *Sevrin_CreateGrammar(GS_Result *r, WordGrammar *const *grammars, i
     return s.release();
 }
 
-namespace {
-
-HmmModel *modelFor(const HmmList *list, const SevrinSearch::Word &w, int n) {
+HmmModel *Sevrin_NodeModel(const HmmList *list, const SevrinSearch::Word &w, int n) {
     int i = w.modelIndex[n];
     if (i >= 0 && i < list->numModels) return list->models[i];
     for (int k = 0; k < list->numModels; k++)
         if (w.nodeNames[n] == list->models[k]->name) return list->models[k];
     return nullptr;
 }
+
+namespace {
 
 bool build(GS_Result *r, SevrinSearch *s) {
     auto net = std::make_shared<SevrinNet>();
@@ -166,7 +166,7 @@ bool build(GS_Result *r, SevrinSearch *s) {
                     here.push_back(-1);
                     continue;
                 }
-                HmmModel *m = modelFor(s->hmmlist, w, (int)n);
+                HmmModel *m = Sevrin_NodeModel(s->hmmlist, w, (int)n);
                 if (!m) {
                     GS_AppendResult(r, "no model for \"", w.nodeNames[n].c_str(), "\" of word \"", w.name.c_str(), "\"",
                                     (char *)nullptr);

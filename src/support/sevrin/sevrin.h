@@ -112,6 +112,9 @@ struct SevrinSearch {
 SevrinSearch *Sevrin_CreateGrammar(GS_Result *r, WordGrammar *const *grammars, int numGrammars,
                                    WordGraph *const *words, int numWords, const LmVocab *vocab = nullptr,
                                    bool appendSp = false);
+/* The model of a word's node n in a list: the entry modelIndex when in
+ * range, else the model of the node's name; null when there is none. */
+HmmModel *Sevrin_NodeModel(const HmmList *list, const SevrinSearch::Word &w, int n);
 /* Binds a model list; the network is built again on the next check. */
 void Sevrin_Bind(SevrinSearch *s, HmmList *list);
 /* 0 when the search can run with the bound list (building its network). */
