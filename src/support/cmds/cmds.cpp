@@ -211,13 +211,20 @@ int Cmds_CreateSubCmd(Tcl_Interp *interp, const char *switchName, const char *su
 }
 
 int Cmds_CreateSubCmds(Tcl_Interp *interp, const char *switchName, const SubCmdEntry *table) {
+    return Cmds_CreateSubCmdsExcept(interp, switchName, table, nullptr);
+}
+
+int Cmds_CreateSubCmdsExcept(Tcl_Interp *interp, const char *switchName, const SubCmdEntry *table,
+                             const char *const *leaveOut) {
     SwitchCmd *sw = findSwitch(interp, switchName);
     if (!sw) {
         Tcl_AppendResult(interp, "no switch command \"", switchName, "\"", (char *)nullptr);
         return TCL_ERROR;
     }
     for (const SubCmdEntry *e = table; e->name && e->proc; e++) {
-        if (Cmds_CreateSubCmd(interp, switchName, e->name, e->proc, sw->clientData, nullptr) != TCL_OK)
+        bool left = false;
+        for (const char *const *l = leaveOut; l && *l && !left; l++) left = strcmp(*l, e->name) == 0;
+        if (!left && Cmds_CreateSubCmd(interp, switchName, e->name, e->proc, sw->clientData, nullptr) != TCL_OK)
             return TCL_ERROR;
     }
     return TCL_OK;

@@ -48,6 +48,10 @@ typedef struct SubCmdEntry {
 Tcl_Command Cmds_CreateSwitchCmd(Tcl_Interp *interp, const char *name, ClientData clientData,
                                  Tcl_CmdDeleteProc *deleteProc);
 int Cmds_CreateSubCmds(Tcl_Interp *interp, const char *switchName, const SubCmdEntry *table);
+/* As Cmds_CreateSubCmds, but leaves out the sub-commands named in leaveOut
+ * (a null-terminated list): the file commands a safe interpreter must not get. */
+int Cmds_CreateSubCmdsExcept(Tcl_Interp *interp, const char *switchName, const SubCmdEntry *table,
+                             const char *const *leaveOut);
 int Cmds_CreateSubCmd(Tcl_Interp *interp, const char *switchName, const char *subName, Tcl_CmdProc *proc,
                       ClientData clientData, Tcl_CmdDeleteProc *deleteProc);
 int Cmds_RenameSubCmd(Tcl_Interp *interp, const char *switchName, const char *oldName, const char *newName);

@@ -394,21 +394,27 @@ const SubCmdEntry kDecoder[] = {{"build", BuildCmd},     {"set", SetCmd},       
                                 {"getbest", GetBestCmd}, {"info", InfoCmd},       {"unigram", UnigramCmd},
                                 {nullptr, nullptr}};
 
+// A safe interpreter gets no command that reads or writes a file.
+const char *const kFileCmds[] = {"load", "save", nullptr};
+
+int init(Tcl_Interp *interp, bool safe) {
+    int code = Tcl_PkgProvide(interp, "Decoder", "1.0");
+    if (code != TCL_OK) return code;
+    for (const CntrType &t : kTypes) Cntr_RegisterType(&t);
+    const char *const *leaveOut = safe ? kFileCmds : nullptr;
+    Cmds_CreateSwitchCmd(interp, "decoder", nullptr, nullptr);
+    Cmds_CreateSubCmdsExcept(interp, "decoder", kDecoder, leaveOut);
+    Cmds_CreateSwitchCmd(interp, "lattice", nullptr, nullptr);
+    Cmds_CreateSubCmdsExcept(interp, "lattice", kLattice, leaveOut);
+    return Obj_Init(interp) ? TCL_ERROR : TCL_OK;
+}
+
 }  // namespace
 
 extern "C" {
 
-int Decoder_Init(Tcl_Interp *interp) {
-    int code = Tcl_PkgProvide(interp, "Decoder", "1.0");
-    if (code != TCL_OK) return code;
-    for (const CntrType &t : kTypes) Cntr_RegisterType(&t);
-    Cmds_CreateSwitchCmd(interp, "decoder", nullptr, nullptr);
-    Cmds_CreateSubCmds(interp, "decoder", kDecoder);
-    Cmds_CreateSwitchCmd(interp, "lattice", nullptr, nullptr);
-    Cmds_CreateSubCmds(interp, "lattice", kLattice);
-    return Obj_Init(interp) ? TCL_ERROR : TCL_OK;
-}
+int Decoder_Init(Tcl_Interp *interp) { return init(interp, false); }
 
-int Decoder_SafeInit(Tcl_Interp *interp) { return Decoder_Init(interp); }
+int Decoder_SafeInit(Tcl_Interp *interp) { return init(interp, true); }
 
 }  // extern "C"

@@ -551,9 +551,8 @@ int init(Tcl_Interp *interp, bool safe) {
     if (code != TCL_OK) return code;
     Cntr_RegisterType(&kHalbrinType);
     Cmds_CreateSwitchCmd(interp, "halbrin", nullptr, nullptr);
-    for (const SubCmdEntry *e = kTable; e->name; e++)
-        if (!safe || (strcmp(e->name, "read") != 0 && strcmp(e->name, "write") != 0))
-            Cmds_CreateSubCmd(interp, "halbrin", e->name, e->proc, nullptr, nullptr);
+    static const char *const kFileCmds[] = {"read", "write", nullptr};
+    Cmds_CreateSubCmdsExcept(interp, "halbrin", kTable, safe ? kFileCmds : nullptr);
     return Obj_Init(interp);
 }
 

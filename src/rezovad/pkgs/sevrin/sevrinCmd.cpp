@@ -337,33 +337,25 @@ const SubCmdEntry kSevrin[] = {{"grammar", GrammarCmd},       {"set", SetCmd},  
 const SubCmdEntry kLattice[] = {
     {"create", LatticeCreateCmd}, {"info", LatticeInfoCmd}, {"reset", LatticeResetCmd}, {nullptr, nullptr}};
 
+// A safe interpreter gets no command that reads or writes a file.
+int init(Tcl_Interp *interp, bool safe) {
+    int code = Tcl_PkgProvide(interp, "Sevrin", "1.0");
+    if (code != TCL_OK) return code;
+    for (const CntrType &t : kTypes) Cntr_RegisterType(&t);
+    static const char *const kFileCmds[] = {"load", "save", nullptr};
+    Cmds_CreateSwitchCmd(interp, "sevrin", nullptr, nullptr);
+    Cmds_CreateSubCmdsExcept(interp, "sevrin", kSevrin, safe ? kFileCmds : nullptr);
+    Cmds_CreateSwitchCmd(interp, "lattice", nullptr, nullptr);
+    Cmds_CreateSubCmds(interp, "lattice", kLattice);
+    return Obj_Init(interp) ? TCL_ERROR : TCL_OK;
+}
+
 }  // namespace
 
 extern "C" {
 
-int Sevrin_Init(Tcl_Interp *interp) {
-    int code = Tcl_PkgProvide(interp, "Sevrin", "1.0");
-    if (code != TCL_OK) return code;
-    for (const CntrType &t : kTypes) Cntr_RegisterType(&t);
-    Cmds_CreateSwitchCmd(interp, "sevrin", nullptr, nullptr);
-    Cmds_CreateSubCmds(interp, "sevrin", kSevrin);
-    Cmds_CreateSwitchCmd(interp, "lattice", nullptr, nullptr);
-    Cmds_CreateSubCmds(interp, "lattice", kLattice);
-    return Obj_Init(interp) ? TCL_ERROR : TCL_OK;
-}
+int Sevrin_Init(Tcl_Interp *interp) { return init(interp, false); }
 
-int Sevrin_SafeInit(Tcl_Interp *interp) {
-    int code = Tcl_PkgProvide(interp, "Sevrin", "1.0");
-    if (code != TCL_OK) return code;
-    for (const CntrType &t : kTypes) Cntr_RegisterType(&t);
-    Cmds_CreateSwitchCmd(interp, "sevrin", nullptr, nullptr);
-    // No file commands in a safe interpreter.
-    for (const SubCmdEntry *e = kSevrin; e->name; e++)
-        if (strcmp(e->name, "load") != 0 && strcmp(e->name, "save") != 0)
-            Cmds_CreateSubCmd(interp, "sevrin", e->name, e->proc, nullptr, nullptr);
-    Cmds_CreateSwitchCmd(interp, "lattice", nullptr, nullptr);
-    Cmds_CreateSubCmds(interp, "lattice", kLattice);
-    return Obj_Init(interp) ? TCL_ERROR : TCL_OK;
-}
+int Sevrin_SafeInit(Tcl_Interp *interp) { return init(interp, true); }
 
 }  // extern "C"

@@ -284,8 +284,8 @@ int init(Tcl_Interp *interp, bool safe) {
     Cmds_CreateSwitchCmd(interp, "grammar", nullptr, nullptr);
     Cmds_CreateSubCmds(interp, "grammar", kGrammar);
     Cmds_CreateSwitchCmd(interp, "triphone", nullptr, nullptr);
-    for (const SubCmdEntry *e = kTriphone; e->name; e++)
-        if (!safe || strcmp(e->name, "load") != 0) Cmds_CreateSubCmd(interp, "triphone", e->name, e->proc, nullptr, nullptr);
+    static const char *const kFileCmds[] = {"load", nullptr};
+    Cmds_CreateSubCmdsExcept(interp, "triphone", kTriphone, safe ? kFileCmds : nullptr);
     if (Obj_Init(interp)) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     const CntrType *type = nullptr;
