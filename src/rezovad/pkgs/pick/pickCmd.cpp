@@ -532,22 +532,27 @@ const SubCmdEntry kSegment[] = {{"initialize", InitializeCmd}, {"mlf", MlfCmd}, 
                                 {"shuffle", ShuffleCmd},       {"split", SplitCmd}, {"count", CountCmd},
                                 {nullptr, nullptr}};
 
-}  // namespace
-
-extern "C" {
-
-int Pick_Init(Tcl_Interp *interp) {
+// A safe interpreter gets no command that reads label files or writes picks.
+int init(Tcl_Interp *interp, bool safe) {
     int code = Tcl_PkgProvide(interp, "Pick", "1.0");
     if (code != TCL_OK) return code;
     Cntr_RegisterType(&kBlockType);
     Cntr_RegisterType(&kExampleType);
+    static const char *const kFileCmds[] = {"mlf", "pick", "save", nullptr};
+    const char *const *leaveOut = safe ? kFileCmds : nullptr;
     Cmds_CreateSwitchCmd(interp, "segmentpick", nullptr, nullptr);
-    Cmds_CreateSubCmds(interp, "segmentpick", kSegment);
+    Cmds_CreateSubCmdsExcept(interp, "segmentpick", kSegment, leaveOut);
     Cmds_CreateSwitchCmd(interp, "framepick", reinterpret_cast<ClientData>(1), nullptr);
-    Cmds_CreateSubCmds(interp, "framepick", kFrame);
+    Cmds_CreateSubCmdsExcept(interp, "framepick", kFrame, leaveOut);
     return Obj_Init(interp);
 }
 
-int Pick_SafeInit(Tcl_Interp *interp) { return Pick_Init(interp); }
+}  // namespace
+
+extern "C" {
+
+int Pick_Init(Tcl_Interp *interp) { return init(interp, false); }
+
+int Pick_SafeInit(Tcl_Interp *interp) { return init(interp, true); }
 
 }  // extern "C"
