@@ -3,6 +3,35 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <stdexcept>
+
+namespace {
+
+// Rank 0 to the strongest peak, ties to the earlier one: a stable sort by
+// falling strength gives the order in which picking the strongest unranked
+// peak again and again would rank them. NaN strengths have no such order,
+// so a line holding one is ranked by the picking itself.
+void Rank(std::vector<LtwodPeak> &peaks) {
+  int n = (int)peaks.size();
+  bool ordered = true;
+  for (const LtwodPeak &p : peaks) ordered = ordered && !std::isnan(p.strength);
+  if (ordered) {
+    std::vector<int> order(n);
+    for (int i = 0; i < n; i++) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return peaks[a].strength > peaks[b].strength; });
+    for (int r = 0; r < n; r++) peaks[order[r]].rank = (int16_t)r;
+    return;
+  }
+  for (int r = 0; r < n; r++) {
+    int best = -1;
+    for (int i = 0; i < n; i++)
+      if (peaks[i].rank < 0 && (best < 0 || peaks[i].strength > peaks[best].strength)) best = i;
+    peaks[best].rank = (int16_t)r;
+  }
+}
+
+}  // namespace
 
 std::vector<LtwodPeak> LtwodPeaks::Split(int line, const std::vector<float> &v) {
   std::vector<LtwodPeak> out;
@@ -44,43 +73,64 @@ std::vector<LtwodPeak> LtwodPeaks::Split(int line, const std::vector<float> &v) 
   // A last peak still rising has its top at the line's end.
   if (rising) setTop(n, v[n - 1]);
   append(start, n - 1, k + 1);
-  for (int r = 0; r < (int)out.size(); r++) {
-    int best = -1;
-    for (int i = 0; i < (int)out.size(); i++)
-      if (out[i].rank < 0 && (best < 0 || out[i].strength > out[best].strength)) best = i;
-    out[best].rank = (int16_t)r;
-  }
+  Rank(out);
   return out;
 }
 
 void LtwodPeaks::Compute(const float *const *data, int columns, int rows, LtwodDirection dir) {
   dir_ = dir;
+  data_ = data;
   columns_ = columns;
   rows_ = rows;
-  bool byColumn = dir == LtwodDirection::Columns;
-  int nLines = byColumn ? columns : rows, nCells = byColumn ? rows : columns;
+  int nLines = dir == LtwodDirection::Columns ? columns : rows;
   lines_.assign(nLines, {});
-  std::vector<float> v(nCells);
-  for (int l = 0; l < nLines; l++) {
-    for (int i = 0; i < nCells; i++) v[i] = byColumn ? data[l][i] : data[i][l];
-    lines_[l] = Split(l, v);
+  split_.assign(nLines, false);
+}
+
+void LtwodPeaks::Clear() {
+  data_ = nullptr;
+  columns_ = rows_ = 0;
+  lines_.clear();
+  split_.clear();
+  cells_.clear();
+}
+
+const std::vector<LtwodPeak> *LtwodPeaks::Ensure(int line) const {
+  if (line < 0 || line >= (int)lines_.size()) return nullptr;
+  if (!split_[line]) {
+    bool byColumn = dir_ == LtwodDirection::Columns;
+    int nCells = byColumn ? rows_ : columns_;
+    cells_.resize(nCells);
+    for (int i = 0; i < nCells; i++) cells_[i] = byColumn ? data_[line][i] : data_[i][line];
+    lines_[line] = Split(line, cells_);
+    split_[line] = true;
   }
+  return &lines_[line];
+}
+
+const std::vector<LtwodPeak> &LtwodPeaks::Line(int line) const {
+  const std::vector<LtwodPeak> *l = Ensure(line);
+  if (!l) throw std::out_of_range("LtwodPeaks::Line");
+  return *l;
 }
 
 int LtwodPeaks::Count(int line) const {
-  return line >= 0 && line < (int)lines_.size() ? (int)lines_[line].size() : 0;
+  const std::vector<LtwodPeak> *l = Ensure(line);
+  return l ? (int)l->size() : 0;
 }
 
 const LtwodPeak *LtwodPeaks::Find(int line, int cell) const {
-  if (line < 0 || line >= (int)lines_.size()) return nullptr;
-  for (const LtwodPeak &p : lines_[line])
+  const std::vector<LtwodPeak> *l = Ensure(line);
+  if (!l) return nullptr;
+  for (const LtwodPeak &p : *l)
     if (cell >= p.first && cell <= p.last) return &p;
   return nullptr;
 }
 
 const LtwodPeak *LtwodPeaks::FindByNumber(int line, int sequence) const {
-  if (line < 0 || line >= (int)lines_.size()) return nullptr;
-  for (const LtwodPeak &p : lines_[line])
+  const std::vector<LtwodPeak> *l = Ensure(line);
+  if (!l) return nullptr;
+  for (const LtwodPeak &p : *l)
     if (p.sequence == sequence) return &p;
   return nullptr;
 }

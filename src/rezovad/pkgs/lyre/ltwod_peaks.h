@@ -29,15 +29,17 @@ enum class LtwodDirection { Columns, Rows };
 
 class LtwodPeaks {
  public:
-  // Splits every line of the matrix (columns x rows, data[column][row]).
+  // Takes the matrix (columns x rows, data[column][row]); each line is split
+  // when it is first asked for, so a long matrix loads at once. The matrix
+  // must stay as it is until the next Compute or Clear.
   void Compute(const float *const *data, int columns, int rows, LtwodDirection dir);
-  void Clear() { lines_.clear(); }
+  void Clear();
   bool Empty() const { return lines_.empty(); }
 
   int Count(int line) const;
   const LtwodPeak *Find(int line, int cell) const;          // null when no peak holds the cell
   const LtwodPeak *FindByNumber(int line, int sequence) const;
-  const std::vector<LtwodPeak> &Line(int line) const { return lines_.at(line); }
+  const std::vector<LtwodPeak> &Line(int line) const;       // throws std::out_of_range outside
   // Sequence of the peak that holds (column, row); 0 outside or in none.
   int PeakNumber(int column, int row) const;
 
@@ -45,9 +47,15 @@ class LtwodPeaks {
   static std::vector<LtwodPeak> Split(int line, const std::vector<float> &v);
 
  private:
+  // The line's peaks, split now if not yet; null outside.
+  const std::vector<LtwodPeak> *Ensure(int line) const;
+
   LtwodDirection dir_ = LtwodDirection::Columns;
+  const float *const *data_ = nullptr;
   int columns_ = 0, rows_ = 0;
-  std::vector<std::vector<LtwodPeak>> lines_;
+  mutable std::vector<std::vector<LtwodPeak>> lines_;
+  mutable std::vector<bool> split_;
+  mutable std::vector<float> cells_;  // one line's cells while it is split
 };
 
 bool LtwodLocalMaxAlongRow(const float *const *data, int columns, int rows, int c, int r);

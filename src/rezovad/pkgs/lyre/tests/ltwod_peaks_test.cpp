@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
+#include <random>
 #include <sstream>
 
 #include "ltwod_peaks.h"
@@ -76,6 +79,93 @@ TEST(LtwodPeaks, positions_answer_the_peak_of_their_column_or_row) {
   EXPECT_EQ(rows.Count(7), 1);
   EXPECT_EQ(rows.Find(7, 1)->topStart, 1);  // row 7 is 1 9: rises to its end
   EXPECT_EQ(rows.PeakNumber(1, 7), 1);
+}
+
+namespace {
+
+// Ranks as first written: pick the strongest unranked peak again and again,
+// the earlier of equals first.
+std::vector<int> PickedRanks(std::vector<LtwodPeak> peaks) {
+  for (LtwodPeak &p : peaks) p.rank = -1;
+  for (int r = 0; r < (int)peaks.size(); r++) {
+    int best = -1;
+    for (int i = 0; i < (int)peaks.size(); i++)
+      if (peaks[i].rank < 0 && (best < 0 || peaks[i].strength > peaks[best].strength)) best = i;
+    peaks[best].rank = (int16_t)r;
+  }
+  std::vector<int> out;
+  for (const LtwodPeak &p : peaks) out.push_back(p.rank);
+  return out;
+}
+
+bool SamePeak(const LtwodPeak &a, const LtwodPeak &b) {
+  auto same = [](float x, float y) { return x == y || (std::isnan(x) && std::isnan(y)); };
+  return a.line == b.line && a.first == b.first && a.last == b.last && a.topStart == b.topStart &&
+         a.topEnd == b.topEnd && same(a.topValue, b.topValue) && same(a.strength, b.strength) &&
+         a.sequence == b.sequence && a.rank == b.rank;
+}
+
+}  // namespace
+
+TEST(LtwodPeaks, lines_split_when_asked_equal_the_whole_matrix_split_at_once) {
+  // Few distinct values make many peaks of equal strength; gaps, infinities
+  // and NaN cells are there as a loaded spectrogram may hold them.
+  std::mt19937 gen(11);
+  std::uniform_int_distribution<int> level(0, 5), odd(0, 40);
+  const int columns = 60, rows = 45;
+  std::vector<std::vector<float>> cols(columns, std::vector<float>(rows));
+  for (auto &col : cols)
+    for (float &v : col) {
+      int k = odd(gen);
+      v = k == 0   ? -1e11f
+          : k == 1 ? std::numeric_limits<float>::infinity()
+          : k == 2 ? std::numeric_limits<float>::quiet_NaN()
+                   : level(gen) * 0.5f;
+    }
+  Matrix m(cols);
+  for (LtwodDirection dir : {LtwodDirection::Columns, LtwodDirection::Rows}) {
+    bool byColumn = dir == LtwodDirection::Columns;
+    int nLines = byColumn ? columns : rows, nCells = byColumn ? rows : columns;
+    LtwodPeaks lazy;
+    lazy.Compute(m.data(), columns, rows, dir);
+    // Asked out of order, some lines through a cell, others whole.
+    for (int k = 0; k < nLines; k++) {
+      int l = (k * 37) % nLines;
+      std::vector<float> cells(nCells);
+      for (int i = 0; i < nCells; i++) cells[i] = byColumn ? cols[l][i] : cols[i][l];
+      std::vector<LtwodPeak> want = LtwodPeaks::Split(l, cells);
+      ASSERT_EQ(lazy.Count(l), (int)want.size()) << "line " << l;
+      const std::vector<LtwodPeak> &got = lazy.Line(l);
+      std::vector<int> ranks = PickedRanks(want);
+      for (size_t i = 0; i < want.size(); i++) {
+        EXPECT_TRUE(SamePeak(got[i], want[i])) << "line " << l << " peak " << i;
+        EXPECT_EQ(got[i].rank, ranks[i]) << "line " << l << " peak " << i;
+      }
+      for (int c = 0; c < nCells; c++) {
+        const LtwodPeak *p = lazy.Find(l, c);
+        ASSERT_NE(p, nullptr);
+        EXPECT_TRUE(c >= p->first && c <= p->last);
+      }
+    }
+  }
+  LtwodPeaks none;
+  none.Compute(m.data(), columns, rows, LtwodDirection::Columns);
+  EXPECT_EQ(none.Find(columns, 0), nullptr);
+  EXPECT_THROW(none.Line(-1), std::out_of_range);
+  none.Clear();
+  EXPECT_TRUE(none.Empty());
+  EXPECT_EQ(none.Count(0), 0);
+}
+
+TEST(LtwodPeaks, ranking_a_long_line_keeps_ties_in_line_order) {
+  // Thousands of peaks of a handful of strengths: the order of ranks must
+  // be the picking order exactly.
+  std::vector<float> line;
+  for (int i = 0; i < 6000; i++) line.push_back(i % 2 ? 0.0f : (float)((i * 7) % 5));
+  std::vector<LtwodPeak> p = LtwodPeaks::Split(0, line);
+  ASSERT_GT(p.size(), 1000u);
+  std::vector<int> want = PickedRanks(p);
+  for (size_t i = 0; i < p.size(); i++) ASSERT_EQ(p[i].rank, want[i]) << "peak " << i;
 }
 
 TEST(LtwodPeaks, local_maximum_tests) {
