@@ -97,7 +97,9 @@ struct SevrinSearch {
     const ZandorModel *lm = nullptr;
     int32_t traceFlags = 1;
     /* Names of the objects a caller bound (pool, list, triphone, lattice,
-     * backtrace, language model), looked up again at each use. */
+     * backtrace, language model), looked up again at each use; the
+     * triphone table is copied into triphones instead, so its slot stays
+     * empty. */
     std::string bound[6];
 
     struct Word {
@@ -147,8 +149,9 @@ int Sevrin_ForwardProbs(GS_Result *r, SevrinSearch *s, float *const *rows, int n
 int Sevrin_Best(GS_Result *r, SevrinSearch *s, HalbrinList **lists);
 void Sevrin_Nuke(SevrinSearch *s);
 
-/* The search's words, grammars and settings as a text file, and back; a
- * loaded search has no bindings. Names must not hold white space. */
+/* The search's words, grammars, settings and triphone table as a text
+ * file, and back; a loaded search has no bindings. Names must not hold
+ * white space. */
 int Sevrin_Save(GS_Result *r, const char *path, const SevrinSearch *s);
 SevrinSearch *Sevrin_Load(GS_Result *r, const char *path);
 /* The same text in memory; path names the source in messages. */
