@@ -27,6 +27,10 @@ const char *kModels = R"(~o <VECSIZE> 1 <USER>
 <STATE> 3 <MEAN> 1 0 <VARIANCE> 1 0.5 ~t "lr" <ENDHMM>
 )";
 
+// Words and their phones; triphone tables.
+using Prons = std::vector<std::pair<const char *, const char *>>;
+using Table = std::map<std::string, std::string>;
+
 struct Fixture {
     HmmPool *pool = nullptr;
     HmmList *list = nullptr;
@@ -38,13 +42,15 @@ struct Fixture {
     // Extra words are sounded as "one" ("uno") and "two" ("deux"), so only
     // a language model tells them apart.
     explicit Fixture(const char *grammarText = "$d = one | two; [sil] < $d [sil] >", const LmVocab *vocab = nullptr,
-                     bool appendSp = false, std::vector<std::string> models = {"A", "B", "S"}) {
-        EXPECT_EQ(Hmm_Parse(r, kModels, models, &pool, &list), 0);
-        const char *prons[][2] = {{"one", "A"}, {"two", "B A"}, {"sil", "S"}, {"uno", "A"}, {"deux", "B A"}};
-        for (auto &p : prons) words.push_back(buildWord(r, p[1], p[0]));
+                     bool appendSp = false, std::vector<std::string> models = {"A", "B", "S"},
+                     const std::string &modelText = kModels,
+                     const Prons &prons = {{"one", "A"}, {"two", "B A"}, {"sil", "S"}, {"uno", "A"}, {"deux", "B A"}},
+                     const Table *table = nullptr) {
+        EXPECT_EQ(Hmm_Parse(r, modelText, models, &pool, &list), 0) << (r->text ? r->text : "");
+        for (auto &p : prons) words.push_back(buildWord(r, p.second, p.first));
         grammar = buildGrammar(r, grammarText, "digits");
         EXPECT_NE(grammar, nullptr) << (r->text ? r->text : "");
-        search = Sevrin_CreateGrammar(r, &grammar, 1, words.data(), (int)words.size(), vocab, appendSp);
+        search = Sevrin_CreateGrammar(r, &grammar, 1, words.data(), (int)words.size(), vocab, appendSp, table);
         EXPECT_NE(search, nullptr) << (r->text ? r->text : "");
         Sevrin_Bind(search, list);
     }
@@ -339,7 +345,6 @@ const char *kUnits = R"(
 <STATE> 3 <MEAN> 1 12 <VARIANCE> 1 0.5 ~t "lr" <ENDHMM>
 )";
 
-using Table = std::map<std::string, std::string>;
 using Frames = std::vector<std::vector<float>>;
 
 HmmModel *named(const HmmList *list, const std::string &name) {
@@ -390,38 +395,12 @@ double forced(const HmmList *list, const Table &table, const std::vector<std::st
     return best;
 }
 
-// A search over single-phone words x (A), y (B), z (S) and the word w (B A).
-struct ContextFixture {
-    GS_Result *r = GS_CreateResult();
-    HmmPool *pool = nullptr;
-    HmmList *list = nullptr;
-    std::vector<WordGraph *> words;
-    WordGrammar *grammar = nullptr;
-    SevrinSearch *search = nullptr;
-    ContextFixture(const char *grammarText, const Table &table, bool appendSp = false) {
-        EXPECT_EQ(Hmm_Parse(r, std::string(kModels) + kUnits, {"A", "B", "S", "sp", "Ax", "Bx"}, &pool, &list), 0)
-            << (r->text ? r->text : "");
-        const char *prons[][2] = {{"x", "A"}, {"y", "B"}, {"z", "S"}, {"w", "B A"}};
-        for (auto &p : prons) words.push_back(buildWord(r, p[1], p[0]));
-        grammar = buildGrammar(r, grammarText, "g");
-        search = Sevrin_CreateGrammar(r, &grammar, 1, words.data(), (int)words.size(), nullptr, appendSp, &table);
-        EXPECT_NE(search, nullptr) << (r->text ? r->text : "");
-        Sevrin_Bind(search, list);
-    }
-    ~ContextFixture() {
-        Sevrin_Nuke(search);
-        for (WordGraph *w : words) freeWord(w);
-        freeGrammar(grammar);
-        Hmm_NukeList(list);
-        Hmm_NukePool(pool);
-        GS_DeleteResult(r);
-    }
-    int decode(const Frames &x, HalbrinList **lists) {
-        std::vector<float *> rows;
-        for (auto &v : x) rows.push_back(const_cast<float *>(v.data()));
-        if (Sevrin_Forward(r, search, rows.data(), (int)rows.size(), 1)) return 1;
-        return Sevrin_Best(r, search, lists);
-    }
+// A search over single-phone words x (A), y (B), z (S) and the word w (B A),
+// with the context units in its list.
+struct ContextFixture : Fixture {
+    ContextFixture(const char *grammarText, const Table &table, bool appendSp = false)
+        : Fixture(grammarText, nullptr, appendSp, {"A", "B", "S", "sp", "Ax", "Bx"}, std::string(kModels) + kUnits,
+                  {{"x", "A"}, {"y", "B"}, {"z", "S"}, {"w", "B A"}}, &table) {}
 };
 
 TEST(Sevrin, TriphoneUnitsFollowTheirNeighboursAcrossWords) {
@@ -457,7 +436,7 @@ TEST(Sevrin, TriphoneUnitsFollowTheirNeighboursAcrossWords) {
         double best = kNegInf;
         for (auto &phones : c.sentences) best = std::max(best, forced(f.list, c.table, phones, x));
         HalbrinList *l[3];
-        ASSERT_EQ(f.decode(x, l), 0) << f.r->text;
+        ASSERT_EQ(decode(f, x, l), 0) << f.r->text;
         EXPECT_EQ(labels(l[0]), c.words);
         EXPECT_NEAR(l[0]->score, best, 1e-3 * std::fabs(best) + 1e-3);
         bool ran = false;
@@ -491,29 +470,17 @@ TEST(Sevrin, TrigramBestPathEqualsRescoringEverySentence) {
     spec.bi[{kB, kC}] = {-0.5f, 0};
     spec.bi[{kC, kD}] = {-5, 0};
     spec.tri[{kB, kC, kD}] = -0.1f;
-    GS_Result *r = GS_CreateResult();
-    ZandorModel *lm = writeLm(r, spec);
+    Fixture f("(a | b) c d", nullptr, false, {"A", "B", "S"}, kModels, {{"a", "A"}, {"b", "A"}, {"c", "B"}, {"d", "A"}});
+    ZandorModel *lm = writeLm(f.r, spec);
     ASSERT_NE(lm, nullptr);
-    HmmPool *pool;
-    HmmList *list;
-    ASSERT_EQ(Hmm_Parse(r, kModels, {"A", "B", "S"}, &pool, &list), 0);
-    const char *prons[][2] = {{"a", "A"}, {"b", "A"}, {"c", "B"}, {"d", "A"}};
-    std::vector<WordGraph *> words;
-    for (auto &p : prons) words.push_back(buildWord(r, p[1], p[0]));
-    WordGrammar *g = buildGrammar(r, "(a | b) c d", "g");
-    SevrinSearch *s = Sevrin_CreateGrammar(r, &g, 1, words.data(), (int)words.size());
-    Sevrin_Bind(s, list);
-    s->lm = lm;
+    f.search->lm = lm;
     Frames x = frames({{'A', 6}, {'B', 6}, {'A', 6}});
-    std::vector<float *> rows;
-    for (auto &v : x) rows.push_back(v.data());
     HalbrinList *l[3];
-    ASSERT_EQ(Sevrin_Forward(r, s, rows.data(), (int)rows.size(), 1), 0);
-    ASSERT_EQ(Sevrin_Best(r, s, l), 0) << r->text;
+    ASSERT_EQ(decode(f, x, l), 0) << f.r->text;
     double best = kNegInf;
     std::vector<std::string> bestWords;
     for (int first : {kA, kB}) {
-        double score = forced(list, {}, {"A", "B", "A"}, x) + lm_ReadUnigram(lm, first) +
+        double score = forced(f.list, {}, {"A", "B", "A"}, x) + lm_ReadUnigram(lm, first) +
                        lm_ReadBigram(lm, first, kC) + lm_ReadTrigram(lm, first, kC, kD);
         if (score > best) {
             best = score;
@@ -524,13 +491,7 @@ TEST(Sevrin, TrigramBestPathEqualsRescoringEverySentence) {
     EXPECT_EQ(bestWords[0], "b");
     EXPECT_NEAR(l[0]->score, best, 1e-3 * std::fabs(best));
     nukeHalbrin(l[0]);
-    Sevrin_Nuke(s);
-    for (WordGraph *w : words) freeWord(w);
-    freeGrammar(g);
-    Hmm_NukeList(list);
-    Hmm_NukePool(pool);
     lm_Nuke(lm);
-    GS_DeleteResult(r);
 }
 
 }  // namespace
