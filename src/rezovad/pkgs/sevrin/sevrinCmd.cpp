@@ -119,7 +119,8 @@ int GrammarCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 // sevrin set sevrinob hpool hmmlistob ?-triphone T? ?-lattice L? ?-backtrace B? ?-zandor Z?
 // Binds the pool, the model list and the optional objects; an option left
 // out clears its binding. A triphone table given here replaces the one the
-// search was made with (copied, so it may be destroyed afterwards).
+// search was made with (copied, so it may be destroyed afterwards); left
+// out, the search keeps the table it has.
 int SetCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *sn, *names[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     if (Cmds_ParseArgs(interp, 2, argc, argv,
