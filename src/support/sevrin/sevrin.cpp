@@ -167,12 +167,20 @@ SevrinSearch *Sevrin_CreateGrammar(GS_Result *r, WordGrammar *const *grammars, i
     return s.release();
 }
 
+namespace {
+
+HmmModel *listModel(const HmmList *list, const std::string &name) {
+    for (int k = 0; k < list->numModels; k++)
+        if (name == list->models[k]->name) return list->models[k];
+    return nullptr;
+}
+
+}  // namespace
+
 HmmModel *Sevrin_NodeModel(const HmmList *list, const SevrinSearch::Word &w, int n) {
     int i = w.modelIndex[n];
     if (i >= 0 && i < list->numModels) return list->models[i];
-    for (int k = 0; k < list->numModels; k++)
-        if (w.nodeNames[n] == list->models[k]->name) return list->models[k];
-    return nullptr;
+    return listModel(list, w.nodeNames[n]);
 }
 
 namespace {
@@ -205,12 +213,6 @@ bool accepts(const SevrinExit &from, const SevrinNode &n) {
 
 bool endsSentence(const SevrinNet &net, const SevrinExit &c) {
     return c.any || std::binary_search(c.right.begin(), c.right.end(), net.pau);
-}
-
-HmmModel *listModel(const HmmList *list, const std::string &name) {
-    for (int k = 0; k < list->numModels; k++)
-        if (name == list->models[k]->name) return list->models[k];
-    return nullptr;
 }
 
 // Builds the network. With a triphone table every phone's neighbours are
