@@ -15,6 +15,15 @@
  *    its models (hmm.h), so destroying the list or pool later leaves
  *    nothing dangling. It is built on the first check after Sevrin_Bind,
  *    the only time the list is read.
+ *  - With a triphone table (Sevrin_CreateGrammar's, or one set later) a
+ *    phone c between the phones l and r runs the list's model named by the
+ *    table's unit of "l-c+r", else its own model; a unit the list lacks is
+ *    refused. Contexts cross word ends: a word's first phone sees the last
+ *    phone of the word before it and its last phone the first of the word
+ *    after it (a silence or short pause when that is what the path passes
+ *    through), and ".pau" at the sentence's two ends. Each phone gets a
+ *    copy per left context and per group of right contexts sharing a
+ *    unit, so every path is scored by its own units.
  *  - Scores are natural logarithms. A word entry costs grammarScale x the
  *    grammar's transition score + ln(shortPen) + crossModel (the initial
  *    entry: grammarScale x the entry score + ln(shortPen)).
@@ -24,9 +33,11 @@
  *    first). A word's model index is its vocabulary entry when a vocabulary
  *    was given, else its place in the word list; a word with no index (or
  *    one the model lacks) costs nothing and leaves the history as it was,
- *    so fillers such as silences stay out of the context. The history
- *    rides with the tokens and the best token keeps its own on recombining.
- *  - Pruning after each frame: states below the best by more than beam
+ *    so fillers such as silences stay out of the context. Tokens are kept
+ *    apart per history (the last word for a bigram model, the last two for
+ *    a trigram one), so the best path is the best under the model and not
+ *    only under the histories that won each state.
+ *  - Pruning after each frame: tokens below the best by more than beam
  *    are dropped, then all but the active best (active > 0); word ends
  *    below the best word end by more than wordEndBeam are not continued.
  *  - The best hypothesis is the best word end of a final position of the
@@ -37,6 +48,7 @@
 #ifndef TOVIK_SEVRIN_H
 #define TOVIK_SEVRIN_H
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,7 +97,9 @@ struct SevrinSearch {
     const ZandorModel *lm = nullptr;
     int32_t traceFlags = 1;
     /* Names of the objects a caller bound (pool, list, triphone, lattice,
-     * backtrace, language model), looked up again at each use. */
+     * backtrace, language model), looked up again at each use; the
+     * triphone table is copied into triphones instead, so its slot stays
+     * empty. */
     std::string bound[6];
 
     struct Word {
@@ -104,6 +118,8 @@ struct SevrinSearch {
     };
     std::vector<Word> words;
     std::vector<int> lmWord; /* per word, its model index (-1 none); empty: the word's place */
+    /* "l-c+r" -> unit model name; empty: every phone its own model. */
+    std::map<std::string, std::string> triphones;
     std::vector<std::vector<Position>> grammars;
     std::shared_ptr<SevrinNet> net; /* built from the bound list */
     int frame = 0;
@@ -111,7 +127,8 @@ struct SevrinSearch {
 
 SevrinSearch *Sevrin_CreateGrammar(GS_Result *r, WordGrammar *const *grammars, int numGrammars,
                                    WordGraph *const *words, int numWords, const LmVocab *vocab = nullptr,
-                                   bool appendSp = false);
+                                   bool appendSp = false,
+                                   const std::map<std::string, std::string> *triphones = nullptr);
 /* The model of a word's node n in a list: the entry modelIndex when in
  * range, else the model of the node's name; null when there is none. */
 HmmModel *Sevrin_NodeModel(const HmmList *list, const SevrinSearch::Word &w, int n);
@@ -132,8 +149,9 @@ int Sevrin_ForwardProbs(GS_Result *r, SevrinSearch *s, float *const *rows, int n
 int Sevrin_Best(GS_Result *r, SevrinSearch *s, HalbrinList **lists);
 void Sevrin_Nuke(SevrinSearch *s);
 
-/* The search's words, grammars and settings as a text file, and back; a
- * loaded search has no bindings. Names must not hold white space. */
+/* The search's words, grammars, settings and triphone table as a text
+ * file, and back; a loaded search has no bindings. Names must not hold
+ * white space. */
 int Sevrin_Save(GS_Result *r, const char *path, const SevrinSearch *s);
 SevrinSearch *Sevrin_Load(GS_Result *r, const char *path);
 /* The same text in memory; path names the source in messages. */

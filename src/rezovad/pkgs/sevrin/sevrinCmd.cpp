@@ -13,6 +13,7 @@
 #include "obj.h"
 #include "result.h"
 #include "sevrin.h"
+#include "talmok.h"
 #include "utils.h"
 
 namespace {
@@ -96,14 +97,16 @@ int GrammarCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const LmVocab *lv = nullptr;
     if (vocab && !(lv = static_cast<const LmVocab *>(Obj_GetData(interp, "zandor/lmvocab", vocab))))
         return TCL_ERROR;
-    if (tri && !Obj_GetData(interp, "talmok/triphone", tri)) return TCL_ERROR;
+    const TalmokTriphone *table = nullptr;
+    if (tri && !(table = static_cast<const TalmokTriphone *>(Obj_GetData(interp, "talmok/triphone", tri))))
+        return TCL_ERROR;
     std::vector<WordGrammar *> grammars;
     std::vector<WordGraph *> words;
     if (!objects(interp, gl, "talmok/grammar", grammars) || !objects(interp, wl, "talmok/word", words))
         return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     SevrinSearch *s = Sevrin_CreateGrammar(r, grammars.data(), (int)grammars.size(), words.data(), (int)words.size(), lv,
-                                           appendsp != 0);
+                                           appendsp != 0, table ? &table->units : nullptr);
     if (!s) return failR(interp, r);
     GS_DeleteResult(r);
     if (Obj_Create(interp, "sevrin/sevrin", s) != TCL_OK) {
@@ -115,7 +118,9 @@ int GrammarCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
 
 // sevrin set sevrinob hpool hmmlistob ?-triphone T? ?-lattice L? ?-backtrace B? ?-zandor Z?
 // Binds the pool, the model list and the optional objects; an option left
-// out clears its binding.
+// out clears its binding. A triphone table given here replaces the one the
+// search was made with (copied, so it may be destroyed afterwards); left
+// out, the search keeps the table it has.
 int SetCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     const char *sn, *names[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     if (Cmds_ParseArgs(interp, 2, argc, argv,
@@ -127,6 +132,9 @@ int SetCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     for (int i = 0; i < 6; i++)
         if (names[i] && !Obj_GetData(interp, kBoundTypes[i], names[i])) return TCL_ERROR;
     for (int i = 0; i < 6; i++) s->bound[i] = names[i] ? names[i] : "";
+    // The table is copied, so its object need not outlive the search.
+    if (names[2]) s->triphones = static_cast<TalmokTriphone *>(Obj_GetData(interp, "talmok/triphone", names[2]))->units;
+    s->bound[2].clear();
     Sevrin_Bind(s, static_cast<HmmList *>(Obj_GetData(interp, "hmm/hmmlist", names[1])));
     return TCL_OK;
 }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <random>
 #include <unistd.h>
@@ -9,6 +11,8 @@
 #include "sevrin.h"
 
 namespace {
+
+const double kNegInf = -std::numeric_limits<double>::infinity();
 
 // Three one-dimensional models of two states: A low, B high, S near 0.
 const char *kModels = R"(~o <VECSIZE> 1 <USER>
@@ -23,6 +27,10 @@ const char *kModels = R"(~o <VECSIZE> 1 <USER>
 <STATE> 3 <MEAN> 1 0 <VARIANCE> 1 0.5 ~t "lr" <ENDHMM>
 )";
 
+// Words and their phones; triphone tables.
+using Prons = std::vector<std::pair<const char *, const char *>>;
+using Table = std::map<std::string, std::string>;
+
 struct Fixture {
     HmmPool *pool = nullptr;
     HmmList *list = nullptr;
@@ -34,13 +42,15 @@ struct Fixture {
     // Extra words are sounded as "one" ("uno") and "two" ("deux"), so only
     // a language model tells them apart.
     explicit Fixture(const char *grammarText = "$d = one | two; [sil] < $d [sil] >", const LmVocab *vocab = nullptr,
-                     bool appendSp = false, std::vector<std::string> models = {"A", "B", "S"}) {
-        EXPECT_EQ(Hmm_Parse(r, kModels, models, &pool, &list), 0);
-        const char *prons[][2] = {{"one", "A"}, {"two", "B A"}, {"sil", "S"}, {"uno", "A"}, {"deux", "B A"}};
-        for (auto &p : prons) words.push_back(buildWord(r, p[1], p[0]));
+                     bool appendSp = false, std::vector<std::string> models = {"A", "B", "S"},
+                     const std::string &modelText = kModels,
+                     const Prons &prons = {{"one", "A"}, {"two", "B A"}, {"sil", "S"}, {"uno", "A"}, {"deux", "B A"}},
+                     const Table *table = nullptr) {
+        EXPECT_EQ(Hmm_Parse(r, modelText, models, &pool, &list), 0) << (r->text ? r->text : "");
+        for (auto &p : prons) words.push_back(buildWord(r, p.second, p.first));
         grammar = buildGrammar(r, grammarText, "digits");
         EXPECT_NE(grammar, nullptr) << (r->text ? r->text : "");
-        search = Sevrin_CreateGrammar(r, &grammar, 1, words.data(), (int)words.size(), vocab, appendSp);
+        search = Sevrin_CreateGrammar(r, &grammar, 1, words.data(), (int)words.size(), vocab, appendSp, table);
         EXPECT_NE(search, nullptr) << (r->text ? r->text : "");
         Sevrin_Bind(search, list);
     }
@@ -60,7 +70,10 @@ std::vector<std::vector<float>> frames(const std::vector<std::pair<char, int>> &
     std::normal_distribution<float> noise(0, 0.3f);
     std::vector<std::vector<float>> out;
     for (auto &s : said) {
-        float a = s.first == 'A' ? -3 : s.first == 'B' ? 3 : 0, b = s.first == 'A' ? -5 : s.first == 'B' ? 5 : 0;
+        // L and H sit where only the context units below fit.
+        static const std::map<char, std::pair<float, float>> means = {
+            {'A', {-3, -5}}, {'B', {3, 5}}, {'S', {0, 0}}, {'L', {-12, -12}}, {'H', {12, 12}}};
+        float a = means.at(s.first).first, b = means.at(s.first).second;
         for (int i = 0; i < s.second; i++) out.push_back({(i < s.second / 2 ? a : b) + noise(rng)});
     }
     return out;
@@ -321,6 +334,167 @@ TEST(Sevrin, AlignsWordStringsAsEditDistance) {
         EXPECT_EQ(labels(l), c.steps);
         nukeHalbrin(l);
     }
+}
+
+// Context units far from the plain models: a path that earns them by its
+// neighbours wins frames no plain model fits.
+const char *kUnits = R"(
+~h "Ax" <BEGINHMM> <NUMSTATES> 4 <STATE> 2 <MEAN> 1 -12 <VARIANCE> 1 0.5
+<STATE> 3 <MEAN> 1 -12 <VARIANCE> 1 0.5 ~t "lr" <ENDHMM>
+~h "Bx" <BEGINHMM> <NUMSTATES> 4 <STATE> 2 <MEAN> 1 12 <VARIANCE> 1 0.5
+<STATE> 3 <MEAN> 1 12 <VARIANCE> 1 0.5 ~t "lr" <ENDHMM>
+)";
+
+using Frames = std::vector<std::vector<float>>;
+
+HmmModel *named(const HmmList *list, const std::string &name) {
+    for (int k = 0; k < list->numModels; k++)
+        if (name == list->models[k]->name) return list->models[k];
+    return nullptr;
+}
+
+// The best score of one phone string, worked apart from the search: each
+// phone's unit by its neighbours (".pau" at the ends), the units chained
+// left to right and aligned to the frames.
+double forced(const HmmList *list, const Table &table, const std::vector<std::string> &phones, const Frames &x) {
+    struct St {
+        const HmmModel *m;
+        int k, s;
+    };
+    std::vector<St> chain;
+    std::vector<const HmmModel *> ms;
+    for (size_t i = 0; i < phones.size(); i++) {
+        std::string key = (i ? phones[i - 1] : ".pau") + "-" + phones[i] + "+" +
+                          (i + 1 < phones.size() ? phones[i + 1] : ".pau");
+        auto it = table.find(key);
+        const HmmModel *m = named(list, it == table.end() ? phones[i] : it->second);
+        EXPECT_NE(m, nullptr) << key;
+        if (!m) return kNegInf;
+        ms.push_back(m);
+        for (int s = 1; s < m->numStates - 1; s++) chain.push_back({m, (int)i, s});
+    }
+    auto exitOf = [](const St &a) { return a.m->trans->at(a.s, a.m->numStates - 1); };
+    std::vector<double> cur(chain.size(), kNegInf);
+    for (size_t t = 0; t < x.size(); t++) {
+        std::vector<double> nxt(chain.size(), kNegInf);
+        for (size_t j = 0; j < chain.size(); j++) {
+            const St &b = chain[j];
+            if (t == 0 && b.k == 0) nxt[j] = b.m->trans->at(0, b.s);
+            for (size_t i = 0; t > 0 && i < chain.size(); i++) {
+                const St &a = chain[i];
+                if (a.k == b.k) nxt[j] = std::max(nxt[j], cur[i] + a.m->trans->at(a.s, b.s));
+                else if (a.k + 1 == b.k) nxt[j] = std::max(nxt[j], cur[i] + exitOf(a) + b.m->trans->at(0, b.s));
+            }
+            nxt[j] += Hmm_Score(b.m->states[b.s], x[t].data());
+        }
+        cur.swap(nxt);
+    }
+    double best = kNegInf;
+    for (size_t i = 0; i < chain.size(); i++)
+        if (chain[i].k + 1 == (int)phones.size()) best = std::max(best, cur[i] + exitOf(chain[i]));
+    return best;
+}
+
+// A search over single-phone words x (A), y (B), z (S) and the word w (B A),
+// with the context units in its list.
+struct ContextFixture : Fixture {
+    ContextFixture(const char *grammarText, const Table &table, bool appendSp = false)
+        : Fixture(grammarText, nullptr, appendSp, {"A", "B", "S", "sp", "Ax", "Bx"}, std::string(kModels) + kUnits,
+                  {{"x", "A"}, {"y", "B"}, {"z", "S"}, {"w", "B A"}}, &table) {}
+};
+
+TEST(Sevrin, TriphoneUnitsFollowTheirNeighboursAcrossWords) {
+    struct Case {
+        const char *what, *grammar;
+        Table table;
+        bool appendSp;
+        std::vector<std::pair<char, int>> said;
+        std::vector<std::vector<std::string>> sentences; // every phone string the grammar allows
+        std::vector<std::string> words;
+        const char *unit; // a unit the best path runs, or null
+    } cases[] = {
+        {"a first phone sees the last phone of the word before", "(x | z) y", {{"A-B+.pau", "Bx"}}, false,
+         {{'S', 6}, {'H', 6}}, {{"A", "B"}, {"S", "B"}}, {"x", "y"}, "Bx"},
+        {"without the table the plain models win", "(x | z) y", {}, false, {{'S', 6}, {'H', 6}},
+         {{"A", "B"}, {"S", "B"}}, {"z", "y"}, nullptr},
+        {"units that are the phones' own models change nothing", "(x | z) y",
+         {{"A-B+.pau", "B"}, {"S-B+.pau", "B"}, {".pau-A+B", "A"}, {".pau-S+B", "S"}}, false, {{'S', 6}, {'H', 6}},
+         {{"A", "B"}, {"S", "B"}}, {"z", "y"}, nullptr},
+        {"a unit of another left context is not used", "(x | z) y", {{"S-B+.pau", "Bx"}, {"A-B+.pau", "Ax"}}, false,
+         {{'A', 6}, {'H', 6}}, {{"A", "B"}, {"S", "B"}}, {"z", "y"}, "Bx"},
+        {"a last phone sees the first phone of the word after", "x (y | z)", {{".pau-A+B", "Ax"}}, false,
+         {{'L', 6}, {'S', 6}}, {{"A", "B"}, {"A", "S"}}, {"x", "y"}, "Ax"},
+        {"a silence word between is the context", "x [z] y", {{"S-B+.pau", "Bx"}}, false,
+         {{'A', 6}, {'S', 6}, {'H', 6}}, {{"A", "B"}, {"A", "S", "B"}}, {"x", "z", "y"}, "Bx"},
+        {"a short pause taken is the context", "x y", {{"sp-B+.pau", "Bx"}}, true, {{'A', 6}, {'S', 6}, {'H', 6}},
+         {{"A", "B"}, {"A", "sp", "B"}, {"A", "B", "sp"}, {"A", "sp", "B", "sp"}}, {"x", "y"}, "Bx"},
+        {"inside a word", "w | (y z)", {{"B-A+.pau", "Ax"}}, false, {{'B', 6}, {'L', 6}},
+         {{"B", "A"}, {"B", "S"}}, {"w"}, "Ax"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ContextFixture f(c.grammar, c.table, c.appendSp);
+        f.search->traceFlags = 5;
+        Frames x = frames(c.said);
+        double best = kNegInf;
+        for (auto &phones : c.sentences) best = std::max(best, forced(f.list, c.table, phones, x));
+        HalbrinList *l[3];
+        ASSERT_EQ(decode(f, x, l), 0) << f.r->text;
+        EXPECT_EQ(labels(l[0]), c.words);
+        EXPECT_NEAR(l[0]->score, best, 1e-3 * std::fabs(best) + 1e-3);
+        bool ran = false;
+        for (auto &s : labels(l[1])) ran = ran || (c.unit && s.rfind(std::string(c.unit) + "[", 0) == 0);
+        EXPECT_EQ(ran, c.unit != nullptr);
+        nukeHalbrin(l[0]);
+        nukeHalbrin(l[1]);
+    }
+}
+
+TEST(Sevrin, TriphoneTableIsSavedAndAMissingUnitRefused) {
+    ContextFixture f("x y", {{"A-B+.pau", "Bx"}, {".pau-A+B", "Gone"}});
+    EXPECT_NE(Sevrin_Check(f.r, f.search), 0);
+    EXPECT_STREQ(f.r->text, "no model for the triphone unit \"Gone\" of \".pau-A+B\"");
+    std::string text;
+    ASSERT_EQ(Sevrin_Format(f.r, f.search, &text), 0);
+    SevrinSearch *back = Sevrin_Parse(f.r, text, "saved");
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->triphones, f.search->triphones);
+    Sevrin_Nuke(back);
+    EXPECT_EQ(Sevrin_Parse(f.r, text + "triphone A-B+.pau\n", "cut"), nullptr);
+}
+
+TEST(Sevrin, TrigramBestPathEqualsRescoringEverySentence) {
+    // a and b sound alike and both lead to c; the model likes a better
+    // alone but d only after b c, so a token at c keeping just the better
+    // history would lose the best sentence.
+    enum { kA, kB, kC, kD };
+    LmSpec spec{{{-1, 0}, {-2, 0}, {-2, 0}, {-2, 0}}, {}, {}};
+    spec.bi[{kA, kC}] = {-0.5f, 0};
+    spec.bi[{kB, kC}] = {-0.5f, 0};
+    spec.bi[{kC, kD}] = {-5, 0};
+    spec.tri[{kB, kC, kD}] = -0.1f;
+    Fixture f("(a | b) c d", nullptr, false, {"A", "B", "S"}, kModels, {{"a", "A"}, {"b", "A"}, {"c", "B"}, {"d", "A"}});
+    ZandorModel *lm = writeLm(f.r, spec);
+    ASSERT_NE(lm, nullptr);
+    f.search->lm = lm;
+    Frames x = frames({{'A', 6}, {'B', 6}, {'A', 6}});
+    HalbrinList *l[3];
+    ASSERT_EQ(decode(f, x, l), 0) << f.r->text;
+    double best = kNegInf;
+    std::vector<std::string> bestWords;
+    for (int first : {kA, kB}) {
+        double score = forced(f.list, {}, {"A", "B", "A"}, x) + lm_ReadUnigram(lm, first) +
+                       lm_ReadBigram(lm, first, kC) + lm_ReadTrigram(lm, first, kC, kD);
+        if (score > best) {
+            best = score;
+            bestWords = {first == kA ? "a" : "b", "c", "d"};
+        }
+    }
+    EXPECT_EQ(labels(l[0]), bestWords);
+    EXPECT_EQ(bestWords[0], "b");
+    EXPECT_NEAR(l[0]->score, best, 1e-3 * std::fabs(best));
+    nukeHalbrin(l[0]);
+    lm_Nuke(lm);
 }
 
 }  // namespace
