@@ -120,9 +120,17 @@ bool BrovanaEngine::appendLibrary(const char *file, const std::string &name, con
     bool ok = NameFits(name);
     if (ok) {
         std::string path = FindFile(JoinPath(JoinPath(loadDir_, "Lib"), file));
+        // a file whose last entry has no line end would run the new name
+        // into its last number
+        bool needBreak = false;
+        if (FILE *r = fopen(path.c_str(), "rb")) {
+            if (fseek(r, -1, SEEK_END) == 0) needBreak = !isspace(fgetc(r));
+            fclose(r);
+        }
         FILE *f = fopen(path.c_str(), "ab");
         ok = f != nullptr;
         if (f) {
+            if (needBreak) fputc('\n', f);
             WriteEntry(f, name, values);
             ok = fclose(f) == 0;
         }

@@ -141,6 +141,12 @@ TEST_F(MacroLibrary, line_breaks_and_cr_lf_carry_no_meaning_and_a_short_entry_en
     e.paraLibValues(0, &r);
     EXPECT_EQ(r.r[0], 1);   // L0
     EXPECT_EQ(r.r[40], 44);  // L43
+    // an append after a last entry without a line end keeps both entries
+    WriteAll(lib("Head.lib"), "UP 100 90 90");
+    const int down[3] = {-10, 0, 0};
+    ASSERT_TRUE(e.appendHeadLibEntry("DOWN", down));
+    ASSERT_EQ(e.headLibCount(), 2);
+    EXPECT_EQ(e.headLibName(1), "DOWN");
     // a missing file gives an empty library, and an append creates it
     remove(lib("Head.lib").c_str());
     e.loadLibraries();

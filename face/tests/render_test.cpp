@@ -228,3 +228,46 @@ TEST_F(RenderTest, light_rigs_and_display_modes) {
     glGetIntegerv(GL_POLYGON_MODE, mode);
     EXPECT_EQ(mode[0], GL_FILL);
 }
+
+// The air-stream arcs are line strips drawn with the tongue: counted in
+// OpenGL's feedback buffer, which records every primitive that is drawn.
+TEST_F(RenderTest, tongue_arcs_are_drawn_only_when_switched_on_and_in_time) {
+    loadAndView("type4", 4);
+    // the arcs reach far beyond the small generated head: view from afar
+    e.setPerspective(30, 1, 1, 1000);
+    e.setViewpoint(0, -150, -0.6, 0, 0, -0.6);
+    for (const char *p : {".pau", "m", "A", ".pau"}) e.addPhoneme(p, 250, "", false);
+    e.prep();
+    std::vector<GLfloat> buf(1 << 21);
+    auto lines = [&](bool on, int row, float fraction) {
+        e.setTongueArcs(on, true);
+        e.setArcPhoneme(row, fraction * e.duration());
+        glFeedbackBuffer((GLsizei)buf.size(), GL_3D, buf.data());
+        glRenderMode(GL_FEEDBACK);
+        e.showFrame(5);
+        GLint n = glRenderMode(GL_RENDER);
+        EXPECT_GE(n, 0) << "feedback buffer too small";
+        int count = 0;
+        for (GLint i = 0; i < n;) {
+            GLint token = (GLint)buf[i];
+            if (token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN) {
+                count++;
+                i += 1 + 2 * 3;
+            } else if (token == GL_POLYGON_TOKEN) {
+                i += 2 + 3 * (GLint)buf[i + 1];
+            } else if (token == GL_PASS_THROUGH_TOKEN) {
+                i += 2;
+            } else {
+                i += 1 + 3;  // points, bitmaps, pixel rectangles
+            }
+        }
+        return count;
+    };
+    EXPECT_EQ(lines(false, 28, 0.1f), 0);
+    int oral = lines(true, 10, 0.1f), nasal = lines(true, 28, 0.1f);
+    // five arcs of 50 segments each
+    EXPECT_GE(oral, 5 * 50);
+    EXPECT_GE(nasal, 5 * 50);
+    EXPECT_EQ(lines(true, 10, 0.9f), 0);  // too late in the utterance
+    e.setTongueArcs(false, false);
+}
