@@ -821,6 +821,7 @@ private:
     bool finishMarkup(const std::vector<MarkupWord> &words, bool leading, bool expressionOnly, int autoBlinkEntry,
                       MarkupError *err);
     bool writeLibrary(const char *file, const std::vector<LibraryEntry> &lib);
+    bool rewriteEntry(const char *file, const std::vector<LibraryEntry> &lib, int i, const std::vector<int> *values);
     bool appendLibrary(const char *file, const std::string &name, const std::vector<int> &values);
     // tongue: rest shape set by an edited tongue entry; arcs
     bool tongueRestFlag_ = false;

@@ -116,6 +116,19 @@ bool BrovanaEngine::writeLibrary(const char *file, const std::vector<LibraryEntr
     return ok;
 }
 
+// Entry i of lib gets values, or goes when values is null; false (nothing
+// written) when there is no entry i.
+bool BrovanaEngine::rewriteEntry(const char *file, const std::vector<LibraryEntry> &lib, int i,
+                                 const std::vector<int> *values) {
+    if (i < 0 || i >= (int)lib.size()) return false;
+    std::vector<LibraryEntry> out = lib;
+    if (values)
+        out[i].values = *values;
+    else
+        out.erase(out.begin() + i);
+    return writeLibrary(file, out);
+}
+
 bool BrovanaEngine::appendLibrary(const char *file, const std::string &name, const std::vector<int> &values) {
     bool ok = NameFits(name);
     if (ok) {
@@ -142,58 +155,31 @@ bool BrovanaEngine::appendLibrary(const char *file, const std::string &name, con
 bool BrovanaEngine::appendParaLibEntry(const std::string &name, const ParaEditRecord &record) {
     return appendLibrary("Para.lib", name, FileOrder(record));
 }
-
 bool BrovanaEngine::replaceParaLibEntry(int i, const ParaEditRecord &record) {
-    if (i < 0 || i >= (int)paraLib_.size()) return false;
-    std::vector<LibraryEntry> lib = paraLib_;
-    lib[i].values = FileOrder(record);
-    return writeLibrary("Para.lib", lib);
+    std::vector<int> L = FileOrder(record);
+    return rewriteEntry("Para.lib", paraLib_, i, &L);
 }
-
-bool BrovanaEngine::deleteParaLibEntry(int i) {
-    if (i < 0 || i >= (int)paraLib_.size()) return false;
-    std::vector<LibraryEntry> lib = paraLib_;
-    lib.erase(lib.begin() + i);
-    return writeLibrary("Para.lib", lib);
-}
+bool BrovanaEngine::deleteParaLibEntry(int i) { return rewriteEntry("Para.lib", paraLib_, i, nullptr); }
 
 bool BrovanaEngine::appendTongueParaLibEntry(const std::string &name, const int values[24]) {
     return appendLibrary("TonguePara.lib", name, std::vector<int>(values, values + 24));
 }
-
 bool BrovanaEngine::replaceTongueParaLibEntry(int i, const int values[24]) {
-    if (i < 0 || i >= (int)tongueLib_.size()) return false;
-    std::vector<LibraryEntry> lib = tongueLib_;
-    lib[i].values.assign(values, values + 24);
-    return writeLibrary("TonguePara.lib", lib);
+    std::vector<int> v(values, values + 24);
+    return rewriteEntry("TonguePara.lib", tongueLib_, i, &v);
 }
-
-bool BrovanaEngine::deleteTongueParaLibEntry(int i) {
-    if (i < 0 || i >= (int)tongueLib_.size()) return false;
-    std::vector<LibraryEntry> lib = tongueLib_;
-    lib.erase(lib.begin() + i);
-    return writeLibrary("TonguePara.lib", lib);
-}
+bool BrovanaEngine::deleteTongueParaLibEntry(int i) { return rewriteEntry("TonguePara.lib", tongueLib_, i, nullptr); }
 
 static std::vector<int> Stored(const int angles[3]) { return {angles[0] + 90, angles[1] + 90, angles[2] + 90}; }
 
 bool BrovanaEngine::appendHeadLibEntry(const std::string &name, const int angles[3]) {
     return appendLibrary("Head.lib", name, Stored(angles));
 }
-
 bool BrovanaEngine::replaceHeadLibEntry(int i, const int angles[3]) {
-    if (i < 0 || i >= (int)headLib_.size()) return false;
-    std::vector<LibraryEntry> lib = headLib_;
-    lib[i].values = Stored(angles);
-    return writeLibrary("Head.lib", lib);
+    std::vector<int> v = Stored(angles);
+    return rewriteEntry("Head.lib", headLib_, i, &v);
 }
-
-bool BrovanaEngine::deleteHeadLibEntry(int i) {
-    if (i < 0 || i >= (int)headLib_.size()) return false;
-    std::vector<LibraryEntry> lib = headLib_;
-    lib.erase(lib.begin() + i);
-    return writeLibrary("Head.lib", lib);
-}
+bool BrovanaEngine::deleteHeadLibEntry(int i) { return rewriteEntry("Head.lib", headLib_, i, nullptr); }
 
 // ------------------------------------------------------------ setters
 
