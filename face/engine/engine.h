@@ -91,7 +91,8 @@ struct TongueModel {
     static void lerpArc(const float start[3], const float end[3], float fraction, float r0, float r1, float d0,
                         float d1, float pos[3], float *radius, float *divisor);
     void arcPlacement(int k, float fraction, bool nasal, float pos[3], float *radius, float *divisor) const;
-    // Points of one arc: a half circle in the y-z plane, segments + 1 points.
+    // Points (x, y, z) of one arc in the y-z plane, from angle 0 to one step
+    // past degrees; no points when segments is not positive.
     static std::vector<float> arcPoints(float radius, float segments, float degrees);
     void drawArcs(float fraction, bool nasal) const;  // needs an OpenGL context
     void drawOralArcs(float fraction) const { drawArcs(fraction, false); }
@@ -453,7 +454,7 @@ public:
     bool tongueRestShapeFrom(const float LA[9], const float LB[9], const float LC[3], const float LD[3],
                              float yOff[9], float zOff[9], float tip[3], float body[3], float tr[3]) const;
     // Air-stream arcs drawn with the tongue: off until a host turns them on.
-    // Whether the tongue drawn now gets arcs, and which (0 oral, 1 nasal).
+    // Whether the tongue drawn now gets arcs, how far along and which.
     void setTongueArcs(bool on, bool gate) { arcSwitch_ = on, arcGate_ = gate; }
     void setArcPhoneme(int row, float elapsedMs) { arcRow_ = row, arcElapsed_ = elapsedMs; }
     bool tongueArcs(float *fraction, bool *nasal) const;

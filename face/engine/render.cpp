@@ -141,8 +141,8 @@ void TongueModel::arcPlacement(int k, float u, bool nasal, float pos[3], float *
 
 std::vector<float> TongueModel::arcPoints(float r, float segments, float degrees) {
     std::vector<float> p;
-    double total = degrees * 0.017453292, step = segments > 0 ? total / segments : total;
-    if (!(step > 0)) return p;
+    double total = degrees * 0.017453292, step = total / segments;
+    if (!(segments > 0) || !(step > 0)) return p;  // no endless loop on a zero step
     for (double th = 0; th <= total + step; th += step) {
         p.push_back(0);
         p.push_back(r * (float)std::cos(th + 3.1415927));

@@ -406,7 +406,7 @@ TEST(TongueArcs, an_arc_is_a_half_circle_in_the_y_z_plane) {
         EXPECT_EQ(p[i], 0);
         EXPECT_NEAR(std::hypot(p[i + 1], p[i + 2]), 2, 1e-5);
     }
-    EXPECT_LT(TongueModel::arcPoints(2, 0, 180).size(), 100u);  // no endless loop
+    EXPECT_TRUE(TongueModel::arcPoints(2, 0, 180).empty());  // no endless loop
 }
 
 TEST(TongueArcs, the_switch_gate_time_and_phoneme_choose_the_arcs) {
