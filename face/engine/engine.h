@@ -608,6 +608,8 @@ public:
     void setAlpha(float a);
     float alpha() const { return alpha_; }
     void setDisplayMode(int mode);
+    // The hair's ambient, diffuse and specular colour (no command sets it).
+    void setHairColor(float r, float g, float b);
     int weldCount() const { return headWeldN_; }
     const int *headWeld() const { return headWeld_; }
     const int *bodyWeld() const { return bodyWeld_; }

@@ -576,6 +576,11 @@ void BrovanaEngine::drawFacePart(int part) {
     glEnd();
 }
 
+void BrovanaEngine::setHairColor(float r, float g, float b) {
+    const float c[4] = {r, g, b, 1};
+    memcpy(hairAmbient_, c, sizeof c), memcpy(hairDiffuse_, c, sizeof c), memcpy(hairSpecular_, c, sizeof c);
+}
+
 void BrovanaEngine::drawHair() {
     const MeshObject &h = hair_;
     glDisable(GL_TEXTURE_2D);

@@ -257,3 +257,14 @@ TEST_F(RenderTest, tongue_arcs_are_drawn_only_when_switched_on_and_in_time) {
     EXPECT_EQ(differ(off, late), 0);      // too late in the utterance: none
     e.setTongueArcs(false, false);
 }
+
+TEST_F(RenderTest, hair_takes_the_colour_it_is_given) {
+    loadAndView("type11", 11);  // type 9 with hair above the head
+    e.show();
+    Frame before = grab();
+    e.setHairColor(0, 0, 1);
+    e.show();
+    Frame blue = grab();
+    EXPECT_GT(blue.count(Blue), before.count(Blue) + 200);
+    EXPECT_EQ(blue.count(Green), before.count(Green));
+}
