@@ -120,6 +120,7 @@ int BrovanaEngine::autoBlinkCount() const {
 void BrovanaEngine::reset() {
     dropMarkup();
     list_.clear();
+    wordTags_.clear();
     freePhonemeData();
     N_ = 0;
     Wc_ = 0;

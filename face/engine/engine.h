@@ -22,6 +22,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -84,6 +85,25 @@ struct TongueModel {
     // Places the 193 banded vertices and averages the normals (pure).
     void place(const float yOff[9], const float zOff[9], const float tip[3], const float body[3],
                const float tr[3], std::vector<float> *normals);
+    // Air-stream arcs out of the mouth (oral) or the nose (nasal), from the
+    // landmarks of the last placement; fraction 0..1 runs each arc from its
+    // start to its end, growing.  The placement of arc k (1..5) is pure:
+    static void lerpArc(const float start[3], const float end[3], float fraction, float r0, float r1, float d0,
+                        float d1, float pos[3], float *radius, float *divisor);
+    void arcPlacement(int k, float fraction, bool nasal, float pos[3], float *radius, float *divisor) const;
+    // Points (x, y, z) of one arc in the y-z plane, from angle 0 to one step
+    // past degrees; no points when segments is not positive.
+    static std::vector<float> arcPoints(float radius, float segments, float degrees);
+    void drawArcs(float fraction, bool nasal) const;  // needs an OpenGL context
+    void drawOralArcs(float fraction) const { drawArcs(fraction, false); }
+    void drawNasalArcs(float fraction) const { drawArcs(fraction, true); }
+    static void drawArcAt(float x, float y, float z, float radius, float widthDivisor);
+    static void drawArc(float radius, float lineWidth, float segments, float degrees);
+};
+
+// An expression-library entry in the order an editing tool shows its values.
+struct ParaEditRecord {
+    int r[44] = {0};
 };
 
 struct BodyNode {
@@ -320,6 +340,64 @@ public:
                             MarkupError *err);
     static void parseTagValues(const MarkupWord &w, std::array<std::string, kTagKinds> *values);
     void loadLibraries();
+    // Phonemes with the markup's tags given word by word (no closure merge);
+    // prepMarkedTextAutoBlink then prepares them with those tags and, when
+    // the automatic blink is on, a blink on a word drawn at random.
+    void addTaggedPhoneme(const char *symbol, float durationMs, const char *word, const char *tag, bool spanish);
+    void appendTaggedPhoneme(const std::string &symbol, float durationMs, const std::string &word,
+                             const char *tag);
+    bool prepMarkedTextAutoBlink(bool expressionOnly, MarkupError *err);
+    int lastAutoBlinkWord() const { return autoBlinkDrawn_; }
+    bool autoBlinkOn() const { return autoBlink_; }
+    int autoBlinkMinWord() const { return autoBlinkMin_; }
+    int autoBlinkMaxWord() const { return autoBlinkMax_; }
+    // One line of the script language ("CREATE name ... SPEAK"): false when
+    // the line asks to speak; word, start and end name what was read.
+    bool runScriptLine(const std::string &line, std::string *word, int *start, int *end, std::string *nextWord);
+    static char *upperCase(char *text);
+
+    // --- macro libraries ("Lib/Para.lib", "Lib/TonguePara.lib", "Lib/Head.lib")
+    void readParaLib(const std::string &path);
+    void readTongueParaLib(const std::string &path);
+    void readHeadLib(const std::string &path);
+    void freeParaLib() { paraLib_.clear(); }
+    void freeTongueParaLib() { tongueLib_.clear(); }
+    void freeHeadLib() { headLib_.clear(); }
+    int paraLibCount() const { return (int)paraLib_.size(); }
+    int tongueParaLibCount() const { return (int)tongueLib_.size(); }
+    int headLibCount() const { return (int)headLib_.size(); }
+    std::string paraLibName(int i) const;
+    std::string tongueParaLibName(int i) const;
+    std::string headLibName(int i) const;
+    ParaEditRecord *paraLibValues(int i, ParaEditRecord *out) const;
+    const int *tongueParaLibValues(int i) const;
+    int *headLibAngles(int i, int out[3]) const;
+    // Writers rewrite the file and read it back; false when nothing was
+    // written (a name that is empty, over 19 characters or holds a blank,
+    // an index out of range, a file that cannot be written).
+    bool appendParaLibEntry(const std::string &name, const ParaEditRecord &record);
+    bool replaceParaLibEntry(int i, const ParaEditRecord &record);
+    bool deleteParaLibEntry(int i);
+    static void writeParaEntry(FILE *f, const std::string &name, const ParaEditRecord &record);
+    bool appendTongueParaLibEntry(const std::string &name, const int values[24]);
+    bool replaceTongueParaLibEntry(int i, const int values[24]);
+    bool deleteTongueParaLibEntry(int i);
+    bool appendHeadLibEntry(const std::string &name, const int angles[3]);
+    bool replaceHeadLibEntry(int i, const int angles[3]);
+    bool deleteHeadLibEntry(int i);
+    // Setters that put an edited record straight on the face.
+    void setFaceParameters(const ParaEditRecord &record);
+    void setEmotions(const int values[6]);
+    void setEyelids(int v);
+    void setEyeDirections(const int values[4]);
+    void setHeadAngles(const int *angles);
+    bool applyTongueParaEntry(const int values[24]);
+    void applyHeadEntry(int row);
+    bool tongueRestFlag() const { return tongueRestFlag_; }
+    const float *expressionValues() const { return E_; }
+    const float *emotionWeights() const { return emo_; }  // sad, surprise, smile, fear, disgust, angry
+    const int *expressionGates() const { return gates_; }
+    const float *headAngles() const { return headAngles_; }
     static int libraryIndex(const std::vector<LibraryEntry> &lib, const std::string &name);
     const std::vector<LibraryEntry> &paraLibrary() const { return paraLib_; }
     const std::vector<LibraryEntry> &tongueLibrary() const { return tongueLib_; }
@@ -335,6 +413,7 @@ public:
     bool postSwitch() const { return postSwitch_; }
     void dropMarkup();
     void applyParaEntry(int entry);
+    void applyParaValues(const int L[44]);
     void composeLibraryExpressions();
     float wordEndTime(int word) const;
     void buildFetTrack();
@@ -372,6 +451,13 @@ public:
                          float tr[3]) const;
     // false when the rest shape has no factors for the character type.
     bool tongueRestShape(int entry, float yOff[9], float zOff[9], float tip[3], float body[3], float tr[3]) const;
+    bool tongueRestShapeFrom(const float LA[9], const float LB[9], const float LC[3], const float LD[3],
+                             float yOff[9], float zOff[9], float tip[3], float body[3], float tr[3]) const;
+    // Air-stream arcs drawn with the tongue: off until a host turns them on.
+    // Whether the tongue drawn now gets arcs, how far along and which.
+    void setTongueArcs(bool on, bool gate) { arcSwitch_ = on, arcGate_ = gate; }
+    void setArcPhoneme(int row, float elapsedMs) { arcRow_ = row, arcElapsed_ = elapsedMs; }
+    bool tongueArcs(float *fraction, bool *nasal) const;
     const int *currentTongueEntries() const { return curTon_; }
     const float *currentTongueWeights() const { return curTonW_; }
     // Body tags: posture (POST) and body sequence (BODY) tracks.
@@ -522,6 +608,8 @@ public:
     void setAlpha(float a);
     float alpha() const { return alpha_; }
     void setDisplayMode(int mode);
+    // The hair's ambient, diffuse and specular colour (no command sets it).
+    void setHairColor(float r, float g, float b);
     int weldCount() const { return headWeldN_; }
     const int *headWeld() const { return headWeld_; }
     const int *bodyWeld() const { return bodyWeld_; }
@@ -729,8 +817,21 @@ private:
 
     // automatic blink (no command reaches it)
     bool autoBlink_ = false;
-    int autoBlinkMin_ = 5, autoBlinkMax_ = 10, autoBlinkWord_ = 0;
+    int autoBlinkMin_ = 5, autoBlinkMax_ = 10, autoBlinkWord_ = 0, autoBlinkDrawn_ = -1;
     std::string autoBlinkTag_;
+    // word tags given with the phonemes, in the order of the words
+    std::vector<MarkupWord> wordTags_;
+    bool finishMarkup(const std::vector<MarkupWord> &words, bool leading, bool expressionOnly, int autoBlinkEntry,
+                      MarkupError *err);
+    bool writeLibrary(const char *file, const std::vector<LibraryEntry> &lib);
+    bool rewriteEntry(const char *file, const std::vector<LibraryEntry> &lib, int i, const std::vector<int> *values);
+    bool appendLibrary(const char *file, const std::string &name, const std::vector<int> &values);
+    // tongue: rest shape set by an edited tongue entry; arcs
+    bool tongueRestFlag_ = false;
+    float restLA_[9] = {0}, restLB_[9] = {0}, restLC_[3] = {1, 1, 1}, restLD_[3] = {1, 1, 1};
+    bool arcSwitch_ = false, arcGate_ = false;
+    int arcRow_ = 0;
+    float arcElapsed_ = 0;
 
     // body
     std::vector<BodyNode> nodes_;

@@ -49,33 +49,7 @@ std::string ReadValue(const std::string &tag, const char *keyword, const char *s
     return v;
 }
 
-// A library file: a name token followed by n integers, repeated.
-void ReadLibrary(const std::string &path, int n, std::vector<LibraryEntry> *out) {
-    out->clear();
-    TextFile f(path);
-    if (!f.isOpen()) return;
-    char name[64];
-    for (;;) {
-        if (fscanf(f.stream(), "%63s", name) != 1) break;
-        LibraryEntry e;
-        e.name = name;
-        e.values.resize(n);
-        bool ok = true;
-        for (int &v : e.values)
-            if (fscanf(f.stream(), "%d", &v) != 1) ok = false;
-        if (!ok) break;
-        out->push_back(e);
-    }
-}
-
 }  // namespace
-
-void BrovanaEngine::loadLibraries() {
-    std::string lib = JoinPath(loadDir_, "Lib");
-    ReadLibrary(JoinPath(lib, "Para.lib"), 44, &paraLib_);
-    ReadLibrary(JoinPath(lib, "TonguePara.lib"), 24, &tongueLib_);
-    ReadLibrary(JoinPath(lib, "Head.lib"), 3, &headLib_);
-}
 
 int BrovanaEngine::libraryIndex(const std::vector<LibraryEntry> &lib, const std::string &name) {
     for (size_t i = 0; i < lib.size(); i++)
@@ -333,6 +307,13 @@ bool BrovanaEngine::prepMarkedText(const std::string &text, bool expressionOnly,
         *err = MarkupError{"error in word count", -1, -1};
         return true;
     }
+    return finishMarkup(words, leading, expressionOnly, -1, err);
+}
+
+// Columns, checks and tracks of the words' tags; entry autoBlinkEntry (when
+// it exists) gets the automatic blink as its EYEB value.
+bool BrovanaEngine::finishMarkup(const std::vector<MarkupWord> &words, bool leading, bool expressionOnly,
+                                 int autoBlinkEntry, MarkupError *err) {
     columns_.assign(words.size(), {});
     entryTags_.assign(words.size(), {-1, -1});
     for (size_t e = 0; e < words.size(); e++) {
@@ -346,6 +327,7 @@ bool BrovanaEngine::prepMarkedText(const std::string &text, bool expressionOnly,
                 return true;
             }
     }
+    if (autoBlinkEntry >= 0 && autoBlinkEntry < (int)columns_.size()) columns_[autoBlinkEntry][1] = autoBlinkTag_;
     leadingTag_ = leading;
     if (checkTags(leading ? 1 : 0, err)) {
         columns_.clear();
@@ -371,6 +353,87 @@ bool BrovanaEngine::prepMarkedText(const std::string &text, bool expressionOnly,
     if (postSwitch_ && ctype_ != 5) buildPostureTrack();
     markupTrack_ = true;
     return false;
+}
+
+bool BrovanaEngine::prepMarkedTextAutoBlink(bool expressionOnly, MarkupError *err) {
+    *err = MarkupError();
+    dropMarkup();
+    std::vector<MarkupWord> words;
+    words.swap(wordTags_);  // the preparation consumes the word tags
+    seedRandom();
+    float r = randomUnit();
+    autoBlinkDrawn_ = (int)(r * (autoBlinkMax_ - autoBlinkMin_) + autoBlinkMin_);
+    // the tracks are timed by the prepared words: phonemes still waiting
+    // for prep have none
+    if (!list_.empty()) {
+        *err = MarkupError{"the phonemes are not prepared", -1, -1};
+        return true;
+    }
+    if ((int)words.size() != Wc_ || (int)wordEnd_.size() < Wc_) {
+        *err = MarkupError{"error in word count", -1, -1};
+        return true;
+    }
+    return finishMarkup(words, false, expressionOnly, autoBlink_ ? autoBlinkDrawn_ - autoBlinkWord_ : -1, err);
+}
+
+char *BrovanaEngine::upperCase(char *text) {
+    for (char *c = text; *c; c++)
+        if (*c >= 'a' && *c <= 'z') *c = (char)(*c - 'a' + 'A');
+    return text;
+}
+
+// The word of line that starts at or after from (blanks and tabs separate
+// words); at points past it.
+static std::string ScriptWord(const std::string &line, size_t from, size_t *at) {
+    size_t b = line.find_first_not_of(" \t\r\n", std::min(from, line.size()));
+    if (b == std::string::npos) {
+        *at = line.size();
+        return "";
+    }
+    size_t e = line.find_first_of(" \t\r\n", b);
+    if (e == std::string::npos) e = line.size();
+    *at = e;
+    return line.substr(b, e - b);
+}
+
+bool BrovanaEngine::runScriptLine(const std::string &line, std::string *word, int *start, int *end,
+                                  std::string *nextWord) {
+    static const char *const kCharacters[5] = {"TAMSEL", "OBRIK", "KEFFA", "DUNMO", "BEXLO"};
+    size_t p1, p2;
+    std::string first = ScriptWord(line, 0, &p1);
+    std::string second = ScriptWord(line, p1, &p2);
+    std::string command = Upper(first);
+    if (command != "CREATE") {
+        *word = command;
+        *start = 0;
+        *end = (int)command.size();
+        return true;
+    }
+    std::string name = Upper(second);
+    int type = -1;
+    for (int i = 0; i < 5; i++)
+        if (name == kCharacters[i]) type = i;
+    if (type < 0) {
+        *word = name;
+        *start += (int)first.size();
+        *end = (int)name.size();
+        return true;
+    }
+    if (!(modelLoaded_ && ctype_ == type)) {
+        std::string dir = loadDir_;  // load replaces it
+        load(type, dir.c_str());
+    }
+    // without a character (the load failed) there is nothing to prepare;
+    // lastError() says why
+    if (modelLoaded_) prepare(3);
+    size_t p3;
+    *nextWord = ScriptWord(line, p2, &p3);
+    std::string next = Upper(*nextWord);
+    if (next == "SPEAK") return false;
+    *word = next;
+    *start = (int)p2;
+    *end = (int)(p2 + next.size());
+    return true;
 }
 
 // Nothing the markup set outlives the next preparation or reset: the face
@@ -405,7 +468,10 @@ namespace brovana {
 
 void BrovanaEngine::applyParaEntry(int entry) {
     if (entry < 0 || entry >= (int)paraLib_.size()) return;
-    const std::vector<int> &L = paraLib_[entry].values;
+    applyParaValues(paraLib_[entry].values.data());
+}
+
+void BrovanaEngine::applyParaValues(const int L[44]) {
     static const int plain[] = {0, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
                                 20, 21, 22, 23, 25, 26, 27, 28, 29, 30, 31};
     for (int k : plain) E_[k] = L[k] * 0.01f;

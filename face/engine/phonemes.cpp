@@ -1,6 +1,7 @@
 // The phoneme list: symbol rewriting on add, the list itself, and its
 // conversion into the prepared arrays (end entries, word ranges, minimum
 // durations).
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -21,36 +22,65 @@ const char *BrovanaEngine::phonemeSymbol(int row) {
 
 const char *BrovanaEngine::safeNameAt(int i) { return i >= 0 && i < kSafeNameRows ? SafeNamePairs[i].to : nullptr; }
 
+// The worldbet symbol of a Spanish one; a symbol the table lacks is written
+// to standard output and kept.
+static void SpanishSymbol(std::string &s) {
+    for (const SymbolPair &p : SpanishPairs)
+        if (s == p.from) {
+            s = p.to;
+            return;
+        }
+    fputs(s.c_str(), stdout);
+    fflush(stdout);
+}
+
+// A long trill becomes alternating taps of at most 35 ms.
+template <typename Add>
+static void AddPieces(const std::string &s, float durationMs, Add one) {
+    if (s != "9r4r") {
+        one(s, durationMs);
+        return;
+    }
+    float r = durationMs;
+    for (int i = 1; r > 0; i++) {
+        one(i % 2 ? "9r" : "4r", r > 35 ? 35.0f : r);
+        r -= 35;
+    }
+}
+
 void BrovanaEngine::addPhoneme(const char *symbol, float durationMs, const char *word, bool spanish) {
     std::string s = symbol ? symbol : "";
     std::string w = word ? word : "";
     if (s.find("d_") != std::string::npos) s = "t";
-    if (spanish) {
-        bool found = false;
-        for (const SymbolPair &p : SpanishPairs)
-            if (s == p.from) {
-                s = p.to;
-                found = true;
-                break;
-            }
-        if (!found) {
-            fputs(s.c_str(), stdout);
-            fflush(stdout);
-        }
-    }
-    auto one = [&](std::string piece, float d) {
+    if (spanish) SpanishSymbol(s);
+    AddPieces(s, durationMs, [&](std::string piece, float d) {
         if (!mergeClosure(piece, d)) appendPhoneme(piece, d, w);
-    };
-    if (s == "9r4r") {
-        // A long trill becomes alternating taps of at most 35 ms.
-        float r = durationMs;
-        for (int i = 1; r > 0; i++) {
-            one(i % 2 ? "9r" : "4r", r > 35 ? 35.0f : r);
-            r -= 35;
+    });
+}
+
+void BrovanaEngine::addTaggedPhoneme(const char *symbol, float durationMs, const char *word, const char *tag,
+                                     bool spanish) {
+    std::string s = symbol ? symbol : "";
+    std::string w = word ? word : "";
+    if (spanish) SpanishSymbol(s);
+    AddPieces(s, durationMs, [&](const std::string &piece, float d) { appendTaggedPhoneme(piece, d, w, tag); });
+}
+
+void BrovanaEngine::appendTaggedPhoneme(const std::string &symbol, float d, const std::string &word,
+                                        const char *tag) {
+    appendPhoneme(symbol, d, word);
+    if (word.empty()) return;
+    MarkupWord w;
+    w.word = word;
+    size_t n = tag ? strlen(tag) : 0;
+    if (n > 0 && n <= 50) {
+        w.hasTag = true;
+        for (size_t i = 0; i < n; i++) {
+            unsigned char c = (unsigned char)tag[i];
+            if ((c < 128 && isalnum(c)) || strchr("=,()+-", c)) w.tag += (char)c;
         }
-        return;
     }
-    one(s, durationMs);
+    wordTags_.push_back(w);
 }
 
 bool BrovanaEngine::mergeClosure(std::string &symbol, float d) {

@@ -109,6 +109,83 @@ void TongueModel::place(const float yOff[9], const float zOff[9], const float ti
     for (int i = 0; i < 6; i++) memcpy(landmarks[i], &placed[3 * marks[i]], sizeof landmarks[i]);
 }
 
+void TongueModel::lerpArc(const float start[3], const float end[3], float u, float r0, float r1, float d0, float d1,
+                          float pos[3], float *radius, float *divisor) {
+    for (int k = 0; k < 3; k++) pos[k] = start[k] + u * (end[k] - start[k]);
+    *radius = r0 + u * (r1 - r0);
+    *divisor = d0 + u * (d1 - d0);
+}
+
+void TongueModel::arcPlacement(int k, float u, bool nasal, float pos[3], float *radius, float *divisor) const {
+    const float *L0 = landmarks[0], *Lk = landmarks[k < 1 ? 1 : k > 5 ? 5 : k];
+    float d[3] = {Lk[0] - L0[0], Lk[1] - L0[1], Lk[2] - L0[2]};
+    float s[3], e[3];
+    for (int i = 0; i < 3; i++) s[i] = L0[i] + 1.2f * d[i], e[i] = L0[i] + 3 * d[i];
+    if (k == 5) e[0] = L0[0] + 2 * d[0];
+    if (!nasal) {
+        s[1] -= 2;
+        e[1] -= k <= 3 ? 5 : k == 4 ? 3 : 10;
+        lerpArc(s, e, u, 2, 10, 2, 4.5f, pos, radius, divisor);
+        return;
+    }
+    s[1] -= 20;
+    e[1] -= k == 5 ? 30 : 25;
+    e[2] += 10;
+    // the nasal stream leaves upwards: its start turns about its end
+    const double a = 0.6108652334660292;
+    float sy = s[1] - e[1], sz = s[2] - e[2];
+    s[1] = e[1] + (float)(sy * std::cos(a) - sz * std::sin(a));
+    s[2] = e[2] + (float)(sy * std::sin(a) + sz * std::cos(a));
+    lerpArc(s, e, u, 1, 5, 1.5f, 3, pos, radius, divisor);
+}
+
+std::vector<float> TongueModel::arcPoints(float r, float segments, float degrees) {
+    std::vector<float> p;
+    double total = degrees * 0.017453292, step = total / segments;
+    if (!(segments > 0) || !(step > 0)) return p;  // no endless loop on a zero step
+    for (double th = 0; th <= total + step; th += step) {
+        p.push_back(0);
+        p.push_back(r * (float)std::cos(th + 3.1415927));
+        p.push_back(r * (float)std::sin(th + 3.1415927));
+    }
+    return p;
+}
+
+void TongueModel::drawArc(float radius, float lineWidth, float segments, float degrees) {
+    std::vector<float> p = arcPoints(radius, segments, degrees);
+    glLineWidth(lineWidth > 0 ? lineWidth : 1);
+    glBegin(GL_LINE_STRIP);
+    for (size_t i = 0; i + 2 < p.size(); i += 3) glVertex3f(p[i], p[i + 1], p[i + 2]);
+    glEnd();
+}
+
+void TongueModel::drawArcAt(float x, float y, float z, float radius, float widthDivisor) {
+    float range[2] = {1, 1};
+    glGetFloatv(GL_LINE_WIDTH_RANGE, range);
+    glPushMatrix();
+    glTranslatef(x, y, z);
+    drawArc(radius, range[1] / widthDivisor, 50, 180);
+    glPopMatrix();
+}
+
+void TongueModel::drawArcs(float fraction, bool nasal) const {
+    TongueMaterial(0);
+    for (int k = 1; k <= 5; k++) {
+        float pos[3], radius, divisor;
+        arcPlacement(k, fraction, nasal, pos, &radius, &divisor);
+        drawArcAt(pos[0], pos[1], pos[2], radius, divisor);
+    }
+}
+
+bool BrovanaEngine::tongueArcs(float *fraction, bool *nasal) const {
+    if (!arcSwitch_) return false;
+    *fraction = duration_ > 0 ? arcElapsed_ / duration_ : 0;
+    if (!(*fraction <= 0.85f && arcGate_)) return false;
+    // "N", "n" and "m" of the phoneme table
+    *nasal = arcRow_ == 6 || arcRow_ == 25 || arcRow_ == 28;
+    return true;
+}
+
 void BrovanaEngine::tongueShapeFromVisemes(const int *rows, const int *targets, const float *w, int W,
                                            float shape[18]) const {
     for (int j = 0; j < 18; j++) shape[j] = 0;
@@ -499,6 +576,11 @@ void BrovanaEngine::drawFacePart(int part) {
     glEnd();
 }
 
+void BrovanaEngine::setHairColor(float r, float g, float b) {
+    const float c[4] = {r, g, b, 1};
+    memcpy(hairAmbient_, c, sizeof c), memcpy(hairDiffuse_, c, sizeof c), memcpy(hairSpecular_, c, sizeof c);
+}
+
 void BrovanaEngine::drawHair() {
     const MeshObject &h = hair_;
     glDisable(GL_TEXTURE_2D);
@@ -552,6 +634,9 @@ void BrovanaEngine::drawTongue(int part) {
         }
     }
     glEnd();
+    float fraction;
+    bool nasal;
+    if (tongueArcs(&fraction, &nasal)) t.drawArcs(fraction, nasal);
     glPopMatrix();
 }
 

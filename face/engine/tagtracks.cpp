@@ -158,7 +158,6 @@ void BrovanaEngine::tongueBaseShape(const float S[18], float yOff[9], float zOff
 
 bool BrovanaEngine::tongueRestShape(int entry, float yOff[9], float zOff[9], float tip[3], float body[3],
                                     float tr[3]) const {
-    if (ctype_ < 0 || ctype_ > 4) return false;
     // the library shape; no entry leaves the rest row as it is
     float LA[9] = {0}, LB[9] = {0}, LC[3] = {1, 1, 1}, LD[3] = {1, 1, 1};
     if (entry >= 0 && entry < (int)tongueLib_.size()) {
@@ -166,6 +165,13 @@ bool BrovanaEngine::tongueRestShape(int entry, float yOff[9], float zOff[9], flo
         for (int i = 0; i < 9; i++) LA[i] = (e[i] - 100) * 0.01f, LB[i] = (e[9 + i] - 100) * 0.01f;
         for (int k = 0; k < 3; k++) LC[k] = (e[18 + k] - 100) * 0.01f + 1, LD[k] = (e[21 + k] - 100) * 0.02f + 1;
     }
+    return tongueRestShapeFrom(LA, LB, LC, LD, yOff, zOff, tip, body, tr);
+}
+
+bool BrovanaEngine::tongueRestShapeFrom(const float LA[9], const float LB[9], const float LC[3], const float LD[3],
+                                        float yOff[9], float zOff[9], float tip[3], float body[3],
+                                        float tr[3]) const {
+    if (ctype_ < 0 || ctype_ > 4) return false;
     const float *R = tongueRest_;
     float amp = std::fabs(R[2]);
     for (int i = 0; i < 9; i++) {
@@ -184,7 +190,11 @@ void BrovanaEngine::tongueDrawShape(float yOff[9], float zOff[9], float tip[3], 
     float S[18];
     tongueShapeFromVisemes(curRows_, curTargets_, curTongue_, curW_, S);
     tongueBaseShape(S, yOff, zOff, tip, body, tr);
-    if (!(markupTrack_ && tongueTrack_)) return;
+    if (!(markupTrack_ && tongueTrack_)) {
+        // an edited tongue entry holds until the markup's tongue takes over
+        if (tongueRestFlag_) tongueRestShapeFrom(restLA_, restLB_, restLC_, restLD_, yOff, zOff, tip, body, tr);
+        return;
+    }
     int e0 = curTon_[0], e1 = curTon_[1];
     if (e0 < 0 && e1 < 0) return;  // the window's own shape
     float ly[9], lz[9], lt[3], lb[3], lr[3];

@@ -335,3 +335,45 @@ TEST(Libraries, pose_records_and_hand_shapes) {
     e.loadGesture(n, true, true, b2, h2);
     EXPECT_EQ(b2[0], 33);
 }
+
+TEST(Libraries, hand_shapes_saved_overwritten_loaded_per_side_and_deleted) {
+    ScratchChar ch("type4");
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, ch.dir.c_str())) << e.lastError();
+    ASSERT_EQ(e.handShapeCount(), 0);
+    // a hand with every finger segment at a distinct angle
+    int hand[45];
+    for (int i = 0; i < 45; i++) hand[i] = (i % 3 == 0 ? 1 : -1) * (i + 5);
+    e.setHandPose(hand);
+    EXPECT_FALSE(e.saveHandShape("Grip"));  // the character has no hand-shape folder
+    fs::create_directories(ch.dir / "Models/obrikhandshape");
+    ASSERT_TRUE(e.saveHandShape("Grip"));
+    ASSERT_EQ(e.handShapeCount(), 1);
+    EXPECT_EQ(e.handShapeName(0), "Grip");
+    EXPECT_FALSE(e.overwriteHandShape(1));
+    // another pose over it, then the saved one back
+    int other[45] = {0}, got[45];
+    e.setHandPose(other);
+    ASSERT_TRUE(e.saveHandShape("zero"));
+    e.setHandPose(hand);
+    ASSERT_TRUE(e.overwriteHandShape(1));  // "zero" now holds the hand too
+    e.setHandPose(other);
+    e.loadHandShape(1, true, false, got);
+    // a file holds two segments a finger: the third takes the second's
+    // angles (record order: second, third, first segment)
+    std::vector<int> want(hand, hand + 45);
+    for (int f = 0; f < 5; f++)
+        for (int a = 0; a < 3; a++) want[9 * f + 3 + a] = hand[9 * f + a];
+    EXPECT_EQ(std::vector<int>(got, got + 45), want);
+    // the right hand takes the left's shape mirrored: (x, -y, -z)
+    e.setHandPose(other);
+    e.loadHandShape(0, false, true, got);
+    const float *r = e.node(e.findNode("Bip01 R Finger0"))->pose;
+    EXPECT_NEAR(r[0], (float)hand[6], 1e-4);
+    EXPECT_NEAR(r[1], (float)-hand[7], 1e-4);
+    EXPECT_NEAR(r[2], (float)-hand[8], 1e-4);
+    EXPECT_NEAR(e.node(e.findNode("Bip01 L Finger0"))->pose[0], 0, 1e-6);  // the left hand stays
+    EXPECT_EQ(e.deleteHandShape(0), 0);
+    EXPECT_EQ(e.handShapeCount(), 1);
+    EXPECT_EQ(e.deleteHandShape(5), -1);
+}

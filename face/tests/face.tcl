@@ -1,17 +1,20 @@
 # Tests of the face package, run offscreen and in a window ($::faceOptions
 # says which).  Frames are read back and checked for what should be where:
-# the generated characters draw the face green, the mouth red, the body blue.
+# the generated characters draw the face green, the mouth red, the body blue,
+# the eyes white with a yellow iris; the tongue is flesh-coloured.
 package require Brovana 1.2.0
 
 set chars $::env(FACE_CHARS)
 set W 160
 set H 160
 
-# Counts the pixels of frame bytes by colour and finds the lowest red row.
+# Counts the pixels of frame bytes by colour, finds the lowest red row and
+# the middle of the iris pixels (ix iy; -1 -1 when there are none).
 proc frameStats {bytes} {
     global W H
     binary scan $bytes cu* px
     set red 0; set green 0; set blue 0; set low -1; set left $W; set right -1
+    set white 0; set iris 0; set tongue 0; set sx 0; set sy 0
     set i 0
     for {set y 0} {$y < $H} {incr y} {
         for {set x 0} {$x < $W} {incr x} {
@@ -23,10 +26,16 @@ proc frameStats {bytes} {
                 if {$x > $right} {set right $x}
             } \
             elseif {$g > 80 && $g > 2*$r+20 && $g > 2*$b+20} {incr green} \
-            elseif {$b > 80 && $b > 2*$r+20 && $b > 2*$g+20} {incr blue}
+            elseif {$b > 80 && $b > 2*$r+20 && $b > 2*$g+20} {incr blue} \
+            elseif {$r > 180 && $g > 180 && $b > 180 && $b >= 0.85*$r} {incr white} \
+            elseif {$r > 80 && $g > 80 && $b < $g/3} {incr iris; incr sx $x; incr sy $y} \
+            elseif {$r > 120 && $g > 0.3*$r && $b > 0.2*$r} {incr tongue}
         }
     }
-    dict create red $red green $green blue $blue low $low width [expr {$right - $left + 1}]
+    set ix -1; set iy -1
+    if {$iris} {set ix [expr {double($sx)/$iris}]; set iy [expr {double($sy)/$iris}]}
+    dict create red $red green $green blue $blue low $low width [expr {$right - $left + 1}] \
+        white $white iris $iris ix $ix iy $iy tongue $tongue
 }
 
 # Speaks ".pau m A m A .pau" (0.3 s each) and reads back the rest pose, the
@@ -379,8 +388,55 @@ test face-6.4 {tags play at the ends of their words: the smile after "Hello", th
     rename f {}
 } -result {1 1 1 1}
 
-# Blinks, eye rolls and the tongue move parts that the generated character
-# draws in one flat colour (or inside the head): the engine tests check them.
+# Frame stats of "Hello big world" at the given frames, prepared by prep or
+# markup with the given text.
+proc statsAt {name how frames} {
+    sayHelloBigWorld $name
+    if {$how eq "prep"} {$name prep} else {$name markup $how}
+    set r {}
+    foreach n $frames {
+        $name showFrame $n
+        lappend r [frameStats [$name snapshot]]
+        $name swapbuffers
+    }
+    set r
+}
+
+# Largest minus smallest value of key over a list of frame stats.
+proc spread {stats key} {
+    set v [lmap s $stats {dict get $s $key}]
+    expr {[tcl::mathfunc::max {*}$v] - [tcl::mathfunc::min {*}$v]}
+}
+
+test face-6.6 {blinks, eye rolls and the tongue show at the tagged word's end; prep drops them} -setup {
+    package require BrovanaMarkup 1.0
+    newFace f
+} -body {
+    # "Hello" ends at 600 ms: frame 18
+    set frames {18 20 22 24 26 28 30 32}
+    set plain [statsAt f prep $frames]
+    set p18 [lindex $plain 0]
+    set r {}
+    # the lid comes down over both eyes: the iris goes, and most of the white
+    lassign [statsAt f "Hello <EYEB=3,B> big world" 18] blink
+    lappend r [expr {[dict get $p18 iris] > 50 && [dict get $blink iris] == 0}] \
+        [expr {[dict get $blink white] < [dict get $p18 white] / 2}] \
+        [expr {[dict get $blink green] > [dict get $p18 green]}]
+    # the iris runs round within the white, and holds still without the tag
+    set roll [statsAt f "Hello <EYEM=100,2,A,B> big world" $frames]
+    lappend r [expr {[spread $roll ix] >= 1.5 && [spread $roll iy] >= 2}] \
+        [expr {[spread $plain ix] == 0 && [spread $plain iy] == 0}]
+    # the tongue comes out in front of the mouth
+    lassign [statsAt f "Hello <TON=OUT,3> big world" 18] ton
+    lappend r [expr {[dict get $ton tongue] > 10 && [dict get $p18 tongue] == 0}] \
+        [expr {[dict get $ton red] < [dict get $p18 red]}]
+    # prep drops all three
+    lassign [statsAt f prep 18] again
+    lappend r [expr {$again eq $p18}]
+} -cleanup {
+    rename f {}
+} -result {1 1 1 1 1 1 1 1}
+
 test face-6.5 {arm gestures show at the tagged word's end; prep drops them} -setup {
     package require BrovanaMarkup 1.0
     newFace f

@@ -228,3 +228,43 @@ TEST_F(RenderTest, light_rigs_and_display_modes) {
     glGetIntegerv(GL_POLYGON_MODE, mode);
     EXPECT_EQ(mode[0], GL_FILL);
 }
+
+// The air-stream arcs are drawn with the tongue, in the arcs' material;
+// they reach far beyond the small generated head, so the view is from afar.
+TEST_F(RenderTest, tongue_arcs_are_drawn_only_when_switched_on_and_in_time) {
+    loadAndView("type4", 4);
+    e.setPerspective(30, 1, 1, 1000);
+    e.setViewpoint(0, -150, -0.6, 0, 0, -0.6);
+    for (const char *p : {".pau", "m", "A", ".pau"}) e.addPhoneme(p, 250, "", false);
+    e.prep();
+    auto frame = [&](bool on, int row, float fraction) {
+        e.setTongueArcs(on, true);
+        e.setArcPhoneme(row, fraction * e.duration());
+        e.showFrame(5);
+        return grab();
+    };
+    auto differ = [](const Frame &a, const Frame &b) {
+        int n = 0;
+        for (size_t i = 0; i < a.rgb.size(); i += 3)
+            n += a.rgb[i] != b.rgb[i] || a.rgb[i + 1] != b.rgb[i + 1] || a.rgb[i + 2] != b.rgb[i + 2];
+        return n;
+    };
+    Frame off = frame(false, 10, 0.1f), oral = frame(true, 10, 0.1f), nasal = frame(true, 28, 0.1f);
+    Frame late = frame(true, 10, 0.9f);
+    if (getenv("FACE_DUMP")) GlContext_WritePpm("arcs.ppm", kW, kH, oral.rgb);
+    EXPECT_GT(differ(off, oral), 100);
+    EXPECT_GT(differ(oral, nasal), 100);  // the nasal arcs leave elsewhere
+    EXPECT_EQ(differ(off, late), 0);      // too late in the utterance: none
+    e.setTongueArcs(false, false);
+}
+
+TEST_F(RenderTest, hair_takes_the_colour_it_is_given) {
+    loadAndView("type11", 11);  // type 9 with hair above the head
+    e.show();
+    Frame before = grab();
+    e.setHairColor(0, 0, 1);
+    e.show();
+    Frame blue = grab();
+    EXPECT_GT(blue.count(Blue), before.count(Blue) + 200);
+    EXPECT_EQ(blue.count(Green), before.count(Green));
+}

@@ -6,7 +6,9 @@ The head is a flat grid facing -y (the camera looks along +y, z is up) with
 face regions by position; every morph target moves one known region by a
 known amount, and manifest.txt lists those amounts so tests can tell which
 target is shown.  Materials and images are coloured so that a drawn frame
-shows the face green, the mouth red and the body blue.
+shows the face green, the mouth red and the body blue; the eyes are white
+with a yellow iris, so that a blink (the green lid above an eye stretches
+over it) and an eye roll (the iris moves within the white) show too.
 
     mkchar.py --type 4 --out DIR            a sound character of load type 4
     mkchar.py --type 4 --out DIR --damage K a damaged one (see DAMAGES)
@@ -184,6 +186,23 @@ def is_eye(x, z):
     return 0.1 <= z <= 0.4 and 0.2 <= abs(x) <= 0.7
 
 
+def eye_part(xs):
+    """'iris' for a triangle whose corners are all eye vertices, 'white' for
+    one beside it in the eye's rows, else None."""
+    if all(is_eye(x, z) for x, _, z in xs):
+        return "iris"
+    if all(0.16 <= z <= 0.34 and 0.16 <= abs(x) <= 0.84 for x, _, z in xs):
+        return "white"
+    return None
+
+
+def texture_index(xs):
+    """Index of the texture coordinate of a face triangle (see model_bytes)."""
+    if all(region(x, z) >= 5 for x, _, z in xs):
+        return 1
+    return {"white": 2, "iris": 3}.get(eye_part(xs), 0)
+
+
 def faces(vs):
     """Two counter-clockwise triangles (seen from -y) per cell, with the
     material: the mouth material when all three corners are in the mouth."""
@@ -230,9 +249,9 @@ def target_moves(name, ctype):
         3: ("brows", 0.0, 0.0, 0.08), 4: ("nose", 0.0, 0.0, 0.05), 5: ("brows", 0.0, 0.0, 0.12),
         7: ("brows", 0.0, 0.0, 0.10), 8: ("brows", 0.02, 0.0, 0.05), 9: ("brows", 0.02, 0.0, -0.05),
         10: ("nose", 0.05, 0.0, 0.0), 11: ("nose", 0.0, 0.0, -0.03), 12: ("corners", 0.05, 0.0, 0.05),
-        13: ("corners", -0.05, 0.0, 0.05), 15: ("eyes", 0.0, 0.0, 0.03), 16: ("eyes", 0.0, 0.0, -0.03),
-        17: ("eyes", -0.03, 0.0, 0.0), 18: ("eyes", 0.03, 0.0, 0.0), 19: ("eyes", 0.0, 0.0, 0.02),
-        20: ("eyes", 0.0, 0.0, -0.15),
+        13: ("corners", -0.05, 0.0, 0.05), 15: ("eyes", 0.0, 0.0, 0.06), 16: ("eyes", 0.0, 0.0, -0.06),
+        17: ("eyes", -0.08, 0.0, 0.0), 18: ("eyes", 0.08, 0.0, 0.0), 19: ("eyes", 0.0, 0.0, 0.02),
+        20: ("lids", 0.0, 0.0, -0.16),
     }
     return table.get(role)
 
@@ -247,6 +266,10 @@ def in_group(group, x, z):
         return r in (1, 2) and z >= 0.45
     if group == "eyes":
         return r in (1, 2) and is_eye(x, z)
+    if group == "lids":
+        # a blink closes the eye: its upper row comes down onto the lower,
+        # the lid above stretches over it
+        return r in (1, 2) and is_eye(x, z) and z >= 0.25
     if group == "nose":
         return r in (3, 4) and abs(x) <= 0.2
     return False
@@ -317,9 +340,10 @@ def model_bytes(ctype, vs, tris, names, damage):
                 if damage == "bad-face-index" and t == 5:
                     c = len(vs) + 1000
                 out += i32(a, b, c, mouth_mat if mouth else 0)
-            # texture coordinates: 0 in the green band, 1 in the red band
-            out += i32(2)
-            out += f32(0.25, 0.5, 0.625, 0.5)
+            # texture coordinates: 0 in the green band, 1 in the red band,
+            # 2 in the white band, 3 in the iris band
+            out += i32(4)
+            out += f32(0.25, 0.5, 0.625, 0.5, 0.0625, 0.5, 0.4375, 0.5)
         else:
             mv = target_moves(name, ctype)
             manifest.append((name, mv))
@@ -344,9 +368,7 @@ def model_bytes(ctype, vs, tris, names, damage):
         out += lpstr("Omni%02d" % k)
         out += f32(0.0, -10.0, 0.0, 1.0, 1.0, 1.0)
     for tri in tris:
-        xs = [vs[c] for c in tri]
-        mouth = all(region(x, z) >= 5 for x, _, z in xs)
-        out += i32(*([1, 1, 1] if mouth else [0, 0, 0]))
+        out += i32(*([texture_index([vs[c] for c in tri])] * 3))
     if damage == "truncated-model":
         out = out[: len(out) // 2]
     return bytes(out), manifest
@@ -502,9 +524,11 @@ def make(load_type, out, damage=None):
         write(os.path.join(M, MODEL_FILE[ctype]), model)
     if damage != "missing-images":
         face_img, body_img = IMAGES[ctype]
-        # face image: green skin (u < 0.5), red mouth, blue body (u >= 0.75)
+        # face image: white eyes (u < 0.125), green skin, yellow iris
+        # (0.375 to 0.5), red mouth (0.5 to 0.75), blue body (u >= 0.75)
         green, red, blue = (0, 255, 0), (255, 0, 0), (0, 0, 255)
-        write(os.path.join(M, face_img), image_bytes(16, 16, [green, green, red, blue]))
+        white, iris = (255, 255, 255), (255, 220, 0)
+        write(os.path.join(M, face_img), image_bytes(16, 16, [white, green, green, iris, red, red, blue, blue]))
         if body_img != face_img:
             write(os.path.join(M, body_img), image_bytes(8, 8, [blue]))
     if ctype != 5:
@@ -615,7 +639,10 @@ def library_files(eol):
         return v
     para_lib = [("NEUT", para()), ("SMILE", para(L34=50)), ("EYEBROWUP", para(L1=60)), ("Sad", para(L32=50))]
     text = {"Para.lib": "".join("%s %s%s" % (n, " ".join(map(str, v)), eol) for n, v in para_lib)}
-    tongue = [("TIP", [130] * 9 + [100] * 9 + [100] * 6), ("back", [100] * 9 + [70] * 9 + [100] * 6)]
+    # OUT brings the tongue's body out in front of the mouth: lower by the
+    # band offsets, nearer the camera by the depth offsets
+    tongue = [("TIP", [130] * 9 + [100] * 9 + [100] * 6), ("back", [100] * 9 + [70] * 9 + [100] * 6),
+              ("OUT", [30] * 9 + [230] * 9 + [100] * 6)]
     # the tongue library is written with broken lines: tokens carry the format
     text["TonguePara.lib"] = "".join("%s %s%s%s%s" % (n, " ".join(map(str, v[:10])), eol, " ".join(map(str, v[10:])), eol)
                                      for n, v in tongue)
