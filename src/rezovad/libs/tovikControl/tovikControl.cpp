@@ -2,8 +2,10 @@
 #include "tovikControl.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 #include <tcl.h>
 
+#include <climits>
 #include <mutex>
 #include <string>
 
@@ -32,8 +34,15 @@ extern "C" {
 TovikControl *tovikControl_Open(void) {
     // Encodings and the script library are found from the executable's
     // location; the interpreter needs them set up once per process.
+    // The host's own path also answers `info nameofexecutable`, which
+    // scripts use to find the programs installed beside it.
     static std::once_flag once;
-    std::call_once(once, [] { Tcl_FindExecutable(nullptr); });
+    std::call_once(once, [] {
+        char exe[PATH_MAX];
+        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n > 0) exe[n] = '\0';
+        Tcl_FindExecutable(n > 0 ? exe : nullptr);
+    });
     TovikControl *h = static_cast<TovikControl *>(DB_MALLOC(sizeof(TovikControl)));
     h->interp = Tcl_CreateInterp();
     Tcl_Init(h->interp);
