@@ -20,14 +20,14 @@ void Rank(std::vector<LtwodPeak> &peaks) {
     for (int i = 0; i < n; i++) order[i] = i;
     std::stable_sort(order.begin(), order.end(),
                      [&](int a, int b) { return peaks[a].strength > peaks[b].strength; });
-    for (int r = 0; r < n; r++) peaks[order[r]].rank = (int16_t)r;
+    for (int r = 0; r < n; r++) peaks[order[r]].rank = r;
     return;
   }
   for (int r = 0; r < n; r++) {
     int best = -1;
     for (int i = 0; i < n; i++)
       if (peaks[i].rank < 0 && (best < 0 || peaks[i].strength > peaks[best].strength)) best = i;
-    peaks[best].rank = (int16_t)r;
+    peaks[best].rank = r;
   }
 }
 
@@ -51,7 +51,7 @@ std::vector<LtwodPeak> LtwodPeaks::Split(int line, const std::vector<float> &v) 
     LtwodPeak p = top;
     p.first = first;
     p.last = last;
-    p.sequence = (int16_t)seq;
+    p.sequence = seq;
     p.rank = -1;
     float s = 0.0f;
     for (int i = first; i <= last; i++) s += (float)(std::pow((double)v[i], 10.0) * 0.1);

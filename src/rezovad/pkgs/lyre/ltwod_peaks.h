@@ -21,8 +21,9 @@ struct LtwodPeak {
   int topStart, topEnd;    // plateau at the top, end exclusive
   float topValue;
   float strength;
-  int16_t sequence;        // 1-based along the line
-  int16_t rank;            // 0 = strongest; -1 before ranking
+  // 32 bits, not 16: a row of a long recording holds more than 32767 peaks.
+  int32_t sequence;        // 1-based along the line
+  int32_t rank;            // 0 = strongest; -1 before ranking
 };
 
 enum class LtwodDirection { Columns, Rows };

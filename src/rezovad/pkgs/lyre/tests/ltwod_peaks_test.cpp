@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -166,6 +167,22 @@ TEST(LtwodPeaks, ranking_a_long_line_keeps_ties_in_line_order) {
   ASSERT_GT(p.size(), 1000u);
   std::vector<int> want = PickedRanks(p);
   for (size_t i = 0; i < p.size(); i++) ASSERT_EQ(p[i].rank, want[i]) << "peak " << i;
+}
+
+TEST(LtwodPeaks, a_row_of_more_than_32767_peaks_keeps_its_numbers) {
+  // Eleven minutes at 100 frames a second: a row alternating up and down.
+  std::vector<float> line;
+  for (int i = 0; i < 70000; i++) line.push_back(i % 2 ? 0.0f : 1.0f + (float)(i % 7));
+  std::vector<LtwodPeak> p = LtwodPeaks::Split(0, line);
+  ASSERT_EQ(p.size(), 35000u);
+  EXPECT_EQ(p.back().sequence, 35000);
+  std::vector<bool> seen(p.size(), false);
+  for (const LtwodPeak &q : p) {
+    ASSERT_GE(q.rank, 0);
+    ASSERT_LT(q.rank, (int)p.size());
+    seen[q.rank] = true;
+  }
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), true), (long)p.size());
 }
 
 TEST(LtwodPeaks, local_maximum_tests) {
