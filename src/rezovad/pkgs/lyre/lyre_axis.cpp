@@ -85,14 +85,17 @@ void LyreEnvelope(const int16_t *stored, int64_t count, double spp, int first, i
     LyreColumnSpan c = LyreColumnSamples(spp, p);
     int64_t a = c.s0 < 0 ? 0 : c.s0, b = c.s1 >= count ? count - 1 : c.s1;
     if (a > b) return false;
-    int l = yOf(stored[a]), h = l;
+    // yOf is monotonic, so the extremes of the samples give the extremes of
+    // the pixels; a plain min/max over int16 runs vectorised.
+    int16_t smin = stored[a], smax = smin;
     for (int64_t i = a + 1; i <= b; i++) {
-      int y = yOf(stored[i]);
-      if (y < l) l = y;
-      if (y > h) h = y;
+      int16_t v = stored[i];
+      smin = v < smin ? v : smin;
+      smax = v > smax ? v : smax;
     }
-    *lo = l;
-    *hi = h;
+    int y0 = yOf(smin), y1 = yOf(smax);
+    *lo = y0 < y1 ? y0 : y1;
+    *hi = y0 < y1 ? y1 : y0;
     return true;
   };
   int prevMid = 0, lo = 0, hi = 0;
