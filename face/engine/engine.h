@@ -99,6 +99,20 @@ struct TongueModel {
     void drawNasalArcs(float fraction) const { drawArcs(fraction, true); }
     static void drawArcAt(float x, float y, float z, float radius, float widthDivisor);
     static void drawArc(float radius, float lineWidth, float segments, float degrees);
+    // Places the tongue and draws it in tongue material 0 to 4 (needs an
+    // OpenGL context); drawTransformed resets the modelview matrix and passes
+    // every placed corner through m (column-major, with the w divide).
+    void draw(const float yOff[9], const float zOff[9], const float tip[3], const float body[3], const float tr[3],
+              int material);
+    void drawTransformed(const float yOff[9], const float zOff[9], const float tip[3], const float body[3],
+                         const float tr[3], const float m[16]);
+    static void setMaterial(int material);
+    // Unit cross product of two edges; a zero-length one stays unscaled.
+    static void faceNormal(const float e1[3], const float e2[3], float out[3]);
+    // To unit length in place; a zero vector stays zero.
+    static void normalize(float *x, float *y, float *z);
+    // Scales the rest mesh about the origin by s, then shifts it.
+    void scaleAndShift(double s, double dx, double dy, double dz);
 };
 
 // An expression-library entry in the order an editing tool shows its values.
@@ -279,6 +293,10 @@ public:
     void evalBasisVertex(int v, float *x, float *y, float *z) const;
     void updateFaceVertices(const int *targets, int W);
     void restMouth();
+    // The rest face without the lip-sync window; then resetExpressionState,
+    // which drops what the tag tracks drive (always true).  No caller.
+    void resetFaceState();
+    bool resetExpressionState();
     void lerpTargetShapes(int count, float a, int out, int target, int base);
     void measureNeutralTarget(float *span, int *low, int *high);
     int objectCount() const { return nObjects_; }
@@ -610,6 +628,13 @@ public:
     void setDisplayMode(int mode);
     // The hair's ambient, diffuse and specular colour (no command sets it).
     void setHairColor(float r, float g, float b);
+    // Stores a welded corner of the head for the body (not for type 5).
+    void setWeldVertex(int slot, float x, float y, float z, float nx, float ny, float nz);
+    const float *weldPosition(int slot) const { return slot >= 0 && slot < 100 ? weldPos_[slot] : nullptr; }
+    const float *weldNormal(int slot) const { return slot >= 0 && slot < 100 ? weldNorm_[slot] : nullptr; }
+    // A head part drawn from positions evaluated on the spot (mouth layer and
+    // expression offset), welding without the head matrix; no caller.
+    void drawFacePartEvaluated(const int *targets, int part, int W);
     int weldCount() const { return headWeldN_; }
     const int *headWeld() const { return headWeld_; }
     const int *bodyWeld() const { return bodyWeld_; }
@@ -666,6 +691,7 @@ private:
     void drawScene();
     void drawHead();
     void drawFacePart(int part);
+    void drawFacePartFrom(int part, const int *targets, int W);
     void drawBody();
     void drawTongue(int part);
     void weldToBody(float x, float y, float z, int slot, float nx, float ny, float nz);

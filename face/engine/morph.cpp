@@ -128,6 +128,26 @@ void BrovanaEngine::restMouth() {
     std::fill(coef38_.begin(), coef38_.end(), 0.0f);
 }
 
+void BrovanaEngine::resetFaceState() {
+    mixW_[0] = 1, mixW_[1] = mixW_[2] = 0;
+    memset(coef15_, 0, sizeof coef15_);
+    std::fill(coef38_.begin(), coef38_.end(), 0.0f);
+    mixT_[0] = mixT_[1] = mixT_[2] = slots_[kNeutralSlot];
+    resetExpressionState();
+}
+
+// Unlike the drop of the markup at a preparation, this keeps the tag
+// columns and tracks: only the switches that make frames follow them go off.
+// The neck-matrix switch stays on so that the zeroed head shows at once.
+bool BrovanaEngine::resetExpressionState() {
+    exprTrack_ = hgtOn_ = eyeOn_ = secondOn_ = poseTrack_ = false;
+    clearHeadOffsets();
+    seqPlaying_ = false;
+    mixSource_ = true;
+    secondOdd_ = secondEven_ = true;
+    return true;
+}
+
 void BrovanaEngine::lerpTargetShapes(int count, float a, int out, int target, int base) {
     int total = (int)objects_.size();
     if (!Valid(out, total) || !Valid(target, total) || !Valid(base, total)) return;

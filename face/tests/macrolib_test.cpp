@@ -409,6 +409,53 @@ TEST(TongueArcs, an_arc_is_a_half_circle_in_the_y_z_plane) {
     EXPECT_TRUE(TongueModel::arcPoints(2, 0, 180).empty());  // no endless loop
 }
 
+TEST(TongueMesh, normals_and_unit_vectors) {
+    struct Case {
+        float in[3], out[3];
+    } units[] = {
+        {{3, 4, 0}, {0.6f, 0.8f, 0}},
+        {{0, 0, -2}, {0, 0, -1}},
+        {{0, 0, 0}, {0, 0, 0}},  // no length: stays as it is
+    };
+    for (const Case &c : units) {
+        float v[3] = {c.in[0], c.in[1], c.in[2]};
+        TongueModel::normalize(&v[0], &v[1], &v[2]);
+        for (int k = 0; k < 3; k++) EXPECT_FLOAT_EQ(v[k], c.out[k]) << c.in[0] << " " << c.in[1] << " " << c.in[2];
+    }
+    float n[3];
+    const float ex[3] = {2, 0, 0}, ey[3] = {0, 3, 0};
+    TongueModel::faceNormal(ex, ey, n);
+    EXPECT_FLOAT_EQ(n[2], 1);
+    TongueModel::faceNormal(ey, ex, n);
+    EXPECT_FLOAT_EQ(n[2], -1);
+    TongueModel::faceNormal(ex, ex, n);  // parallel edges: the zero normal
+    EXPECT_EQ(n[0] * n[0] + n[1] * n[1] + n[2] * n[2], 0.0f);
+}
+
+TEST(TongueMesh, scale_and_shift_move_the_rest_mesh_and_so_every_placement) {
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str())) << e.lastError();
+    TongueModel t = *e.tongue();
+    const TongueModel &before = *e.tongue();
+    t.scaleAndShift(2, 1, -1, 0.5);
+    for (int v : {0, 93, 192, t.vertexCount - 1}) {
+        EXPECT_FLOAT_EQ(t.x[v], 2 * before.x[v] + 1) << v;  // scaled about the origin, then shifted
+        EXPECT_FLOAT_EQ(t.y[v], 2 * before.y[v] - 1) << v;
+        EXPECT_FLOAT_EQ(t.z[v], 2 * before.z[v] + 0.5f) << v;
+    }
+    // placed with unit scales and no offsets, the landmarks move the same way
+    const float zero9[9] = {0}, one[3] = {1, 1, 1}, none[3] = {0, 0, 0};
+    std::vector<float> normals;
+    TongueModel a = before;
+    a.place(zero9, zero9, one, one, none, &normals);
+    t.place(zero9, zero9, one, one, none, &normals);
+    EXPECT_FLOAT_EQ(t.landmarks[0][0], 2 * a.landmarks[0][0] + 1);
+    EXPECT_FLOAT_EQ(t.landmarks[0][1], 2 * a.landmarks[0][1] - 1);
+    TongueModel empty;
+    empty.scaleAndShift(2, 1, 1, 1);  // no mesh: nothing to move
+    EXPECT_TRUE(empty.x.empty());
+}
+
 TEST(TongueArcs, the_switch_gate_time_and_phoneme_choose_the_arcs) {
     BrovanaEngine e;
     ASSERT_TRUE(e.load(4, CharDir("type4").c_str())) << e.lastError();
