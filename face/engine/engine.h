@@ -373,6 +373,9 @@ public:
     // the line asks to speak; word, start and end name what was read.
     bool runScriptLine(const std::string &line, std::string *word, int *start, int *end, std::string *nextWord);
     static char *upperCase(char *text);
+    // Appends text (and a newline when newline > 0) to "procedurem.txt" in
+    // the current directory; no command reaches it.
+    static void logProcedure(const char *text, int newline);
 
     // --- macro libraries ("Lib/Para.lib", "Lib/TonguePara.lib", "Lib/Head.lib")
     void readParaLib(const std::string &path);
@@ -532,6 +535,23 @@ public:
     void refreshExpression();
     int composeExpression(int index);
     void expressionOffset(int v, float *dx, float *dy, float *dz) const;
+    // Expression entry and head entry straight onto the face (either index
+    // out of range is skipped).  No caller.
+    void applyLibraryEntries(int entry, int row);
+    // Gaze (no command reaches it): the eye targets blended into work object
+    // n + 11 for a direction in degrees (0 right, 90 up, counter-clockwise);
+    // the object's index, or 0 for angles outside 0 to 360.  The five work
+    // objects the gaze needs are made at its first use.
+    int setGaze(float degrees, float amount);
+    int combineGaze(int firstSlot, int secondSlot, float amount, float radians);
+    int blendEyeTarget(int slot, float a);  // slots 15 to 18; the object, or -1
+    // p += a * (t.v - base.v) / b; nothing for b = 0 or an object or vertex
+    // out of range.  The triangle form does it for three corners.
+    void addTargetOffset(int v, int t, int base, int a, int b, float p[3]) const;
+    void addTriangleTargetOffset(const int v[3], int t, int base, int a, int b, float p[3][3]) const;
+    // The composed expression's offset from neutral at the three corners,
+    // zero while the expression switch is off.
+    void expressionTriangleOffset(const int v[3], float p[3][3]) const;
     void useComposedExpression();
     void restoreSwitches();
     void makeIdleTracks();

@@ -285,6 +285,82 @@ void BrovanaEngine::useComposedExpression() {
     mixW_[0] = 1, mixW_[1] = mixW_[2] = 0;
 }
 
+void BrovanaEngine::applyLibraryEntries(int entry, int row) {
+    if (entry >= 0 && entry < (int)paraLib_.size()) {
+        applyParaEntry(entry);
+        refreshExpression();
+        useComposedExpression();
+    }
+    headTrack_ = true;
+    if (row >= 0 && row < (int)headLib_.size()) applyHeadEntry(row);
+}
+
+namespace {
+const int kEyeUp = 15, kEyeDown = 16, kEyeLeft = 17, kEyeRight = 18;
+const int kGazeFirst = 7, kGazeOut = 11;  // work objects n + 7 .. n + 11
+}  // namespace
+
+int BrovanaEngine::blendEyeTarget(int slot, float a) {
+    if (!modelLoaded_ || slot < kEyeUp || slot > kEyeRight) return -1;
+    // the load makes three work objects; the gaze's own ones come when used
+    const MeshObject &o0 = *objects_[0];
+    while ((int)objects_.size() < nObjects_ + kGazeOut + 1) {
+        std::unique_ptr<MeshObject> w(new MeshObject);
+        w->V = o0.V;
+        w->x = o0.x, w->y = o0.y, w->z = o0.z;
+        objects_.push_back(std::move(w));
+    }
+    int out = nObjects_ + kGazeFirst + (slot - kEyeUp);
+    lerpTargetShapes(o0.V, a, out, slots_[slot], slots_[kNeutralSlot]);
+    return out;
+}
+
+int BrovanaEngine::combineGaze(int firstSlot, int secondSlot, float amount, float radians) {
+    int N = slots_[kNeutralSlot];
+    int w1 = blendEyeTarget(firstSlot, amount * std::sin(radians));
+    int w2 = blendEyeTarget(secondSlot, amount * std::cos(radians));
+    if (w1 < 0 || w2 < 0 || !Valid(N, nObjects_)) return 0;
+    int outIndex = nObjects_ + kGazeOut;
+    MeshObject &out = *objects_[outIndex];
+    const MeshObject &a = *objects_[w1], &b = *objects_[w2], &n = *objects_[N];
+    int count = std::min({out.V, a.V, b.V, n.V});
+    for (int v = 0; v < count; v++) {
+        out.x[v] = a.x[v] + b.x[v] - n.x[v];
+        out.y[v] = a.y[v] + b.y[v] - n.y[v];
+        out.z[v] = a.z[v] + b.z[v] - n.z[v];
+    }
+    return outIndex;
+}
+
+int BrovanaEngine::setGaze(float degrees, float amount) {
+    const float toRad = 3.1415926f / 180;
+    if (degrees >= 0 && degrees <= 90) return combineGaze(kEyeUp, kEyeRight, amount, degrees * toRad);
+    if (degrees > 90 && degrees <= 180) return combineGaze(kEyeUp, kEyeLeft, amount, (180 - degrees) * toRad);
+    if (degrees > 180 && degrees <= 270) return combineGaze(kEyeDown, kEyeLeft, amount, (degrees - 180) * toRad);
+    if (degrees > 270 && degrees <= 360) return combineGaze(kEyeDown, kEyeRight, amount, (360 - degrees) * toRad);
+    return 0;
+}
+
+void BrovanaEngine::addTargetOffset(int v, int t, int base, int a, int b, float p[3]) const {
+    int total = (int)objects_.size();
+    if (b == 0 || !Valid(t, total) || !Valid(base, total)) return;
+    const MeshObject &to = *objects_[t], &bo = *objects_[base];
+    if (v < 0 || v >= to.V || v >= bo.V) return;
+    p[0] += a * (to.x[v] - bo.x[v]) / b;
+    p[1] += a * (to.y[v] - bo.y[v]) / b;
+    p[2] += a * (to.z[v] - bo.z[v]) / b;
+}
+
+void BrovanaEngine::addTriangleTargetOffset(const int v[3], int t, int base, int a, int b, float p[3][3]) const {
+    for (int k = 0; k < 3; k++) addTargetOffset(v[k], t, base, a, b, p[k]);
+}
+
+void BrovanaEngine::expressionTriangleOffset(const int v[3], float p[3][3]) const {
+    for (int k = 0; k < 3; k++) p[k][0] = p[k][1] = p[k][2] = 0;
+    if (!expression_ || !modelLoaded_) return;
+    addTriangleTargetOffset(v, composed_, slots_[kNeutralSlot], 1, 1, p);
+}
+
 void BrovanaEngine::restoreSwitches() {
     expression_ = savedExpression_;
     expression2_ = savedExpression2_;

@@ -490,3 +490,37 @@ TEST(TongueArcs, the_switch_gate_time_and_phoneme_choose_the_arcs) {
         }
     }
 }
+
+TEST_F(MacroLibrary, library_entries_go_straight_onto_the_face) {
+    int smile = BrovanaEngine::libraryIndex(e.paraLibrary(), "SMILE");
+    ASSERT_GE(smile, 0);
+    ASSERT_GT(e.headLibCount(), 0);
+    int angles[3];
+    e.headLibAngles(0, angles);
+    e.applyLibraryEntries(smile, 0);
+    EXPECT_GT(e.emotionWeights()[2], 0.0f);
+    EXPECT_EQ(e.mixTargets()[0], e.composedIndex());
+    for (int k = 0; k < 3; k++) EXPECT_FLOAT_EQ(e.headAngles()[k], (float)angles[k]);
+    // out of range: neither the expression nor the head changes
+    e.setParameters(0, 0, 0, 0, 0, 0);
+    e.setHeadAngles(1, 2, 3);
+    e.applyLibraryEntries(e.paraLibCount(), -1);
+    EXPECT_EQ(e.emotionWeights()[2], 0.0f);
+    EXPECT_FLOAT_EQ(e.headAngles()[0], 1.0f);
+}
+
+TEST(ProcedureLog, lines_are_appended_in_the_current_directory) {
+    char tmpl[] = "/tmp/facelogXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(tmpl), 0);
+    BrovanaEngine::logProcedure("load", 1);
+    BrovanaEngine::logProcedure("prep ", 0);
+    BrovanaEngine::logProcedure("show", 1);
+    BrovanaEngine::logProcedure(nullptr, 1);
+    std::string text = ReadAll("procedurem.txt");
+    ASSERT_EQ(chdir(here), 0);
+    EXPECT_EQ(text, "load\nprep show\n\n");
+    EXPECT_EQ(system((std::string("rm -rf ") + tmpl).c_str()), 0);
+}
