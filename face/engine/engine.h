@@ -545,6 +545,17 @@ public:
     int setGaze(float degrees, float amount);
     int combineGaze(int firstSlot, int secondSlot, float amount, float radians);
     int blendEyeTarget(int slot, float a);  // slots 15 to 18; the object, or -1
+    // Older compositions (no command reaches them): slot targets blended
+    // toward neutral into work objects n + 12 + k (k 0 to 5; -1 otherwise),
+    // summed as offsets into n + 18, whose index they answer (-1 without a
+    // character).  The face form acts on even regions whose teeth values are
+    // both 0, the emotion form on every region from 1; elsewhere neutral.
+    int blendSlotTarget(int k, int slot, float a);
+    int blendSlotTargetInPlace(int k, float a) { return blendSlotTarget(k, k, a); }
+    int composeFaceTargets(const float w[6]);     // sneer right, left, "w", fear, surprise, disgust
+    int composeEmotionTargets(const float w[6]);  // slots 0 to 5
+    // The first two mix members and the eye pair at v, less neutral.
+    void pairTargetOffset(int v, float out[3]) const;
     // p += a * (t.v - base.v) / b; nothing for b = 0 or an object or vertex
     // out of range.  The triangle form does it for three corners.
     void addTargetOffset(int v, int t, int base, int a, int b, float p[3]) const;
@@ -708,6 +719,10 @@ private:
     void findYExtremes(int k, float *span, int *low, int *high);
     bool readHideList();
     void allocWorkObjects();
+    void ensureWorkObjects(int count);
+    int composeSlotTargets(const int slots[6], const float w[6], bool teethRule);
+    void addMixPoint(int count, int v, float P[3]) const;
+    void addEyePairOffset(int v, float off[3]) const;
     void drawScene();
     void drawHead();
     void drawFacePart(int part);

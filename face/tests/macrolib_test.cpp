@@ -524,3 +524,58 @@ TEST(ProcedureLog, lines_are_appended_in_the_current_directory) {
     EXPECT_EQ(text, "load\nprep show\n\n");
     EXPECT_EQ(system((std::string("rm -rf ") + tmpl).c_str()), 0);
 }
+
+// The older compositions sum slot targets' displacements into their own work
+// objects: the face form on even regions whose teeth do not move, the
+// emotion form on every region from 1; the evaluated face stays as it was.
+TEST(OlderCompositions, slot_targets_sum_on_their_regions_into_their_own_objects) {
+    std::string dir = CopyOfType4("older");
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, dir.c_str())) << e.lastError();
+    const brovana::MeshObject &N = *e.object(e.slot(6)), &face = *e.object(e.evaluatedFace());
+    std::vector<float> held(face.z);
+    auto dz = [&](int slot, int v) { return e.object(e.slot(slot))->z[v] - N.z[v]; };
+    const float w[6] = {1, 0, 0, 0, 0.5f, 0};  // sneer right, surprise at half
+    auto sum = [&](int v) { return dz(12, v) + 0.5f * dz(5, v); };
+    int out = e.composeFaceTargets(w);
+    ASSERT_EQ(out, e.objectCount() + 18);
+    const brovana::MeshObject &c = *e.object(out);
+    int even = -1, odd = -1;
+    for (int v = 0; v < c.V; v++) {
+        int r = e.regionCode(v);
+        bool acts = r != 0 && r % 2 == 0;
+        ASSERT_NEAR(c.z[v], N.z[v] + (acts ? sum(v) : 0), 1e-5) << v;
+        if (std::fabs(sum(v)) > 1e-3) (acts ? even : odd) = v;
+    }
+    ASSERT_GE(even, 0);
+    ASSERT_GE(odd, 0);  // a vertex the sum would move but the region keeps
+    const float smile[6] = {0, 0, 1, 0, 0, 0};
+    e.composeEmotionTargets(smile);
+    for (int v = 0; v < c.V; v++) ASSERT_NEAR(c.z[v], N.z[v] + (e.regionCode(v) >= 1 ? dz(2, v) : 0), 1e-5) << v;
+    int half = e.blendSlotTargetInPlace(2, 0.5f);
+    EXPECT_EQ(half, e.objectCount() + 14);
+    EXPECT_NEAR(e.object(half)->z[even], N.z[even] + 0.5f * dz(2, even), 1e-5);
+    EXPECT_EQ(e.blendSlotTarget(6, 2, 1), -1);  // no seventh blend
+    EXPECT_EQ(e.blendSlotTarget(0, 22, 1), -1);  // no such slot
+    EXPECT_EQ(face.z, held);
+    // the pair offset: the composed smile from neutral at full weight
+    e.setParameters(0, 0, 1, 0, 0, 0);
+    float p[3];
+    e.pairTargetOffset(even, p);
+    EXPECT_NEAR(p[2], e.object(e.composedIndex())->z[even] - N.z[even], 1e-6);
+    e.pairTargetOffset(-1, p);
+    EXPECT_EQ(p[2], 0);
+
+    // teeth that move keep the vertex out of the face form
+    std::string teeth = dir + "/Models/FaceCom/bTeethMotionIndext.bin", t = ReadAll(teeth);
+    ASSERT_GE(t.size(), 8u * (even + 1));
+    t[8 * even] = 1;
+    WriteAll(teeth, t);
+    BrovanaEngine moved;
+    ASSERT_TRUE(moved.load(4, dir.c_str())) << moved.lastError();
+    const brovana::MeshObject &m = *moved.object(moved.composeFaceTargets(w));
+    EXPECT_EQ(m.z[even], moved.object(moved.slot(6))->z[even]);
+    BrovanaEngine none;
+    EXPECT_EQ(none.composeFaceTargets(w), -1);
+    EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+}
