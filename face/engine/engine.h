@@ -601,6 +601,9 @@ public:
     static void hermiteBasis(float u, float out[4]);
     static void hermiteSegment(int j, const float *keyTimes, const float *tension, const float *continuity,
                                const float *bias, float t, float out[3], int smooth);
+    // hermiteSegment with tension, continuity and bias 0, the triple written
+    // to out[0..2][slot]; nothing for a negative segment.  No caller.
+    static void hermiteSegmentAt(int j, int slot, const float *keyTimes, float t, float *const out[3], int smooth);
     static void sampleIdleKeys(int frames, float step, const float *tension, const float *continuity,
                                const float *bias, int keyCount, const float *keyTimes, const float *const *values,
                                float **out, int valueCount, int smooth);
