@@ -113,6 +113,10 @@ struct TongueModel {
     static void normalize(float *x, float *y, float *z);
     // Scales the rest mesh about the origin by s, then shifts it.
     void scaleAndShift(double s, double dx, double dy, double dz);
+
+private:
+    // The placed triangles, each corner through m (column-major) when given.
+    void drawPlaced(const std::vector<float> &normals, const float *m) const;
 };
 
 // An expression-library entry in the order an editing tool shows its values.
@@ -726,6 +730,7 @@ private:
     int composeSlotTargets(const int slots[6], const float w[6], bool teethRule);
     void addMixPoint(int count, int v, float P[3]) const;
     void addEyePairOffset(int v, float off[3]) const;
+    void pairPoint(const int t[2], const float w[2], int v, float S[3]) const;
     void drawScene();
     void drawHead();
     void drawFacePart(int part);

@@ -438,13 +438,19 @@ void BrovanaEngine::addEyePairOffset(int v, float off[3]) const {
     int N = slots_[kNeutralSlot];
     if (!eyeOn_ || !markupTrack_ || comps_[4].empty() || comps_[4][v] == 0 || !Valid(N, nObjects_)) return;
     const MeshObject &n = *objects_[N];
-    float Y[3] = {0, 0, 0};
-    for (int k = 0; k < 2; k++) {
-        if (!Valid(eyeT_[k], nObjects_)) continue;
-        const MeshObject &o = *objects_[eyeT_[k]];
-        Y[0] += eyeW_[k] * o.x[v], Y[1] += eyeW_[k] * o.y[v], Y[2] += eyeW_[k] * o.z[v];
-    }
+    float Y[3];
+    pairPoint(eyeT_, eyeW_, v, Y);
     off[0] += Y[0] - n.x[v], off[1] += Y[1] - n.y[v], off[2] += Y[2] - n.z[v];
+}
+
+// w0 * T0.v + w1 * T1.v over model objects; a target that names none adds nothing.
+void BrovanaEngine::pairPoint(const int t[2], const float w[2], int v, float S[3]) const {
+    S[0] = S[1] = S[2] = 0;
+    for (int k = 0; k < 2; k++) {
+        if (!Valid(t[k], nObjects_)) continue;
+        const MeshObject &o = *objects_[t[k]];
+        S[0] += w[k] * o.x[v], S[1] += w[k] * o.y[v], S[2] += w[k] * o.z[v];
+    }
 }
 
 void BrovanaEngine::pairTargetOffset(int v, float out[3]) const {
@@ -466,12 +472,8 @@ void BrovanaEngine::expressionOffset(int v, float *dx, float *dy, float *dz) con
     addMixPoint(3, v, P);
     float off[3] = {P[0] - n.x[v], P[1] - n.y[v], P[2] - n.z[v]};
     if (!idleOff_) {
-        float Q[3] = {0, 0, 0};
-        for (int k = 0; k < 2; k++) {
-            if (!Valid(idleT_[k], nObjects_)) continue;
-            const MeshObject &o = *objects_[idleT_[k]];
-            Q[0] += idleW_[k] * o.x[v], Q[1] += idleW_[k] * o.y[v], Q[2] += idleW_[k] * o.z[v];
-        }
+        float Q[3];
+        pairPoint(idleT_, idleW_, v, Q);
         off[0] += Q[0] - n.x[v], off[1] += Q[1] - n.y[v], off[2] += Q[2] - n.z[v];
     }
     // The eye pair comes from the markup's blink track, on the eyes only.
@@ -481,12 +483,8 @@ void BrovanaEngine::expressionOffset(int v, float *dx, float *dy, float *dz) con
     // The second pair (eye rolls) looks at the side only, not component 4.
     bool side2 = (secondEven_ && (r == 2 || r == 4)) || (secondOdd_ && (r == 1 || r == 3));
     if (secondOn_ && markupTrack_ && side2) {
-        float S[3] = {0, 0, 0};
-        for (int k = 0; k < 2; k++) {
-            if (!Valid(secondT_[k], nObjects_)) continue;
-            const MeshObject &o = *objects_[secondT_[k]];
-            S[0] += secondW_[k] * o.x[v], S[1] += secondW_[k] * o.y[v], S[2] += secondW_[k] * o.z[v];
-        }
+        float S[3];
+        pairPoint(secondT_, secondW_, v, S);
         bool both = eyeOn_;
         for (int a = 0; a < 3; a++) {
             float nv = a == 0 ? n.x[v] : a == 1 ? n.y[v] : n.z[v];

@@ -137,36 +137,30 @@ void TongueModel::draw(const float yOff[9], const float zOff[9], const float tip
     std::vector<float> normals;
     place(yOff, zOff, tip, body, tr, &normals);
     setMaterial(material);
-    glEnable(GL_NORMALIZE);
-    glBegin(GL_TRIANGLES);
-    for (int i = 0; i < triangleCount; i++) {
-        int cs[3] = {a[i], b[i], c[i]};
-        if (cs[0] >= 193 || cs[1] >= 193 || cs[2] >= 193) continue;
-        for (int v : cs) {
-            glNormal3fv(&normals[3 * v]);
-            glVertex3fv(&placed[3 * v]);
-        }
-    }
-    glEnd();
+    drawPlaced(normals, nullptr);
 }
 
 void TongueModel::drawTransformed(const float yOff[9], const float zOff[9], const float tip[3], const float body[3],
                                   const float tr[3], const float m[16]) {
     std::vector<float> normals;
     place(yOff, zOff, tip, body, tr, &normals);
-    Mat4 t;
-    memcpy(t.m, m, sizeof t.m);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     setMaterial(2);
+    drawPlaced(normals, m);
+}
+
+void TongueModel::drawPlaced(const std::vector<float> &normals, const float *m) const {
+    Mat4 t = Mat4::identity();
+    if (m) memcpy(t.m, m, sizeof t.m);
     glEnable(GL_NORMALIZE);
     glBegin(GL_TRIANGLES);
     for (int i = 0; i < triangleCount; i++) {
         int cs[3] = {a[i], b[i], c[i]};
         if (cs[0] >= 193 || cs[1] >= 193 || cs[2] >= 193) continue;
         for (int v : cs) {
-            float p[3];
-            t.apply(placed[3 * v], placed[3 * v + 1], placed[3 * v + 2], &p[0], &p[1], &p[2]);
+            float p[3] = {placed[3 * v], placed[3 * v + 1], placed[3 * v + 2]};
+            if (m) t.apply(p[0], p[1], p[2], &p[0], &p[1], &p[2]);
             glNormal3fv(&normals[3 * v]);
             glVertex3fv(p);
         }
