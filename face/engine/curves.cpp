@@ -2,6 +2,7 @@
 // samplers that the idle motion and the tag tracks share.  Single precision
 // throughout, as the key tables are.
 #include <cmath>
+#include <vector>
 
 #include "engine.h"
 
@@ -81,6 +82,14 @@ void BrovanaEngine::hermiteSegment(int j, const float *kt, const float *tension,
     out[0] = -(h[3] * S + h[2] * Q);
     out[1] = (S - R) * h[3] + (Q - P) * h[2] + h[0];
     out[2] = R * h[3] + P * h[2] + h[1];
+}
+
+void BrovanaEngine::hermiteSegmentAt(int j, int slot, const float *kt, float t, float *const out[3], int smooth) {
+    if (j < 0 || slot < 0) return;
+    std::vector<float> zero(j + 2, 0.0f);  // segment j reads keys j and j + 1
+    float w[3];
+    hermiteSegment(j, kt, zero.data(), zero.data(), zero.data(), t, w, smooth);
+    for (int k = 0; k < 3; k++) out[k][slot] = w[k];
 }
 
 namespace {

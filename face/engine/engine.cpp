@@ -117,6 +117,14 @@ int BrovanaEngine::autoBlinkCount() const {
     return v;
 }
 
+void BrovanaEngine::logProcedure(const char *text, int newline) {
+    FILE *f = fopen("procedurem.txt", "at");
+    if (!f) return;
+    fputs(text ? text : "", f);
+    if (newline > 0) fputc('\n', f);
+    fclose(f);
+}
+
 void BrovanaEngine::reset() {
     dropMarkup();
     list_.clear();

@@ -99,6 +99,24 @@ struct TongueModel {
     void drawNasalArcs(float fraction) const { drawArcs(fraction, true); }
     static void drawArcAt(float x, float y, float z, float radius, float widthDivisor);
     static void drawArc(float radius, float lineWidth, float segments, float degrees);
+    // Places the tongue and draws it in tongue material 0 to 4 (needs an
+    // OpenGL context); drawTransformed resets the modelview matrix and passes
+    // every placed corner through m (column-major, with the w divide).
+    void draw(const float yOff[9], const float zOff[9], const float tip[3], const float body[3], const float tr[3],
+              int material);
+    void drawTransformed(const float yOff[9], const float zOff[9], const float tip[3], const float body[3],
+                         const float tr[3], const float m[16]);
+    static void setMaterial(int material);
+    // Unit cross product of two edges; a zero-length one stays unscaled.
+    static void faceNormal(const float e1[3], const float e2[3], float out[3]);
+    // To unit length in place; a zero vector stays zero.
+    static void normalize(float *x, float *y, float *z);
+    // Scales the rest mesh about the origin by s, then shifts it.
+    void scaleAndShift(double s, double dx, double dy, double dz);
+
+private:
+    // The placed triangles, each corner through m (column-major) when given.
+    void drawPlaced(const std::vector<float> &normals, const float *m) const;
 };
 
 // An expression-library entry in the order an editing tool shows its values.
@@ -279,6 +297,10 @@ public:
     void evalBasisVertex(int v, float *x, float *y, float *z) const;
     void updateFaceVertices(const int *targets, int W);
     void restMouth();
+    // The rest face without the lip-sync window; then resetExpressionState,
+    // which drops what the tag tracks drive (always true).  No caller.
+    void resetFaceState();
+    bool resetExpressionState();
     void lerpTargetShapes(int count, float a, int out, int target, int base);
     void measureNeutralTarget(float *span, int *low, int *high);
     int objectCount() const { return nObjects_; }
@@ -355,6 +377,9 @@ public:
     // the line asks to speak; word, start and end name what was read.
     bool runScriptLine(const std::string &line, std::string *word, int *start, int *end, std::string *nextWord);
     static char *upperCase(char *text);
+    // Appends text (and a newline when newline > 0) to "procedurem.txt" in
+    // the current directory; no command reaches it.
+    static void logProcedure(const char *text, int newline);
 
     // --- macro libraries ("Lib/Para.lib", "Lib/TonguePara.lib", "Lib/Head.lib")
     void readParaLib(const std::string &path);
@@ -514,6 +539,34 @@ public:
     void refreshExpression();
     int composeExpression(int index);
     void expressionOffset(int v, float *dx, float *dy, float *dz) const;
+    // Expression entry and head entry straight onto the face (either index
+    // out of range is skipped).  No caller.
+    void applyLibraryEntries(int entry, int row);
+    // Gaze (no command reaches it): the eye targets blended into work object
+    // n + 11 for a direction in degrees (0 right, 90 up, counter-clockwise);
+    // the object's index, or 0 for angles outside 0 to 360.  The five work
+    // objects the gaze needs are made at its first use.
+    int setGaze(float degrees, float amount);
+    int combineGaze(int firstSlot, int secondSlot, float amount, float radians);
+    int blendEyeTarget(int slot, float a);  // slots 15 to 18; the object, or -1
+    // Older compositions (no command reaches them): slot targets blended
+    // toward neutral into work objects n + 12 + k (k 0 to 5; -1 otherwise),
+    // summed as offsets into n + 18, whose index they answer (-1 without a
+    // character).  The face form acts on even regions whose teeth values are
+    // both 0, the emotion form on every region from 1; elsewhere neutral.
+    int blendSlotTarget(int k, int slot, float a);
+    int blendSlotTargetInPlace(int k, float a) { return blendSlotTarget(k, k, a); }
+    int composeFaceTargets(const float w[6]);     // sneer right, left, "w", fear, surprise, disgust
+    int composeEmotionTargets(const float w[6]);  // slots 0 to 5
+    // The first two mix members and the eye pair at v, less neutral.
+    void pairTargetOffset(int v, float out[3]) const;
+    // p += a * (t.v - base.v) / b; nothing for b = 0 or an object or vertex
+    // out of range.  The triangle form does it for three corners.
+    void addTargetOffset(int v, int t, int base, int a, int b, float p[3]) const;
+    void addTriangleTargetOffset(const int v[3], int t, int base, int a, int b, float p[3][3]) const;
+    // The composed expression's offset from neutral at the three corners,
+    // zero while the expression switch is off.
+    void expressionTriangleOffset(const int v[3], float p[3][3]) const;
     void useComposedExpression();
     void restoreSwitches();
     void makeIdleTracks();
@@ -552,6 +605,9 @@ public:
     static void hermiteBasis(float u, float out[4]);
     static void hermiteSegment(int j, const float *keyTimes, const float *tension, const float *continuity,
                                const float *bias, float t, float out[3], int smooth);
+    // hermiteSegment with tension, continuity and bias 0, the triple written
+    // to out[0..2][slot]; nothing for a negative segment.  No caller.
+    static void hermiteSegmentAt(int j, int slot, const float *keyTimes, float t, float *const out[3], int smooth);
     static void sampleIdleKeys(int frames, float step, const float *tension, const float *continuity,
                                const float *bias, int keyCount, const float *keyTimes, const float *const *values,
                                float **out, int valueCount, int smooth);
@@ -610,6 +666,13 @@ public:
     void setDisplayMode(int mode);
     // The hair's ambient, diffuse and specular colour (no command sets it).
     void setHairColor(float r, float g, float b);
+    // Stores a welded corner of the head for the body (not for type 5).
+    void setWeldVertex(int slot, float x, float y, float z, float nx, float ny, float nz);
+    const float *weldPosition(int slot) const { return slot >= 0 && slot < 100 ? weldPos_[slot] : nullptr; }
+    const float *weldNormal(int slot) const { return slot >= 0 && slot < 100 ? weldNorm_[slot] : nullptr; }
+    // A head part drawn from positions evaluated on the spot (mouth layer and
+    // expression offset), welding without the head matrix; no caller.
+    void drawFacePartEvaluated(const int *targets, int part, int W);
     int weldCount() const { return headWeldN_; }
     const int *headWeld() const { return headWeld_; }
     const int *bodyWeld() const { return bodyWeld_; }
@@ -663,9 +726,15 @@ private:
     void findYExtremes(int k, float *span, int *low, int *high);
     bool readHideList();
     void allocWorkObjects();
+    void ensureWorkObjects(int count);
+    int composeSlotTargets(const int slots[6], const float w[6], bool teethRule);
+    void addMixPoint(int count, int v, float P[3]) const;
+    void addEyePairOffset(int v, float off[3]) const;
+    void pairPoint(const int t[2], const float w[2], int v, float S[3]) const;
     void drawScene();
     void drawHead();
     void drawFacePart(int part);
+    void drawFacePartFrom(int part, const int *targets, int W);
     void drawBody();
     void drawTongue(int part);
     void weldToBody(float x, float y, float z, int slot, float nx, float ny, float nz);

@@ -128,6 +128,26 @@ void BrovanaEngine::restMouth() {
     std::fill(coef38_.begin(), coef38_.end(), 0.0f);
 }
 
+void BrovanaEngine::resetFaceState() {
+    mixW_[0] = 1, mixW_[1] = mixW_[2] = 0;
+    memset(coef15_, 0, sizeof coef15_);
+    std::fill(coef38_.begin(), coef38_.end(), 0.0f);
+    mixT_[0] = mixT_[1] = mixT_[2] = slots_[kNeutralSlot];
+    resetExpressionState();
+}
+
+// Unlike the drop of the markup at a preparation, this keeps the tag
+// columns and tracks: only the switches that make frames follow them go off.
+// The neck-matrix switch stays on so that the zeroed head shows at once.
+bool BrovanaEngine::resetExpressionState() {
+    exprTrack_ = hgtOn_ = eyeOn_ = secondOn_ = poseTrack_ = false;
+    clearHeadOffsets();
+    seqPlaying_ = false;
+    mixSource_ = true;
+    secondOdd_ = secondEven_ = true;
+    return true;
+}
+
 void BrovanaEngine::lerpTargetShapes(int count, float a, int out, int target, int base) {
     int total = (int)objects_.size();
     if (!Valid(out, total) || !Valid(target, total) || !Valid(base, total)) return;
@@ -265,21 +285,145 @@ void BrovanaEngine::useComposedExpression() {
     mixW_[0] = 1, mixW_[1] = mixW_[2] = 0;
 }
 
+void BrovanaEngine::applyLibraryEntries(int entry, int row) {
+    if (entry >= 0 && entry < (int)paraLib_.size()) {
+        applyParaEntry(entry);
+        refreshExpression();
+        useComposedExpression();
+    }
+    headTrack_ = true;
+    if (row >= 0 && row < (int)headLib_.size()) applyHeadEntry(row);
+}
+
+namespace {
+const int kEyeUp = 15, kEyeDown = 16, kEyeLeft = 17, kEyeRight = 18;
+const int kGazeFirst = 7, kGazeOut = 11;  // work objects n + 7 .. n + 11
+// The older compositions' n + 0 .. n + 6 would overwrite the composed
+// expression and the evaluated face (n, n + 2): they get n + 12 .. n + 18.
+const int kOlderFirst = 12;
+}  // namespace
+
+// The load makes three work objects; the gaze's and the older compositions'
+// own ones come at their first use, copies of object 0.
+void BrovanaEngine::ensureWorkObjects(int count) {
+    const MeshObject &o0 = *objects_[0];
+    while ((int)objects_.size() < nObjects_ + count) {
+        std::unique_ptr<MeshObject> w(new MeshObject);
+        w->V = o0.V;
+        w->x = o0.x, w->y = o0.y, w->z = o0.z;
+        objects_.push_back(std::move(w));
+    }
+}
+
+int BrovanaEngine::blendEyeTarget(int slot, float a) {
+    if (!modelLoaded_ || slot < kEyeUp || slot > kEyeRight) return -1;
+    ensureWorkObjects(kGazeOut + 1);
+    int out = nObjects_ + kGazeFirst + (slot - kEyeUp);
+    lerpTargetShapes(objects_[0]->V, a, out, slots_[slot], slots_[kNeutralSlot]);
+    return out;
+}
+
+int BrovanaEngine::blendSlotTarget(int k, int slot, float a) {
+    if (!modelLoaded_ || k < 0 || k > 5 || slot < 0 || slot >= kSlots) return -1;
+    if (!Valid(slots_[slot], nObjects_) || !Valid(slots_[kNeutralSlot], nObjects_)) return -1;
+    ensureWorkObjects(kOlderFirst + 7);
+    int out = nObjects_ + kOlderFirst + k;
+    lerpTargetShapes(objects_[0]->V, a, out, slots_[slot], slots_[kNeutralSlot]);
+    return out;
+}
+
+int BrovanaEngine::composeSlotTargets(const int slots[6], const float w[6], bool teethRule) {
+    if (!modelLoaded_) return -1;
+    int N = slots_[kNeutralSlot];
+    if (!Valid(N, nObjects_)) return -1;
+    int work[6];
+    for (int k = 0; k < 6; k++) work[k] = blendSlotTarget(k, slots[k], w[k]);
+    int outIndex = nObjects_ + kOlderFirst + 6;
+    MeshObject &out = *objects_[outIndex];
+    const MeshObject &n = *objects_[N];
+    int count = std::min(out.V, n.V);
+    for (int v = 0; v < count; v++) {
+        int r = regionCode(v);
+        bool acts = teethRule ? r != 0 && r % 2 == 0 && !comps_[16].empty() && comps_[16][v] == 0 && comps_[17][v] == 0
+                              : r >= 1;
+        float p[3] = {n.x[v], n.y[v], n.z[v]};
+        for (int k = 0; acts && k < 6; k++) {
+            if (work[k] < 0) continue;
+            const MeshObject &o = *objects_[work[k]];
+            p[0] += o.x[v] - n.x[v], p[1] += o.y[v] - n.y[v], p[2] += o.z[v] - n.z[v];
+        }
+        out.x[v] = p[0], out.y[v] = p[1], out.z[v] = p[2];
+    }
+    return outIndex;
+}
+
+int BrovanaEngine::composeFaceTargets(const float w[6]) {
+    static const int slots[6] = {12, 13, 14, 3, 5, 4};  // sneers, "w", fear, surprise, disgust
+    return composeSlotTargets(slots, w, true);
+}
+
+int BrovanaEngine::composeEmotionTargets(const float w[6]) {
+    static const int slots[6] = {0, 1, 2, 3, 4, 5};
+    return composeSlotTargets(slots, w, false);
+}
+
+int BrovanaEngine::combineGaze(int firstSlot, int secondSlot, float amount, float radians) {
+    int N = slots_[kNeutralSlot];
+    int w1 = blendEyeTarget(firstSlot, amount * std::sin(radians));
+    int w2 = blendEyeTarget(secondSlot, amount * std::cos(radians));
+    if (w1 < 0 || w2 < 0 || !Valid(N, nObjects_)) return 0;
+    int outIndex = nObjects_ + kGazeOut;
+    MeshObject &out = *objects_[outIndex];
+    const MeshObject &a = *objects_[w1], &b = *objects_[w2], &n = *objects_[N];
+    int count = std::min({out.V, a.V, b.V, n.V});
+    for (int v = 0; v < count; v++) {
+        out.x[v] = a.x[v] + b.x[v] - n.x[v];
+        out.y[v] = a.y[v] + b.y[v] - n.y[v];
+        out.z[v] = a.z[v] + b.z[v] - n.z[v];
+    }
+    return outIndex;
+}
+
+int BrovanaEngine::setGaze(float degrees, float amount) {
+    const float toRad = 3.1415926f / 180;
+    if (degrees >= 0 && degrees <= 90) return combineGaze(kEyeUp, kEyeRight, amount, degrees * toRad);
+    if (degrees > 90 && degrees <= 180) return combineGaze(kEyeUp, kEyeLeft, amount, (180 - degrees) * toRad);
+    if (degrees > 180 && degrees <= 270) return combineGaze(kEyeDown, kEyeLeft, amount, (degrees - 180) * toRad);
+    if (degrees > 270 && degrees <= 360) return combineGaze(kEyeDown, kEyeRight, amount, (360 - degrees) * toRad);
+    return 0;
+}
+
+void BrovanaEngine::addTargetOffset(int v, int t, int base, int a, int b, float p[3]) const {
+    int total = (int)objects_.size();
+    if (b == 0 || !Valid(t, total) || !Valid(base, total)) return;
+    const MeshObject &to = *objects_[t], &bo = *objects_[base];
+    if (v < 0 || v >= to.V || v >= bo.V) return;
+    p[0] += a * (to.x[v] - bo.x[v]) / b;
+    p[1] += a * (to.y[v] - bo.y[v]) / b;
+    p[2] += a * (to.z[v] - bo.z[v]) / b;
+}
+
+void BrovanaEngine::addTriangleTargetOffset(const int v[3], int t, int base, int a, int b, float p[3][3]) const {
+    for (int k = 0; k < 3; k++) addTargetOffset(v[k], t, base, a, b, p[k]);
+}
+
+void BrovanaEngine::expressionTriangleOffset(const int v[3], float p[3][3]) const {
+    for (int k = 0; k < 3; k++) p[k][0] = p[k][1] = p[k][2] = 0;
+    if (!expression_ || !modelLoaded_) return;
+    addTriangleTargetOffset(v, composed_, slots_[kNeutralSlot], 1, 1, p);
+}
+
 void BrovanaEngine::restoreSwitches() {
     expression_ = savedExpression_;
     expression2_ = savedExpression2_;
     restoreFlag_ = false;
 }
 
-void BrovanaEngine::expressionOffset(int v, float *dx, float *dy, float *dz) const {
-    *dx = *dy = *dz = 0;
+// The first `count` members of the expression mix at v, weighted, added to P:
+// model objects, or the markup's expression objects.
+void BrovanaEngine::addMixPoint(int count, int v, float P[3]) const {
     int total = (int)objects_.size();
-    int N = slots_[kNeutralSlot];
-    if (!Valid(N, nObjects_)) return;
-    const MeshObject &n = *objects_[N];
-    float P[3] = {0, 0, 0};
-    for (int k = 0; k < 3; k++) {
-        // the mix indexes model objects, or the markup's expression objects
+    for (int k = 0; k < count; k++) {
         const MeshObject *src = nullptr;
         if (mixSource_ && Valid(mixT_[k], total)) src = objects_[mixT_[k]].get();
         if (!mixSource_ && Valid(mixT_[k], (int)exprObjects_.size())) src = exprObjects_[mixT_[k]].get();
@@ -287,37 +431,60 @@ void BrovanaEngine::expressionOffset(int v, float *dx, float *dy, float *dz) con
         const MeshObject &o = *src;
         P[0] += mixW_[k] * o.x[v], P[1] += mixW_[k] * o.y[v], P[2] += mixW_[k] * o.z[v];
     }
+}
+
+// The eye pair from the markup's blink track, on the eyes only (component 4).
+void BrovanaEngine::addEyePairOffset(int v, float off[3]) const {
+    int N = slots_[kNeutralSlot];
+    if (!eyeOn_ || !markupTrack_ || comps_[4].empty() || comps_[4][v] == 0 || !Valid(N, nObjects_)) return;
+    const MeshObject &n = *objects_[N];
+    float Y[3];
+    pairPoint(eyeT_, eyeW_, v, Y);
+    off[0] += Y[0] - n.x[v], off[1] += Y[1] - n.y[v], off[2] += Y[2] - n.z[v];
+}
+
+// w0 * T0.v + w1 * T1.v over model objects; a target that names none adds nothing.
+void BrovanaEngine::pairPoint(const int t[2], const float w[2], int v, float S[3]) const {
+    S[0] = S[1] = S[2] = 0;
+    for (int k = 0; k < 2; k++) {
+        if (!Valid(t[k], nObjects_)) continue;
+        const MeshObject &o = *objects_[t[k]];
+        S[0] += w[k] * o.x[v], S[1] += w[k] * o.y[v], S[2] += w[k] * o.z[v];
+    }
+}
+
+void BrovanaEngine::pairTargetOffset(int v, float out[3]) const {
+    out[0] = out[1] = out[2] = 0;
+    int N = slots_[kNeutralSlot];
+    if (!modelLoaded_ || !Valid(N, nObjects_) || v < 0 || v >= objects_[N]->V) return;
+    const MeshObject &n = *objects_[N];
+    addMixPoint(2, v, out);
+    out[0] -= n.x[v], out[1] -= n.y[v], out[2] -= n.z[v];
+    addEyePairOffset(v, out);
+}
+
+void BrovanaEngine::expressionOffset(int v, float *dx, float *dy, float *dz) const {
+    *dx = *dy = *dz = 0;
+    int N = slots_[kNeutralSlot];
+    if (!Valid(N, nObjects_)) return;
+    const MeshObject &n = *objects_[N];
+    float P[3] = {0, 0, 0};
+    addMixPoint(3, v, P);
     float off[3] = {P[0] - n.x[v], P[1] - n.y[v], P[2] - n.z[v]};
     if (!idleOff_) {
-        float Q[3] = {0, 0, 0};
-        for (int k = 0; k < 2; k++) {
-            if (!Valid(idleT_[k], nObjects_)) continue;
-            const MeshObject &o = *objects_[idleT_[k]];
-            Q[0] += idleW_[k] * o.x[v], Q[1] += idleW_[k] * o.y[v], Q[2] += idleW_[k] * o.z[v];
-        }
+        float Q[3];
+        pairPoint(idleT_, idleW_, v, Q);
         off[0] += Q[0] - n.x[v], off[1] += Q[1] - n.y[v], off[2] += Q[2] - n.z[v];
     }
     // The eye pair comes from the markup's blink track, on the eyes only.
     int r = regionCode(v);
     bool side = (eyeEven_ && (r == 2 || r == 4)) || (eyeOdd_ && (r == 1 || r == 3));
-    if (eyeOn_ && markupTrack_ && side && !comps_[4].empty() && comps_[4][v] != 0) {
-        float Y[3] = {0, 0, 0};
-        for (int k = 0; k < 2; k++) {
-            if (!Valid(eyeT_[k], nObjects_)) continue;
-            const MeshObject &o = *objects_[eyeT_[k]];
-            Y[0] += eyeW_[k] * o.x[v], Y[1] += eyeW_[k] * o.y[v], Y[2] += eyeW_[k] * o.z[v];
-        }
-        off[0] += Y[0] - n.x[v], off[1] += Y[1] - n.y[v], off[2] += Y[2] - n.z[v];
-    }
+    if (side) addEyePairOffset(v, off);
     // The second pair (eye rolls) looks at the side only, not component 4.
     bool side2 = (secondEven_ && (r == 2 || r == 4)) || (secondOdd_ && (r == 1 || r == 3));
     if (secondOn_ && markupTrack_ && side2) {
-        float S[3] = {0, 0, 0};
-        for (int k = 0; k < 2; k++) {
-            if (!Valid(secondT_[k], nObjects_)) continue;
-            const MeshObject &o = *objects_[secondT_[k]];
-            S[0] += secondW_[k] * o.x[v], S[1] += secondW_[k] * o.y[v], S[2] += secondW_[k] * o.z[v];
-        }
+        float S[3];
+        pairPoint(secondT_, secondW_, v, S);
         bool both = eyeOn_;
         for (int a = 0; a < 3; a++) {
             float nv = a == 0 ? n.x[v] : a == 1 ? n.y[v] : n.z[v];

@@ -96,10 +96,8 @@ void TongueModel::place(const float yOff[9], const float zOff[9], const float ti
         const float *pa = &placed[3 * c[0]], *pb = &placed[3 * c[1]], *pc = &placed[3 * c[2]];
         float e1[3] = {pb[0] - pa[0], pb[1] - pa[1], pb[2] - pa[2]};
         float e2[3] = {pc[0] - pb[0], pc[1] - pb[1], pc[2] - pb[2]};
-        float n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
-        float l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-        if (l > 0)
-            for (float &k : n) k /= l;
+        float n[3];
+        faceNormal(e1, e2, n);
         for (int v : c) {
             count[v]++;
             for (int k = 0; k < 3; k++) (*normals)[3 * v + k] = ((*normals)[3 * v + k] + n[k]) / count[v];
@@ -107,6 +105,67 @@ void TongueModel::place(const float yOff[9], const float zOff[9], const float ti
     }
     static const int marks[6] = {93, 192, 152, 144, 174, 150};
     for (int i = 0; i < 6; i++) memcpy(landmarks[i], &placed[3 * marks[i]], sizeof landmarks[i]);
+}
+
+void TongueModel::faceNormal(const float e1[3], const float e2[3], float out[3]) {
+    out[0] = e1[1] * e2[2] - e1[2] * e2[1];
+    out[1] = e1[2] * e2[0] - e1[0] * e2[2];
+    out[2] = e1[0] * e2[1] - e1[1] * e2[0];
+    normalize(&out[0], &out[1], &out[2]);
+}
+
+void TongueModel::normalize(float *x, float *y, float *z) {
+    float l = std::sqrt(*x * *x + *y * *y + *z * *z);
+    if (!(l > 0)) return;
+    *x /= l, *y /= l, *z /= l;
+}
+
+// No caller, and no rule given for it: a uniform scale about the origin,
+// then a shift, of the rest mesh.
+void TongueModel::scaleAndShift(double s, double dx, double dy, double dz) {
+    for (int v = 0; v < vertexCount && v < (int)x.size(); v++) {
+        x[v] = (float)(x[v] * s + dx);
+        y[v] = (float)(y[v] * s + dy);
+        z[v] = (float)(z[v] * s + dz);
+    }
+}
+
+void TongueModel::setMaterial(int material) { TongueMaterial(material); }
+
+void TongueModel::draw(const float yOff[9], const float zOff[9], const float tip[3], const float body[3],
+                       const float tr[3], int material) {
+    std::vector<float> normals;
+    place(yOff, zOff, tip, body, tr, &normals);
+    setMaterial(material);
+    drawPlaced(normals, nullptr);
+}
+
+void TongueModel::drawTransformed(const float yOff[9], const float zOff[9], const float tip[3], const float body[3],
+                                  const float tr[3], const float m[16]) {
+    std::vector<float> normals;
+    place(yOff, zOff, tip, body, tr, &normals);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    setMaterial(2);
+    drawPlaced(normals, m);
+}
+
+void TongueModel::drawPlaced(const std::vector<float> &normals, const float *m) const {
+    Mat4 t = Mat4::identity();
+    if (m) memcpy(t.m, m, sizeof t.m);
+    glEnable(GL_NORMALIZE);
+    glBegin(GL_TRIANGLES);
+    for (int i = 0; i < triangleCount; i++) {
+        int cs[3] = {a[i], b[i], c[i]};
+        if (cs[0] >= 193 || cs[1] >= 193 || cs[2] >= 193) continue;
+        for (int v : cs) {
+            float p[3] = {placed[3 * v], placed[3 * v + 1], placed[3 * v + 2]};
+            if (m) t.apply(p[0], p[1], p[2], &p[0], &p[1], &p[2]);
+            glNormal3fv(&normals[3 * v]);
+            glVertex3fv(p);
+        }
+    }
+    glEnd();
 }
 
 void TongueModel::lerpArc(const float start[3], const float end[3], float u, float r0, float r1, float d0, float d1,
@@ -542,7 +601,21 @@ void BrovanaEngine::drawHead() {
     for (int k : p.textured) part(k);
 }
 
-void BrovanaEngine::drawFacePart(int part) {
+void BrovanaEngine::drawFacePart(int part) { drawFacePartFrom(part, nullptr, 0); }
+
+void BrovanaEngine::drawFacePartEvaluated(const int *targets, int part, int W) {
+    if (!modelLoaded_ || !targets) return;
+    int copy[kWindowRoom];
+    W = std::max(0, std::min(W, kWindowRoom - 1));
+    memcpy(copy, targets, sizeof(int) * (W + 1));
+    drawFacePartFrom(part, copy, W);
+}
+
+// Positions come from the evaluated-face object, or, given the window's
+// targets, are evaluated per corner; only the former welds through the
+// head matrix.
+void BrovanaEngine::drawFacePartFrom(int part, const int *targets, int W) {
+    if (!modelLoaded_) return;
     const MeshObject &o = *objects_[0];
     if (part < 0 || part >= (int)o.partLists.size()) return;
     const MeshObject &e = *objects_[evalIndex_];
@@ -569,8 +642,20 @@ void BrovanaEngine::drawFacePart(int part) {
             const float *n = &o.normals[3 * v];
             glNormal3fv(n);
             glTexCoord2d(o.u[ts[c]], o.v[ts[c]]);
-            glVertex3f(e.x[v], e.y[v], e.z[v]);
-            if (o.weldSlot[v] >= 0) weldToBody(e.x[v], e.y[v], e.z[v], o.weldSlot[v], n[0], n[1], n[2]);
+            if (!targets) {
+                glVertex3f(e.x[v], e.y[v], e.z[v]);
+                if (o.weldSlot[v] >= 0) weldToBody(e.x[v], e.y[v], e.z[v], o.weldSlot[v], n[0], n[1], n[2]);
+                continue;
+            }
+            float p[3], d[3] = {0, 0, 0};
+            if (!paramModel_)
+                evalVisemeVertex(W, targets, v, &p[0], &p[1], &p[2]);
+            else
+                evalBasisVertex(v, &p[0], &p[1], &p[2]);
+            if (regionCode(v) != 0) expressionOffset(v, &d[0], &d[1], &d[2]);
+            glVertex3f(p[0] + d[0], p[1] + d[1], p[2] + d[2]);
+            if (o.weldSlot[v] >= 0)
+                setWeldVertex(o.weldSlot[v], p[0] + d[0], p[1] + d[1], p[2] + d[2], n[0], n[1], n[2]);
         }
     }
     glEnd();
@@ -604,8 +689,15 @@ void BrovanaEngine::drawHair() {
 }
 
 void BrovanaEngine::weldToBody(float x, float y, float z, int slot, float nx, float ny, float nz) {
+    if (ctype_ == 5) return;
+    float p[3];
+    headMatrix_.apply(x, y, z, &p[0], &p[1], &p[2]);
+    setWeldVertex(slot, p[0], p[1], p[2], nx, ny, nz);
+}
+
+void BrovanaEngine::setWeldVertex(int slot, float x, float y, float z, float nx, float ny, float nz) {
     if (ctype_ == 5 || slot < 0 || slot >= 100) return;
-    headMatrix_.apply(x, y, z, &weldPos_[slot][0], &weldPos_[slot][1], &weldPos_[slot][2]);
+    weldPos_[slot][0] = x, weldPos_[slot][1] = y, weldPos_[slot][2] = z;
     weldNorm_[slot][0] = nx, weldNorm_[slot][1] = ny, weldNorm_[slot][2] = nz;
 }
 
@@ -619,24 +711,10 @@ void BrovanaEngine::drawTongue(int part) {
     glRotatef(-90, 1, 0, 0);
     float yOff[9], zOff[9], tip[3], body[3], tr[3];
     tongueDrawShape(yOff, zOff, tip, body, tr);
-    std::vector<float> normals;
-    tongue_->place(yOff, zOff, tip, body, tr, &normals);
-    TongueMaterial(ctype_ == 7 ? 4 : 2);
-    glEnable(GL_NORMALIZE);
-    glBegin(GL_TRIANGLES);
-    const TongueModel &t = *tongue_;
-    for (int i = 0; i < t.triangleCount; i++) {
-        int c[3] = {t.a[i], t.b[i], t.c[i]};
-        if (c[0] >= 193 || c[1] >= 193 || c[2] >= 193) continue;
-        for (int v : c) {
-            glNormal3fv(&normals[3 * v]);
-            glVertex3fv(&t.placed[3 * v]);
-        }
-    }
-    glEnd();
+    tongue_->draw(yOff, zOff, tip, body, tr, ctype_ == 7 ? 4 : 2);
     float fraction;
     bool nasal;
-    if (tongueArcs(&fraction, &nasal)) t.drawArcs(fraction, nasal);
+    if (tongueArcs(&fraction, &nasal)) tongue_->drawArcs(fraction, nasal);
     glPopMatrix();
 }
 

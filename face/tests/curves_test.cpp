@@ -52,6 +52,16 @@ TEST(Curves, hermite_segment_hits_its_keys) {
     EXPECT_NEAR(w[0], -(-0.125f * S + 0.125f * Q), 1e-5);
     EXPECT_NEAR(w[1], (S - R) * -0.125f + (Q - P) * 0.125f + 0.5f, 1e-5);
     EXPECT_NEAR(w[2], R * -0.125f + P * 0.125f + 0.5f, 1e-5);
+    // the plain-tangent form writes the same triple into one slot of three arrays
+    float a[2] = {-1, -1}, m[2] = {-1, -1}, c[2] = {-1, -1};
+    float *const out[3] = {a, m, c};
+    E::hermiteSegmentAt(1, 1, times, 200, out, 1);
+    EXPECT_FLOAT_EQ(a[1], w[0]); EXPECT_FLOAT_EQ(m[1], w[1]); EXPECT_FLOAT_EQ(c[1], w[2]);
+    EXPECT_EQ(a[0], -1);  // other slots untouched
+    E::hermiteSegmentAt(2, 0, times, 400, out, 1);  // the last segment's end key
+    EXPECT_NEAR(c[0], 1, 1e-6); EXPECT_NEAR(m[0], 0, 1e-6);
+    E::hermiteSegmentAt(-1, 0, times, 0, out, 1);  // no segment: nothing written
+    EXPECT_NEAR(c[0], 1, 1e-6);
 }
 
 TEST(Curves, samplers_leave_frames_outside_the_keys_alone) {

@@ -125,3 +125,73 @@ TEST_F(FaceTest, idle_tables_cycle_and_respect_the_switches) {
     e.toggleHeadRotate();
     EXPECT_FALSE(e.headRotateOff());
 }
+
+// The gaze blends the two eye targets around a direction into its own work
+// object; the targets' known displacements give the expected shape.
+TEST_F(FaceTest, gaze_blends_the_eye_targets_by_direction) {
+    const int up = 15, down = 16, left = 17, right = 18;
+    for (int s : {up, down, left, right}) ASSERT_GE(e.slot(s), 0) << s;
+    const brovana::MeshObject &N = *e.object(e.slot(6));
+    // displacement from neutral of slot s at vertex v
+    auto dx = [&](int s, int v) { return e.object(e.slot(s))->x[v] - N.x[v]; };
+    auto dz = [&](int s, int v) { return e.object(e.slot(s))->z[v] - N.z[v]; };
+    struct Case {
+        float degrees, amount;
+        int first, second;  // sine and cosine targets
+        float a;            // angle of the pair in degrees
+    } cases[] = {
+        {0, 1, up, right, 0},      {45, 1, up, right, 45},    {90, 0.5f, up, right, 90},
+        {135, 1, up, left, 45},    {180, 1, up, left, 0},     {200, 0.8f, down, left, 20},
+        {300, 1, down, right, 60}, {360, 1, down, right, 0},
+    };
+    for (const Case &c : cases) {
+        int out = e.setGaze(c.degrees, c.amount);
+        ASSERT_EQ(out, e.objectCount() + 11) << c.degrees;
+        const brovana::MeshObject &g = *e.object(out);
+        float s = c.amount * std::sin(c.a * 3.1415926f / 180), k = c.amount * std::cos(c.a * 3.1415926f / 180);
+        int moved = 0;
+        for (int v = 0; v < base->V; v++) {
+            ASSERT_NEAR(g.x[v], N.x[v] + s * dx(c.first, v) + k * dx(c.second, v), 1e-4) << c.degrees << " " << v;
+            ASSERT_NEAR(g.z[v], N.z[v] + s * dz(c.first, v) + k * dz(c.second, v), 1e-4) << c.degrees << " " << v;
+            moved += std::fabs(g.x[v] - N.x[v]) + std::fabs(g.z[v] - N.z[v]) > 1e-4;
+        }
+        EXPECT_GT(moved, 0) << c.degrees;  // the eyes do move
+    }
+    EXPECT_EQ(e.setGaze(-0.5f, 1), 0);
+    EXPECT_EQ(e.setGaze(360.5f, 1), 0);
+    EXPECT_EQ(e.blendEyeTarget(14, 1), -1);  // not an eye slot
+    BrovanaEngine none;
+    EXPECT_EQ(none.setGaze(10, 1), 0);  // no character: nothing to blend
+}
+
+TEST_F(FaceTest, target_offsets_add_a_fraction_of_a_targets_displacement) {
+    int corner = vertexIn(5, 0.3f), N = e.slot(6), smile = e.slot(2);
+    ASSERT_GE(corner, 0);
+    float full = e.object(smile)->z[corner] - e.object(N)->z[corner];
+    ASSERT_NE(full, 0);
+    struct Case {
+        int v, t, a, b;
+        float dz;
+    } cases[] = {
+        {corner, smile, 1, 1, full},      {corner, smile, 3, 4, 0.75f * full}, {corner, smile, -1, 2, -0.5f * full},
+        {corner, smile, 1, 0, 0},         // no divisor: nothing added
+        {corner, -1, 1, 1, 0},            {corner, 100000, 1, 1, 0}, {-1, smile, 1, 1, 0}, {base->V, smile, 1, 1, 0},
+    };
+    for (const Case &c : cases) {
+        float p[3] = {1, 2, 3};
+        e.addTargetOffset(c.v, c.t, N, c.a, c.b, p);
+        EXPECT_FLOAT_EQ(p[2], 3 + c.dz) << c.v << " " << c.t << " " << c.a << "/" << c.b;
+    }
+    // a triangle of the composed expression: smile at the corner, nothing
+    // while the expression switch is off
+    e.setParameters(0, 0, 1, 0, 0, 0);
+    int tri[3] = {corner, corner, vertexIn(1)};
+    float p[3][3];
+    e.expressionTriangleOffset(tri, p);
+    EXPECT_NEAR(p[0][2], 2.5f * ManifestDz("type4", "BX_SMILE"), 1e-5);
+    EXPECT_FLOAT_EQ(p[1][2], p[0][2]);
+    EXPECT_FLOAT_EQ(p[2][2], 0);  // a brow vertex: the smile does not reach it
+    e.setExpression(0);
+    e.expressionTriangleOffset(tri, p);
+    EXPECT_FLOAT_EQ(p[0][2], 0);
+}

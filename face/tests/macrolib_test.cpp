@@ -409,6 +409,53 @@ TEST(TongueArcs, an_arc_is_a_half_circle_in_the_y_z_plane) {
     EXPECT_TRUE(TongueModel::arcPoints(2, 0, 180).empty());  // no endless loop
 }
 
+TEST(TongueMesh, normals_and_unit_vectors) {
+    struct Case {
+        float in[3], out[3];
+    } units[] = {
+        {{3, 4, 0}, {0.6f, 0.8f, 0}},
+        {{0, 0, -2}, {0, 0, -1}},
+        {{0, 0, 0}, {0, 0, 0}},  // no length: stays as it is
+    };
+    for (const Case &c : units) {
+        float v[3] = {c.in[0], c.in[1], c.in[2]};
+        TongueModel::normalize(&v[0], &v[1], &v[2]);
+        for (int k = 0; k < 3; k++) EXPECT_FLOAT_EQ(v[k], c.out[k]) << c.in[0] << " " << c.in[1] << " " << c.in[2];
+    }
+    float n[3];
+    const float ex[3] = {2, 0, 0}, ey[3] = {0, 3, 0};
+    TongueModel::faceNormal(ex, ey, n);
+    EXPECT_FLOAT_EQ(n[2], 1);
+    TongueModel::faceNormal(ey, ex, n);
+    EXPECT_FLOAT_EQ(n[2], -1);
+    TongueModel::faceNormal(ex, ex, n);  // parallel edges: the zero normal
+    EXPECT_EQ(n[0] * n[0] + n[1] * n[1] + n[2] * n[2], 0.0f);
+}
+
+TEST(TongueMesh, scale_and_shift_move_the_rest_mesh_and_so_every_placement) {
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str())) << e.lastError();
+    TongueModel t = *e.tongue();
+    const TongueModel &before = *e.tongue();
+    t.scaleAndShift(2, 1, -1, 0.5);
+    for (int v : {0, 93, 192, t.vertexCount - 1}) {
+        EXPECT_FLOAT_EQ(t.x[v], 2 * before.x[v] + 1) << v;  // scaled about the origin, then shifted
+        EXPECT_FLOAT_EQ(t.y[v], 2 * before.y[v] - 1) << v;
+        EXPECT_FLOAT_EQ(t.z[v], 2 * before.z[v] + 0.5f) << v;
+    }
+    // placed with unit scales and no offsets, the landmarks move the same way
+    const float zero9[9] = {0}, one[3] = {1, 1, 1}, none[3] = {0, 0, 0};
+    std::vector<float> normals;
+    TongueModel a = before;
+    a.place(zero9, zero9, one, one, none, &normals);
+    t.place(zero9, zero9, one, one, none, &normals);
+    EXPECT_FLOAT_EQ(t.landmarks[0][0], 2 * a.landmarks[0][0] + 1);
+    EXPECT_FLOAT_EQ(t.landmarks[0][1], 2 * a.landmarks[0][1] - 1);
+    TongueModel empty;
+    empty.scaleAndShift(2, 1, 1, 1);  // no mesh: nothing to move
+    EXPECT_TRUE(empty.x.empty());
+}
+
 TEST(TongueArcs, the_switch_gate_time_and_phoneme_choose_the_arcs) {
     BrovanaEngine e;
     ASSERT_TRUE(e.load(4, CharDir("type4").c_str())) << e.lastError();
@@ -442,4 +489,93 @@ TEST(TongueArcs, the_switch_gate_time_and_phoneme_choose_the_arcs) {
             EXPECT_NEAR(fraction, c.atFraction, 1e-5);
         }
     }
+}
+
+TEST_F(MacroLibrary, library_entries_go_straight_onto_the_face) {
+    int smile = BrovanaEngine::libraryIndex(e.paraLibrary(), "SMILE");
+    ASSERT_GE(smile, 0);
+    ASSERT_GT(e.headLibCount(), 0);
+    int angles[3];
+    e.headLibAngles(0, angles);
+    e.applyLibraryEntries(smile, 0);
+    EXPECT_GT(e.emotionWeights()[2], 0.0f);
+    EXPECT_EQ(e.mixTargets()[0], e.composedIndex());
+    for (int k = 0; k < 3; k++) EXPECT_FLOAT_EQ(e.headAngles()[k], (float)angles[k]);
+    // out of range: neither the expression nor the head changes
+    e.setParameters(0, 0, 0, 0, 0, 0);
+    e.setHeadAngles(1, 2, 3);
+    e.applyLibraryEntries(e.paraLibCount(), -1);
+    EXPECT_EQ(e.emotionWeights()[2], 0.0f);
+    EXPECT_FLOAT_EQ(e.headAngles()[0], 1.0f);
+}
+
+TEST(ProcedureLog, lines_are_appended_in_the_current_directory) {
+    char tmpl[] = "/tmp/facelogXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(tmpl), 0);
+    BrovanaEngine::logProcedure("load", 1);
+    BrovanaEngine::logProcedure("prep ", 0);
+    BrovanaEngine::logProcedure("show", 1);
+    BrovanaEngine::logProcedure(nullptr, 1);
+    std::string text = ReadAll("procedurem.txt");
+    ASSERT_EQ(chdir(here), 0);
+    EXPECT_EQ(text, "load\nprep show\n\n");
+    EXPECT_EQ(system((std::string("rm -rf ") + tmpl).c_str()), 0);
+}
+
+// The older compositions sum slot targets' displacements into their own work
+// objects: the face form on even regions whose teeth do not move, the
+// emotion form on every region from 1; the evaluated face stays as it was.
+TEST(OlderCompositions, slot_targets_sum_on_their_regions_into_their_own_objects) {
+    std::string dir = CopyOfType4("older");
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, dir.c_str())) << e.lastError();
+    const brovana::MeshObject &N = *e.object(e.slot(6)), &face = *e.object(e.evaluatedFace());
+    std::vector<float> held(face.z);
+    auto dz = [&](int slot, int v) { return e.object(e.slot(slot))->z[v] - N.z[v]; };
+    const float w[6] = {1, 0, 0, 0, 0.5f, 0};  // sneer right, surprise at half
+    auto sum = [&](int v) { return dz(12, v) + 0.5f * dz(5, v); };
+    int out = e.composeFaceTargets(w);
+    ASSERT_EQ(out, e.objectCount() + 18);
+    const brovana::MeshObject &c = *e.object(out);
+    int even = -1, odd = -1;
+    for (int v = 0; v < c.V; v++) {
+        int r = e.regionCode(v);
+        bool acts = r != 0 && r % 2 == 0;
+        ASSERT_NEAR(c.z[v], N.z[v] + (acts ? sum(v) : 0), 1e-5) << v;
+        if (std::fabs(sum(v)) > 1e-3) (acts ? even : odd) = v;
+    }
+    ASSERT_GE(even, 0);
+    ASSERT_GE(odd, 0);  // a vertex the sum would move but the region keeps
+    const float smile[6] = {0, 0, 1, 0, 0, 0};
+    e.composeEmotionTargets(smile);
+    for (int v = 0; v < c.V; v++) ASSERT_NEAR(c.z[v], N.z[v] + (e.regionCode(v) >= 1 ? dz(2, v) : 0), 1e-5) << v;
+    int half = e.blendSlotTargetInPlace(2, 0.5f);
+    EXPECT_EQ(half, e.objectCount() + 14);
+    EXPECT_NEAR(e.object(half)->z[even], N.z[even] + 0.5f * dz(2, even), 1e-5);
+    EXPECT_EQ(e.blendSlotTarget(6, 2, 1), -1);  // no seventh blend
+    EXPECT_EQ(e.blendSlotTarget(0, 22, 1), -1);  // no such slot
+    EXPECT_EQ(face.z, held);
+    // the pair offset: the composed smile from neutral at full weight
+    e.setParameters(0, 0, 1, 0, 0, 0);
+    float p[3];
+    e.pairTargetOffset(even, p);
+    EXPECT_NEAR(p[2], e.object(e.composedIndex())->z[even] - N.z[even], 1e-6);
+    e.pairTargetOffset(-1, p);
+    EXPECT_EQ(p[2], 0);
+
+    // teeth that move keep the vertex out of the face form
+    std::string teeth = dir + "/Models/FaceCom/bTeethMotionIndext.bin", t = ReadAll(teeth);
+    ASSERT_GE(t.size(), 8u * (even + 1));
+    t[8 * even] = 1;
+    WriteAll(teeth, t);
+    BrovanaEngine moved;
+    ASSERT_TRUE(moved.load(4, dir.c_str())) << moved.lastError();
+    const brovana::MeshObject &m = *moved.object(moved.composeFaceTargets(w));
+    EXPECT_EQ(m.z[even], moved.object(moved.slot(6))->z[even]);
+    BrovanaEngine none;
+    EXPECT_EQ(none.composeFaceTargets(w), -1);
+    EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }

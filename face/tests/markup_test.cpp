@@ -99,3 +99,40 @@ TEST(Markup, a_blink_ramps_in_and_out_around_the_word_end) {
     ASSERT_FALSE(e.prepMarkedText("Hello big world", false, &err));
     EXPECT_FALSE(e.eyePairOn());
 }
+
+// The face state reset puts the face at rest and stops the tags driving the
+// frames, but keeps the tracks (unlike a preparation, which drops them).
+TEST(Markup, face_state_reset_rests_the_face_and_stops_the_tag_tracks) {
+    BrovanaEngine e;
+    ASSERT_TRUE(e.load(4, CharDir("type4").c_str())) << e.lastError();
+    SayHelloBigWorld(e);
+    MarkupError err;
+    ASSERT_FALSE(e.prepMarkedText("<FET=SMILE> Hello <EYEB=1,L> big <HGT=Y,2,500> world", false, &err))
+        << err.message;
+    e.selectFrame(29);
+    ASSERT_NEAR(e.headAngles()[0], 20.0f, 1.0f);
+    ASSERT_TRUE(e.expressionTrackOn() && e.headGestureTrackOn() && e.eyePairOn());
+    e.coefficients15()[3] = 0.5f;
+    size_t columns = e.tagColumns().size();
+
+    e.resetFaceState();
+    EXPECT_FALSE(e.expressionTrackOn());
+    EXPECT_FALSE(e.headGestureTrackOn());
+    EXPECT_FALSE(e.eyePairOn());
+    EXPECT_FALSE(e.secondPairOn());
+    EXPECT_FALSE(e.poseTrackOn());
+    for (int k = 0; k < 3; k++) {
+        EXPECT_EQ(e.headAngles()[k], 0.0f);
+        EXPECT_EQ(e.idleHead()[k], 0.0f);
+        EXPECT_EQ(e.mixTargets()[k], e.slot(6));
+    }
+    EXPECT_EQ(e.mixWeights()[0], 1.0f);
+    EXPECT_EQ(e.mixWeights()[1] + e.mixWeights()[2], 0.0f);
+    EXPECT_EQ(e.coefficients15()[3], 0.0f);
+    EXPECT_EQ(e.tagColumns().size(), columns);
+    // later frames move the lips but no longer the head or the expression
+    e.selectFrame(29);
+    EXPECT_EQ(e.headAngles()[0], 0.0f);
+    EXPECT_EQ(e.mixTargets()[0], e.slot(6));
+    EXPECT_TRUE(e.resetExpressionState());
+}

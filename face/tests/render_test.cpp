@@ -3,6 +3,8 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 
@@ -267,4 +269,116 @@ TEST_F(RenderTest, hair_takes_the_colour_it_is_given) {
     Frame blue = grab();
     EXPECT_GT(blue.count(Blue), before.count(Blue) + 200);
     EXPECT_EQ(blue.count(Green), before.count(Green));
+}
+
+// A head part drawn from positions evaluated on the spot follows the targets
+// it is given, not what the evaluated-face object holds, and welds the
+// drawn corners without the head matrix.
+TEST_F(RenderTest, evaluated_parts_follow_the_given_targets_and_weld_untransformed) {
+    loadAndView("type4", 4);
+    e.setIdleMotionOff(true);
+    const char *ph[] = {".pau", "m", "A", "m", "A", ".pau"};
+    for (int i = 0; i < 6; i++) e.addPhoneme(ph[i], 300, i == 1 ? "mama" : "", false);
+    e.prep();
+    e.setHeadAngles(0, 0, 30);
+    e.showFrame(22);  // middle of the first "A"
+    ASSERT_GT(e.weldCount(), 0);
+    int W = e.currentWindow();
+    std::vector<int> open(e.currentTargets(), e.currentTargets() + W + 1), rest(W + 1, e.slot(6));
+    const brovana::MeshObject &ev = *e.object(e.evaluatedFace());
+    int v = e.headWeld()[0], slot = e.object(0)->weldSlot[v];
+    float hx, hy, hz;
+    e.headMatrix().apply(ev.x[v], ev.y[v], ev.z[v], &hx, &hy, &hz);
+    const float *weld = e.weldPosition(slot);
+    ASSERT_NE(weld, nullptr);
+    EXPECT_FLOAT_EQ(weld[0], hx);
+    EXPECT_FLOAT_EQ(weld[2], hz);
+    ASSERT_GT(std::fabs(hx - ev.x[v]) + std::fabs(hy - ev.y[v]), 0.01f);  // the head is turned
+    std::vector<float> held(ev.z);
+
+    int parts = (int)e.object(0)->partLists.size();
+    auto drawAll = [&](const std::vector<int> &targets) {
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        for (int k = 0; k < parts; k++) e.drawFacePartEvaluated(targets.data(), k, W);
+        glFinish();
+        return grab();
+    };
+    Frame a = drawAll(open);
+    EXPECT_FLOAT_EQ(weld[0], ev.x[v]);  // welded as evaluated, no head matrix
+    EXPECT_FLOAT_EQ(weld[1], ev.y[v]);
+    EXPECT_FLOAT_EQ(weld[2], ev.z[v]);
+    Frame r = drawAll(rest);
+    EXPECT_EQ(ev.z, held);  // the evaluated-face object is left alone
+    EXPECT_GT(a.count(Green), 500);
+    EXPECT_GT(a.lowestRow(Red), r.lowestRow(Red) + 2);  // the open mouth reaches lower
+    e.drawFacePartEvaluated(open.data(), parts, W);  // no such part: nothing, no crash
+    e.drawFacePartEvaluated(nullptr, 0, W);
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+// The tongue drawn on its own: in its material under the current matrix,
+// or through a given matrix after the modelview matrix is reset.
+TEST_F(RenderTest, tongue_draws_in_its_material_and_through_a_given_matrix) {
+    loadAndView("type4", 4);
+    brovana::TongueModel t = *e.tongue();
+    const float zero9[9] = {0}, one[3] = {1, 1, 1}, none[3] = {0, 0, 0};
+    std::vector<float> normals;
+    t.place(zero9, zero9, one, one, none, &normals);
+    float lo[2] = {1e9f, 1e9f}, hi[2] = {-1e9f, -1e9f};
+    for (int i = 0; i < 193; i++)
+        for (int k = 0; k < 2; k++) lo[k] = std::min(lo[k], t.placed[3 * i + k]), hi[k] = std::max(hi[k], t.placed[3 * i + k]);
+    float size = std::max(hi[0] - lo[0], hi[1] - lo[1]);
+    ASSERT_GT(size, 0);
+    // a view of four tongue sizes around the origin, unlit: white pixels
+    glViewport(0, 0, kW, kH);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(-2 * size, 2 * size, -2 * size, 2 * size, -100 * size, 100 * size);
+    glMatrixMode(GL_MODELVIEW);
+    glDisable(GL_LIGHTING), glDisable(GL_TEXTURE_2D), glDisable(GL_CULL_FACE), glDisable(GL_DEPTH_TEST);
+    glColor3f(1, 1, 1);
+    struct Box {
+        int n = 0;
+        double cx = 0, cy = 0, w = 0;
+    };
+    auto box = [&]() {
+        Frame f = grab();
+        Box b;
+        int x0 = kW, x1 = -1;
+        for (int y = 0; y < kH; y++)
+            for (int x = 0; x < kW; x++)
+                if (f.rgb[(y * kW + x) * 3] > 128) b.n++, b.cx += x, b.cy += y, x0 = std::min(x0, x), x1 = std::max(x1, x);
+        if (b.n) b.cx /= b.n, b.cy /= b.n, b.w = x1 - x0 + 1;
+        return b;
+    };
+    auto draw = [&](const float *m) {
+        glClear(GL_COLOR_BUFFER_BIT);
+        glLoadIdentity();
+        glTranslatef(size, 0, 0);  // the plain draw follows it; the transformed one resets it
+        if (m)
+            t.drawTransformed(zero9, zero9, one, one, none, m);
+        else
+            t.draw(zero9, zero9, one, one, none, 4);
+        glFinish();
+        return box();
+    };
+    float d[4];
+    Box plain = draw(nullptr);
+    glGetMaterialfv(GL_FRONT, GL_DIFFUSE, d);
+    EXPECT_NEAR(d[0], 0.03f * 0.8164f, 1e-5);  // material 4: material 2 darkened
+    EXPECT_TRUE(glIsEnabled(GL_NORMALIZE));
+    brovana::Mat4 id = brovana::Mat4::identity(), shift = brovana::Mat4::translate(-size, 0, 0), half = id;
+    half.m[15] = 2;  // w = 2: every corner halves towards the origin
+    Box same = draw(id.m);
+    glGetMaterialfv(GL_FRONT, GL_DIFFUSE, d);
+    EXPECT_NEAR(d[0], 0.8164f, 1e-5);  // material 2
+    Box left = draw(shift.m), small = draw(half.m);
+    ASSERT_GT(plain.n, 50);
+    const double px = kW / (4.0 * size);  // pixels per unit
+    EXPECT_NEAR(plain.cx - same.cx, size * px, 2);
+    EXPECT_NEAR(same.cx - left.cx, size * px, 2);
+    EXPECT_NEAR(same.cy, left.cy, 1);
+    EXPECT_NEAR(small.w, same.w / 2, 2);
+    EXPECT_NEAR(small.cx - kW / 2.0, (same.cx - kW / 2.0) / 2, 2);
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }

@@ -24,6 +24,7 @@
 #include "ltwod_analysis.h"
 #include "ltwod_colors.h"
 #include "ltwod_labels.h"
+#include "ltwod_overlay.h"
 #include "ltwod_peaks.h"
 #include "obj.h"
 #include "records.h"
@@ -987,12 +988,7 @@ static void DrawThreeD(Ltwod *w, DrawContext &d) {
       for (int j = 0; j < w->p->rows - 1; j++) DrawSurfaceCell(w, i, j, c0, c1);
   if (w->planesType && textureWidget && textureWidget->p->hasGrid && w->surfaceFlag) {
     const LtwodTextureGrid &g = textureWidget->p->grid;
-    double span = c1 - c0 > 0 ? c1 - c0 : 1;
-    auto vertex = [&](int a, int b) {
-      const LtwodTextureFeature &f = g.At(a, b);
-      glColor3f(f.red, f.green, f.blue);
-      glVertex3f((float)((f.level1 - c0) / span), (f.level2 + 1) / w->p->rows, f.height);
-    };
+    auto vertex = [&](int a, int b) { LtwodOverlayVertex(g.At(a, b), c0, c1, w->p->rows); };
     glBegin(GL_TRIANGLES);
     for (int a = 0; a + 1 < g.columns; a++)
       for (int b = 0; b + 1 < g.rows; b++) {
