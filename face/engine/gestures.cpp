@@ -179,8 +179,14 @@ static int RemoveNth(const BrovanaEngine &e, const char *dir, const char *ext, i
     return remove(FindFile(e.libraryPath(dir, list[n])).c_str());
 }
 
+// A library entry is a file in the library's folder: a name that reaches
+// outside it (a slash, or the folder names "." and "..") is refused.
+static bool EntryName(const std::string &name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 bool BrovanaEngine::saveGesture(const std::string &name) {
-    return writePose(libraryPath("obriksign", name + ".ges")) != 0;
+    return EntryName(name) && writePose(libraryPath("obriksign", name + ".ges")) != 0;
 }
 bool BrovanaEngine::overwriteGesture(int n) { return WriteNth(*this, "obriksign", n); }
 int BrovanaEngine::deleteGesture(int n) { return RemoveNth(*this, "obriksign", ".ges", n); }
@@ -197,7 +203,7 @@ void BrovanaEngine::loadGesture(int n, bool left, bool right, int body[60], int 
 }
 
 bool BrovanaEngine::saveHandShape(const std::string &name) {
-    return writePose(libraryPath("obrikhandshape", name + ".ges")) != 0;
+    return EntryName(name) && writePose(libraryPath("obrikhandshape", name + ".ges")) != 0;
 }
 bool BrovanaEngine::overwriteHandShape(int n) { return WriteNth(*this, "obrikhandshape", n); }
 int BrovanaEngine::deleteHandShape(int n) { return RemoveNth(*this, "obrikhandshape", ".ges", n); }
@@ -255,7 +261,7 @@ void BrovanaEngine::writeSequence(const std::string &path, const int gestures[10
 }
 
 void BrovanaEngine::saveSequence(const std::string &name, const int gestures[10], const int *durations) const {
-    writeSequence(FindFile(libraryPath("obrikkeyframe", name + ".sqe")), gestures, durations);
+    if (EntryName(name)) writeSequence(FindFile(libraryPath("obrikkeyframe", name + ".sqe")), gestures, durations);
 }
 
 int BrovanaEngine::deleteSequence(int n) { return RemoveNth(*this, "obrikkeyframe", ".sqe", n); }

@@ -334,6 +334,18 @@ TEST(Libraries, pose_records_and_hand_shapes) {
     e.setBodyPoseValue(6, 0, 0, 0);
     e.loadGesture(n, true, true, b2, h2);
     EXPECT_EQ(b2[0], 33);
+    // names that would reach outside the library's folder write nothing
+    int before = e.gestureCount();
+    const int gestures[10] = {0, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    const int durations[9] = {0};
+    for (const char *bad : {"../escape", "sub/x", "..", "", "/tmp/abs"}) {
+        EXPECT_FALSE(e.saveGesture(bad)) << bad;
+        EXPECT_FALSE(e.saveHandShape(bad)) << bad;
+        e.saveSequence(bad, gestures, durations);
+    }
+    EXPECT_EQ(e.gestureCount(), before);
+    EXPECT_FALSE(fs::exists(ch.dir / "Models/escape.ges"));
+    EXPECT_FALSE(fs::exists(ch.dir / "Models/escape.sqe"));
 }
 
 TEST(Libraries, hand_shapes_saved_overwritten_loaded_per_side_and_deleted) {
