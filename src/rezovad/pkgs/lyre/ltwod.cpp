@@ -674,7 +674,14 @@ static int SetData(Ltwod *w, const char *name, Target t) {
     Tcl_SetResult(interp, (char *)"invalid C/R values in 2-D arrayf object", TCL_STATIC);
     return TCL_ERROR;
   }
-  m.values.assign(a->data, a->data + (size_t)cols * rows);
+  size_t n = (size_t)cols * rows;
+  if (m.values.capacity() < n) {
+    // A fresh buffer, advised before its first touch.
+    std::vector<float>().swap(m.values);
+    m.values.reserve(n);
+    LyreAdviseHugePages(m.values.data(), n * sizeof(float));
+  }
+  m.values.assign(a->data, a->data + n);
   m.rows.resize(cols);
   for (int c = 0; c < cols; c++) m.rows[c] = m.values.data() + (size_t)c * rows;
   if (t != kData) return TCL_OK;

@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +92,7 @@ static void SetWave(Lwave *w, const WaveRecord *wave) {
   w->hasWave = wave != nullptr;
   if (w->count > 0) {
     w->samples = (int16_t *)DB_Malloc(sizeof(int16_t) * w->count, __FILE__, __LINE__);
+    LyreAdviseHugePages(w->samples, sizeof(int16_t) * w->count);
     // Local pointers and plain min/max let the compiler vectorise the copy.
     const int16_t *src = wave->samples;
     int16_t *dst = w->samples;

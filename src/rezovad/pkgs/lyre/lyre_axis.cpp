@@ -1,5 +1,7 @@
 #include "lyre_axis.h"
 
+#include <sys/mman.h>
+
 #include <cmath>
 #include <cstdio>
 
@@ -120,4 +122,10 @@ void LyreEnvelope(const int16_t *stored, int64_t count, double spp, int first, i
     }
     prevMid = mid;
   }
+}
+
+void LyreAdviseHugePages(void *p, size_t bytes) {
+  const uintptr_t huge = (uintptr_t)2 << 20;
+  uintptr_t a = ((uintptr_t)p + huge - 1) & ~(huge - 1), b = ((uintptr_t)p + bytes) & ~(huge - 1);
+  if (b > a) madvise((void *)a, b - a, MADV_HUGEPAGE);
 }

@@ -43,3 +43,8 @@ struct LyrePoint {
 };
 void LyreEnvelope(const int16_t *stored, int64_t count, double samplesPerPixel, int first, int cs, int x1,
                   int minStored, float k, std::vector<LyrePoint> *points);
+
+// Asks the kernel to back a large, not yet touched buffer with 2 MB pages:
+// an hour of sound or a long spectrogram is over 100 MB, and faulting it
+// in 4 kB pages is most of the time of its first copy. Only advice.
+void LyreAdviseHugePages(void *p, size_t bytes);
