@@ -257,6 +257,9 @@ int Garbage_Init(Tcl_Interp *interp) {
     return Obj_Init(interp);
 }
 
+// Every garbage command works on matrices and objects in memory: none reads
+// or writes a file, opens a socket or runs a program, so a safe interpreter
+// gets them all.
 int Garbage_SafeInit(Tcl_Interp *interp) { return Garbage_Init(interp); }
 
 }  // extern "C"

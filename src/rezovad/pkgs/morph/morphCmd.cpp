@@ -1494,6 +1494,8 @@ std::string gClassName = "normal";
 // Sets the process's nice value by class and within it; answers the class
 // and level read back.
 int PriorityCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    // The whole process's scheduling is not a safe interpreter's to change.
+    if (Cmds_RefuseInSafe(interp, argv[2], argv[3])) return TCL_ERROR;
     char *cls, *within;
     if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "class %s withinclass %s", &cls, &within)) return TCL_ERROR;
     const NiceName *c = &kClasses[0], *w = &kWithin[0];
@@ -1547,6 +1549,8 @@ double ProcessAge() {
 // Answers total, kernel and user processor time as percentages of the
 // process's lifetime.
 int RusageCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
+    // Reads the process's /proc files, which a safe interpreter may not.
+    if (Cmds_RefuseInSafe(interp, argv[2], argv[3])) return TCL_ERROR;
     if (Cmds_ParseArgs(interp, 2, argc - 2, argv + 2, "")) return TCL_ERROR;
     rusage u;
     getrusage(RUSAGE_SELF, &u);
@@ -1641,6 +1645,9 @@ int Morph_Init(Tcl_Interp *interp) {
     return TCL_OK;
 }
 
+// The class is shared by every interpreter, so its file and process methods
+// (textured objcreate, priority, rusage, and the OpenGL class's snapshot)
+// refuse themselves in a safe one; every other method works on memory only.
 int Morph_SafeInit(Tcl_Interp *interp) { return Morph_Init(interp); }
 
 }  // extern "C"
