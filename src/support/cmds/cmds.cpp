@@ -1,6 +1,8 @@
 // Switch commands, argument templates, static print buffers, float printing.
 #include "cmds.h"
 
+#include "result.h"
+
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -399,6 +401,13 @@ int Cmds_RefuseInSafe(Tcl_Interp *interp, const char *word, const char *verb) {
     if (!Tcl_IsSafe(interp)) return 0;
     Tcl_SetObjResult(interp, Tcl_ObjPrintf("\"%s %s\" is not allowed in a safe interpreter", word, verb));
     return 1;
+}
+
+int Cmds_LibraryError(Tcl_Interp *interp, GS_Result *r, const char *fallback) {
+    const char *text = r->text && *r->text ? r->text : fallback;
+    if (text) Tcl_SetObjResult(interp, Tcl_NewStringObj(text, -1));
+    GS_DeleteResult(r);
+    return TCL_ERROR;
 }
 
 char *Cmds_DoubleString(double value, char *buf) {

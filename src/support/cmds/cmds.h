@@ -65,6 +65,12 @@ int Cmds_ParseArgs(Tcl_Interp *interp, int first, int argc, const char **argv, c
  * and answers 1; elsewhere answers 0 and leaves the result alone. */
 int Cmds_RefuseInSafe(Tcl_Interp *interp, const char *word, const char *verb);
 
+/* A plain library's failure as the command's: the result becomes r's text,
+ * or fallback when that is empty (a null fallback then leaves the result as
+ * it is); r is deleted and TCL_ERROR answered. */
+struct GS_Result;
+int Cmds_LibraryError(Tcl_Interp *interp, struct GS_Result *r, const char *fallback);
+
 char *sspf(int slot, const char *format, ...)
 #ifdef __GNUC__
     __attribute__((format(printf, 2, 3)))

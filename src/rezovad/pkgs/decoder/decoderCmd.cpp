@@ -38,12 +38,6 @@ int fail(Tcl_Interp *interp, const std::string &text) {
     return TCL_ERROR;
 }
 
-int failR(Tcl_Interp *interp, GS_Result *r) {
-    std::string why = r->text ? r->text : "";
-    GS_DeleteResult(r);
-    return fail(interp, why);
-}
-
 DecoderTree *getDecoder(Tcl_Interp *interp, const char *name) {
     return static_cast<DecoderTree *>(Obj_GetData(interp, "decoder/decoder", name));
 }
@@ -87,7 +81,7 @@ int BuildCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     Tcl_Free(reinterpret_cast<char *>(v));
     GS_Result *r = GS_CreateResult();
     DecoderTree *d = Decoder_CreateTree(r, l, words.data(), (int)words.size());
-    if (!d) return failR(interp, r);
+    if (!d) return Cmds_LibraryError(interp, r, "");
     if (lm) Decoder_SetUnigram(r, d, unigrams(d, lm));
     GS_DeleteResult(r);
     if (Obj_Create(interp, "decoder/decoder", d) != TCL_OK) {
@@ -117,7 +111,7 @@ int SetCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
                     for (int j = 0; j < prior->cols; j++) p.push_back(prior->real[i][j]);
                 GS_Result *r = GS_CreateResult();
                 if (Decoder_SetPrior(r, d, p.data(), (int)p.size()))
-                    failR(interp, r);
+                    Cmds_LibraryError(interp, r, "");
                 else {
                     GS_DeleteResult(r);
                     code = TCL_OK;
@@ -148,7 +142,7 @@ int SaveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     DecoderTree *d = getDecoder(interp, dn);
     if (!d) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
-    if (Decoder_Save(r, file, d)) return failR(interp, r);
+    if (Decoder_Save(r, file, d)) return Cmds_LibraryError(interp, r, "");
     GS_DeleteResult(r);
     return TCL_OK;
 }
@@ -160,7 +154,7 @@ int LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (Cmds_ParseArgs(interp, 2, argc, argv, "filename %s", &file)) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     DecoderTree *d = Decoder_Load(r, file);
-    if (!d) return failR(interp, r);
+    if (!d) return Cmds_LibraryError(interp, r, "");
     GS_DeleteResult(r);
     if (Obj_Create(interp, "decoder/decoder", d) != TCL_OK) {
         delete d;
@@ -261,7 +255,7 @@ int UpdateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
                         for (int j = 0; j < k->cols; j++) peaks.push_back(k->real[i][j]);
                 GS_Result *r = GS_CreateResult();
                 if (Decoder_Pipe(r, d, p->real, p->rows, p->cols, k->text ? peaks.data() : nullptr))
-                    failR(interp, r);
+                    Cmds_LibraryError(interp, r, "");
                 else {
                     GS_DeleteResult(r);
                     code = TCL_OK;
@@ -364,7 +358,7 @@ int LatticeLoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
     if (Cmds_ParseArgs(interp, 2, argc, argv, "filename %s field %s", &file, &field)) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     SevrinLattice *l = Decoder_LatticeLoad(r, file, field);
-    if (!l) return failR(interp, r);
+    if (!l) return Cmds_LibraryError(interp, r, "");
     GS_DeleteResult(r);
     if (Obj_Create(interp, "decoder/lattice", l) != TCL_OK) {
         delete l;
@@ -380,7 +374,7 @@ int LatticeSaveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
     SevrinLattice *l = static_cast<SevrinLattice *>(Obj_GetData(interp, "decoder/lattice", ln));
     if (!l) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
-    if (Decoder_LatticeSave(r, file, l)) return failR(interp, r);
+    if (Decoder_LatticeSave(r, file, l)) return Cmds_LibraryError(interp, r, "");
     GS_DeleteResult(r);
     return TCL_OK;
 }

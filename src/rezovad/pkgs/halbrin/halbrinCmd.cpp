@@ -202,7 +202,10 @@ int ConfigureCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (!l) return TCL_ERROR;
     if (fsGiven2) fs = fs2;
     bool showFs = fsGiven || fsGiven2, showScore = scoreGiven;
-    if (!(showFs || showScore || begin || end || count)) showFs = showScore = begin = end = count = 1;
+    if (!(showFs || showScore || begin || end || count)) {
+        showFs = showScore = true;
+        begin = end = count = 1;
+    }
     Tcl_Obj *out = Tcl_NewListObj(0, nullptr);
     auto pair = [&](const char *k, Tcl_Obj *v) {
         Tcl_Obj *p = Tcl_NewListObj(0, nullptr);

@@ -55,13 +55,6 @@ int fail(Tcl_Interp *interp, const std::string &text) {
     return TCL_ERROR;
 }
 
-// The library's message, or a fallback when it left none.
-int failR(Tcl_Interp *interp, GS_Result *r, const char *fallback) {
-    std::string why = r->text && *r->text ? r->text : fallback;
-    GS_DeleteResult(r);
-    return fail(interp, why);
-}
-
 template <class T>
 T *get(Tcl_Interp *interp, const char *type, const char *name) {
     return static_cast<T *>(Obj_GetData(interp, type, name));
@@ -131,10 +124,10 @@ int RecognizerLoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv
     if (Cmds_ParseArgs(interp, 2, argc, argv, "filename %s fieldname ?s", &file, &field)) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     CntrFile *f = Cntr_ObjFOpen(r, file, 0);
-    if (!f) return failR(interp, r, "could not open the description file");
+    if (!f) return Cmds_LibraryError(interp, r, "could not open the description file");
     CntrObj *o = Cntr_ObjFRead(r, f, field);
     Cntr_ObjFClose(r, f);
-    if (!o) return failR(interp, r, "could not read the description");
+    if (!o) return Cmds_LibraryError(interp, r, "could not read the description");
     if (!o->type || strcmp(Cntr_Name(o->type), "hmm/description") != 0) {
         std::string what = o->type ? Cntr_Name(o->type) : "?";
         Cntr_ObjDestroy(r, o);
@@ -164,7 +157,7 @@ int ConcatCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (!h) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     HmmList *out = Hmm_GenList(r, h, d, l);
-    if (!out) return failR(interp, r, "could not build the model list");
+    if (!out) return Cmds_LibraryError(interp, r, "could not build the model list");
     GS_DeleteResult(r);
     if (Obj_Create(interp, "hmm/hmmlist", out) != TCL_OK) {
         Hmm_NukeList(out);
@@ -192,7 +185,7 @@ int CountCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
         }
         Hmm_Count(pool, l, h);
     } else if (Hmm_SetCount(r, pool, l, h)) {
-        return failR(interp, r, "setcount failed");
+        return Cmds_LibraryError(interp, r, "setcount failed");
     }
     GS_DeleteResult(r);
     return TCL_OK;
@@ -288,7 +281,7 @@ int AccumulateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) 
     HmmHeapx *h2 = h1 ? get<HmmHeapx>(interp, "hmm/heapx", b) : nullptr;
     if (!h2) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
-    if (Hmm_Accumulate(r, h1, h2)) return failR(interp, r, "accumulate failed");
+    if (Hmm_Accumulate(r, h1, h2)) return Cmds_LibraryError(interp, r, "accumulate failed");
     GS_DeleteResult(r);
     return TCL_OK;
 }
@@ -335,7 +328,7 @@ int EmbedCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
                         : Hmm_EmbeddedTrain(r, st, l, rows, Array_rows(a), Array_cols(a));
     if (failed) {
         if (fresh) delete st;
-        return failR(interp, r, "the embedded pass failed");
+        return Cmds_LibraryError(interp, r, "the embedded pass failed");
     }
     GS_DeleteResult(r);
     if (fresh && keepState(interp, var, "hmm/hembed", st, embedFree) != TCL_OK) return TCL_ERROR;
@@ -363,7 +356,7 @@ int NnEmbedCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     NnTarget *t = Hmm_EmbeddedKelmor(r, st, l, a->ndims == 1 ? &a->data : a->rows, Array_rows(a), Array_cols(a), 3);
     if (!t) {
         if (fresh) delete st;
-        return failR(interp, r, "the embedded pass failed");
+        return Cmds_LibraryError(interp, r, "the embedded pass failed");
     }
     GS_DeleteResult(r);
     if (fresh && keepState(interp, var, "hmm/hembed", st, embedFree) != TCL_OK) {
@@ -557,7 +550,7 @@ int TrainCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     GS_Result *r = GS_CreateResult();
     HmmTrain *out = viterbi ? Hmm_ViterbiInit(r, st, d, p, delta, iters, verbose)
                             : Hmm_Train(r, st, d, p, delta, iters, flagWord(t, m, v, w, s), verbose);
-    if (!out) return failR(interp, r, "training failed");
+    if (!out) return Cmds_LibraryError(interp, r, "training failed");
     GS_DeleteResult(r);
     if (!fresh) return TCL_OK;
     return keepState(interp, var, type, out, trainFree);
@@ -572,7 +565,7 @@ int VqInitCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     HmmData *d = get<HmmData>(interp, "hmm/hdata", dn);
     if (!d) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
-    if (Hmm_VqInit(r, d, verbose)) return failR(interp, r, "vqinit failed");
+    if (Hmm_VqInit(r, d, verbose)) return Cmds_LibraryError(interp, r, "vqinit failed");
     GS_DeleteResult(r);
     return TCL_OK;
 }
@@ -722,7 +715,7 @@ int MapUpdateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     }
     GS_Result *r = GS_CreateResult();
     if (Hmm_MapUpdate(r, p, names ? mask.data() : nullptr, flagWord(t, m, v, w, s), method, beta))
-        return failR(interp, r, "mapupdate failed");
+        return Cmds_LibraryError(interp, r, "mapupdate failed");
     GS_DeleteResult(r);
     return TCL_OK;
 }
@@ -751,7 +744,7 @@ int SaveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
         if (l->models[i]->pool != p) return fail(interp, "model \"" + std::string(l->models[i]->name) +
                                                              "\" does not live in pool \"" + pn + "\"");
     GS_Result *r = GS_CreateResult();
-    if (Hmm_Save(r, fn, lf, p, l)) return failR(interp, r, "save failed");
+    if (Hmm_Save(r, fn, lf, p, l)) return Cmds_LibraryError(interp, r, "save failed");
     GS_DeleteResult(r);
     return TCL_OK;
 }
@@ -767,7 +760,7 @@ int LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     GS_Result *r = GS_CreateResult();
     HmmPool *p = nullptr;
     HmmList *l = nullptr;
-    if (Hmm_Load(r, mf, lf, &p, &l)) return failR(interp, r, "load failed");
+    if (Hmm_Load(r, mf, lf, &p, &l)) return Cmds_LibraryError(interp, r, "load failed");
     GS_DeleteResult(r);
     HmmHeapx *h = av ? Hmm_NewHeapx(p) : nullptr;
     if (Obj_Create(interp, "hmm/hpool", p) != TCL_OK) {
@@ -807,7 +800,7 @@ int DumpCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (!o) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     int bad = count ? Hmm_CountDump(r, fn, static_cast<HmmList *>(o)) : Hmm_StateDump(r, fn, static_cast<HmmPool *>(o));
-    if (bad) return failR(interp, r, "dump failed");
+    if (bad) return Cmds_LibraryError(interp, r, "dump failed");
     GS_DeleteResult(r);
     return TCL_OK;
 }

@@ -16,12 +16,6 @@
 
 namespace {
 
-int fail(Tcl_Interp *interp, GS_Result *r) {
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(r->text ? r->text : "", -1));
-    GS_DeleteResult(r);
-    return TCL_ERROR;
-}
-
 // The native form of a script's file name, or null (with the message).
 const char *nativeName(Tcl_Interp *interp, const char *name, Tcl_DString *ds) {
     return Tcl_TranslateFileName(interp, name, ds);

@@ -36,13 +36,6 @@ int fail(Tcl_Interp *interp, const std::string &text) {
     return TCL_ERROR;
 }
 
-int failR(Tcl_Interp *interp, GS_Result *r) {
-    std::string why = r->text ? r->text : "";
-    GS_DeleteResult(r);
-    if (why.empty()) return TCL_ERROR;
-    return fail(interp, why);
-}
-
 PickBlock *getBlock(Tcl_Interp *interp, const char *name) {
     return static_cast<PickBlock *>(Obj_GetData(interp, "pick/pickblock", name));
 }
@@ -145,7 +138,7 @@ int MlfCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) {
     GS_Result *r = GS_CreateResult();
     PickBlock *b = isFrame(cd) ? Pick_MLFFrame(r, mf, d, l, desired.data(), fs)
                                : Pick_MLFSegment(r, mf, d, l, desired.data(), fs);
-    if (!b) return failR(interp, r);
+    if (!b) return Cmds_LibraryError(interp, r, nullptr);
     GS_DeleteResult(r);
     return keepBlock(interp, b);
 }
@@ -164,7 +157,7 @@ int PickCmd(ClientData cd, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (!b || !desiredCounts(interp, d, want, desired)) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     int bad = isFrame(cd) ? Pick_pickFrame(r, d, l, b, desired.data()) : Pick_pickSegment(r, d, l, b, desired.data());
-    if (bad) return failR(interp, r);
+    if (bad) return Cmds_LibraryError(interp, r, nullptr);
     GS_DeleteResult(r);
     return TCL_OK;
 }
@@ -324,7 +317,7 @@ int ComputeCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
             set = allocExample(r, b->numPicks, cols);
             if (!set) {
                 Obj_Destroy(interp, fname.c_str());
-                return failR(interp, r);
+                return Cmds_LibraryError(interp, r, nullptr);
             }
             GS_DeleteResult(r);
             dim = cols;
@@ -399,7 +392,7 @@ int ShuffleCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (!b) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     PickBlock *o = Pick_shuffle(r, b);
-    if (!o) return failR(interp, r);
+    if (!o) return Cmds_LibraryError(interp, r, nullptr);
     GS_DeleteResult(r);
     return keepBlock(interp, o);
 }
@@ -433,7 +426,7 @@ int SplitCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
         PickBlock *o = Pick_split(r, b, blocksize, i);
         if (!o) {
             Tcl_DecrRefCount(out);
-            return failR(interp, r);
+            return Cmds_LibraryError(interp, r, nullptr);
         }
         GS_DeleteResult(r);
         if (keepBlock(interp, o) != TCL_OK) {

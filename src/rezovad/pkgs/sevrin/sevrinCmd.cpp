@@ -42,12 +42,6 @@ int fail(Tcl_Interp *interp, const std::string &text) {
     return TCL_ERROR;
 }
 
-int failR(Tcl_Interp *interp, GS_Result *r) {
-    std::string why = r->text ? r->text : "";
-    GS_DeleteResult(r);
-    return fail(interp, why);
-}
-
 // Objects of one type named by a Tcl list.
 template <class T>
 bool objects(Tcl_Interp *interp, const char *list, const char *type, std::vector<T *> &out) {
@@ -107,7 +101,7 @@ int GrammarCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     GS_Result *r = GS_CreateResult();
     SevrinSearch *s = Sevrin_CreateGrammar(r, grammars.data(), (int)grammars.size(), words.data(), (int)words.size(), lv,
                                            appendsp != 0, table ? &table->units : nullptr);
-    if (!s) return failR(interp, r);
+    if (!s) return Cmds_LibraryError(interp, r, "");
     GS_DeleteResult(r);
     if (Obj_Create(interp, "sevrin/sevrin", s) != TCL_OK) {
         Sevrin_Nuke(s);
@@ -189,7 +183,7 @@ int ResetCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     SevrinSearch *s = ready(interp, sn);
     if (!s) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
-    if (Sevrin_Check(r, s)) return failR(interp, r);
+    if (Sevrin_Check(r, s)) return Cmds_LibraryError(interp, r, "");
     GS_DeleteResult(r);
     Sevrin_Reset(s);
     return TCL_OK;
@@ -206,7 +200,7 @@ int ForwardCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (!s) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     if (Sevrin_Check(r, s) || Sevrin_Forward(r, s, a->ndims == 1 ? &a->data : a->rows, Array_rows(a), Array_cols(a)))
-        return failR(interp, r);
+        return Cmds_LibraryError(interp, r, "");
     GS_DeleteResult(r);
     return TCL_OK;
 }
@@ -221,7 +215,7 @@ int ForwardBestCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
     if (!s) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     HalbrinList *lists[3];
-    if (Sevrin_Best(r, s, lists)) return failR(interp, r);
+    if (Sevrin_Best(r, s, lists)) return Cmds_LibraryError(interp, r, "");
     GS_DeleteResult(r);
     char buf[TCL_DOUBLE_SPACE];
     Tcl_Obj *out = Tcl_NewListObj(0, nullptr);
@@ -279,7 +273,7 @@ int SaveCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     SevrinSearch *s = static_cast<SevrinSearch *>(Obj_GetData(interp, "sevrin/sevrin", sn));
     if (!s) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
-    if (Sevrin_Save(r, file, s)) return failR(interp, r);
+    if (Sevrin_Save(r, file, s)) return Cmds_LibraryError(interp, r, "");
     GS_DeleteResult(r);
     return TCL_OK;
 }
@@ -289,7 +283,7 @@ int LoadCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (Cmds_ParseArgs(interp, 2, argc, argv, "filename %s", &file)) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     SevrinSearch *s = Sevrin_Load(r, file);
-    if (!s) return failR(interp, r);
+    if (!s) return Cmds_LibraryError(interp, r, "");
     GS_DeleteResult(r);
     // Released like a search made by grammar.
     if (Obj_Create(interp, "sevrin/sevrin", s) != TCL_OK) {
