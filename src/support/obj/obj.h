@@ -62,6 +62,28 @@ int Obj_Count(Tcl_Interp *interp);
 
 #ifdef __cplusplus
 }
+
+#include <vector>
+
+/* The objects of one type that a Tcl list names, appended to out in list
+ * order; false, with the list parser's or the registry's message, at the
+ * first word that names no such object. */
+template <class T>
+bool Obj_GetDataList(Tcl_Interp *interp, const char *list, const char *type, std::vector<T *> &out) {
+    int n;
+    const char **v;
+    if (Tcl_SplitList(interp, list, &n, &v) != TCL_OK) return false;
+    bool ok = true;
+    for (int i = 0; i < n && ok; i++) {
+        T *p = static_cast<T *>(Obj_GetData(interp, type, v[i]));
+        if (p)
+            out.push_back(p);
+        else
+            ok = false;
+    }
+    Tcl_Free(reinterpret_cast<char *>(v));
+    return ok;
+}
 #endif
 
 #endif

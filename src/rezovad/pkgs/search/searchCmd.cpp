@@ -53,24 +53,6 @@ Tcl_Obj *fixed(double v) {
     return Tcl_NewStringObj(buf, -1);
 }
 
-// Objects of one type named by a Tcl list.
-template <class T>
-bool objects(Tcl_Interp *interp, const char *list, const char *type, std::vector<T *> &out) {
-    int n;
-    const char **v;
-    if (Tcl_SplitList(interp, list, &n, &v) != TCL_OK) return false;
-    bool ok = true;
-    for (int i = 0; i < n && ok; i++) {
-        T *p = static_cast<T *>(Obj_GetData(interp, type, v[i]));
-        if (p)
-            out.push_back(p);
-        else
-            ok = false;
-    }
-    Tcl_Free(reinterpret_cast<char *>(v));
-    return ok;
-}
-
 // search create grammarlist wordlist recognizerob ?-pruning F? ?-shortpen F? ?-longpen F? ?-framesize F?
 //        ?-phonemebt? ?-grammarscale F? ?-crossmodel F?
 // A search over the grammars (first initial, last final) of the
@@ -88,7 +70,7 @@ int CreateCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
     if (!names) return TCL_ERROR;
     std::vector<WordGrammar *> grammars;
     std::vector<WordGraph *> words;
-    if (!objects(interp, glist, "grammar", grammars) || !objects(interp, wlist, "word", words)) return TCL_ERROR;
+    if (!Obj_GetDataList(interp, glist, "grammar", grammars) || !Obj_GetDataList(interp, wlist, "word", words)) return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     GrammarSearch *s = createSearch(r, names, grammars.data(), (int)grammars.size(), words.data(), (int)words.size(),
                                     pruning, shortpen, longpen, framesize, phonemebt);

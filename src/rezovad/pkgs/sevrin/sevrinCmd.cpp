@@ -42,22 +42,6 @@ int fail(Tcl_Interp *interp, const std::string &text) {
     return TCL_ERROR;
 }
 
-// Objects of one type named by a Tcl list.
-template <class T>
-bool objects(Tcl_Interp *interp, const char *list, const char *type, std::vector<T *> &out) {
-    int n;
-    const char **v;
-    if (Tcl_SplitList(interp, list, &n, &v) != TCL_OK) return false;
-    bool ok = true;
-    for (int i = 0; i < n && ok; i++) {
-        T *p = static_cast<T *>(Obj_GetData(interp, type, v[i]));
-        if (p) out.push_back(p);
-        else ok = false;
-    }
-    Tcl_Free(reinterpret_cast<char *>(v));
-    return ok;
-}
-
 // The search with its bound objects fetched again: a binding whose object
 // is gone fails with the registry's message instead of being used.
 SevrinSearch *ready(Tcl_Interp *interp, const char *name) {
@@ -96,7 +80,7 @@ int GrammarCmd(ClientData, Tcl_Interp *interp, int argc, const char *argv[]) {
         return TCL_ERROR;
     std::vector<WordGrammar *> grammars;
     std::vector<WordGraph *> words;
-    if (!objects(interp, gl, "talmok/grammar", grammars) || !objects(interp, wl, "talmok/word", words))
+    if (!Obj_GetDataList(interp, gl, "talmok/grammar", grammars) || !Obj_GetDataList(interp, wl, "talmok/word", words))
         return TCL_ERROR;
     GS_Result *r = GS_CreateResult();
     SevrinSearch *s = Sevrin_CreateGrammar(r, grammars.data(), (int)grammars.size(), words.data(), (int)words.size(), lv,
