@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "container.h"
 #include "yastro.h"
 
 namespace {
@@ -294,6 +295,17 @@ HalbrinList *cloneHalbrin(HalbrinList *list) {
         }
     }
     return c;
+}
+
+static void halbrinFree(void *r) { nukeHalbrin(static_cast<HalbrinList *>(r)); }
+static void *halbrinClone(const void *r) {
+    return cloneHalbrin(const_cast<HalbrinList *>(static_cast<const HalbrinList *>(r)));
+}
+
+const CntrType *Halbrin_Type(void) {
+    static const CntrType type = {"halbrin", "halbrin", nullptr, halbrinFree, halbrinClone,
+                                  nullptr,   nullptr,   nullptr};
+    return &type;
 }
 
 } // extern "C"

@@ -63,6 +63,12 @@ int scaleHalbrin(GS_Result *r, float msPerFrame, HalbrinList *list);
 int alignHalbrin(HalbrinList *list, float fromMs, float toMs);
 HalbrinList *cloneHalbrin(HalbrinList *list);
 
+/* The object registry's type "halbrin". Every package that makes segment
+ * lists registers this one record, so lists free and copy alike whichever
+ * package is loaded first. */
+struct CntrType;
+const struct CntrType *Halbrin_Type(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -22,15 +22,10 @@ namespace {
 
 void decoderFree(void *r) { delete static_cast<DecoderTree *>(r); }
 void latticeFree(void *r) { delete static_cast<SevrinLattice *>(r); }
-void halbrinFree(void *r) { nukeHalbrin(static_cast<HalbrinList *>(r)); }
-void *halbrinClone(const void *r) {
-    return cloneHalbrin(const_cast<HalbrinList *>(static_cast<const HalbrinList *>(r)));
-}
 
 const CntrType kTypes[] = {
     {"decoder/decoder", "decoder", nullptr, decoderFree, nullptr, nullptr, nullptr, nullptr},
     {"decoder/lattice", "lattice", nullptr, latticeFree, nullptr, nullptr, nullptr, nullptr},
-    {"halbrin", "halbrin", nullptr, halbrinFree, halbrinClone, nullptr, nullptr, nullptr},
 };
 
 int fail(Tcl_Interp *interp, const std::string &text) {
@@ -395,6 +390,7 @@ int init(Tcl_Interp *interp, bool safe) {
     int code = Tcl_PkgProvide(interp, "Decoder", "1.0");
     if (code != TCL_OK) return code;
     for (const CntrType &t : kTypes) Cntr_RegisterType(&t);
+    Cntr_RegisterType(Halbrin_Type());
     const char *const *leaveOut = safe ? kFileCmds : nullptr;
     Cmds_CreateSwitchCmd(interp, "decoder", nullptr, nullptr);
     Cmds_CreateSubCmdsExcept(interp, "decoder", kDecoder, leaveOut);

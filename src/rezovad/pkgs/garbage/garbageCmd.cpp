@@ -21,16 +21,11 @@ namespace {
 void maxofFree(void *r) { nukeMaxof(static_cast<Maxof *>(r)); }
 void accFree(void *r) { garbageNuke(static_cast<GarbageAcc *>(r)); }
 void rankFree(void *r) { delete static_cast<RankScorer *>(r); }
-void halbrinFree(void *r) { nukeHalbrin(static_cast<HalbrinList *>(r)); }
-void *halbrinClone(const void *r) {
-    return cloneHalbrin(const_cast<HalbrinList *>(static_cast<const HalbrinList *>(r)));
-}
 
 const CntrType kTypes[] = {
     {"maxof", "maxof", nullptr, maxofFree, nullptr, nullptr, nullptr, nullptr},
     {"garbage", "garbage", nullptr, accFree, nullptr, nullptr, nullptr, nullptr},
     {"rank", "rank", nullptr, rankFree, nullptr, nullptr, nullptr, nullptr},
-    {"halbrin", "halbrin", nullptr, halbrinFree, halbrinClone, nullptr, nullptr, nullptr},
 };
 
 int fail(Tcl_Interp *interp, const std::string &text) {
@@ -252,6 +247,7 @@ int Garbage_Init(Tcl_Interp *interp) {
     int code = Tcl_PkgProvide(interp, "Garbage", "1.0");
     if (code != TCL_OK) return code;
     for (const CntrType &t : kTypes) Cntr_RegisterType(&t);
+    Cntr_RegisterType(Halbrin_Type());
     Cmds_CreateSwitchCmd(interp, "garbage", nullptr, nullptr);
     Cmds_CreateSubCmds(interp, "garbage", kTable);
     return Obj_Init(interp);

@@ -21,11 +21,6 @@
 
 namespace {
 
-void halbrinFree(void *r) { nukeHalbrin(static_cast<HalbrinList *>(r)); }
-void *halbrinClone(const void *r) {
-    return cloneHalbrin(const_cast<HalbrinList *>(static_cast<const HalbrinList *>(r)));
-}
-const CntrType kHalbrinType = {"halbrin", "halbrin", nullptr, halbrinFree, halbrinClone, nullptr, nullptr, nullptr};
 
 const char *kPause = ".pau";
 
@@ -552,7 +547,7 @@ const SubCmdEntry kTable[] = {{"read", ReadCmd},       {"write", WriteCmd},   {"
 int init(Tcl_Interp *interp, bool safe) {
     int code = Tcl_PkgProvide(interp, "Halbrin", "1.0");
     if (code != TCL_OK) return code;
-    Cntr_RegisterType(&kHalbrinType);
+    Cntr_RegisterType(Halbrin_Type());
     Cmds_CreateSwitchCmd(interp, "halbrin", nullptr, nullptr);
     static const char *const kFileCmds[] = {"read", "write", nullptr};
     Cmds_CreateSubCmdsExcept(interp, "halbrin", kTable, safe ? kFileCmds : nullptr);

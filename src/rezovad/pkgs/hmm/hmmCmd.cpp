@@ -31,10 +31,6 @@ void dataFree(void *r) { Hmm_NukeData(static_cast<HmmData *>(r)); }
 void embedFree(void *r) { delete static_cast<HmmEmbed *>(r); }
 void trainFree(void *r) { delete static_cast<HmmTrain *>(r); }
 void targetFree(void *r) { delete static_cast<NnTarget *>(r); }
-void halbrinFree(void *r) { nukeHalbrin(static_cast<HalbrinList *>(r)); }
-void *halbrinClone(const void *r) {
-    return cloneHalbrin(const_cast<HalbrinList *>(static_cast<const HalbrinList *>(r)));
-}
 
 const CntrType kTypes[] = {
     {"hmm/hpool", nullptr, nullptr, poolFree, nullptr, nullptr, nullptr, nullptr},
@@ -45,9 +41,6 @@ const CntrType kTypes[] = {
     {"hmm/htrain", nullptr, nullptr, trainFree, nullptr, nullptr, nullptr, nullptr},
     {"hmm/hvtbinit", nullptr, nullptr, trainFree, nullptr, nullptr, nullptr, nullptr},
     {"hmm/nntarget", nullptr, nullptr, targetFree, nullptr, nullptr, nullptr, nullptr},
-    // Segment lists, which `halbrin->` and `concat` read; the segment-list
-    // package registers the same type when it is loaded first.
-    {"halbrin", "halbrin", nullptr, halbrinFree, halbrinClone, nullptr, nullptr, nullptr},
 };
 
 int fail(Tcl_Interp *interp, const std::string &text) {
@@ -877,6 +870,7 @@ int init(Tcl_Interp *interp, bool safe) {
     int code = Tcl_PkgProvide(interp, "Hmm", "1.0");
     if (code != TCL_OK) return code;
     for (const CntrType &t : kTypes) Cntr_RegisterType(&t);
+    Cntr_RegisterType(Halbrin_Type());
     const std::pair<const char *, const SubCmdEntry *> tables[] = {
         {"recognizer", kRecognizer}, {"hmm", kHmm}, {"htk", Htk_Commands()}};
     for (const auto &t : tables) {

@@ -22,12 +22,8 @@ namespace {
 const char *kType = "search";
 
 void searchFree(void *r) { nukeSearch(static_cast<GrammarSearch *>(r)); }
-void halbrinFree(void *r) { nukeHalbrin(static_cast<HalbrinList *>(r)); }
 
 const CntrType kSearchType = {kType, "search", nullptr, searchFree, nullptr, nullptr, nullptr, nullptr};
-// Segment lists answered by getalign; the segment-list package registers
-// the same type when it is loaded first.
-const CntrType kHalbrinType = {"halbrin", "halbrin", nullptr, halbrinFree, nullptr, nullptr, nullptr, nullptr};
 
 int fail(Tcl_Interp *interp, const std::string &text) {
     Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
@@ -375,7 +371,7 @@ int Search_Init(Tcl_Interp *interp) {
     int code = Tcl_PkgProvide(interp, "Search", "1.0");
     if (code != TCL_OK) return code;
     Cntr_RegisterType(&kSearchType);
-    Cntr_RegisterType(&kHalbrinType);
+    Cntr_RegisterType(Halbrin_Type());
     Cmds_CreateSwitchCmd(interp, "search", nullptr, nullptr);
     Cmds_CreateSubCmds(interp, "search", kTable);
     return Obj_Init(interp);

@@ -35,12 +35,7 @@ void *segClone(const void *record) {
   return c;
 }
 
-void halbrinFree(void *record) { nukeHalbrin(static_cast<HalbrinList *>(record)); }
-void *halbrinClone(const void *record) { return cloneHalbrin(const_cast<HalbrinList *>(static_cast<const HalbrinList *>(record))); }
-
 const CntrType kSegType = {"seg", "seg", nullptr, segFree, segClone, nullptr, nullptr, nullptr};
-// Segment lists; the segment-list package registers the same type.
-const CntrType kHalbrinType = {"halbrin", "halbrin", nullptr, halbrinFree, halbrinClone, nullptr, nullptr, nullptr};
 
 SegState *getSeg(Tcl_Interp *interp, const char *name) {
   return static_cast<SegState *>(Obj_GetData(interp, "seg", name));
@@ -265,7 +260,7 @@ int Seg_Init(Tcl_Interp *interp) {
   int code = Tcl_PkgProvide(interp, "Seg", "1.0");
   if (code != TCL_OK) return code;
   Cntr_RegisterType(&kSegType);
-  Cntr_RegisterType(&kHalbrinType);
+  Cntr_RegisterType(Halbrin_Type());
   Cmds_CreateSwitchCmd(interp, "seg", nullptr, nullptr);
   Cmds_CreateSubCmds(interp, "seg", kTable);
   Asn_Init(interp);

@@ -20,17 +20,10 @@ namespace {
 
 void searchFree(void *r) { Sevrin_Nuke(static_cast<SevrinSearch *>(r)); }
 void latticeFree(void *r) { delete static_cast<SevrinLattice *>(r); }
-void halbrinFree(void *r) { nukeHalbrin(static_cast<HalbrinList *>(r)); }
-void *halbrinClone(const void *r) {
-    return cloneHalbrin(const_cast<HalbrinList *>(static_cast<const HalbrinList *>(r)));
-}
 
 const CntrType kTypes[] = {
     {"sevrin/sevrin", "sevrin", nullptr, searchFree, nullptr, nullptr, nullptr, nullptr},
     {"sevrin/lattice", "lattice", nullptr, latticeFree, nullptr, nullptr, nullptr, nullptr},
-    // Answers of forwardbest and score; the segment-list package registers
-    // the same type when it is loaded first.
-    {"halbrin", "halbrin", nullptr, halbrinFree, halbrinClone, nullptr, nullptr, nullptr},
 };
 
 // The types of the six bindings, in the order of SevrinSearch::bound.
@@ -328,6 +321,7 @@ int init(Tcl_Interp *interp, bool safe) {
     int code = Tcl_PkgProvide(interp, "Sevrin", "1.0");
     if (code != TCL_OK) return code;
     for (const CntrType &t : kTypes) Cntr_RegisterType(&t);
+    Cntr_RegisterType(Halbrin_Type());
     static const char *const kFileCmds[] = {"load", "save", nullptr};
     Cmds_CreateSwitchCmd(interp, "sevrin", nullptr, nullptr);
     Cmds_CreateSubCmdsExcept(interp, "sevrin", kSevrin, safe ? kFileCmds : nullptr);
