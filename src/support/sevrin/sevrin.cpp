@@ -297,10 +297,11 @@ bool build(GS_Result *r, SevrinSearch *s) {
         return m;
     };
     std::map<HmmMixture *, int> mixIndex;
+    std::set<HmmModel *> holding;  // a triphone network has many copies of each model
     int dim = -1;
     auto addNode = [&](SevrinNode nd) -> bool {
         HmmModel *m = nd.model;
-        if (std::find(net->held.begin(), net->held.end(), m) == net->held.end()) {
+        if (holding.insert(m).second) {
             m->refs++;
             net->held.push_back(m);
         }

@@ -329,7 +329,9 @@ TEST(Viterbi, an_adaptive_beam_keeps_near_its_target) {
     EXPECT_LE(tight.rec.beam, -50.0f);
     EXPECT_EQ(-500.0f, wide.rec.beam);
     ASSERT_EQ(0, Viterbi_answer(&wide.rec, &net.n));
-    if (Viterbi_answer(&tight.rec, &net.n) == 0) EXPECT_LE(tight.rec.score, wide.rec.score + 1e-3);
+    if (Viterbi_answer(&tight.rec, &net.n) == 0) {
+        EXPECT_LE(tight.rec.score, wide.rec.score + 1e-3);
+    }
 }
 
 namespace {
