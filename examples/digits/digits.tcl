@@ -4,6 +4,7 @@
 # held-out strings. Prints the word error rate.
 #
 #   build/bin/tovik digits.tcl ?-train N? ?-test N? ?-iters N? ?-hidden N? ?-seed S? ?-dir D?
+# (tremid is run from the folder of the tovik that runs this script)
 # The network runs a few hundred frames at a time, where threads of the
 # linear-algebra library would only wait on each other.
 if {![info exists env(OPENBLAS_NUM_THREADS)]} { set env(OPENBLAS_NUM_THREADS) 1 }
@@ -15,15 +16,6 @@ package require Mx
 package require Word
 package require Search
 package require Brenlow
-
-# The programs lie beside the tovik running this script (build/bin or an
-# installed bin); TOVIK_BUILD names a build tree when run from elsewhere.
-proc program {name} {
-    if {[info exists ::env(TOVIK_BUILD)]} { return [file join $::env(TOVIK_BUILD) bin $name] }
-    set beside [file join [file dirname [info nameofexecutable]] $name]
-    if {[file executable $beside]} { return $beside }
-    return $name
-}
 
 array set opt {-train 120 -test 40 -iters 12 -hidden 64 -seed 11 -dir digits-work}
 array set opt $argv
@@ -136,7 +128,7 @@ puts -nonewline $f [binary format ii $n 1]
 foreach r [normalise $rows] c $classes { puts -nonewline $f [binary format iir* $c 1065353216 $r] }
 close $f
 set C [llength $phones]
-exec [program tremid] -a 3 $dim $opt(-hidden) $C -r 0.05 -t 1e9 -sn 1 -sv 1 \
+exec [file join [file dirname [info nameofexecutable]] tremid] -a 3 $dim $opt(-hidden) $C -r 0.05 -t 1e9 -sn 1 -sv 1 \
     -i $opt(-iters) -f [file join $dir net] $opt(-iters) $mvec 2>@1
 set net [nnet optload [file join $dir net.$opt(-iters)]]
 

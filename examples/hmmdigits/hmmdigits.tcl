@@ -5,21 +5,13 @@
 # each pass and the word error rate.
 #
 #   build/bin/tovik hmmdigits.tcl ?-train N? ?-test N? ?-passes N? ?-states N? ?-seed S? ?-dir D? ?-keepwaves 0|1?
+# (mkrr is run from the folder of the tovik that runs this script)
 package require Mx
 package require Hmm
 package require Halbrin
 package require Talmok
 package require Sevrin
 package require Mostrel
-
-# The programs lie beside the tovik running this script (build/bin or an
-# installed bin); TOVIK_BUILD names a build tree when run from elsewhere.
-proc program {name} {
-    if {[info exists ::env(TOVIK_BUILD)]} { return [file join $::env(TOVIK_BUILD) bin $name] }
-    set beside [file join [file dirname [info nameofexecutable]] $name]
-    if {[file executable $beside]} { return $beside }
-    return $name
-}
 
 array set opt {-train 120 -test 40 -passes 8 -states 8 -seed 7 -dir hmmdigits-work -keepwaves 0}
 array set opt $argv
@@ -142,7 +134,7 @@ close $f
 set f [open [file join $dir entries] w]
 foreach w $models { puts $f "$w $w" }
 close $f
-exec [program mkrr] [file join $dir entries] [file join $dir models.list] [file join $dir hmm.rr]
+exec [file join [file dirname [info nameofexecutable]] mkrr] [file join $dir entries] [file join $dir models.list] [file join $dir hmm.rr]
 set desc [recognizer load [file join $dir hmm.rr]]
 hmm load [file join $dir proto.mmf] [file join $dir models.list] pool list
 
